@@ -1,0 +1,11 @@
+add_library(vnconsolecore STATIC
+  support/Resources.h support/Resources.cpp
+  support/SystemErrorText.h support/SystemErrorText.cpp
+)
+target_link_libraries(vnconsolecore PUBLIC vn_common_cfg vnplatform)
+
+vn_add_test(store_tests store
+  SOURCES
+    tests/store/ResourcesTest.cpp
+    tests/store/SystemErrorTextTest.cpp
+  LIBRARIES vnconsolecore)

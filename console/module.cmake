@@ -1,0 +1,1 @@
+# (the module library and its entry tests are added here)

@@ -1,0 +1,104 @@
+#include "console/support/Resources.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <utility>
+
+namespace vn::console {
+namespace {
+
+struct StringResource {
+  UINT id;
+  std::string_view text;
+};
+
+// Sorted by id. Texts are exactly as the module shows or stores them.
+constexpr StringResource kStrings[] = {
+    {IDR_KSMGRTYPE, "\nVornal\nVornal"},
+    {IDR_KSRPTTYPE,
+     "\nVornal Report\nVNReport\nVornal Report (*.csv)\n*.csv\nVornal Report Type\nVornal Report Type"},
+    {IDR_KSSCHETYPE, "\nSchedule\nSchedule"},
+    {IDR_GRAPHTYPE, "\nGraph\nGraph"},
+    {64300, "Type of Information;Value;"},
+    {64304,
+     "File Name;Directory;Size;Allocated;Created;Revised;Accessed;Created Days;Revised Days;"
+     "Accessed Days;Attributes;Wasted;Type;Alternate Name;Owner;Volume Label;Device;File System;Machine;"},
+    {64305, "Software\\Halvard\\Vornal\\4.0\\User Filter"},
+    {64306, "Vornal"},
+    {64307, "Software\\Halvard\\Vornal\\4.0\\VNReportSet"},
+    {64308, "Not enough memory is available."},
+    {64309, "Software\\Halvard\\Vornal\\4.0\\VNReportSet\\%s"},
+    {64320, "User Filters"},
+    {64383, "Microsoft Windows Network"},
+    {64384, "My Computer"},
+    {64386, "Preferred Machines"},
+    {64387, "VNMgr"},
+    {64388, "Domain"},
+    {64389, "%s is not a NT workstation or server"},
+    {64390, "Preferred Machines"},
+    {64391, "Custom Reports"},
+    {64394, "Delete report %s.  Are you sure?"},
+    {64396, "Software\\Halvard\\Vornal\\4.0\\Custom Reports"},
+    {64397, "Report Sets"},
+    {64398, "Partition Summary"},
+    {64399, "Detailed Summary"},
+    {64400, "Space By Directory"},
+    {64401, "Space By Group"},
+    {64402, "Space By Quota"},
+    {64403, "Space By Share"},
+    {64404, "Space By User"},
+    {64405, "All Files"},
+    {64406, "Files By Access Date"},
+    {64407, "Files By Creation Date"},
+    {64408, "Files By Revision Date"},
+    {64409, "Duplicate Files"},
+    {64410, "Files By Size"},
+    {64411, "Wasted Space"},
+    {64412, "Insecure Files"},
+    {64413, "Files With ACL"},
+    {64414, "Files With Undefined ACE's"},
+    {64415, "Files By User Access"},
+    {64416, "User Access By File"},
+    {64417, "Files With Undefined Owners"},
+    {64418, "Software\\Halvard\\Vornal\\4.0\\Custom Reports\\%s"},
+    {64419, "The report set %s already exists.\nDo you want to replace it?\n"},
+    {64420, "Vornal ReportSet Format"},
+    {64421, "Report %s exists."},
+    {64422, "Vornal Custom Report Format"},
+    {64423, "The current selected report set is %s\\%s."},
+};
+
+constexpr bool IsSorted() {
+  for (std::size_t i = 1; i < std::size(kStrings); ++i)
+    if (kStrings[i - 1].id >= kStrings[i].id) return false;
+  return true;
+}
+static_assert(IsSorted(), "the string table is looked up by binary search");
+
+const StringResource* Find(UINT id) {
+  const auto* end = std::end(kStrings);
+  const auto* it =
+      std::lower_bound(std::begin(kStrings), end, id, [](const StringResource& s, UINT v) { return s.id < v; });
+  return it != end && it->id == id ? it : nullptr;
+}
+
+}  // namespace
+
+std::string_view KSLoadString(UINT id) {
+  const StringResource* s = Find(id);
+  return s ? s->text : std::string_view{};
+}
+
+bool KSHasString(UINT id) { return Find(id) != nullptr; }
+
+int KSLoadString(UINT id, char* buffer, int nBufferMax) {
+  if (!buffer || nBufferMax <= 0) return 0;
+  const std::string_view text = KSLoadString(id);
+  const std::size_t n = std::min<std::size_t>(text.size(), static_cast<std::size_t>(nBufferMax) - 1);
+  std::memcpy(buffer, text.data(), n);
+  buffer[n] = '\0';
+  return static_cast<int>(n);
+}
+
+}  // namespace vn::console

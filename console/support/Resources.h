@@ -1,0 +1,63 @@
+#pragma once
+// The console module's string resources: every text the module loads by id
+// (registry key names, report names, document strings of the window templates,
+// message formats). One table, looked up as LoadString does.
+
+#include <string_view>
+
+#include "platform/Win32Types.h"
+
+namespace vn::console {
+
+// The text of resource string `id`, or an empty view when the module has none.
+// The text lives as long as the program.
+std::string_view KSLoadString(UINT id);
+
+// True when the module has a string with this id (an empty text is a string too).
+bool KSHasString(UINT id);
+
+// LoadString's shape: copies at most nBufferMax - 1 characters and a terminator,
+// returns the number of characters copied (0 when the id is unknown).
+int KSLoadString(UINT id, char* buffer, int nBufferMax);
+
+// Resource ids the module's own code names.
+enum : UINT {
+  IDR_KSMGRTYPE = 400,     // manager document
+  IDR_KSRPTTYPE = 401,     // report result document
+  IDR_KSSCHETYPE = 402,    // schedule document
+  IDR_GRAPHTYPE = 404,     // graph document
+  IDS_MACHINE_INFO_COLUMNS = 64300,
+  IDS_DETAIL_COLUMNS = 64304,
+  IDS_USER_FILTER_KEY = 64305,
+  IDS_PRODUCT_NAME = 64306,
+  IDS_REPORT_SET_KEY = 64307,
+  IDS_NOT_ENOUGH_MEMORY = 64308,
+  IDS_REPORT_SET_KEY_FMT = 64309,
+  IDS_USER_FILTERS = 64320,
+  IDS_NETWORK_ROOT = 64383,
+  IDS_MY_COMPUTER = 64384,
+  IDS_PREFERRED_MACHINES = 64386,
+  IDS_PROFILE_SECTION_VNMGR = 64387,
+  IDS_DOMAIN = 64388,
+  IDS_NOT_NT_MACHINE = 64389,
+  IDS_PREFERRED_MACHINES_VALUE = 64390,
+  IDS_CUSTOM_REPORTS = 64391,
+  IDS_CONFIRM_DELETE = 64394,
+  IDS_CUSTOM_REPORT_ROOT_KEY = 64396,
+  IDS_REPORT_SETS = 64397,
+  IDS_FIRST_REPORT_NAME = 64398,  // 64398 + catalogue index, 20 names
+  IDS_CUSTOM_REPORT_KEY_FMT = 64418,
+  IDS_REPLACE_REPORT_SET = 64419,
+  IDS_REPORTSET_CLIPFORMAT = 64420,
+  IDS_REPORT_EXISTS = 64421,
+  IDS_CUSTOM_CLIPFORMAT = 64422,
+  IDS_CURRENT_REPORT_SET = 64423,
+};
+
+// Command ids the module's menus carry; help contexts are 65536 + the id.
+enum : UINT {
+  ID_HELP_GETTING_STARTED = 33331,
+};
+inline constexpr DWORD kHelpCommandBase = 0x10000;
+
+}  // namespace vn::console

@@ -1,0 +1,123 @@
+#pragma once
+// The Win32 names the console code is written against: integer types, handles,
+// error codes and flag values. Only what Vornal uses is here; values are the
+// ones Windows NT defines, so codes can be stored, shown and compared as such.
+
+#include <cstdint>
+
+using BYTE = std::uint8_t;
+using WORD = std::uint16_t;
+using DWORD = std::uint32_t;
+using LONG = std::int32_t;
+using ULONG = std::uint32_t;
+using UINT = std::uint32_t;
+using BOOL = std::int32_t;
+using CHAR = char;
+using WCHAR = char16_t;
+using ULONG_PTR = std::uintptr_t;
+using LPSTR = char*;
+using LPCSTR = const char*;
+using LPWSTR = WCHAR*;
+using LPCWSTR = const WCHAR*;
+using LPBYTE = BYTE*;
+using LPDWORD = DWORD*;
+using LPVOID = void*;
+using LPCVOID = const void*;
+using REGSAM = DWORD;
+using NET_API_STATUS = DWORD;
+
+struct HKEY__;
+using HKEY = HKEY__*;
+using PHKEY = HKEY*;
+using HANDLE = void*;
+
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+using PFILETIME = FILETIME*;
+
+struct SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+};
+using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+
+inline constexpr BOOL TRUE = 1;
+inline constexpr BOOL FALSE = 0;
+inline constexpr DWORD MAX_PATH = 260;
+inline constexpr DWORD MAX_COMPUTERNAME_LENGTH = 15;
+
+// Win32 error codes (winerror.h) that Vornal's platform layer reports.
+inline constexpr LONG ERROR_SUCCESS = 0;
+inline constexpr LONG ERROR_INVALID_FUNCTION = 1;
+inline constexpr LONG ERROR_FILE_NOT_FOUND = 2;
+inline constexpr LONG ERROR_PATH_NOT_FOUND = 3;
+inline constexpr LONG ERROR_ACCESS_DENIED = 5;
+inline constexpr LONG ERROR_INVALID_HANDLE = 6;
+inline constexpr LONG ERROR_NOT_ENOUGH_MEMORY = 8;
+inline constexpr LONG ERROR_OUTOFMEMORY = 14;
+inline constexpr LONG ERROR_NOT_SUPPORTED = 50;
+inline constexpr LONG ERROR_BAD_NETPATH = 53;
+inline constexpr LONG ERROR_FILE_EXISTS = 80;
+inline constexpr LONG ERROR_INVALID_PARAMETER = 87;
+inline constexpr LONG ERROR_BUFFER_OVERFLOW = 111;
+inline constexpr LONG ERROR_INSUFFICIENT_BUFFER = 122;
+inline constexpr LONG ERROR_INVALID_NAME = 123;
+inline constexpr LONG ERROR_INVALID_LEVEL = 124;
+inline constexpr LONG ERROR_ALREADY_EXISTS = 183;
+inline constexpr LONG ERROR_MORE_DATA = 234;
+inline constexpr LONG ERROR_NO_MORE_ITEMS = 259;
+inline constexpr LONG ERROR_BADDB = 1009;
+inline constexpr LONG ERROR_BADKEY = 1010;
+inline constexpr LONG ERROR_CANTOPEN = 1011;
+inline constexpr LONG ERROR_CANTREAD = 1012;
+inline constexpr LONG ERROR_CANTWRITE = 1013;
+inline constexpr LONG ERROR_REGISTRY_CORRUPT = 1015;
+inline constexpr LONG ERROR_REGISTRY_IO_FAILED = 1016;
+inline constexpr LONG ERROR_KEY_DELETED = 1018;
+inline constexpr LONG ERROR_CHILD_MUST_BE_VOLATILE = 1021;
+
+// Registry value types.
+inline constexpr DWORD REG_NONE = 0;
+inline constexpr DWORD REG_SZ = 1;
+inline constexpr DWORD REG_EXPAND_SZ = 2;
+inline constexpr DWORD REG_BINARY = 3;
+inline constexpr DWORD REG_DWORD = 4;
+inline constexpr DWORD REG_MULTI_SZ = 7;
+
+// Registry key access rights.
+inline constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
+inline constexpr REGSAM KEY_SET_VALUE = 0x0002;
+inline constexpr REGSAM KEY_CREATE_SUB_KEY = 0x0004;
+inline constexpr REGSAM KEY_ENUMERATE_SUB_KEYS = 0x0008;
+inline constexpr REGSAM KEY_NOTIFY = 0x0010;
+inline constexpr REGSAM KEY_CREATE_LINK = 0x0020;
+inline constexpr REGSAM DELETE = 0x00010000;
+inline constexpr REGSAM READ_CONTROL = 0x00020000;
+inline constexpr REGSAM WRITE_DAC = 0x00040000;
+inline constexpr REGSAM WRITE_OWNER = 0x00080000;
+inline constexpr REGSAM SYNCHRONIZE = 0x00100000;
+inline constexpr REGSAM KEY_READ = READ_CONTROL | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | KEY_NOTIFY;
+inline constexpr REGSAM KEY_WRITE = READ_CONTROL | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
+inline constexpr REGSAM KEY_EXECUTE = KEY_READ;
+inline constexpr REGSAM KEY_ALL_ACCESS = 0x000F003F;
+
+inline constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
+inline constexpr DWORD REG_OPTION_VOLATILE = 1;
+inline constexpr DWORD REG_CREATED_NEW_KEY = 1;
+inline constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
+
+// The predefined root keys. Only HKEY_LOCAL_MACHINE has a hive behind it.
+inline const HKEY HKEY_CLASSES_ROOT = reinterpret_cast<HKEY>(ULONG_PTR{0x80000000});
+inline const HKEY HKEY_CURRENT_USER = reinterpret_cast<HKEY>(ULONG_PTR{0x80000001});
+inline const HKEY HKEY_LOCAL_MACHINE = reinterpret_cast<HKEY>(ULONG_PTR{0x80000002});
+inline const HKEY HKEY_USERS = reinterpret_cast<HKEY>(ULONG_PTR{0x80000003});
+
+// FormatMessage flags.
+inline constexpr DWORD FORMAT_MESSAGE_ALLOCATE_BUFFER = 0x00000100;
+inline constexpr DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x00000200;
+inline constexpr DWORD FORMAT_MESSAGE_FROM_STRING = 0x00000400;
+inline constexpr DWORD FORMAT_MESSAGE_FROM_HMODULE = 0x00000800;
+inline constexpr DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x00001000;

@@ -1,0 +1,11 @@
+// Test main for libraries without widgets: a QCoreApplication for Qt's event
+// loop and settings, then every test.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  QCoreApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,29 @@
+#include "testing/TempMachineHome.h"
+
+#include <cstdlib>
+#include <fstream>
+
+#include "platform/Machine.h"
+
+namespace vn::testing {
+
+TempMachineHome::TempMachineHome(const std::string& computerName) {
+  m_path = std::filesystem::path(m_dir.path().toStdString());
+  if (!computerName.empty()) {
+    std::ofstream(m_path / "machine.ini") << "[Machine]\nName=" << computerName << "\n";
+  }
+  if (const char* env = std::getenv("VORNAL_HOME")) m_previousEnv = env;
+  m_previousHome = vn::MachineHome();
+  ::setenv("VORNAL_HOME", m_path.c_str(), 1);
+  vn::SetMachineHome(m_path);
+}
+
+TempMachineHome::~TempMachineHome() {
+  if (m_previousEnv)
+    ::setenv("VORNAL_HOME", m_previousEnv->c_str(), 1);
+  else
+    ::unsetenv("VORNAL_HOME");
+  vn::SetMachineHome(m_previousHome);
+}
+
+}  // namespace vn::testing

@@ -1,0 +1,12 @@
+// Test main for libraries with widgets: a QApplication on the offscreen
+// platform, so widget tests run without a display.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}
