@@ -35,8 +35,6 @@ std::string NormaliseComputerName(std::string name) {
   return name;
 }
 
-thread_local DWORD t_lastError = 0;
-
 }  // namespace
 
 std::filesystem::path MachineHome() {
@@ -93,6 +91,3 @@ BOOL GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize) {
   *nSize = static_cast<DWORD>(name.size());
   return TRUE;
 }
-
-DWORD GetLastError() { return vn::t_lastError; }
-void SetLastError(DWORD dwErrCode) { vn::t_lastError = dwErrCode; }

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/LastError.h"
 #include "platform/Win32Types.h"
 
 namespace vn {
@@ -39,6 +40,3 @@ bool IsLocalMachineName(std::string_view name);
 // buffer is too small it fails with ERROR_BUFFER_OVERFLOW (GetLastError) and
 // *nSize is the size needed.
 BOOL GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize);
-
-DWORD GetLastError();
-void SetLastError(DWORD dwErrCode);

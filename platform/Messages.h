@@ -4,6 +4,7 @@
 // table to ask, so this is our own, in our own wording; each text ends with
 // "\r\n" as the system's texts do.
 
+#include "platform/LastError.h"
 #include "platform/Win32Types.h"
 
 // Supports FORMAT_MESSAGE_FROM_SYSTEM with FORMAT_MESSAGE_IGNORE_INSERTS and a
