@@ -15,6 +15,27 @@
 // RegConnectRegistryA returns the local hive for this machine's own name and
 // asks the installed RemoteRegistryConnector (RegistryHive.h) for any other
 // machine; without one, other machines give ERROR_BAD_NETPATH.
+//
+// Rules where Windows leaves room or where the hive has no counterpart:
+// - Subkey paths are relative: a leading backslash is refused with
+//   ERROR_INVALID_PARAMETER; doubled and trailing backslashes are ignored. Key
+//   names are at most 255 characters and value names at most 16383
+//   (ERROR_INVALID_PARAMETER beyond).
+// - Handles are numbers that are never handed out twice in a process. A handle
+//   keeps the hive it was opened on and the rights it asked for (generic rights
+//   and MAXIMUM_ALLOWED are mapped to key rights); HKEY_LOCAL_MACHINE and the
+//   handles of RegConnectRegistryA have every right. Closing HKEY_LOCAL_MACHINE
+//   does nothing.
+// - RegDeleteKeyA needs no right on hKey: the hive grants every user every
+//   right on every key, and Windows checks the right on the key being deleted,
+//   not on its parent. An empty lpSubKey deletes hKey's own key (the root
+//   itself is refused with ERROR_ACCESS_DENIED), as does a key with subkeys.
+// - When a name does not fit its buffer, the enumeration calls return
+//   ERROR_MORE_DATA and leave the buffer and its count as they were. When only
+//   RegEnumValueA's data does not fit, the name and type are returned and
+//   *lpcbData is the size needed.
+// - Keys have no class and no security; REG_OPTION_VOLATILE keys are kept like
+//   any other.
 
 #include "platform/Win32Types.h"
 

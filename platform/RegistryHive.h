@@ -35,6 +35,9 @@ struct RegKeyInfo {
   DWORD values = 0;
   DWORD maxValueNameLen = 0;
   DWORD maxValueLen = 0;
+  // When the key or its list of values or subkeys last changed, in FILETIME
+  // ticks (100 ns since 1601); 0 when the hive keeps no time.
+  std::uint64_t lastWriteTime = 0;
 };
 
 class RegistryHive {
@@ -50,7 +53,8 @@ class RegistryHive {
   virtual LONG DeleteKey(KeyId parent, std::string_view path) = 0;
   // Subkeys are enumerated in name order (without case), values in the order
   // they were first written; ERROR_NO_MORE_ITEMS past the end.
-  virtual LONG EnumKey(KeyId key, DWORD index, std::string* name) = 0;
+  // *lastWriteTime (when not null) gets the subkey's last write time, as in RegKeyInfo.
+  virtual LONG EnumKey(KeyId key, DWORD index, std::string* name, std::uint64_t* lastWriteTime) = 0;
   virtual LONG EnumValue(KeyId key, DWORD index, RegValue* value) = 0;
   virtual LONG QueryValue(KeyId key, std::string_view name, RegValue* value) = 0;
   virtual LONG SetValue(KeyId key, std::string_view name, DWORD type, const BYTE* data, DWORD size) = 0;
