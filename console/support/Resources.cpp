@@ -96,7 +96,7 @@ int KSLoadString(UINT id, char* buffer, int nBufferMax) {
   if (!buffer || nBufferMax <= 0) return 0;
   const std::string_view text = KSLoadString(id);
   const std::size_t n = std::min<std::size_t>(text.size(), static_cast<std::size_t>(nBufferMax) - 1);
-  std::memcpy(buffer, text.data(), n);
+  if (n) std::memcpy(buffer, text.data(), n);
   buffer[n] = '\0';
   return static_cast<int>(n);
 }
