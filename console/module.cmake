@@ -1,1 +1,30 @@
-# (the module library and its entry tests are added here)
+# libVNConsole.so: the console module. Built with hidden symbols; what hosts may
+# use carries KS_EXPORT. The core library is linked in whole but not re-exported.
+add_library(VNConsole SHARED
+  entry/KSExport.h
+  entry/KSEntry.h entry/KSEntry.cpp
+  entry/KSModule.h entry/KSModule.cpp
+  entry/KSMDIChildWnd.h entry/KSMDIChildWnd.cpp
+  graphs/GraphDoc.h graphs/GraphDoc.cpp
+  graphs/GraphView.h graphs/GraphView.cpp
+  grid/GridLibrary.h grid/GridLibrary.cpp
+  help/VN4Help.h help/VN4Help.cpp
+)
+set_target_properties(VNConsole PROPERTIES
+  CXX_VISIBILITY_PRESET hidden
+  VISIBILITY_INLINES_HIDDEN ON
+  AUTOMOC ON)
+target_link_libraries(VNConsole PUBLIC vnui PRIVATE vnconsolecore)
+target_link_options(VNConsole PRIVATE "LINKER:--exclude-libs,libvnconsolecore.a")
+
+# The help file "VN4.hlp": its pages, under qrc:/help/VN4/.
+qt_add_resources(VNConsole vn4help
+  PREFIX /help/VN4
+  BASE help/VN4
+  FILES
+    help/VN4/Contents.html
+    help/VN4/GettingStarted.html)
+
+vn_add_test(entry_tests entry WIDGETS
+  SOURCES tests/entry/EntryTest.cpp
+  LIBRARIES VNConsole vnui ${CMAKE_DL_LIBS})
