@@ -20,7 +20,7 @@ build-debug: deps
 	cmake --build --preset debug -j $(JOBS)
 
 run: build-release
-	scripts/run-console build/release/bin
+	build/release/bin/VNMgr
 
 test: build-debug
 	ctest --preset debug -j $(JOBS) $(CTEST_ARGS)

@@ -1,0 +1,30 @@
+#pragma once
+// The console host's application object: profile "VNMgr", help file "VN4.hlp".
+// InitInstance brings the module up in the order it requires (the module is
+// already loaded, since the host links it), registers the host's document
+// templates and shows the main frame; ExitInstance closes every module window,
+// then ends the module. One per process, on the user-interface thread, made
+// after the Qt application object.
+
+#include <memory>
+
+#include "ui/WinApp.h"
+
+class CMainFrame;
+
+class CVNMgrApp : public CWinApp {
+ public:
+  CVNMgrApp();
+  ~CVNMgrApp() override;
+
+  BOOL InitInstance() override;
+  // Safe to call more than once; only the first call does anything.
+  int ExitInstance() override;
+
+ private:
+  void RegisterDocTemplates();
+  void OnAppAbout();
+
+  std::unique_ptr<CMainFrame> m_pMainFrame;
+  bool m_bInitialized = false;
+};
