@@ -1,7 +1,6 @@
 #include "platform/Profile.h"
 
 #include <QSettings>
-#include <QStandardPaths>
 #include <cstdlib>
 #include <mutex>
 
@@ -17,15 +16,7 @@ QString Key(const char* section, const char* entry) {
   return QString::fromLocal8Bit(section) + QLatin1Char('/') + QString::fromLocal8Bit(entry);
 }
 
-}  // namespace
-
-QString PathFor(const QString& application);
-
-void SetProfileApplication(const QString& application) {
-  std::lock_guard lock(g_profileMutex);
-  g_application = application;
-}
-
+// The profile file of `application`; the caller holds g_profileMutex.
 QString PathFor(const QString& application) {
   const char* vornalHome = std::getenv("VORNAL_HOME");
   if (vornalHome && *vornalHome)
@@ -34,6 +25,13 @@ QString PathFor(const QString& application) {
   QString config = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME"));
   if (config.isEmpty()) config = QString::fromLocal8Bit(qgetenv("HOME")) + QStringLiteral("/.config");
   return config + QStringLiteral("/Vornal/") + application + QStringLiteral(".ini");
+}
+
+}  // namespace
+
+void SetProfileApplication(const QString& application) {
+  std::lock_guard lock(g_profileMutex);
+  g_application = application;
 }
 
 QString ProfilePath() {
