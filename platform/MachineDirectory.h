@@ -1,0 +1,34 @@
+#pragma once
+// Finds the endpoint of a machine by name: this machine's own LocalMachine for
+// its own name (or an empty one), otherwise a connection to that machine's
+// service, resolved through the hosts file of this machine's configuration and
+// then the host's resolver (on the well-known port).
+//
+// Connections are kept and shared by every caller in the process; a dead
+// connection is re-established on the next call. The directory also installs
+// itself as the registry's remote connector (RegConnectRegistryA).
+//
+// Errors: NERR_InvalidComputer (2351) for a name that cannot be a computer
+// name, ERROR_BAD_NETPATH (53) for a machine that cannot be found or reached.
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/MachineEndpoint.h"
+
+namespace vn {
+
+inline constexpr DWORD NERR_InvalidComputer = 2351;
+inline constexpr DWORD NERR_DCNotFound = 2453;
+
+// `machine` with or without two leading backslashes; empty = this machine.
+LONG FindMachine(std::string_view machine, std::shared_ptr<MachineEndpoint>* endpoint);
+
+// This machine's endpoint (its configuration is re-read when the machine home changes).
+std::shared_ptr<MachineEndpoint> LocalMachineEndpoint();
+
+// This machine's configuration, as LocalMachineEndpoint uses it.
+std::shared_ptr<const MachineConfig> LocalMachineConfig();
+
+}  // namespace vn
