@@ -2,8 +2,6 @@
 
 #include <unistd.h>
 
-#include <QSettings>
-#include <QString>
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -11,6 +9,8 @@
 #include <mutex>
 #include <optional>
 #include <system_error>
+
+#include "platform/MachineConfig.h"
 
 namespace vn {
 namespace {
@@ -24,15 +24,6 @@ std::filesystem::path DefaultHome() {
   if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) return std::filesystem::path(xdg) / "Vornal";
   const char* home = std::getenv("HOME");
   return std::filesystem::path(home && *home ? home : "/tmp") / ".local/share/Vornal";
-}
-
-std::string NormaliseComputerName(std::string name) {
-  // A host name such as "build-07.example.org" becomes "BUILD-07".
-  if (auto dot = name.find('.'); dot != std::string::npos) name.resize(dot);
-  if (name.size() > MAX_COMPUTERNAME_LENGTH) name.resize(MAX_COMPUTERNAME_LENGTH);
-  std::transform(name.begin(), name.end(), name.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return name;
 }
 
 }  // namespace
@@ -53,17 +44,7 @@ void SetMachineHome(const std::filesystem::path& home) {
   g_home = home;
 }
 
-std::string LocalComputerName() {
-  const auto ini = MachineHome() / "machine.ini";
-  if (std::filesystem::exists(ini)) {
-    QSettings config(QString::fromStdString(ini.string()), QSettings::IniFormat);
-    const QString name = config.value(QStringLiteral("Machine/Name")).toString().trimmed();
-    if (!name.isEmpty()) return NormaliseComputerName(name.toStdString());
-  }
-  char host[256] = {};
-  if (::gethostname(host, sizeof host - 1) != 0) return {};
-  return NormaliseComputerName(host);
-}
+std::string LocalComputerName() { return ConfiguredComputerName(MachineHome()); }
 
 bool IsLocalMachineName(std::string_view name) {
   if (name.starts_with("\\\\")) name.remove_prefix(2);

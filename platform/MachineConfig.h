@@ -16,6 +16,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/Win32Types.h"
@@ -26,22 +27,6 @@ namespace vn {
 inline constexpr std::uint16_t kMachineServicePort = 7139;
 
 enum class MachineRole { Workstation, Server, PrimaryDomainController, BackupDomainController };
-
-// GetDriveTypeA's values.
-inline constexpr UINT DRIVE_UNKNOWN = 0;
-inline constexpr UINT DRIVE_NO_ROOT_DIR = 1;
-inline constexpr UINT DRIVE_REMOVABLE = 2;
-inline constexpr UINT DRIVE_FIXED = 3;
-inline constexpr UINT DRIVE_REMOTE = 4;
-inline constexpr UINT DRIVE_CDROM = 5;
-inline constexpr UINT DRIVE_RAMDISK = 6;
-
-// Share types (SHARE_INFO_1::shi1_type).
-inline constexpr DWORD STYPE_DISKTREE = 0;
-inline constexpr DWORD STYPE_PRINTQ = 1;
-inline constexpr DWORD STYPE_DEVICE = 2;
-inline constexpr DWORD STYPE_IPC = 3;
-inline constexpr DWORD STYPE_SPECIAL = 0x80000000;
 
 struct DriveMapping {
   char letter = 'C';                 // upper case
@@ -63,6 +48,9 @@ struct MachineConfig {
   std::string name;                  // computer name, upper case, at most 15 characters
   std::string domain = "WORKGROUP";  // upper case
   MachineRole role = MachineRole::Workstation;
+  std::string comment;               // server comment (NetServerGetInfo), may be empty
+  // IPv4 address, IPv6 address in brackets ("[::1]") or host name: the
+  // service listens on listenAddress + ":" + port.
   std::string listenAddress = "127.0.0.1";
   std::uint16_t port = kMachineServicePort;
   std::filesystem::path hostsFile;   // LMHOSTS-style name table (HostsFile.h); default <home>/hosts
@@ -79,17 +67,31 @@ struct MachineConfig {
   std::map<std::string, std::string> secrets;
 };
 
-// Reads the configuration of the machine whose home is `home`. Fails (with a
-// message naming the file, line and problem in *error) on a malformed file: an
-// unknown role, a bad port or address, a drive letter out of A-Z, a share whose
-// directory is not absolute or names no drive. Never half-fills *config.
+// Reads the configuration of the machine whose home is `home` (machine.ini and
+// secrets.ini; docs/machine-configuration.md). Fails (with a message naming
+// the file, line and problem in *error) on a malformed file: an unknown role or
+// setting, a bad port or address, a drive letter out of A-Z, a drive directory
+// that is not absolute, a share whose directory is not absolute or names no
+// drive, a secrets file other users may read. Never half-fills *config. Does
+// not touch the disk beyond reading (InitialiseMachine creates directories).
 bool LoadMachineConfig(const std::filesystem::path& home, MachineConfig* config, std::string* error);
+
+// A computer name as Windows keeps it: cut at the first dot (a host name such
+// as "build-07.example.org" becomes "BUILD-07"), at most 15 characters, upper case.
+std::string NormaliseComputerName(std::string_view name);
+
+// The computer name of the machine whose home is `home`: [Machine] Name of its
+// machine.ini, else the host name, normalised. Reads the file the way
+// LoadMachineConfig does but never fails: a malformed file only loses its name.
+std::string ConfiguredComputerName(const std::filesystem::path& home);
 
 // The drives a machine has by default: C: = "/", then the host's other real
 // local file systems as fixed drives, network file systems as remote drives,
 // iso9660/udf as CD-ROM drives (D:, E:... in mount order); pseudo file systems
-// are left out. Read from /proc/self/mountinfo, or from `mountinfo` when given
-// (tests).
-std::vector<DriveMapping> DefaultDrives(const std::optional<std::filesystem::path>& mountinfo = std::nullopt);
+// are left out, and so are mount points that are files (a container's
+// /etc/hosts). The letter `systemDrive` is skipped. Read from
+// /proc/self/mountinfo, or from `mountinfo` when given (tests).
+std::vector<DriveMapping> DefaultDrives(const std::optional<std::filesystem::path>& mountinfo = std::nullopt,
+                                        char systemDrive = 'S');
 
 }  // namespace vn

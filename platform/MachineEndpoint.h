@@ -27,29 +27,6 @@
 
 namespace vn {
 
-// Server type bits of NetServerGetInfo / NetServerEnum.
-inline constexpr DWORD SV_TYPE_WORKSTATION = 0x00000001;
-inline constexpr DWORD SV_TYPE_SERVER = 0x00000002;
-inline constexpr DWORD SV_TYPE_DOMAIN_CTRL = 0x00000008;
-inline constexpr DWORD SV_TYPE_DOMAIN_BAKCTRL = 0x00000010;
-inline constexpr DWORD SV_TYPE_DOMAIN_MEMBER = 0x00000100;
-inline constexpr DWORD SV_TYPE_NT = 0x00001000;
-inline constexpr DWORD SV_TYPE_SERVER_NT = 0x00008000;
-inline constexpr DWORD SV_TYPE_DOMAIN_ENUM = 0x80000000;
-inline constexpr DWORD SV_TYPE_ALL = 0xFFFFFFFF;
-inline constexpr DWORD PLATFORM_ID_NT = 500;
-
-// Win32 file attributes.
-inline constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x01;
-inline constexpr DWORD FILE_ATTRIBUTE_HIDDEN = 0x02;
-inline constexpr DWORD FILE_ATTRIBUTE_SYSTEM = 0x04;
-inline constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
-inline constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
-inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
-inline constexpr DWORD FILE_ATTRIBUTE_TEMPORARY = 0x100;
-inline constexpr DWORD FILE_ATTRIBUTE_COMPRESSED = 0x800;
-inline constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
-
 struct ServerInfo {
   std::string name;            // upper case, no backslashes
   DWORD platformId = PLATFORM_ID_NT;

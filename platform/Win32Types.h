@@ -30,12 +30,24 @@ struct HKEY__;
 using HKEY = HKEY__*;
 using PHKEY = HKEY*;
 using HANDLE = void*;
+using LPHANDLE = HANDLE*;
+inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(~ULONG_PTR{0});
 
 struct FILETIME {
   DWORD dwLowDateTime;
   DWORD dwHighDateTime;
 };
 using PFILETIME = FILETIME*;
+
+// A 64-bit count in the two halves Win32 structures keep it in.
+union ULARGE_INTEGER {
+  struct {
+    DWORD LowPart;
+    DWORD HighPart;
+  } u;
+  std::uint64_t QuadPart;
+};
+using PULARGE_INTEGER = ULARGE_INTEGER*;
 
 struct SECURITY_ATTRIBUTES {
   DWORD nLength;
@@ -54,22 +66,40 @@ inline constexpr LONG ERROR_SUCCESS = 0;
 inline constexpr LONG ERROR_INVALID_FUNCTION = 1;
 inline constexpr LONG ERROR_FILE_NOT_FOUND = 2;
 inline constexpr LONG ERROR_PATH_NOT_FOUND = 3;
+inline constexpr LONG ERROR_TOO_MANY_OPEN_FILES = 4;
 inline constexpr LONG ERROR_ACCESS_DENIED = 5;
 inline constexpr LONG ERROR_INVALID_HANDLE = 6;
 inline constexpr LONG ERROR_NOT_ENOUGH_MEMORY = 8;
 inline constexpr LONG ERROR_OUTOFMEMORY = 14;
+inline constexpr LONG ERROR_INVALID_DRIVE = 15;
+inline constexpr LONG ERROR_NOT_SAME_DEVICE = 17;
+inline constexpr LONG ERROR_NO_MORE_FILES = 18;
+inline constexpr LONG ERROR_WRITE_PROTECT = 19;
+inline constexpr LONG ERROR_NOT_READY = 21;
+inline constexpr LONG ERROR_WRITE_FAULT = 29;
+inline constexpr LONG ERROR_READ_FAULT = 30;
+inline constexpr LONG ERROR_GEN_FAILURE = 31;
+inline constexpr LONG ERROR_SHARING_VIOLATION = 32;
 inline constexpr LONG ERROR_NOT_SUPPORTED = 50;
 inline constexpr LONG ERROR_BAD_NETPATH = 53;
+inline constexpr LONG ERROR_BAD_DEV_TYPE = 66;
+inline constexpr LONG ERROR_BAD_NET_NAME = 67;
 inline constexpr LONG ERROR_FILE_EXISTS = 80;
+inline constexpr LONG ERROR_ALREADY_ASSIGNED = 85;
 inline constexpr LONG ERROR_INVALID_PARAMETER = 87;
 inline constexpr LONG ERROR_BUFFER_OVERFLOW = 111;
+inline constexpr LONG ERROR_DISK_FULL = 112;
 inline constexpr LONG ERROR_INSUFFICIENT_BUFFER = 122;
 inline constexpr LONG ERROR_INVALID_NAME = 123;
 inline constexpr LONG ERROR_INVALID_LEVEL = 124;
+inline constexpr LONG ERROR_DIR_NOT_ROOT = 144;
+inline constexpr LONG ERROR_DIR_NOT_EMPTY = 145;
 inline constexpr LONG ERROR_BAD_PATHNAME = 161;
 inline constexpr LONG ERROR_ALREADY_EXISTS = 183;
+inline constexpr LONG ERROR_FILENAME_EXCED_RANGE = 206;
 inline constexpr LONG ERROR_MORE_DATA = 234;
 inline constexpr LONG ERROR_NO_MORE_ITEMS = 259;
+inline constexpr LONG ERROR_DIRECTORY = 267;
 inline constexpr LONG ERROR_MR_MID_NOT_FOUND = 317;
 inline constexpr LONG ERROR_BADDB = 1009;
 inline constexpr LONG ERROR_BADKEY = 1010;
@@ -80,6 +110,11 @@ inline constexpr LONG ERROR_REGISTRY_CORRUPT = 1015;
 inline constexpr LONG ERROR_REGISTRY_IO_FAILED = 1016;
 inline constexpr LONG ERROR_KEY_DELETED = 1018;
 inline constexpr LONG ERROR_CHILD_MUST_BE_VOLATILE = 1021;
+inline constexpr LONG ERROR_BAD_DEVICE = 1200;
+inline constexpr LONG ERROR_NOT_CONTAINER = 1207;
+inline constexpr LONG ERROR_NO_MORE_DEVICES = 1248;
+inline constexpr LONG ERROR_CANT_RESOLVE_FILENAME = 1921;
+inline constexpr LONG ERROR_NOT_CONNECTED = 2250;
 
 // Registry value types.
 inline constexpr DWORD REG_NONE = 0;
@@ -121,6 +156,53 @@ inline const HKEY HKEY_CLASSES_ROOT = reinterpret_cast<HKEY>(ULONG_PTR{0x8000000
 inline const HKEY HKEY_CURRENT_USER = reinterpret_cast<HKEY>(ULONG_PTR{0x80000001});
 inline const HKEY HKEY_LOCAL_MACHINE = reinterpret_cast<HKEY>(ULONG_PTR{0x80000002});
 inline const HKEY HKEY_USERS = reinterpret_cast<HKEY>(ULONG_PTR{0x80000003});
+
+// Drive types (GetDriveTypeA).
+inline constexpr UINT DRIVE_UNKNOWN = 0;
+inline constexpr UINT DRIVE_NO_ROOT_DIR = 1;
+inline constexpr UINT DRIVE_REMOVABLE = 2;
+inline constexpr UINT DRIVE_FIXED = 3;
+inline constexpr UINT DRIVE_REMOTE = 4;
+inline constexpr UINT DRIVE_CDROM = 5;
+inline constexpr UINT DRIVE_RAMDISK = 6;
+
+// Share types (SHARE_INFO_1::shi1_type).
+inline constexpr DWORD STYPE_DISKTREE = 0;
+inline constexpr DWORD STYPE_PRINTQ = 1;
+inline constexpr DWORD STYPE_DEVICE = 2;
+inline constexpr DWORD STYPE_IPC = 3;
+inline constexpr DWORD STYPE_SPECIAL = 0x80000000;
+
+// Server types and platform of NetServerGetInfo / NetServerEnum.
+inline constexpr DWORD SV_TYPE_WORKSTATION = 0x00000001;
+inline constexpr DWORD SV_TYPE_SERVER = 0x00000002;
+inline constexpr DWORD SV_TYPE_DOMAIN_CTRL = 0x00000008;
+inline constexpr DWORD SV_TYPE_DOMAIN_BAKCTRL = 0x00000010;
+inline constexpr DWORD SV_TYPE_DOMAIN_MEMBER = 0x00000100;
+inline constexpr DWORD SV_TYPE_NT = 0x00001000;
+inline constexpr DWORD SV_TYPE_SERVER_NT = 0x00008000;
+inline constexpr DWORD SV_TYPE_DOMAIN_ENUM = 0x80000000;
+inline constexpr DWORD SV_TYPE_ALL = 0xFFFFFFFF;
+inline constexpr DWORD PLATFORM_ID_NT = 500;
+
+// File attributes.
+inline constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x01;
+inline constexpr DWORD FILE_ATTRIBUTE_HIDDEN = 0x02;
+inline constexpr DWORD FILE_ATTRIBUTE_SYSTEM = 0x04;
+inline constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+inline constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
+inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+inline constexpr DWORD FILE_ATTRIBUTE_TEMPORARY = 0x100;
+inline constexpr DWORD FILE_ATTRIBUTE_COMPRESSED = 0x800;
+inline constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
+
+// Network errors.
+inline constexpr LONG ERROR_UNEXP_NET_ERR = 59;
+inline constexpr LONG ERROR_NETNAME_DELETED = 64;
+inline constexpr LONG ERROR_SERVICE_REQUEST_TIMEOUT = 1053;
+inline constexpr LONG ERROR_SERVICE_DISABLED = 1058;
+inline constexpr DWORD NERR_InvalidComputer = 2351;
+inline constexpr DWORD NERR_DCNotFound = 2453;
 
 // FormatMessage flags.
 inline constexpr DWORD FORMAT_MESSAGE_ALLOCATE_BUFFER = 0x00000100;
