@@ -13,7 +13,7 @@ deps:
 
 build-release: deps
 	cmake --preset release >/dev/null
-	cmake --build --preset release -j $(JOBS) --target VNMgr
+	cmake --build --preset release -j $(JOBS) --target VNMgr vnmachined
 
 build-debug: deps
 	cmake --preset debug >/dev/null

@@ -19,8 +19,6 @@
 
 namespace vn {
 
-inline constexpr DWORD NERR_InvalidComputer = 2351;
-inline constexpr DWORD NERR_DCNotFound = 2453;
 
 // `machine` with or without two leading backslashes; empty = this machine.
 LONG FindMachine(std::string_view machine, std::shared_ptr<MachineEndpoint>* endpoint);

@@ -1,0 +1,657 @@
+#include "platform/RemoteMachine.h"
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <string_view>
+#include <utility>
+
+#include <grpcpp/grpcpp.h>
+
+#include "machine.grpc.pb.h"
+#include "proto/MachineAuth.h"
+#include "proto/MachineProtocol.h"
+
+namespace vn {
+
+namespace pb = vornal::machine;
+
+namespace {
+
+constexpr auto kCallDeadline = std::chrono::seconds(30);
+constexpr int kConnectTimeoutMs = 5000;
+
+// What the transport's status means to the caller (the table in RemoteMachine.h).
+// `midStream`: the call had already received part of its answer.
+LONG MapStatus(const grpc::Status& status, bool midStream) {
+  switch (status.error_code()) {
+    case grpc::StatusCode::OK:
+      return ERROR_SUCCESS;
+    case grpc::StatusCode::UNAUTHENTICATED:
+    case grpc::StatusCode::PERMISSION_DENIED:
+      return ERROR_ACCESS_DENIED;
+    case grpc::StatusCode::UNAVAILABLE:
+      return midStream ? ERROR_NETNAME_DELETED : ERROR_BAD_NETPATH;
+    case grpc::StatusCode::CANCELLED:
+    case grpc::StatusCode::INTERNAL:
+    case grpc::StatusCode::UNKNOWN:
+      return midStream ? ERROR_NETNAME_DELETED : ERROR_UNEXP_NET_ERR;
+    default:
+      return ERROR_UNEXP_NET_ERR;
+  }
+}
+
+// Statuses after which the connection is made anew for the next call.
+bool IsTransportFailure(const grpc::Status& status) {
+  switch (status.error_code()) {
+    case grpc::StatusCode::UNAVAILABLE:
+    case grpc::StatusCode::DEADLINE_EXCEEDED:
+    case grpc::StatusCode::CANCELLED:
+    case grpc::StatusCode::INTERNAL:
+    case grpc::StatusCode::UNKNOWN:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool TooLong(std::string_view text) { return text.size() > kMaxNameBytes; }
+
+void ToProto(const MachinePath& path, pb::MachinePath* out) {
+  out->set_root(path.root);
+  out->set_path(path.path);
+}
+
+bool PathTooLong(const MachinePath& path) { return TooLong(path.root) || TooLong(path.path); }
+
+ServerInfo FromProto(const pb::Server& server) {
+  ServerInfo info;
+  info.name = server.name();
+  info.platformId = server.platform_id();
+  info.versionMajor = server.version_major();
+  info.versionMinor = server.version_minor();
+  info.type = server.type();
+  info.comment = server.comment();
+  info.domain = server.domain();
+  return info;
+}
+
+FileEntry FromProto(const pb::FileEntry& entry) {
+  FileEntry out;
+  out.name = entry.name();
+  out.alternateName = entry.alternate_name();
+  out.attributes = entry.attributes();
+  out.size = entry.size();
+  out.creationTime = entry.creation_time();
+  out.lastAccessTime = entry.last_access_time();
+  out.lastWriteTime = entry.last_write_time();
+  return out;
+}
+
+}  // namespace
+
+// The channel to the machine's service and what every call needs: the domain
+// to prove the secret of and where the secret comes from.
+class RemoteMachine::Connection : public std::enable_shared_from_this<RemoteMachine::Connection> {
+ public:
+  Connection(std::string name, std::string target, std::string domain, SecretLookup secrets)
+      : m_name(std::move(name)), m_target(std::move(target)), m_domain(std::move(domain)),
+        m_secrets(std::move(secrets)) {}
+
+  const std::string& Name() const { return m_name; }
+  const std::string& Target() const { return m_target; }
+
+  // The stub of the current channel; a new channel after a transport failure.
+  std::shared_ptr<pb::Machine::Stub> Stub() {
+    std::lock_guard lock(m_mutex);
+    if (!m_stub) {
+      grpc::ChannelArguments args;
+      args.SetMaxReceiveMessageSize(static_cast<int>(kMaxMessageBytes));
+      args.SetMaxSendMessageSize(static_cast<int>(kMaxMessageBytes));
+      // Our own subchannels, so a new channel never inherits the back-off of a
+      // dead one; a restarted service is found again within a fraction of a second.
+      args.SetInt(GRPC_ARG_USE_LOCAL_SUBCHANNEL_POOL, 1);
+      args.SetInt(GRPC_ARG_INITIAL_RECONNECT_BACKOFF_MS, 100);
+      args.SetInt(GRPC_ARG_MIN_RECONNECT_BACKOFF_MS, kConnectTimeoutMs);
+      args.SetInt(GRPC_ARG_MAX_RECONNECT_BACKOFF_MS, 2000);
+      // A fixed read-ahead per stream instead of a window that grows with the
+      // measured bandwidth: a reader slower than the network (a copy to a
+      // slow disk) then holds at most this much, however large the file.
+      args.SetInt(GRPC_ARG_HTTP2_BDP_PROBE, 0);
+      args.SetInt(GRPC_ARG_HTTP2_STREAM_LOOKAHEAD_BYTES, static_cast<int>(kStreamReadAheadBytes));
+      args.SetInt(GRPC_ARG_KEEPALIVE_TIME_MS, 30000);
+      args.SetInt(GRPC_ARG_KEEPALIVE_TIMEOUT_MS, 20000);
+      auto channel = grpc::CreateCustomChannel(m_target, grpc::InsecureChannelCredentials(), args);
+      m_stub = std::make_shared<pb::Machine::Stub>(channel);
+    }
+    return m_stub;
+  }
+
+  void Failed(const std::shared_ptr<pb::Machine::Stub>& stub, const grpc::Status& status) {
+    if (!IsTransportFailure(status)) return;
+    std::lock_guard lock(m_mutex);
+    if (m_stub == stub) m_stub.reset();
+  }
+
+  // Prepares a context for `method`: a deadline for unary calls, and the proof
+  // of the domain secret for every call but GetServerInfo. Without a secret
+  // for the domain the call goes unsigned and the machine refuses it.
+  LONG Prepare(grpc::ClientContext* context, std::string_view method, bool unary) {
+    if (unary) context->set_deadline(std::chrono::system_clock::now() + kCallDeadline);
+    if (method == "GetServerInfo") return ERROR_SUCCESS;
+    std::string domain;
+    if (const LONG error = Domain(&domain); error != ERROR_SUCCESS) return error;
+    if (auto secret = m_secrets ? m_secrets(domain) : std::nullopt; secret && !secret->empty())
+      SignCall(context, method, domain, *secret);
+    return ERROR_SUCCESS;
+  }
+
+  template <typename Request, typename Reply>
+  using UnaryMethod = grpc::Status (pb::Machine::Stub::*)(grpc::ClientContext*, const Request&, Reply*);
+
+  // One unary call; the reply's own error when the call went through.
+  template <typename Request, typename Reply>
+  LONG Call(std::string_view method, UnaryMethod<Request, Reply> fn, const Request& request, Reply* reply) {
+    grpc::ClientContext context;
+    if (const LONG error = Prepare(&context, method, true); error != ERROR_SUCCESS) return error;
+    auto stub = Stub();
+    const grpc::Status status = ((*stub).*fn)(&context, request, reply);
+    if (!status.ok()) {
+      Failed(stub, status);
+      return MapStatus(status, false);
+    }
+    return static_cast<LONG>(reply->error());
+  }
+
+ private:
+  LONG Domain(std::string* domain) {
+    {
+      std::lock_guard lock(m_mutex);
+      if (!m_domain.empty()) {
+        *domain = m_domain;
+        return ERROR_SUCCESS;
+      }
+    }
+    pb::ServerInfoReply reply;
+    if (const LONG error = Call("GetServerInfo", &pb::Machine::Stub::GetServerInfo, pb::ServerInfoRequest(), &reply);
+        error != ERROR_SUCCESS)
+      return error;
+    std::lock_guard lock(m_mutex);
+    m_domain = reply.server().domain();
+    *domain = m_domain;
+    return ERROR_SUCCESS;
+  }
+
+  const std::string m_name;
+  const std::string m_target;
+  std::mutex m_mutex;
+  std::string m_domain;
+  SecretLookup m_secrets;
+  std::shared_ptr<pb::Machine::Stub> m_stub;
+};
+
+namespace {
+
+using Connection = RemoteMachine::Connection;
+
+// HKEY_LOCAL_MACHINE of the remote machine: each call is one call of the service.
+class RemoteHive final : public RegistryHive {
+ public:
+  explicit RemoteHive(std::shared_ptr<Connection> connection) : m_connection(std::move(connection)) {}
+
+  LONG OpenKey(KeyId parent, std::string_view path, KeyId* key) override {
+    if (TooLong(path)) return ERROR_INVALID_PARAMETER;
+    pb::OpenKeyRequest request;
+    request.set_parent(parent);
+    request.set_path(std::string(path));
+    pb::OpenKeyReply reply;
+    const LONG error = m_connection->Call("OpenKey", &pb::Machine::Stub::OpenKey, request, &reply);
+    if (error == ERROR_SUCCESS) *key = reply.key();
+    return error;
+  }
+
+  LONG CreateKey(KeyId parent, std::string_view path, KeyId* key, bool* created) override {
+    if (TooLong(path)) return ERROR_INVALID_PARAMETER;
+    pb::CreateKeyRequest request;
+    request.set_parent(parent);
+    request.set_path(std::string(path));
+    pb::CreateKeyReply reply;
+    const LONG error = m_connection->Call("CreateKey", &pb::Machine::Stub::CreateKey, request, &reply);
+    if (error != ERROR_SUCCESS) return error;
+    *key = reply.key();
+    if (created) *created = reply.created();
+    return ERROR_SUCCESS;
+  }
+
+  LONG DeleteKey(KeyId parent, std::string_view path) override {
+    if (TooLong(path)) return ERROR_INVALID_PARAMETER;
+    pb::DeleteKeyRequest request;
+    request.set_parent(parent);
+    request.set_path(std::string(path));
+    pb::ErrorReply reply;
+    return m_connection->Call("DeleteKey", &pb::Machine::Stub::DeleteKey, request, &reply);
+  }
+
+  LONG EnumKey(KeyId key, DWORD index, std::string* name, std::uint64_t* lastWriteTime) override {
+    pb::EnumKeyRequest request;
+    request.set_key(key);
+    request.set_index(index);
+    pb::EnumKeyReply reply;
+    const LONG error = m_connection->Call("EnumKey", &pb::Machine::Stub::EnumKey, request, &reply);
+    if (error != ERROR_SUCCESS) return error;
+    *name = reply.name();
+    if (lastWriteTime) *lastWriteTime = reply.last_write_time();
+    return ERROR_SUCCESS;
+  }
+
+  LONG EnumValue(KeyId key, DWORD index, RegValue* value) override {
+    pb::EnumValueRequest request;
+    request.set_key(key);
+    request.set_index(index);
+    pb::ValueReply reply;
+    return Value(m_connection->Call("EnumValue", &pb::Machine::Stub::EnumValue, request, &reply), reply, value);
+  }
+
+  LONG QueryValue(KeyId key, std::string_view name, RegValue* value) override {
+    if (TooLong(name)) return ERROR_INVALID_PARAMETER;
+    pb::QueryValueRequest request;
+    request.set_key(key);
+    request.set_name(std::string(name));
+    pb::ValueReply reply;
+    return Value(m_connection->Call("QueryValue", &pb::Machine::Stub::QueryValue, request, &reply), reply, value);
+  }
+
+  LONG SetValue(KeyId key, std::string_view name, DWORD type, const BYTE* data, DWORD size) override {
+    if (TooLong(name) || size > kMaxValueBytes) return ERROR_INVALID_PARAMETER;
+    pb::SetValueRequest request;
+    request.set_key(key);
+    request.set_name(std::string(name));
+    request.set_type(type);
+    if (size) request.set_data(reinterpret_cast<const char*>(data), size);
+    pb::ErrorReply reply;
+    return m_connection->Call("SetValue", &pb::Machine::Stub::SetValue, request, &reply);
+  }
+
+  LONG DeleteValue(KeyId key, std::string_view name) override {
+    if (TooLong(name)) return ERROR_INVALID_PARAMETER;
+    pb::DeleteValueRequest request;
+    request.set_key(key);
+    request.set_name(std::string(name));
+    pb::ErrorReply reply;
+    return m_connection->Call("DeleteValue", &pb::Machine::Stub::DeleteValue, request, &reply);
+  }
+
+  LONG QueryInfo(KeyId key, RegKeyInfo* info) override {
+    pb::QueryInfoRequest request;
+    request.set_key(key);
+    pb::QueryInfoReply reply;
+    const LONG error = m_connection->Call("QueryInfo", &pb::Machine::Stub::QueryInfo, request, &reply);
+    if (error != ERROR_SUCCESS) return error;
+    info->subKeys = reply.sub_keys();
+    info->maxSubKeyLen = reply.max_sub_key_len();
+    info->values = reply.values();
+    info->maxValueNameLen = reply.max_value_name_len();
+    info->maxValueLen = reply.max_value_len();
+    info->lastWriteTime = reply.last_write_time();
+    return ERROR_SUCCESS;
+  }
+
+ private:
+  static LONG Value(LONG error, const pb::ValueReply& reply, RegValue* value) {
+    if (error != ERROR_SUCCESS) return error;
+    value->name = reply.name();
+    value->type = reply.type();
+    value->data.assign(reply.data().begin(), reply.data().end());
+    return ERROR_SUCCESS;
+  }
+
+  std::shared_ptr<Connection> m_connection;
+};
+
+// The reading end of a ReadFile stream: one chunk is held at a time, gRPC's
+// flow control keeps the rest on the serving machine.
+class RemoteFileReader final : public FileReader {
+ public:
+  RemoteFileReader(std::shared_ptr<Connection> connection, std::shared_ptr<pb::Machine::Stub> stub,
+                   std::unique_ptr<grpc::ClientContext> context,
+                   std::unique_ptr<grpc::ClientReader<pb::ReadFileReply>> stream, std::uint64_t size)
+      : m_connection(std::move(connection)), m_stub(std::move(stub)), m_context(std::move(context)),
+        m_stream(std::move(stream)), m_size(size) {}
+
+  ~RemoteFileReader() override {
+    if (!m_stream) return;
+    m_context->TryCancel();
+    m_stream->Finish();
+  }
+
+  LONG Read(std::span<BYTE> buffer, std::size_t* bytesRead) override {
+    *bytesRead = 0;
+    if (m_error != ERROR_SUCCESS) return m_error;
+    while (*bytesRead < buffer.size()) {
+      if (m_offset == m_chunk.data().size()) {
+        if (!m_stream) break;  // the end was reached
+        m_chunk.Clear();
+        m_offset = 0;
+        if (!m_stream->Read(&m_chunk)) {
+          const grpc::Status status = m_stream->Finish();
+          m_stream.reset();
+          if (!status.ok()) {
+            m_connection->Failed(m_stub, status);
+            m_error = MapStatus(status, true);
+            return m_error;
+          }
+          break;
+        }
+        if (m_chunk.error()) {  // the machine could not read on
+          m_context->TryCancel();
+          m_stream->Finish();
+          m_stream.reset();
+          m_error = static_cast<LONG>(m_chunk.error());
+          return m_error;
+        }
+        continue;
+      }
+      const std::size_t n = std::min(buffer.size() - *bytesRead, m_chunk.data().size() - m_offset);
+      std::copy_n(m_chunk.data().data() + m_offset, n, buffer.data() + *bytesRead);
+      m_offset += n;
+      *bytesRead += n;
+    }
+    return ERROR_SUCCESS;
+  }
+
+  std::uint64_t Size() const override { return m_size; }
+
+ private:
+  std::shared_ptr<Connection> m_connection;
+  std::shared_ptr<pb::Machine::Stub> m_stub;
+  std::unique_ptr<grpc::ClientContext> m_context;
+  std::unique_ptr<grpc::ClientReader<pb::ReadFileReply>> m_stream;
+  std::uint64_t m_size;
+  pb::ReadFileReply m_chunk;
+  std::size_t m_offset = 0;
+  LONG m_error = ERROR_SUCCESS;
+};
+
+// The writing end of a WriteFile stream (the exchange in machine.proto).
+class RemoteFileWriter final : public FileWriter {
+ public:
+  using Stream = grpc::ClientReaderWriter<pb::WriteFileRequest, pb::WriteFileReply>;
+
+  RemoteFileWriter(std::shared_ptr<Connection> connection, std::shared_ptr<pb::Machine::Stub> stub,
+                   std::unique_ptr<grpc::ClientContext> context, std::unique_ptr<Stream> stream)
+      : m_connection(std::move(connection)), m_stub(std::move(stub)), m_context(std::move(context)),
+        m_stream(std::move(stream)) {}
+
+  ~RemoteFileWriter() override {
+    if (!m_stream) return;
+    // Without the commit the service drops what it received.
+    m_context->TryCancel();
+    m_stream->Finish();
+  }
+
+  LONG Write(std::span<const BYTE> data) override {
+    if (!m_stream) return m_error != ERROR_SUCCESS ? m_error : ERROR_INVALID_HANDLE;
+    pb::WriteFileRequest request;
+    while (!data.empty()) {
+      const std::size_t n = std::min(data.size(), kFileChunkBytes);
+      request.set_data(reinterpret_cast<const char*>(data.data()), n);
+      if (!m_stream->Write(request)) return Broken();
+      data = data.subspan(n);
+    }
+    return ERROR_SUCCESS;
+  }
+
+  LONG Commit(std::uint64_t lastWriteTime) override {
+    if (!m_stream) return m_error != ERROR_SUCCESS ? m_error : ERROR_INVALID_HANDLE;
+    pb::WriteFileRequest request;
+    request.mutable_commit()->set_last_write_time(lastWriteTime);
+    if (!m_stream->Write(request)) return Broken();
+    m_stream->WritesDone();
+    pb::WriteFileReply reply;
+    const bool replied = m_stream->Read(&reply);
+    const grpc::Status status = m_stream->Finish();
+    m_stream.reset();
+    if (!status.ok()) {
+      m_connection->Failed(m_stub, status);
+      return m_error = MapStatus(status, true);
+    }
+    return m_error = replied ? static_cast<LONG>(reply.error()) : ERROR_NETNAME_DELETED;
+  }
+
+ private:
+  // A write failed: the service has ended the stream, with its reason as its
+  // last reply when it ended it on purpose (a full disk, say).
+  LONG Broken() {
+    pb::WriteFileReply reply;
+    const bool replied = m_stream->Read(&reply);
+    const grpc::Status status = m_stream->Finish();
+    m_stream.reset();
+    if (!status.ok()) {
+      m_connection->Failed(m_stub, status);
+      return m_error = MapStatus(status, true);
+    }
+    return m_error = replied && reply.error() ? static_cast<LONG>(reply.error()) : ERROR_NETNAME_DELETED;
+  }
+
+  std::shared_ptr<Connection> m_connection;
+  std::shared_ptr<pb::Machine::Stub> m_stub;
+  std::unique_ptr<grpc::ClientContext> m_context;
+  std::unique_ptr<Stream> m_stream;
+  LONG m_error = ERROR_SUCCESS;
+};
+
+}  // namespace
+
+RemoteMachine::RemoteMachine(std::string name, std::string target, std::string domain, SecretLookup secrets)
+    : m_connection(std::make_shared<Connection>(std::move(name), std::move(target), std::move(domain),
+                                                std::move(secrets))) {}
+
+RemoteMachine::~RemoteMachine() = default;
+
+const std::string& RemoteMachine::Name() const { return m_connection->Name(); }
+const std::string& RemoteMachine::Target() const { return m_connection->Target(); }
+
+LONG RemoteMachine::GetServerInfo(ServerInfo* info) {
+  pb::ServerInfoReply reply;
+  const LONG error =
+      m_connection->Call("GetServerInfo", &pb::Machine::Stub::GetServerInfo, pb::ServerInfoRequest(), &reply);
+  if (error == ERROR_SUCCESS) *info = FromProto(reply.server());
+  return error;
+}
+
+LONG RemoteMachine::EnumServers(DWORD typeMask, const std::string& domain, std::vector<ServerInfo>* servers) {
+  if (TooLong(domain)) return ERROR_INVALID_PARAMETER;
+  pb::EnumServersRequest request;
+  request.set_type_mask(typeMask);
+  request.set_domain(domain);
+  pb::EnumServersReply reply;
+  const LONG error = m_connection->Call("EnumServers", &pb::Machine::Stub::EnumServers, request, &reply);
+  if (error != ERROR_SUCCESS) return error;
+  servers->clear();
+  for (const auto& server : reply.servers()) servers->push_back(FromProto(server));
+  return ERROR_SUCCESS;
+}
+
+LONG RemoteMachine::GetDCName(const std::string& domain, std::string* controller) {
+  if (TooLong(domain)) return ERROR_INVALID_PARAMETER;
+  pb::GetDCNameRequest request;
+  request.set_domain(domain);
+  pb::GetDCNameReply reply;
+  const LONG error = m_connection->Call("GetDCName", &pb::Machine::Stub::GetDCName, request, &reply);
+  if (error == ERROR_SUCCESS) *controller = reply.controller();
+  return error;
+}
+
+LONG RemoteMachine::EnumShares(std::vector<ShareInfo>* shares) {
+  pb::EnumSharesReply reply;
+  const LONG error =
+      m_connection->Call("EnumShares", &pb::Machine::Stub::EnumShares, pb::EnumSharesRequest(), &reply);
+  if (error != ERROR_SUCCESS) return error;
+  shares->clear();
+  for (const auto& share : reply.shares()) shares->push_back({share.name(), share.type(), share.remark()});
+  return ERROR_SUCCESS;
+}
+
+LONG RemoteMachine::ConnectRegistry(std::shared_ptr<RegistryHive>* hive) {
+  // Connecting asks the machine for its root key, so that an unreachable
+  // machine or a refused secret shows at RegConnectRegistryA.
+  auto remote = std::make_shared<RemoteHive>(m_connection);
+  RegKeyInfo info;
+  if (const LONG error = remote->QueryInfo(kRootKey, &info); error != ERROR_SUCCESS) return error;
+  *hive = std::move(remote);
+  return ERROR_SUCCESS;
+}
+
+LONG RemoteMachine::GetDrives(std::vector<DriveInfo>* drives) {
+  pb::GetDrivesReply reply;
+  const LONG error = m_connection->Call("GetDrives", &pb::Machine::Stub::GetDrives, pb::GetDrivesRequest(), &reply);
+  if (error != ERROR_SUCCESS) return error;
+  drives->clear();
+  for (const auto& drive : reply.drives())
+    if (drive.letter().size() == 1) drives->push_back({drive.letter()[0], drive.type()});
+  return ERROR_SUCCESS;
+}
+
+LONG RemoteMachine::GetVolumeInfo(const MachinePath& root, VolumeInfo* info) {
+  if (PathTooLong(root)) return ERROR_INVALID_PARAMETER;
+  pb::PathRequest request;
+  ToProto(root, request.mutable_path());
+  pb::VolumeInfoReply reply;
+  const LONG error = m_connection->Call("GetVolumeInfo", &pb::Machine::Stub::GetVolumeInfo, request, &reply);
+  if (error != ERROR_SUCCESS) return error;
+  info->label = reply.label();
+  info->serialNumber = reply.serial_number();
+  info->maxComponentLength = reply.max_component_length();
+  info->flags = reply.flags();
+  info->fileSystem = reply.file_system();
+  return ERROR_SUCCESS;
+}
+
+LONG RemoteMachine::GetDiskSpace(const MachinePath& path, DiskSpace* space) {
+  if (PathTooLong(path)) return ERROR_INVALID_PARAMETER;
+  pb::PathRequest request;
+  ToProto(path, request.mutable_path());
+  pb::DiskSpaceReply reply;
+  const LONG error = m_connection->Call("GetDiskSpace", &pb::Machine::Stub::GetDiskSpace, request, &reply);
+  if (error != ERROR_SUCCESS) return error;
+  space->freeBytesToCaller = reply.free_bytes_to_caller();
+  space->totalBytes = reply.total_bytes();
+  space->totalFreeBytes = reply.total_free_bytes();
+  space->bytesPerSector = reply.bytes_per_sector();
+  space->sectorsPerCluster = reply.sectors_per_cluster();
+  return ERROR_SUCCESS;
+}
+
+LONG RemoteMachine::FindFiles(const MachinePath& pattern, std::vector<FileEntry>* entries) {
+  if (PathTooLong(pattern)) return ERROR_INVALID_PARAMETER;
+  pb::PathRequest request;
+  ToProto(pattern, request.mutable_path());
+  grpc::ClientContext context;
+  if (const LONG error = m_connection->Prepare(&context, "FindFiles", false); error != ERROR_SUCCESS) return error;
+  auto stub = m_connection->Stub();
+  auto stream = stub->FindFiles(&context, request);
+  std::vector<FileEntry> found;
+  pb::FindFilesReply batch;
+  bool first = true;
+  LONG error = ERROR_SUCCESS;
+  while (stream->Read(&batch)) {
+    if (first && batch.error()) error = static_cast<LONG>(batch.error());
+    first = false;
+    for (const auto& entry : batch.entries()) found.push_back(FromProto(entry));
+  }
+  const grpc::Status status = stream->Finish();
+  if (!status.ok()) {
+    m_connection->Failed(stub, status);
+    return MapStatus(status, !first);
+  }
+  if (first) return ERROR_NETNAME_DELETED;  // ended without its first reply
+  if (error != ERROR_SUCCESS) return error;
+  *entries = std::move(found);
+  return ERROR_SUCCESS;
+}
+
+LONG RemoteMachine::GetFileInfo(const MachinePath& path, FileEntry* entry) {
+  if (PathTooLong(path)) return ERROR_INVALID_PARAMETER;
+  pb::PathRequest request;
+  ToProto(path, request.mutable_path());
+  pb::FileInfoReply reply;
+  const LONG error = m_connection->Call("GetFileInfo", &pb::Machine::Stub::GetFileInfo, request, &reply);
+  if (error == ERROR_SUCCESS) *entry = FromProto(reply.entry());
+  return error;
+}
+
+LONG RemoteMachine::CreateDirectory(const MachinePath& path) {
+  if (PathTooLong(path)) return ERROR_INVALID_PARAMETER;
+  pb::PathRequest request;
+  ToProto(path, request.mutable_path());
+  pb::ErrorReply reply;
+  return m_connection->Call("CreateDirectory", &pb::Machine::Stub::CreateDirectory, request, &reply);
+}
+
+LONG RemoteMachine::RemoveDirectory(const MachinePath& path) {
+  if (PathTooLong(path)) return ERROR_INVALID_PARAMETER;
+  pb::PathRequest request;
+  ToProto(path, request.mutable_path());
+  pb::ErrorReply reply;
+  return m_connection->Call("RemoveDirectory", &pb::Machine::Stub::RemoveDirectory, request, &reply);
+}
+
+LONG RemoteMachine::DeleteFile(const MachinePath& path) {
+  if (PathTooLong(path)) return ERROR_INVALID_PARAMETER;
+  pb::PathRequest request;
+  ToProto(path, request.mutable_path());
+  pb::ErrorReply reply;
+  return m_connection->Call("DeleteFile", &pb::Machine::Stub::DeleteFile, request, &reply);
+}
+
+LONG RemoteMachine::OpenRead(const MachinePath& path, std::unique_ptr<FileReader>* reader) {
+  if (PathTooLong(path)) return ERROR_INVALID_PARAMETER;
+  pb::PathRequest request;
+  ToProto(path, request.mutable_path());
+  auto context = std::make_unique<grpc::ClientContext>();
+  if (const LONG error = m_connection->Prepare(context.get(), "ReadFile", false); error != ERROR_SUCCESS)
+    return error;
+  auto stub = m_connection->Stub();
+  auto stream = stub->ReadFile(context.get(), request);
+  pb::ReadFileReply first;
+  if (!stream->Read(&first)) {
+    const grpc::Status status = stream->Finish();
+    m_connection->Failed(stub, status);
+    return status.ok() ? ERROR_NETNAME_DELETED : MapStatus(status, false);
+  }
+  if (first.error()) {
+    context->TryCancel();
+    stream->Finish();
+    return static_cast<LONG>(first.error());
+  }
+  *reader = std::make_unique<RemoteFileReader>(m_connection, std::move(stub), std::move(context), std::move(stream),
+                                               first.size());
+  return ERROR_SUCCESS;
+}
+
+LONG RemoteMachine::OpenWrite(const MachinePath& path, bool failIfExists, std::unique_ptr<FileWriter>* writer) {
+  if (PathTooLong(path)) return ERROR_INVALID_PARAMETER;
+  auto context = std::make_unique<grpc::ClientContext>();
+  if (const LONG error = m_connection->Prepare(context.get(), "WriteFile", false); error != ERROR_SUCCESS)
+    return error;
+  auto stub = m_connection->Stub();
+  auto stream = stub->WriteFile(context.get());
+  pb::WriteFileRequest request;
+  ToProto(path, request.mutable_open()->mutable_path());
+  request.mutable_open()->set_fail_if_exists(failIfExists);
+  pb::WriteFileReply reply;
+  if (!stream->Write(request) || !stream->Read(&reply)) {
+    const grpc::Status status = stream->Finish();
+    m_connection->Failed(stub, status);
+    return status.ok() ? ERROR_NETNAME_DELETED : MapStatus(status, false);
+  }
+  if (reply.error()) {
+    stream->WritesDone();
+    stream->Finish();
+    return static_cast<LONG>(reply.error());
+  }
+  *writer = std::make_unique<RemoteFileWriter>(m_connection, std::move(stub), std::move(context), std::move(stream));
+  return ERROR_SUCCESS;
+}
+
+}  // namespace vn

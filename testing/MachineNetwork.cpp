@@ -1,0 +1,314 @@
+#include "testing/MachineNetwork.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "platform/Machine.h"
+
+extern char** environ;
+
+namespace vn::testing {
+
+namespace {
+
+constexpr auto kStartTimeout = std::chrono::seconds(10);
+constexpr auto kStopTimeout = std::chrono::seconds(5);
+
+// A loopback port that is free now: bound to port 0, read back, released.
+// Ports already handed out in this process are skipped.
+std::uint16_t FreePort() {
+  static std::set<std::uint16_t> handedOut;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) break;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    std::uint16_t port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+      port = ntohs(address.sin_port);
+    ::close(fd);
+    if (port != 0 && port != kMachineServicePort && handedOut.insert(port).second) return port;
+  }
+  ADD_FAILURE() << "no free loopback port";
+  return 0;
+}
+
+std::string NewSecret() {
+  std::random_device random;
+  std::ostringstream text;
+  for (int i = 0; i < 4; ++i) text << std::hex << random();
+  return text.str();
+}
+
+const char* RoleName(MachineRole role) {
+  switch (role) {
+    case MachineRole::Workstation: return "workstation";
+    case MachineRole::Server: return "server";
+    case MachineRole::PrimaryDomainController: return "pdc";
+    case MachineRole::BackupDomainController: return "bdc";
+  }
+  return "server";
+}
+
+std::string ReadAll(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
+struct MachineNetwork::Process {
+  pid_t pid = 0;
+};
+
+MachineNetwork::MachineNetwork(std::string consoleDomain) {
+  m_root = std::filesystem::path(m_dir.path().toStdString());
+  m_hostsFile = m_root / "hosts";
+  m_machines.push_back(Create("CONSOLE", consoleDomain, MachineRole::Workstation, {}));
+  WriteHostsFile();
+  WriteSecrets(m_machines.front());
+  if (const char* env = std::getenv("VORNAL_HOME")) m_previousEnv = env;
+  m_previousHome = vn::MachineHome();
+  ::setenv("VORNAL_HOME", m_machines.front().home.c_str(), 1);
+  vn::SetMachineHome(m_machines.front().home);
+}
+
+MachineNetwork::~MachineNetwork() {
+  for (const auto& machine : m_machines)
+    if (IsRunning(machine.name)) Stop(machine.name, true);
+  if (m_previousEnv)
+    ::setenv("VORNAL_HOME", m_previousEnv->c_str(), 1);
+  else
+    ::unsetenv("VORNAL_HOME");
+  vn::SetMachineHome(m_previousHome);
+}
+
+TestMachine MachineNetwork::Create(const std::string& name, const std::string& domain, MachineRole role,
+                                   const std::vector<std::string>& shares) {
+  TestMachine machine;
+  machine.name = name;
+  machine.domain = domain;
+  machine.role = role;
+  const auto base = m_root / name;
+  machine.home = base / "home";
+  machine.driveC = base / "C";
+  machine.driveD = base / "D";
+  machine.port = FreePort();
+  for (const auto& dir : {machine.home, machine.driveC, machine.driveD}) std::filesystem::create_directories(dir);
+  std::ofstream ini(machine.home / "machine.ini");
+  ini << "[Machine]\nName=" << name << "\nDomain=" << domain << "\nRole=" << RoleName(role)
+      << "\nListen=127.0.0.1:" << machine.port << "\nHostsFile=" << m_hostsFile.string() << "\n\n[Drives]\nC="
+      << machine.driveC.string() << ",fixed\nD=" << machine.driveD.string() << ",fixed\n";
+  if (!shares.empty()) {
+    ini << "\n[Shares]\n";
+    for (const auto& share : shares) {
+      std::filesystem::create_directories(machine.ShareDir(share));
+      ini << share << "=D:\\" << share << "\n";
+    }
+  }
+  Secret(domain);
+  return machine;
+}
+
+const TestMachine& MachineNetwork::Add(const TestMachineSpec& spec) {
+  if (FindConst(spec.name)) ADD_FAILURE() << "machine " << spec.name << " added twice";
+  const bool newDomain = !m_secrets.contains(spec.domain);
+  m_machines.push_back(Create(spec.name, spec.domain, spec.role, spec.shares));
+  WriteHostsFile();
+  if (newDomain) {
+    for (const auto& machine : m_machines) WriteSecrets(machine);
+  } else {
+    WriteSecrets(m_machines.back());
+  }
+  return m_machines.back();
+}
+
+std::string MachineNetwork::Secret(const std::string& domain) {
+  auto [it, added] = m_secrets.try_emplace(domain);
+  if (added) it->second = NewSecret();
+  return it->second;
+}
+
+void MachineNetwork::SetSecret(const std::string& machine, const std::string& domain,
+                               const std::optional<std::string>& secret) {
+  m_overrides[machine][domain] = secret;
+  WriteSecrets(Find(machine));
+}
+
+void MachineNetwork::WriteSecrets(const TestMachine& machine) {
+  std::map<std::string, std::string> secrets = m_secrets;
+  if (const auto it = m_overrides.find(machine.name); it != m_overrides.end()) {
+    for (const auto& [domain, secret] : it->second) {
+      if (secret)
+        secrets[domain] = *secret;
+      else
+        secrets.erase(domain);
+    }
+  }
+  std::ostringstream text;
+  text << "[Secrets]\n";
+  for (const auto& [domain, secret] : secrets) text << domain << "=" << secret << "\n";
+  // Written beside and renamed into place, private from the start.
+  const auto path = machine.home / "secrets.ini";
+  const auto temp = machine.home / "secrets.ini.new";
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const std::string data = text.str();
+  if (fd < 0 || ::write(fd, data.data(), data.size()) != static_cast<ssize_t>(data.size())) {
+    ADD_FAILURE() << "cannot write " << temp;
+  }
+  if (fd >= 0) ::close(fd);
+  std::filesystem::rename(temp, path);
+}
+
+void MachineNetwork::WriteHostsFile() {
+  std::ostringstream text;
+  text << "# The test network: every machine of it, CONSOLE included.\n";
+  for (const auto& machine : m_machines) {
+    text << "127.0.0.1:" << machine.port << "  " << machine.name << "  #DOM:" << machine.domain;
+    if (machine.role == MachineRole::PrimaryDomainController) text << "  #PDC";
+    if (machine.role == MachineRole::BackupDomainController) text << "  #BDC";
+    text << "\n";
+  }
+  const auto temp = m_root / "hosts.new";
+  std::ofstream(temp) << text.str();
+  std::filesystem::rename(temp, m_hostsFile);
+}
+
+bool MachineNetwork::Start(const std::string& name) {
+  const TestMachine& machine = Find(name);
+  if (IsRunning(name)) return true;
+  int out[2];
+  if (::pipe2(out, O_CLOEXEC) != 0) {
+    ADD_FAILURE() << "pipe: " << std::strerror(errno);
+    return false;
+  }
+  const auto log = machine.home / "vnmachined.log";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  const std::string program = VN_MACHINED_PATH;
+  const std::string home = machine.home.string();
+  std::array<char*, 4> argv{const_cast<char*>(program.c_str()), const_cast<char*>("--home"),
+                            const_cast<char*>(home.c_str()), nullptr};
+  pid_t pid = 0;
+  const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(out[1]);
+  if (spawned != 0) {
+    ::close(out[0]);
+    ADD_FAILURE() << "cannot start " << program << ": " << std::strerror(spawned);
+    return false;
+  }
+  // The ready line, within the time limit.
+  std::string line;
+  const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
+  bool ready = false;
+  while (!ready) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    pollfd pfd{out[0], POLLIN, 0};
+    if (::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) continue;
+    char buffer[256];
+    const ssize_t n = ::read(out[0], buffer, sizeof buffer);
+    if (n <= 0) break;  // the service ended
+    line.append(buffer, static_cast<std::size_t>(n));
+    ready = line.find('\n') != std::string::npos && line.find(" listening on ") != std::string::npos;
+  }
+  ::close(out[0]);
+  if (!ready) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    ADD_FAILURE() << "the service of " << name << " did not start: " << line << "\n" << ReadAll(log);
+    return false;
+  }
+  auto process = std::make_unique<Process>();
+  process->pid = pid;
+  m_processes[name] = std::move(process);
+  return true;
+}
+
+bool MachineNetwork::StartAll() {
+  bool all = true;
+  for (std::size_t i = 1; i < m_machines.size(); ++i) all = Start(m_machines[i].name) && all;
+  return all;
+}
+
+void MachineNetwork::Stop(const std::string& name, bool kill) {
+  const auto it = m_processes.find(name);
+  if (it == m_processes.end()) return;
+  const pid_t pid = it->second->pid;
+  m_processes.erase(it);
+  ::kill(pid, kill ? SIGKILL : SIGTERM);
+  const auto deadline = std::chrono::steady_clock::now() + kStopTimeout;
+  for (;;) {
+    const pid_t done = ::waitpid(pid, nullptr, WNOHANG);
+    if (done == pid || done < 0) return;
+    if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << "the service of " << name << " did not stop on SIGTERM";
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+bool MachineNetwork::IsRunning(const std::string& name) const { return m_processes.contains(name); }
+
+int MachineNetwork::Pid(const std::string& name) const {
+  const auto it = m_processes.find(name);
+  return it == m_processes.end() ? 0 : it->second->pid;
+}
+
+TestMachine& MachineNetwork::Find(const std::string& name) {
+  for (auto& machine : m_machines)
+    if (machine.name == name) return machine;
+  ADD_FAILURE() << "no machine " << name << " in the test network";
+  return m_machines.front();
+}
+
+const TestMachine* MachineNetwork::FindConst(const std::string& name) const {
+  for (const auto& machine : m_machines)
+    if (machine.name == name) return &machine;
+  return nullptr;
+}
+
+const TestMachine& MachineNetwork::Machine(const std::string& name) const {
+  if (const auto* machine = FindConst(name)) return *machine;
+  ADD_FAILURE() << "no machine " << name << " in the test network";
+  return m_machines.front();
+}
+
+const TestMachine& MachineNetwork::Console() const { return m_machines.front(); }
+
+const std::filesystem::path& MachineNetwork::HostsFile() const { return m_hostsFile; }
+
+}  // namespace vn::testing

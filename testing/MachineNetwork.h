@@ -1,18 +1,35 @@
 #pragma once
 // A network of Vornal machines on this one host, for integration tests: each
 // machine has its own temporary home, computer name, loopback port and drives
-// (temporary directories), and runs a real machine service process. All
-// machines share one hosts file and know the secrets of every test domain.
+// (temporary directories), and runs a real machine service process (vnmachined
+// in the foreground). All machines share one hosts file and know the secrets
+// of every test domain (one random secret per domain).
 //
-// The test process itself is the machine "CONSOLE" (domain of the first
-// machine added unless given): constructing the network makes CONSOLE's home
-// the local machine of the process, as TempMachineHome does; its service is
-// not started unless asked for. Destroying the network stops every service and
-// restores the previous local machine. Nothing touches the developer's own
-// machine home or the well-known port.
+// The test process itself is the machine "CONSOLE" of `consoleDomain`:
+// constructing the network makes CONSOLE's home the local machine of the
+// process (and, through VORNAL_HOME, of the processes it starts), as
+// TempMachineHome does; its service is not started unless asked for. Destroying
+// the network stops every service and restores the previous local machine.
+// Nothing touches the developer's own machine home or the well-known port.
+//
+// Usage:
+//   MachineNetwork net("SALES");
+//   net.Add({"SRV1", "SALES", MachineRole::PrimaryDomainController, {"Data"}});
+//   net.StartAll();
+//   RegConnectRegistryA("\\\\SRV1", HKEY_LOCAL_MACHINE, &key);   // reaches SRV1's service
+//   net.Stop("SRV1", /*kill=*/true);  net.Start("SRV1");           // same port again
+//
+// Add every machine before starting any: a domain added later has its secret
+// written to every home, but running services read their secrets at start.
+// Failures (a service that does not answer within 10 s) are reported as
+// GoogleTest failures with the service's log.
+// Threads: one test thread.
 
 #include <QTemporaryDir>
+#include <cstdint>
+#include <deque>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,6 +50,7 @@ struct TestMachineSpec {
 struct TestMachine {
   std::string name;
   std::string domain;
+  MachineRole role = MachineRole::Server;
   std::filesystem::path home;
   std::uint16_t port = 0;
   std::filesystem::path driveC;   // C:
@@ -49,23 +67,44 @@ class MachineNetwork {
 
   // Creates the machine's home, configuration and hosts entry; does not start it.
   const TestMachine& Add(const TestMachineSpec& spec);
-  // Starts the machine's service and waits until it answers (fails the test if not).
-  void Start(const std::string& name);
-  void StartAll();
-  // Stops the service politely (SIGTERM) or at once (SIGKILL).
+  // Starts the machine's service and waits until it answers (fails the test
+  // if not). A machine keeps its port across restarts. Returns success.
+  bool Start(const std::string& name);
+  bool StartAll();   // every machine added, CONSOLE excepted
+  // Stops the service politely (SIGTERM) or at once (SIGKILL), and waits for it.
   void Stop(const std::string& name, bool kill = false);
   bool IsRunning(const std::string& name) const;
+  // The pid of the machine's running service, or 0.
+  int Pid(const std::string& name) const;
 
   const TestMachine& Machine(const std::string& name) const;
   const TestMachine& Console() const;
   const std::filesystem::path& HostsFile() const;
+  const std::filesystem::path& Root() const { return m_root; }
+
+  // The secret every machine holds for `domain` (created when first named).
+  std::string Secret(const std::string& domain);
+  // Rewrites one machine's secrets.ini: `secret` for `domain`, or the domain
+  // left out when nullopt. The console sees the change at its next call; a
+  // running service at its next start.
+  void SetSecret(const std::string& machine, const std::string& domain, const std::optional<std::string>& secret);
 
  private:
   struct Process;
+  TestMachine& Find(const std::string& name);
+  const TestMachine* FindConst(const std::string& name) const;
+  TestMachine Create(const std::string& name, const std::string& domain, MachineRole role,
+                     const std::vector<std::string>& shares);
+  void WriteSecrets(const TestMachine& machine);
+  void WriteHostsFile();
+
   QTemporaryDir m_dir;
   std::filesystem::path m_root;
-  std::vector<TestMachine> m_machines;
-  std::vector<std::unique_ptr<Process>> m_processes;
+  std::filesystem::path m_hostsFile;
+  std::deque<TestMachine> m_machines;    // CONSOLE first; references stay valid as machines are added
+  std::map<std::string, std::unique_ptr<Process>> m_processes;
+  std::map<std::string, std::string> m_secrets;                       // domain -> secret
+  std::map<std::string, std::map<std::string, std::optional<std::string>>> m_overrides;  // machine -> domain -> secret
   std::optional<std::string> m_previousEnv;
   std::filesystem::path m_previousHome;
 };

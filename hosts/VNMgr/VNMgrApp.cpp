@@ -2,9 +2,11 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <cstdio>
 
 #include "console/entry/KSEntry.h"
 #include "hosts/VNMgr/MainFrame.h"
+#include "platform/MachineService.h"
 #include "ui/CommandIds.h"
 #include "ui/MessageBox.h"
 
@@ -17,6 +19,10 @@ CVNMgrApp::CVNMgrApp() : CWinApp(QStringLiteral("VNMgr")) {
 CVNMgrApp::~CVNMgrApp() { ExitInstance(); }
 
 BOOL CVNMgrApp::InitInstance() {
+  // The local machine's service (started here when nobody has); without it the
+  // console still runs, only other machines cannot reach this one.
+  if (std::string why; vn::EnsureLocalMachineService(&why) != ERROR_SUCCESS)
+    std::fprintf(stderr, "VNMgr: the machine service is not running: %s\n", why.c_str());
   InitializeKSDLL();
   m_bInitialized = true;
   RegisterDocTemplates();

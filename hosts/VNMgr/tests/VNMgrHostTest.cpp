@@ -50,6 +50,8 @@ TEST(VNMgrHostTest, TerminationSignalsEndTheConsoleCleanly) {
       args << QStringLiteral("--home") << home.path();
     } else {
       env.insert(QStringLiteral("VORNAL_HOME"), home.path());
+      // The host would start this machine's service on the well-known port.
+      env.insert(QStringLiteral("VORNAL_NO_AUTOSTART"), QStringLiteral("1"));
     }
     if (c.noDisplay) {
       env.remove(QStringLiteral("DISPLAY"));

@@ -1,0 +1,49 @@
+#pragma once
+// The machine service of one machine, listening: the gRPC server with the
+// protocol's limits (message sizes, a bounded thread pool) around
+// MachineServiceImpl.
+//
+// Threads: Start and Wait from one thread; Shutdown from any (a signal
+// handler thread, say). Failure: Start returns false with a message.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/MachineConfig.h"
+#include "platform/MachineEndpoint.h"
+
+namespace grpc {
+class Server;
+}
+
+namespace vn {
+
+class MachineServiceImpl;
+
+class MachineServer {
+ public:
+  MachineServer(std::shared_ptr<MachineEndpoint> machine, std::shared_ptr<const MachineConfig> config);
+  ~MachineServer();
+  MachineServer(const MachineServer&) = delete;
+  MachineServer& operator=(const MachineServer&) = delete;
+
+  // Listens on the configuration's address and port (port 0: any free one).
+  bool Start(std::string* error);
+  // The port actually listened on, once started.
+  std::uint16_t Port() const { return m_port; }
+  // "address:port" as listened on.
+  std::string Address() const;
+  // Blocks until Shutdown.
+  void Wait();
+  // Stops accepting calls; calls in progress get a short grace, then are cancelled.
+  void Shutdown();
+
+ private:
+  std::shared_ptr<const MachineConfig> m_config;
+  std::unique_ptr<MachineServiceImpl> m_service;
+  std::unique_ptr<grpc::Server> m_server;
+  std::uint16_t m_port = 0;
+};
+
+}  // namespace vn

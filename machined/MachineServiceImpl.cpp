@@ -1,0 +1,423 @@
+#include "machined/MachineServiceImpl.h"
+
+#include <algorithm>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "proto/MachineProtocol.h"
+
+namespace vn {
+
+namespace pb = vornal::machine;
+
+namespace {
+
+// A name from the network: within the limit and without NULs (which would cut
+// it short in the Win32 calls).
+bool ValidName(std::string_view name) {
+  return name.size() <= kMaxNameBytes && name.find('\0') == std::string_view::npos;
+}
+
+// A registry path: a valid name that does not start from the top of the hive.
+bool ValidKeyPath(std::string_view path) { return ValidName(path) && !path.starts_with('\\'); }
+
+// A file path from the network. Only share roots are reachable: "C:" and
+// anything else that cannot be a share name gets ERROR_BAD_NET_NAME.
+LONG CheckPath(const pb::MachinePath& path, MachinePath* out) {
+  const std::string& root = path.root();
+  if (!ValidName(root) || !ValidName(path.path())) return ERROR_INVALID_PARAMETER;
+  if (root.empty() || root.find_first_of(":\\/") != std::string::npos) return ERROR_BAD_NET_NAME;
+  out->root = root;
+  out->path = path.path();
+  return ERROR_SUCCESS;
+}
+
+void ToProto(const ServerInfo& info, pb::Server* server) {
+  server->set_name(info.name);
+  server->set_platform_id(info.platformId);
+  server->set_version_major(info.versionMajor);
+  server->set_version_minor(info.versionMinor);
+  server->set_type(info.type);
+  server->set_comment(info.comment);
+  server->set_domain(info.domain);
+}
+
+void ToProto(const FileEntry& entry, pb::FileEntry* out) {
+  out->set_name(entry.name);
+  out->set_alternate_name(entry.alternateName);
+  out->set_attributes(entry.attributes);
+  out->set_size(entry.size);
+  out->set_creation_time(entry.creationTime);
+  out->set_last_access_time(entry.lastAccessTime);
+  out->set_last_write_time(entry.lastWriteTime);
+}
+
+template <typename R>
+grpc::Status Reply(R* reply, LONG error) {
+  reply->set_error(static_cast<std::uint32_t>(error));
+  return grpc::Status::OK;
+}
+
+void FillValue(const RegValue& value, pb::ValueReply* reply) {
+  reply->set_name(value.name);
+  reply->set_type(value.type);
+  reply->set_data(reinterpret_cast<const char*>(value.data.data()), value.data.size());
+}
+
+}  // namespace
+
+MachineServiceImpl::MachineServiceImpl(std::shared_ptr<MachineEndpoint> machine,
+                                       std::shared_ptr<const MachineConfig> config)
+    : m_machine(std::move(machine)), m_config(std::move(config)) {
+  if (const auto it = m_config->secrets.find(m_config->domain); it != m_config->secrets.end())
+    m_secret = it->second;
+}
+
+grpc::Status MachineServiceImpl::Authorise(const Context& context, const char* method) {
+  return CheckCallProof(context, method, m_config->domain, m_secret, &m_replays, UnixNow());
+}
+
+// The hive is opened once and kept: opening it costs far more than a call.
+LONG MachineServiceImpl::Hive(std::shared_ptr<RegistryHive>* hive) {
+  std::lock_guard lock(m_hiveMutex);
+  if (!m_hive) {
+    if (const LONG error = m_machine->ConnectRegistry(&m_hive); error != ERROR_SUCCESS) return error;
+  }
+  *hive = m_hive;
+  return ERROR_SUCCESS;
+}
+
+// ---------------------------------------------------------------- server information
+
+grpc::Status MachineServiceImpl::GetServerInfo(Context*, const pb::ServerInfoRequest*, pb::ServerInfoReply* reply) {
+  ServerInfo info;
+  const LONG error = m_machine->GetServerInfo(&info);
+  if (error == ERROR_SUCCESS) ToProto(info, reply->mutable_server());
+  return Reply(reply, error);
+}
+
+grpc::Status MachineServiceImpl::EnumServers(Context* context, const pb::EnumServersRequest* request,
+                                             pb::EnumServersReply* reply) {
+  if (auto status = Authorise(*context, "EnumServers"); !status.ok()) return status;
+  if (!ValidName(request->domain())) return Reply(reply, ERROR_INVALID_PARAMETER);
+  std::vector<ServerInfo> servers;
+  const LONG error = m_machine->EnumServers(request->type_mask(), request->domain(), &servers);
+  if (error == ERROR_SUCCESS)
+    for (const auto& server : servers) ToProto(server, reply->add_servers());
+  return Reply(reply, error);
+}
+
+grpc::Status MachineServiceImpl::GetDCName(Context* context, const pb::GetDCNameRequest* request,
+                                           pb::GetDCNameReply* reply) {
+  if (auto status = Authorise(*context, "GetDCName"); !status.ok()) return status;
+  if (!ValidName(request->domain())) return Reply(reply, ERROR_INVALID_PARAMETER);
+  std::string controller;
+  const LONG error = m_machine->GetDCName(request->domain(), &controller);
+  if (error == ERROR_SUCCESS) reply->set_controller(controller);
+  return Reply(reply, error);
+}
+
+grpc::Status MachineServiceImpl::EnumShares(Context* context, const pb::EnumSharesRequest*,
+                                            pb::EnumSharesReply* reply) {
+  if (auto status = Authorise(*context, "EnumShares"); !status.ok()) return status;
+  std::vector<ShareInfo> shares;
+  const LONG error = m_machine->EnumShares(&shares);
+  if (error == ERROR_SUCCESS) {
+    for (const auto& share : shares) {
+      auto* out = reply->add_shares();
+      out->set_name(share.name);
+      out->set_type(share.type);
+      out->set_remark(share.remark);
+    }
+  }
+  return Reply(reply, error);
+}
+
+// ---------------------------------------------------------------- registry
+
+grpc::Status MachineServiceImpl::OpenKey(Context* context, const pb::OpenKeyRequest* request,
+                                         pb::OpenKeyReply* reply) {
+  if (auto status = Authorise(*context, "OpenKey"); !status.ok()) return status;
+  if (!ValidKeyPath(request->path())) return Reply(reply, ERROR_INVALID_PARAMETER);
+  std::shared_ptr<RegistryHive> hive;
+  if (const LONG error = Hive(&hive); error != ERROR_SUCCESS) return Reply(reply, error);
+  KeyId key = 0;
+  const LONG error = hive->OpenKey(request->parent(), request->path(), &key);
+  if (error == ERROR_SUCCESS) reply->set_key(key);
+  return Reply(reply, error);
+}
+
+grpc::Status MachineServiceImpl::CreateKey(Context* context, const pb::CreateKeyRequest* request,
+                                           pb::CreateKeyReply* reply) {
+  if (auto status = Authorise(*context, "CreateKey"); !status.ok()) return status;
+  if (!ValidKeyPath(request->path())) return Reply(reply, ERROR_INVALID_PARAMETER);
+  std::shared_ptr<RegistryHive> hive;
+  if (const LONG error = Hive(&hive); error != ERROR_SUCCESS) return Reply(reply, error);
+  KeyId key = 0;
+  bool created = false;
+  const LONG error = hive->CreateKey(request->parent(), request->path(), &key, &created);
+  if (error == ERROR_SUCCESS) {
+    reply->set_key(key);
+    reply->set_created(created);
+  }
+  return Reply(reply, error);
+}
+
+grpc::Status MachineServiceImpl::DeleteKey(Context* context, const pb::DeleteKeyRequest* request,
+                                           pb::ErrorReply* reply) {
+  if (auto status = Authorise(*context, "DeleteKey"); !status.ok()) return status;
+  if (!ValidKeyPath(request->path())) return Reply(reply, ERROR_INVALID_PARAMETER);
+  std::shared_ptr<RegistryHive> hive;
+  if (const LONG error = Hive(&hive); error != ERROR_SUCCESS) return Reply(reply, error);
+  return Reply(reply, hive->DeleteKey(request->parent(), request->path()));
+}
+
+grpc::Status MachineServiceImpl::EnumKey(Context* context, const pb::EnumKeyRequest* request,
+                                         pb::EnumKeyReply* reply) {
+  if (auto status = Authorise(*context, "EnumKey"); !status.ok()) return status;
+  std::shared_ptr<RegistryHive> hive;
+  if (const LONG error = Hive(&hive); error != ERROR_SUCCESS) return Reply(reply, error);
+  std::string name;
+  std::uint64_t lastWriteTime = 0;
+  const LONG error = hive->EnumKey(request->key(), request->index(), &name, &lastWriteTime);
+  if (error == ERROR_SUCCESS) {
+    reply->set_name(name);
+    reply->set_last_write_time(lastWriteTime);
+  }
+  return Reply(reply, error);
+}
+
+grpc::Status MachineServiceImpl::EnumValue(Context* context, const pb::EnumValueRequest* request,
+                                           pb::ValueReply* reply) {
+  if (auto status = Authorise(*context, "EnumValue"); !status.ok()) return status;
+  std::shared_ptr<RegistryHive> hive;
+  if (const LONG error = Hive(&hive); error != ERROR_SUCCESS) return Reply(reply, error);
+  RegValue value;
+  LONG error = hive->EnumValue(request->key(), request->index(), &value);
+  // A value written on the machine itself may be larger than a message can carry.
+  if (error == ERROR_SUCCESS && value.data.size() > kMaxValueBytes) error = ERROR_NOT_ENOUGH_MEMORY;
+  if (error == ERROR_SUCCESS) FillValue(value, reply);
+  return Reply(reply, error);
+}
+
+grpc::Status MachineServiceImpl::QueryValue(Context* context, const pb::QueryValueRequest* request,
+                                            pb::ValueReply* reply) {
+  if (auto status = Authorise(*context, "QueryValue"); !status.ok()) return status;
+  if (!ValidName(request->name())) return Reply(reply, ERROR_INVALID_PARAMETER);
+  std::shared_ptr<RegistryHive> hive;
+  if (const LONG error = Hive(&hive); error != ERROR_SUCCESS) return Reply(reply, error);
+  RegValue value;
+  LONG error = hive->QueryValue(request->key(), request->name(), &value);
+  if (error == ERROR_SUCCESS && value.data.size() > kMaxValueBytes) error = ERROR_NOT_ENOUGH_MEMORY;
+  if (error == ERROR_SUCCESS) FillValue(value, reply);
+  return Reply(reply, error);
+}
+
+grpc::Status MachineServiceImpl::SetValue(Context* context, const pb::SetValueRequest* request,
+                                          pb::ErrorReply* reply) {
+  if (auto status = Authorise(*context, "SetValue"); !status.ok()) return status;
+  if (!ValidName(request->name()) || request->data().size() > kMaxValueBytes)
+    return Reply(reply, ERROR_INVALID_PARAMETER);
+  std::shared_ptr<RegistryHive> hive;
+  if (const LONG error = Hive(&hive); error != ERROR_SUCCESS) return Reply(reply, error);
+  const std::string& data = request->data();
+  return Reply(reply, hive->SetValue(request->key(), request->name(), request->type(),
+                                     reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size())));
+}
+
+grpc::Status MachineServiceImpl::DeleteValue(Context* context, const pb::DeleteValueRequest* request,
+                                             pb::ErrorReply* reply) {
+  if (auto status = Authorise(*context, "DeleteValue"); !status.ok()) return status;
+  if (!ValidName(request->name())) return Reply(reply, ERROR_INVALID_PARAMETER);
+  std::shared_ptr<RegistryHive> hive;
+  if (const LONG error = Hive(&hive); error != ERROR_SUCCESS) return Reply(reply, error);
+  return Reply(reply, hive->DeleteValue(request->key(), request->name()));
+}
+
+grpc::Status MachineServiceImpl::QueryInfo(Context* context, const pb::QueryInfoRequest* request,
+                                           pb::QueryInfoReply* reply) {
+  if (auto status = Authorise(*context, "QueryInfo"); !status.ok()) return status;
+  std::shared_ptr<RegistryHive> hive;
+  if (const LONG error = Hive(&hive); error != ERROR_SUCCESS) return Reply(reply, error);
+  RegKeyInfo info;
+  const LONG error = hive->QueryInfo(request->key(), &info);
+  if (error == ERROR_SUCCESS) {
+    reply->set_sub_keys(info.subKeys);
+    reply->set_max_sub_key_len(info.maxSubKeyLen);
+    reply->set_values(info.values);
+    reply->set_max_value_name_len(info.maxValueNameLen);
+    reply->set_max_value_len(info.maxValueLen);
+    reply->set_last_write_time(info.lastWriteTime);
+  }
+  return Reply(reply, error);
+}
+
+// ---------------------------------------------------------------- drives and files
+
+grpc::Status MachineServiceImpl::GetDrives(Context* context, const pb::GetDrivesRequest*, pb::GetDrivesReply* reply) {
+  if (auto status = Authorise(*context, "GetDrives"); !status.ok()) return status;
+  std::vector<DriveInfo> drives;
+  const LONG error = m_machine->GetDrives(&drives);
+  if (error == ERROR_SUCCESS) {
+    for (const auto& drive : drives) {
+      auto* out = reply->add_drives();
+      out->set_letter(std::string(1, drive.letter));
+      out->set_type(drive.type);
+    }
+  }
+  return Reply(reply, error);
+}
+
+grpc::Status MachineServiceImpl::GetVolumeInfo(Context* context, const pb::PathRequest* request,
+                                               pb::VolumeInfoReply* reply) {
+  if (auto status = Authorise(*context, "GetVolumeInfo"); !status.ok()) return status;
+  MachinePath path;
+  if (const LONG error = CheckPath(request->path(), &path); error != ERROR_SUCCESS) return Reply(reply, error);
+  VolumeInfo info;
+  const LONG error = m_machine->GetVolumeInfo(path, &info);
+  if (error == ERROR_SUCCESS) {
+    reply->set_label(info.label);
+    reply->set_serial_number(info.serialNumber);
+    reply->set_max_component_length(info.maxComponentLength);
+    reply->set_flags(info.flags);
+    reply->set_file_system(info.fileSystem);
+  }
+  return Reply(reply, error);
+}
+
+grpc::Status MachineServiceImpl::GetDiskSpace(Context* context, const pb::PathRequest* request,
+                                              pb::DiskSpaceReply* reply) {
+  if (auto status = Authorise(*context, "GetDiskSpace"); !status.ok()) return status;
+  MachinePath path;
+  if (const LONG error = CheckPath(request->path(), &path); error != ERROR_SUCCESS) return Reply(reply, error);
+  DiskSpace space;
+  const LONG error = m_machine->GetDiskSpace(path, &space);
+  if (error == ERROR_SUCCESS) {
+    reply->set_free_bytes_to_caller(space.freeBytesToCaller);
+    reply->set_total_bytes(space.totalBytes);
+    reply->set_total_free_bytes(space.totalFreeBytes);
+    reply->set_bytes_per_sector(space.bytesPerSector);
+    reply->set_sectors_per_cluster(space.sectorsPerCluster);
+  }
+  return Reply(reply, error);
+}
+
+grpc::Status MachineServiceImpl::FindFiles(Context* context, const pb::PathRequest* request,
+                                           Writer<pb::FindFilesReply>* writer) {
+  if (auto status = Authorise(*context, "FindFiles"); !status.ok()) return status;
+  pb::FindFilesReply batch;
+  MachinePath path;
+  std::vector<FileEntry> entries;
+  LONG error = CheckPath(request->path(), &path);
+  if (error == ERROR_SUCCESS) error = m_machine->FindFiles(path, &entries);
+  batch.set_error(static_cast<std::uint32_t>(error));
+  for (std::size_t i = 0; error == ERROR_SUCCESS && i < entries.size(); ++i) {
+    ToProto(entries[i], batch.add_entries());
+    if (static_cast<std::size_t>(batch.entries_size()) == kFindBatchEntries) {
+      if (!writer->Write(batch)) return grpc::Status::OK;  // the caller went away
+      batch.Clear();
+    }
+  }
+  if (batch.error() || batch.entries_size() > 0 || entries.empty()) writer->Write(batch);
+  return grpc::Status::OK;
+}
+
+grpc::Status MachineServiceImpl::GetFileInfo(Context* context, const pb::PathRequest* request,
+                                             pb::FileInfoReply* reply) {
+  if (auto status = Authorise(*context, "GetFileInfo"); !status.ok()) return status;
+  MachinePath path;
+  if (const LONG error = CheckPath(request->path(), &path); error != ERROR_SUCCESS) return Reply(reply, error);
+  FileEntry entry;
+  const LONG error = m_machine->GetFileInfo(path, &entry);
+  if (error == ERROR_SUCCESS) ToProto(entry, reply->mutable_entry());
+  return Reply(reply, error);
+}
+
+grpc::Status MachineServiceImpl::CreateDirectory(Context* context, const pb::PathRequest* request,
+                                                 pb::ErrorReply* reply) {
+  if (auto status = Authorise(*context, "CreateDirectory"); !status.ok()) return status;
+  MachinePath path;
+  if (const LONG error = CheckPath(request->path(), &path); error != ERROR_SUCCESS) return Reply(reply, error);
+  return Reply(reply, m_machine->CreateDirectory(path));
+}
+
+grpc::Status MachineServiceImpl::RemoveDirectory(Context* context, const pb::PathRequest* request,
+                                                 pb::ErrorReply* reply) {
+  if (auto status = Authorise(*context, "RemoveDirectory"); !status.ok()) return status;
+  MachinePath path;
+  if (const LONG error = CheckPath(request->path(), &path); error != ERROR_SUCCESS) return Reply(reply, error);
+  return Reply(reply, m_machine->RemoveDirectory(path));
+}
+
+grpc::Status MachineServiceImpl::DeleteFile(Context* context, const pb::PathRequest* request,
+                                            pb::ErrorReply* reply) {
+  if (auto status = Authorise(*context, "DeleteFile"); !status.ok()) return status;
+  MachinePath path;
+  if (const LONG error = CheckPath(request->path(), &path); error != ERROR_SUCCESS) return Reply(reply, error);
+  return Reply(reply, m_machine->DeleteFile(path));
+}
+
+grpc::Status MachineServiceImpl::ReadFile(Context* context, const pb::PathRequest* request,
+                                          Writer<pb::ReadFileReply>* writer) {
+  if (auto status = Authorise(*context, "ReadFile"); !status.ok()) return status;
+  pb::ReadFileReply reply;
+  MachinePath path;
+  std::unique_ptr<FileReader> reader;
+  LONG error = CheckPath(request->path(), &path);
+  if (error == ERROR_SUCCESS) error = m_machine->OpenRead(path, &reader);
+  reply.set_error(static_cast<std::uint32_t>(error));
+  if (error == ERROR_SUCCESS) reply.set_size(reader->Size());
+  if (!writer->Write(reply) || error != ERROR_SUCCESS) return grpc::Status::OK;
+  // One chunk buffer for the whole file; gRPC's flow control makes Write wait
+  // while the caller is behind, so memory stays at a few chunks.
+  std::vector<BYTE> buffer(kFileChunkBytes);
+  for (;;) {
+    std::size_t got = 0;
+    if (const LONG readError = reader->Read(buffer, &got); readError != ERROR_SUCCESS) {
+      reply.Clear();
+      reply.set_error(static_cast<std::uint32_t>(readError));
+      writer->Write(reply);
+      return grpc::Status::OK;
+    }
+    if (got == 0) return grpc::Status::OK;
+    reply.Clear();
+    reply.set_data(reinterpret_cast<const char*>(buffer.data()), got);
+    if (!writer->Write(reply)) return grpc::Status::OK;  // the caller went away
+  }
+}
+
+grpc::Status MachineServiceImpl::WriteFile(Context* context, WriteStream* stream) {
+  if (auto status = Authorise(*context, "WriteFile"); !status.ok()) return status;
+  pb::WriteFileReply reply;
+  auto answer = [&](LONG error) {
+    reply.set_error(static_cast<std::uint32_t>(error));
+    stream->Write(reply);
+    return grpc::Status::OK;
+  };
+  pb::WriteFileRequest request;
+  if (!stream->Read(&request)) return grpc::Status::OK;
+  if (!request.has_open()) return answer(ERROR_INVALID_PARAMETER);
+  MachinePath path;
+  if (const LONG error = CheckPath(request.open().path(), &path); error != ERROR_SUCCESS) return answer(error);
+  std::unique_ptr<FileWriter> writer;
+  if (const LONG error = m_machine->OpenWrite(path, request.open().fail_if_exists(), &writer);
+      error != ERROR_SUCCESS)
+    return answer(error);
+  reply.set_error(ERROR_SUCCESS);
+  if (!stream->Write(reply)) return grpc::Status::OK;
+  // Until the commit arrives the writer holds the data out of sight; returning
+  // without it (a broken or abandoned stream) discards it.
+  while (stream->Read(&request)) {
+    if (request.has_commit()) return answer(writer->Commit(request.commit().last_write_time()));
+    if (request.part_case() != pb::WriteFileRequest::kData) return answer(ERROR_INVALID_PARAMETER);
+    const std::string& data = request.data();
+    if (data.size() > kFileChunkBytes) return answer(ERROR_INVALID_PARAMETER);
+    if (const LONG error = writer->Write({reinterpret_cast<const BYTE*>(data.data()), data.size()});
+        error != ERROR_SUCCESS)
+      return answer(error);
+  }
+  return grpc::Status::OK;
+}
+
+}  // namespace vn

@@ -1,0 +1,81 @@
+#pragma once
+// The machine service's handlers: each call of proto/machine.proto becomes
+// the same call on the machine's endpoint (its LocalMachine), after the
+// checks that make the service safe to expose:
+// - every call except GetServerInfo must carry proof of the machine's domain
+//   secret (proto/MachineAuth.h); without it the call is refused before
+//   anything is read or changed;
+// - requests are untrusted: names and paths over the protocol's limits,
+//   registry paths that start at the top of the hive, and embedded NULs are
+//   answered with ERROR_INVALID_PARAMETER; key ids go to the hive, which
+//   answers unknown ones with ERROR_KEY_DELETED;
+// - files are reached through shares only: a drive root ("C:") or any root
+//   that is not a share name is refused with ERROR_BAD_NET_NAME.
+//
+// Threads: gRPC's server threads call the handlers concurrently; the endpoint
+// and hive are safe from any thread. The object must outlive the server.
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "machine.grpc.pb.h"
+#include "platform/MachineConfig.h"
+#include "platform/MachineEndpoint.h"
+#include "proto/MachineAuth.h"
+
+namespace vn {
+
+class MachineServiceImpl final : public vornal::machine::Machine::Service {
+ public:
+  // Serves `machine`, whose domain and secrets are those of `config`.
+  MachineServiceImpl(std::shared_ptr<MachineEndpoint> machine, std::shared_ptr<const MachineConfig> config);
+
+  using Context = grpc::ServerContext;
+  template <typename T>
+  using Writer = grpc::ServerWriter<T>;
+  using Status = grpc::Status;
+  using WriteStream =
+      grpc::ServerReaderWriter<vornal::machine::WriteFileReply, vornal::machine::WriteFileRequest>;
+
+  Status GetServerInfo(Context*, const vornal::machine::ServerInfoRequest*,
+                       vornal::machine::ServerInfoReply*) override;
+  Status EnumServers(Context*, const vornal::machine::EnumServersRequest*,
+                     vornal::machine::EnumServersReply*) override;
+  Status GetDCName(Context*, const vornal::machine::GetDCNameRequest*, vornal::machine::GetDCNameReply*) override;
+  Status EnumShares(Context*, const vornal::machine::EnumSharesRequest*, vornal::machine::EnumSharesReply*) override;
+
+  Status OpenKey(Context*, const vornal::machine::OpenKeyRequest*, vornal::machine::OpenKeyReply*) override;
+  Status CreateKey(Context*, const vornal::machine::CreateKeyRequest*, vornal::machine::CreateKeyReply*) override;
+  Status DeleteKey(Context*, const vornal::machine::DeleteKeyRequest*, vornal::machine::ErrorReply*) override;
+  Status EnumKey(Context*, const vornal::machine::EnumKeyRequest*, vornal::machine::EnumKeyReply*) override;
+  Status EnumValue(Context*, const vornal::machine::EnumValueRequest*, vornal::machine::ValueReply*) override;
+  Status QueryValue(Context*, const vornal::machine::QueryValueRequest*, vornal::machine::ValueReply*) override;
+  Status SetValue(Context*, const vornal::machine::SetValueRequest*, vornal::machine::ErrorReply*) override;
+  Status DeleteValue(Context*, const vornal::machine::DeleteValueRequest*, vornal::machine::ErrorReply*) override;
+  Status QueryInfo(Context*, const vornal::machine::QueryInfoRequest*, vornal::machine::QueryInfoReply*) override;
+
+  Status GetDrives(Context*, const vornal::machine::GetDrivesRequest*, vornal::machine::GetDrivesReply*) override;
+  Status GetVolumeInfo(Context*, const vornal::machine::PathRequest*, vornal::machine::VolumeInfoReply*) override;
+  Status GetDiskSpace(Context*, const vornal::machine::PathRequest*, vornal::machine::DiskSpaceReply*) override;
+  Status FindFiles(Context*, const vornal::machine::PathRequest*, Writer<vornal::machine::FindFilesReply>*) override;
+  Status GetFileInfo(Context*, const vornal::machine::PathRequest*, vornal::machine::FileInfoReply*) override;
+  Status CreateDirectory(Context*, const vornal::machine::PathRequest*, vornal::machine::ErrorReply*) override;
+  Status RemoveDirectory(Context*, const vornal::machine::PathRequest*, vornal::machine::ErrorReply*) override;
+  Status DeleteFile(Context*, const vornal::machine::PathRequest*, vornal::machine::ErrorReply*) override;
+  Status ReadFile(Context*, const vornal::machine::PathRequest*, Writer<vornal::machine::ReadFileReply>*) override;
+  Status WriteFile(Context*, WriteStream* stream) override;
+
+ private:
+  Status Authorise(const Context& context, const char* method);
+  LONG Hive(std::shared_ptr<RegistryHive>* hive);
+
+  std::shared_ptr<MachineEndpoint> m_machine;
+  std::shared_ptr<const MachineConfig> m_config;
+  std::string m_secret;   // of the machine's own domain; empty when it has none
+  std::mutex m_hiveMutex;
+  std::shared_ptr<RegistryHive> m_hive;
+  ReplayGuard m_replays;
+};
+
+}  // namespace vn
