@@ -23,6 +23,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -77,6 +78,10 @@ void Daemonise(const std::filesystem::path& home) {
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) break;
       text.append(buffer, static_cast<std::size_t>(n));
+    }
+    // The middle process ends as soon as it has started the service; reap it
+    // here so it never lingers as a zombie.
+    while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
     }
     const bool ready = text.find(" listening on ") != std::string::npos;
     if (text.empty()) text = "vnmachined: the service ended before it was ready\n";
