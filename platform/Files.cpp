@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/AsciiText.h"
 #include "platform/HandleTable.h"
 #include "platform/MachineDirectory.h"
 #include "platform/WNet.h"
@@ -17,11 +18,6 @@ namespace {
 constexpr std::uint64_t kDwordMax = 0xFFFFFFFF;
 
 char UpperLetter(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
-
-bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return UpperLetter(x) == UpperLetter(y); });
-}
 
 bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
@@ -229,7 +225,7 @@ UINT GetDriveTypeA(LPCSTR lpRootPathName) {
     std::vector<vn::ShareInfo> shares;
     if (resolved.endpoint->EnumShares(&shares) != ERROR_SUCCESS) return DRIVE_NO_ROOT_DIR;
     const bool found = std::any_of(shares.begin(), shares.end(), [&](const vn::ShareInfo& share) {
-      return (share.type & ~STYPE_SPECIAL) == STYPE_DISKTREE && vn::SameText(share.name, resolved.path.root);
+      return (share.type & ~STYPE_SPECIAL) == STYPE_DISKTREE && vn::EqualsIgnoringCase(share.name, resolved.path.root);
     });
     return found ? DRIVE_REMOTE : DRIVE_NO_ROOT_DIR;
   }

@@ -10,24 +10,13 @@
 #include <sstream>
 #include <system_error>
 
+#include "platform/AsciiText.h"
+
 namespace vn {
 namespace {
 
 // A hosts file of a network is a few hundred lines; refuse to read a huge one.
 constexpr std::uintmax_t kMaxHostsFileSize = 4 << 20;
-
-std::string Upper(std::string_view text) {
-  std::string result(text);
-  std::transform(result.begin(), result.end(), result.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return result;
-}
-
-bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
-         });
-}
 
 // A computer or domain name: 1-15 printable characters, none of those Windows
 // keeps out of NetBIOS names, no dots.
@@ -72,7 +61,7 @@ bool ParseLine(std::string_view line, HostEntry* entry, std::string* problem) {
     *problem = "\"" + name + "\" is not a computer name (1 to 15 characters, no dots)";
     return false;
   }
-  entry->name = Upper(name);
+  entry->name = ToUpperAscii(name);
   bool pdc = false;
   bool bdc = false;
   for (std::string word; words >> word;) {
@@ -80,7 +69,7 @@ bool ParseLine(std::string_view line, HostEntry* entry, std::string* problem) {
       *problem = "unexpected \"" + word + "\" (marks start with '#')";
       return false;
     }
-    const std::string mark = Upper(word);
+    const std::string mark = ToUpperAscii(word);
     if (mark.starts_with("#DOM:")) {
       const std::string domain = mark.substr(5);
       if (!IsNetBiosName(domain)) {
@@ -224,7 +213,7 @@ HostsFile HostsFile::Parse(std::string_view text, std::vector<std::string>* warn
 std::optional<HostEntry> HostsFile::Find(std::string_view name) const {
   if (name.starts_with("\\\\")) name.remove_prefix(2);
   for (const auto& entry : m_entries)
-    if (SameText(entry.name, name)) return entry;
+    if (EqualsIgnoringCase(entry.name, name)) return entry;
   return std::nullopt;
 }
 

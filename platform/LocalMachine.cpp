@@ -18,6 +18,7 @@
 #include <random>
 #include <utility>
 
+#include "platform/AsciiText.h"
 #include "platform/HostsFile.h"
 #include "platform/MachineDirectory.h"
 
@@ -41,18 +42,6 @@ std::uint64_t FileTimeOf(std::int64_t seconds, std::uint32_t nanoseconds) {
   const std::int64_t since1601 = seconds + static_cast<std::int64_t>(kFileTimeEpochOffset);
   if (since1601 < 0) return 0;
   return static_cast<std::uint64_t>(since1601) * 10'000'000ULL + nanoseconds / 100;
-}
-
-bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
-         });
-}
-
-std::string Upper(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return text;
 }
 
 // statx relative to `dir` (AT_FDCWD for absolute paths), following links when asked.
@@ -273,9 +262,9 @@ bool IsController(MachineRole role) {
 
 // A domain is one (and not a workgroup) when it has a controller.
 bool DomainHasController(const MachineConfig& config, const HostsFile& hosts, const std::string& domain) {
-  if (SameText(domain, config.domain) && IsController(config.role)) return true;
+  if (EqualsIgnoringCase(domain, config.domain) && IsController(config.role)) return true;
   return std::any_of(hosts.Entries().begin(), hosts.Entries().end(),
-                     [&](const HostEntry& e) { return IsController(e.role) && SameText(DomainOf(e), domain); });
+                     [&](const HostEntry& e) { return IsController(e.role) && EqualsIgnoringCase(DomainOf(e), domain); });
 }
 
 ServerInfo SelfInfo(const MachineConfig& config, const HostsFile& hosts) {
@@ -292,7 +281,7 @@ ServerInfo SelfInfo(const MachineConfig& config, const HostsFile& hosts) {
 std::vector<ServerInfo> BrowseList(const MachineConfig& config, const HostsFile& hosts) {
   std::vector<ServerInfo> list;
   for (const auto& entry : hosts.Entries()) {
-    if (SameText(entry.name, config.name)) {
+    if (EqualsIgnoringCase(entry.name, config.name)) {
       list.push_back(SelfInfo(config, hosts));
       continue;
     }
@@ -332,13 +321,13 @@ LONG LocalMachine::EnumServers(DWORD typeMask, const std::string& domain, std::v
     return ERROR_SUCCESS;
   }
   for (const auto& server : list)
-    if ((server.type & typeMask) != 0 && (domain.empty() || SameText(server.domain, domain)))
+    if ((server.type & typeMask) != 0 && (domain.empty() || EqualsIgnoringCase(server.domain, domain)))
       servers->push_back(server);
   return ERROR_SUCCESS;
 }
 
 LONG LocalMachine::GetDCName(const std::string& domain, std::string* controller) {
-  const std::string wanted = domain.empty() ? m_config->domain : Upper(domain);
+  const std::string wanted = domain.empty() ? m_config->domain : ToUpperAscii(domain);
   const HostsFile hosts = HostsFile::Load(m_config->hostsFile);
   std::vector<ServerInfo> candidates = BrowseList(*m_config, hosts);
   if (std::none_of(candidates.begin(), candidates.end(),
@@ -346,7 +335,7 @@ LONG LocalMachine::GetDCName(const std::string& domain, std::string* controller)
     candidates.push_back(SelfInfo(*m_config, hosts));
   for (const DWORD bit : {SV_TYPE_DOMAIN_CTRL, SV_TYPE_DOMAIN_BAKCTRL})
     for (const auto& server : candidates)
-      if ((server.type & bit) && SameText(server.domain, wanted)) {
+      if ((server.type & bit) && EqualsIgnoringCase(server.domain, wanted)) {
         *controller = server.name;
         return ERROR_SUCCESS;
       }
@@ -425,7 +414,7 @@ LONG LocalMachine::FindFiles(const MachinePath& pattern, std::vector<FileEntry>*
   while (const dirent* entry = ::readdir(dir.get())) {
     const std::string name(entry->d_name);
     if (name == "." || name == "..") continue;
-    if (IsWindowsName(name) && MatchesWildcard(resolved.pattern, name)) found.emplace_back(Upper(name), name);
+    if (IsWindowsName(name) && MatchesWildcard(resolved.pattern, name)) found.emplace_back(ToUpperAscii(name), name);
   }
   std::sort(found.begin(), found.end());
   std::vector<std::string> names;

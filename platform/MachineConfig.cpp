@@ -11,6 +11,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "platform/AsciiText.h"
 #include "platform/HostsFile.h"
 #include "platform/PathMap.h"
 
@@ -27,18 +28,6 @@ std::string Trim(std::string_view text) {
   if (first == std::string_view::npos) return {};
   const auto last = text.find_last_not_of(" \t\r");
   return std::string(text.substr(first, last - first + 1));
-}
-
-std::string Upper(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return text;
-}
-
-bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
-         });
 }
 
 struct IniEntry {
@@ -81,7 +70,7 @@ bool ParseIni(std::string_view text, const std::string& file, std::vector<IniSec
       const std::string name = Trim(std::string_view(line).substr(1, line.size() - 2));
       if (name.empty()) return fail("empty section name");
       auto found = std::find_if(sections->begin(), sections->end(),
-                                [&](const IniSection& s) { return SameText(s.name, name); });
+                                [&](const IniSection& s) { return EqualsIgnoringCase(s.name, name); });
       if (found == sections->end()) {
         sections->push_back({name, {}});
         current = &sections->back();
@@ -97,7 +86,7 @@ bool ParseIni(std::string_view text, const std::string& file, std::vector<IniSec
                    Trim(std::string_view(line).substr(equals + 1))};
     if (entry.key.empty()) return fail("setting without a name");
     for (const auto& other : current->entries)
-      if (SameText(other.key, entry.key))
+      if (EqualsIgnoringCase(other.key, entry.key))
         return fail("\"" + entry.key + "\" is given twice in [" + current->name + "] (first on line " +
                     std::to_string(other.line) + ")");
     current->entries.push_back(std::move(entry));
@@ -197,20 +186,20 @@ bool IsNameCharacter(unsigned char c) {
 }
 
 bool ParseRole(std::string_view text, MachineRole* role) {
-  if (SameText(text, "workstation")) *role = MachineRole::Workstation;
-  else if (SameText(text, "server")) *role = MachineRole::Server;
-  else if (SameText(text, "pdc")) *role = MachineRole::PrimaryDomainController;
-  else if (SameText(text, "bdc")) *role = MachineRole::BackupDomainController;
+  if (EqualsIgnoringCase(text, "workstation")) *role = MachineRole::Workstation;
+  else if (EqualsIgnoringCase(text, "server")) *role = MachineRole::Server;
+  else if (EqualsIgnoringCase(text, "pdc")) *role = MachineRole::PrimaryDomainController;
+  else if (EqualsIgnoringCase(text, "bdc")) *role = MachineRole::BackupDomainController;
   else return false;
   return true;
 }
 
 bool ParseDriveType(std::string_view text, UINT* type) {
-  if (text.empty() || SameText(text, "fixed")) *type = DRIVE_FIXED;
-  else if (SameText(text, "remote")) *type = DRIVE_REMOTE;
-  else if (SameText(text, "cdrom") || SameText(text, "cd-rom")) *type = DRIVE_CDROM;
-  else if (SameText(text, "removable")) *type = DRIVE_REMOVABLE;
-  else if (SameText(text, "ram") || SameText(text, "ramdisk")) *type = DRIVE_RAMDISK;
+  if (text.empty() || EqualsIgnoringCase(text, "fixed")) *type = DRIVE_FIXED;
+  else if (EqualsIgnoringCase(text, "remote")) *type = DRIVE_REMOTE;
+  else if (EqualsIgnoringCase(text, "cdrom") || EqualsIgnoringCase(text, "cd-rom")) *type = DRIVE_CDROM;
+  else if (EqualsIgnoringCase(text, "removable")) *type = DRIVE_REMOVABLE;
+  else if (EqualsIgnoringCase(text, "ram") || EqualsIgnoringCase(text, "ramdisk")) *type = DRIVE_RAMDISK;
   else return false;
   return true;
 }
@@ -283,7 +272,7 @@ void AddSpecialShares(MachineConfig* config) {
 }
 
 bool IsReservedShareName(const std::string& name) {
-  return SameText(name, "IPC$") || SameText(name, "ADMIN$") || SameText(name, "PRINT$") ||
+  return EqualsIgnoringCase(name, "IPC$") || EqualsIgnoringCase(name, "ADMIN$") || EqualsIgnoringCase(name, "PRINT$") ||
          (name.size() == 2 && name[1] == '$' && std::isalpha(static_cast<unsigned char>(name[0])));
 }
 
@@ -300,31 +289,31 @@ class Loader {
   bool Machine(const IniSection& section) {
     for (const auto& e : section.entries) {
       const std::string value = Unquote(e.value);
-      if (SameText(e.key, "Name")) {
+      if (EqualsIgnoringCase(e.key, "Name")) {
         const std::string name = NormaliseComputerName(value);
         if (name.empty() || !std::all_of(name.begin(), name.end(), [](unsigned char c) { return IsNameCharacter(c); }))
           return Fail(e.line, "Name \"" + value + "\" is not a computer name");
         m_config->name = name;
-      } else if (SameText(e.key, "Domain")) {
-        const std::string domain = Upper(value);
+      } else if (EqualsIgnoringCase(e.key, "Domain")) {
+        const std::string domain = ToUpperAscii(value);
         if (domain.empty() || domain.size() > MAX_COMPUTERNAME_LENGTH ||
             !std::all_of(domain.begin(), domain.end(), [](unsigned char c) { return IsNameCharacter(c) && c != '.'; }))
           return Fail(e.line, "Domain \"" + value + "\" is not a domain name (1 to 15 characters, no dots)");
         m_config->domain = domain;
-      } else if (SameText(e.key, "Role")) {
+      } else if (EqualsIgnoringCase(e.key, "Role")) {
         if (!ParseRole(value, &m_config->role))
           return Fail(e.line, "Role \"" + value + "\" is not one of workstation, server, pdc, bdc");
-      } else if (SameText(e.key, "Comment")) {
+      } else if (EqualsIgnoringCase(e.key, "Comment")) {
         m_config->comment = value;
-      } else if (SameText(e.key, "Listen")) {
+      } else if (EqualsIgnoringCase(e.key, "Listen")) {
         std::string problem;
         if (!ParseAddressAndPort(value, &m_config->listenAddress, &m_config->port, &problem))
           return Fail(e.line, "Listen \"" + value + "\": " + problem);
-      } else if (SameText(e.key, "HostsFile")) {
+      } else if (EqualsIgnoringCase(e.key, "HostsFile")) {
         if (value.empty()) return Fail(e.line, "HostsFile is empty");
         const fs::path path(value);
         m_config->hostsFile = path.is_absolute() ? path : m_home / path;
-      } else if (SameText(e.key, "SystemDrive")) {
+      } else if (EqualsIgnoringCase(e.key, "SystemDrive")) {
         if (!ParseDriveLetter(value, &m_config->systemDrive) || m_config->systemDrive == 'C')
           return Fail(e.line, "SystemDrive \"" + value + "\" is not a drive letter other than C");
       } else {
@@ -369,7 +358,7 @@ class Loader {
       if (IsReservedShareName(share.name))
         return Fail(e.line, "\"" + e.key + "\" is an administrative share name; it cannot be configured");
       for (const auto& other : m_config->shares)
-        if (SameText(other.name, share.name)) return Fail(e.line, "share \"" + e.key + "\" is given twice");
+        if (EqualsIgnoringCase(other.name, share.name)) return Fail(e.line, "share \"" + e.key + "\" is given twice");
       std::vector<std::string> fields;
       std::string problem;
       if (!SplitFields(e.value, 2, true, &fields, &problem)) return Fail(e.line, "share " + e.key + ": " + problem);
@@ -413,9 +402,9 @@ class Loader {
     std::vector<IniSection> sections;
     if (!ParseIni(text, path.string(), &sections, m_error)) return false;
     for (const auto& section : sections) {
-      if (!SameText(section.name, "Secrets")) continue;
+      if (!EqualsIgnoringCase(section.name, "Secrets")) continue;
       for (const auto& e : section.entries) {
-        const std::string domain = Upper(e.key);
+        const std::string domain = ToUpperAscii(e.key);
         if (domain.size() > MAX_COMPUTERNAME_LENGTH ||
             !std::all_of(domain.begin(), domain.end(), [](unsigned char c) { return IsNameCharacter(c) && c != '.'; }))
           return FailIn(path, e.line, "\"" + e.key + "\" is not a domain name");
@@ -443,11 +432,11 @@ class Loader {
     const IniSection* drives = nullptr;
     const IniSection* shares = nullptr;
     for (const auto& section : sections) {
-      if (SameText(section.name, "Machine")) {
+      if (EqualsIgnoringCase(section.name, "Machine")) {
         if (!Machine(section)) return false;
-      } else if (SameText(section.name, "Drives")) {
+      } else if (EqualsIgnoringCase(section.name, "Drives")) {
         drives = &section;
-      } else if (SameText(section.name, "Shares")) {
+      } else if (EqualsIgnoringCase(section.name, "Shares")) {
         shares = &section;
       }
       // Other sections belong to other parts of the system.
@@ -484,7 +473,7 @@ std::string NormaliseComputerName(std::string_view name) {
   std::string result(name.substr(0, name.find('.')));
   result = Trim(result);
   if (result.size() > MAX_COMPUTERNAME_LENGTH) result.resize(MAX_COMPUTERNAME_LENGTH);
-  return Upper(std::move(result));
+  return ToUpperAscii(std::move(result));
 }
 
 std::string ConfiguredComputerName(const fs::path& home) {
@@ -495,9 +484,9 @@ std::string ConfiguredComputerName(const fs::path& home) {
   if (ReadSmallFile(home / "machine.ini", &text, &exists, &error) && exists &&
       ParseIni(text, "machine.ini", &sections, &error)) {
     for (const auto& section : sections)
-      if (SameText(section.name, "Machine"))
+      if (EqualsIgnoringCase(section.name, "Machine"))
         for (const auto& e : section.entries)
-          if (SameText(e.key, "Name")) {
+          if (EqualsIgnoringCase(e.key, "Name")) {
             std::string name = NormaliseComputerName(Unquote(e.value));
             if (!name.empty()) return name;
           }

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/AsciiText.h"
 #include "platform/HostsFile.h"
 #include "platform/LocalMachine.h"
 #include "platform/Machine.h"
@@ -35,12 +36,6 @@ FileStamp Stamp(const std::filesystem::path& path) {
   return {static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
           static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec,
           static_cast<std::int64_t>(st.st_size), static_cast<std::uint64_t>(st.st_ino)};
-}
-
-std::string Upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
 }
 
 // The local machine as last loaded: reloaded when the home changes or its
@@ -184,7 +179,7 @@ LONG FindMachine(std::string_view machine, std::shared_ptr<MachineEndpoint>* end
     return ERROR_SUCCESS;
   }
   if (!ValidComputerName(machine)) return NERR_InvalidComputer;
-  const std::string name = Upper(machine);
+  const std::string name = ToUpperAscii(machine);
   const auto config = LocalMachineConfig();
   if (name == config->name) {
     *endpoint = LocalMachineEndpoint();

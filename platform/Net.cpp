@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/AsciiText.h"
 #include "platform/WideString.h"
 
 namespace vn {
@@ -48,12 +49,6 @@ class NetBuffer {
 };
 
 std::size_t Units(const std::u16string& text) { return text.size() + 1; }
-
-std::string Upper(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return text;
-}
 
 NET_API_STATUS Endpoint(LPCWSTR servername, std::shared_ptr<MachineEndpoint>* endpoint) {
   const LONG error = FindMachine(ToUtf8(servername), endpoint);
@@ -144,9 +139,9 @@ NET_API_STATUS GetControllerName(LPCWSTR servername, LPCWSTR domainname, LPBYTE*
   std::shared_ptr<MachineEndpoint> endpoint;
   if (const NET_API_STATUS error = Endpoint(servername, &endpoint)) return error;
   std::string controller;
-  if (const LONG error = endpoint->GetDCName(Upper(ToUtf8(domainname)), &controller))
+  if (const LONG error = endpoint->GetDCName(ToUpperAscii(ToUtf8(domainname)), &controller))
     return static_cast<NET_API_STATUS>(error);
-  const std::u16string name = ToWide("\\\\" + Upper(controller));
+  const std::u16string name = ToWide("\\\\" + ToUpperAscii(controller));
   NetBuffer buffer(0, Units(name));
   if (!buffer.ok()) return ERROR_NOT_ENOUGH_MEMORY;
   buffer.Put(name);
@@ -183,7 +178,7 @@ NET_API_STATUS NetServerEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr, DW
   // for the domains.
   const DWORD mask = servertype == SV_TYPE_ALL ? SV_TYPE_ALL & ~SV_TYPE_DOMAIN_ENUM : servertype;
   std::vector<vn::ServerInfo> servers;
-  if (const LONG error = endpoint->EnumServers(mask, vn::Upper(vn::ToUtf8(domain)), &servers))
+  if (const LONG error = endpoint->EnumServers(mask, vn::ToUpperAscii(vn::ToUtf8(domain)), &servers))
     return static_cast<NET_API_STATUS>(error);
   return vn::PackServers(servers, level, bufptr, prefmaxlen, entriesread, totalentries, resume_handle);
 }

@@ -11,17 +11,14 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/AsciiText.h"
+
 namespace vn {
 namespace {
 
 namespace fs = std::filesystem;
 
 char FoldCase(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
-
-bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return FoldCase(x) == FoldCase(y); });
-}
 
 bool IsForbidden(unsigned char c, bool wildcardsAllowed) {
   if (c < 0x20) return true;
@@ -58,7 +55,7 @@ std::string FindWithoutCase(const fs::path& directory, const std::string& name) 
   std::string best;
   while (const dirent* entry = ::readdir(dir.get())) {
     const std::string_view candidate(entry->d_name);
-    if (SameText(candidate, name) && (best.empty() || candidate < best)) best = std::string(candidate);
+    if (EqualsIgnoringCase(candidate, name) && (best.empty() || candidate < best)) best = std::string(candidate);
   }
   return best;
 }
@@ -135,7 +132,7 @@ LONG ResolvePath(const MachineConfig& config, const MachinePath& path, RootAcces
     resolved->root = drive->root;
   } else {
     const auto share = std::find_if(config.shares.begin(), config.shares.end(),
-                                    [&](const ShareDefinition& s) { return SameText(s.name, path.root); });
+                                    [&](const ShareDefinition& s) { return EqualsIgnoringCase(s.name, path.root); });
     if (share == config.shares.end() || (share->type & ~STYPE_SPECIAL) != STYPE_DISKTREE || share->root.empty())
       return ERROR_BAD_NET_NAME;
     resolved->share = &*share;

@@ -8,24 +8,13 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/AsciiText.h"
 #include "platform/HandleTable.h"
 #include "platform/MachineDirectory.h"
 #include "platform/MachineEndpoint.h"
 
 namespace vn {
 namespace {
-
-std::string Upper(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return text;
-}
-
-bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
-         });
-}
 
 // One NETRESOURCEA as the enumeration hands it out.
 struct Resource {
@@ -96,7 +85,7 @@ LONG ListDomains(std::vector<Resource>* out) {
   for (const auto& domain : domains) {
     Resource resource;
     resource.displayType = RESOURCEDISPLAYTYPE_DOMAIN;
-    resource.remoteName = Upper(domain.name);
+    resource.remoteName = ToUpperAscii(domain.name);
     out->push_back(std::move(resource));
   }
   return ERROR_SUCCESS;
@@ -106,12 +95,12 @@ LONG ListServers(const std::string& domain, std::vector<Resource>* out) {
   const auto local = LocalMachineEndpoint();
   if (!local) return ERROR_BAD_NETPATH;
   std::vector<ServerInfo> servers;
-  if (const LONG error = local->EnumServers(SV_TYPE_ALL & ~SV_TYPE_DOMAIN_ENUM, Upper(domain), &servers))
+  if (const LONG error = local->EnumServers(SV_TYPE_ALL & ~SV_TYPE_DOMAIN_ENUM, ToUpperAscii(domain), &servers))
     return error;
   for (const auto& server : servers) {
     Resource resource;
     resource.displayType = RESOURCEDISPLAYTYPE_SERVER;
-    resource.remoteName = "\\\\" + Upper(server.name);
+    resource.remoteName = "\\\\" + ToUpperAscii(server.name);
     resource.comment = server.comment;
     out->push_back(std::move(resource));
   }
@@ -135,7 +124,7 @@ LONG ListShares(std::string_view serverName, std::vector<Resource>* out) {
     resource.type = kind == STYPE_DISKTREE ? RESOURCETYPE_DISK : RESOURCETYPE_PRINT;
     resource.displayType = RESOURCEDISPLAYTYPE_SHARE;
     resource.usage = RESOURCEUSAGE_CONNECTABLE;
-    resource.remoteName = "\\\\" + Upper(server) + "\\" + share.name;
+    resource.remoteName = "\\\\" + ToUpperAscii(server) + "\\" + share.name;
     resource.comment = share.remark;
     out->push_back(std::move(resource));
   }
@@ -157,7 +146,7 @@ LONG ListChildren(const NETRESOURCEA* parent, std::vector<Resource>* out) {
       level != RESOURCEDISPLAYTYPE_SERVER && level != RESOURCEDISPLAYTYPE_SHARE) {
     std::string server;
     std::string share;
-    if (remote.empty() || SameText(remote, kWindowsNetworkName))
+    if (remote.empty() || EqualsIgnoringCase(remote, kWindowsNetworkName))
       level = RESOURCEDISPLAYTYPE_NETWORK;
     else if (ParseShareName(remote, &server, &share))
       level = RESOURCEDISPLAYTYPE_SHARE;
@@ -322,7 +311,7 @@ DWORD WNetUseConnectionA(void* /*hwndOwner*/, LPNETRESOURCEA lpNetResource, LPCS
   vn::DriveConnection connection;
   if (!vn::ParseShareName(lpNetResource->lpRemoteName, &connection.server, &connection.share))
     return ERROR_BAD_NET_NAME;
-  connection.server = vn::Upper(connection.server);
+  connection.server = vn::ToUpperAscii(connection.server);
   char wanted = 0;
   if (lpNetResource->lpLocalName && *lpNetResource->lpLocalName &&
       !vn::ParseDeviceName(lpNetResource->lpLocalName, &wanted))
@@ -334,7 +323,7 @@ DWORD WNetUseConnectionA(void* /*hwndOwner*/, LPNETRESOURCEA lpNetResource, LPCS
   std::vector<vn::ShareInfo> shares;
   if (const LONG error = endpoint->EnumShares(&shares)) return static_cast<DWORD>(error);
   const auto share = std::find_if(shares.begin(), shares.end(), [&](const vn::ShareInfo& s) {
-    return vn::SameText(s.name, connection.share) && (s.type & ~STYPE_SPECIAL) == STYPE_DISKTREE;
+    return vn::EqualsIgnoringCase(s.name, connection.share) && (s.type & ~STYPE_SPECIAL) == STYPE_DISKTREE;
   });
   if (share == shares.end()) return ERROR_BAD_NET_NAME;
   connection.share = share->name;
@@ -368,8 +357,8 @@ DWORD WNetUseConnectionA(void* /*hwndOwner*/, LPNETRESOURCEA lpNetResource, LPCS
   }
   const bool known = !connection.letter &&
                      std::any_of(table.connections.begin(), table.connections.end(), [&](const vn::DriveConnection& c) {
-                       return !c.letter && vn::SameText(c.server, connection.server) &&
-                              vn::SameText(c.share, connection.share);
+                       return !c.letter && vn::EqualsIgnoringCase(c.server, connection.server) &&
+                              vn::EqualsIgnoringCase(c.share, connection.share);
                      });
   if (!known) table.connections.push_back(connection);
   if (lpResult) *lpResult = connection.letter ? CONNECT_LOCALDRIVE : 0;
@@ -387,7 +376,7 @@ DWORD WNetCancelConnectionA(LPCSTR lpName, BOOL /*fForce*/) {
   std::lock_guard lock(table.mutex);
   const auto removed = std::erase_if(table.connections, [&](const vn::DriveConnection& c) {
     if (device) return c.letter == letter;
-    return !c.letter && vn::SameText(c.server, server) && vn::SameText(c.share, share);
+    return !c.letter && vn::EqualsIgnoringCase(c.server, server) && vn::EqualsIgnoringCase(c.share, share);
   });
   return removed ? ERROR_SUCCESS : static_cast<DWORD>(ERROR_NOT_CONNECTED);
 }

@@ -136,10 +136,10 @@ TestMachine MachineNetwork::Create(const std::string& name, const std::string& d
   return machine;
 }
 
-const TestMachine& MachineNetwork::Add(const TestMachineSpec& spec) {
-  if (FindConst(spec.name)) ADD_FAILURE() << "machine " << spec.name << " added twice";
-  const bool newDomain = !m_secrets.contains(spec.domain);
-  m_machines.push_back(Create(spec.name, spec.domain, spec.role, spec.shares));
+const TestMachine& MachineNetwork::Add(const TestMachineSpec& wanted) {
+  if (FindConst(wanted.name)) ADD_FAILURE() << "machine " << wanted.name << " added twice";
+  const bool newDomain = !m_secrets.contains(wanted.domain);
+  m_machines.push_back(Create(wanted.name, wanted.domain, wanted.role, wanted.shares));
   WriteHostsFile();
   if (newDomain) {
     for (const auto& machine : m_machines) WriteSecrets(machine);

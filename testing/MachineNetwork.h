@@ -66,7 +66,7 @@ class MachineNetwork {
   MachineNetwork& operator=(const MachineNetwork&) = delete;
 
   // Creates the machine's home, configuration and hosts entry; does not start it.
-  const TestMachine& Add(const TestMachineSpec& spec);
+  const TestMachine& Add(const TestMachineSpec& wanted);
   // Starts the machine's service and waits until it answers (fails the test
   // if not). A machine keeps its port across restarts. Returns success.
   bool Start(const std::string& name);
