@@ -11,6 +11,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "platform/Accounts.h"
 #include "platform/AsciiText.h"
 #include "platform/HostsFile.h"
 #include "platform/PathMap.h"
@@ -388,6 +389,38 @@ class Loader {
     return true;
   }
 
+  // NAME = user [, full name [, comment]] | group [, comment] | localgroup [, comment]
+  bool Accounts(const IniSection& section) {
+    for (const auto& e : section.entries) {
+      AccountDefinition account;
+      account.name = e.key;
+      if (!IsValidAccountName(account.name)) return Fail(e.line, "\"" + e.key + "\" is not an account name");
+      if (IsBuiltInAccountName(account.name))
+        return Fail(e.line, "\"" + e.key + "\" is the name of a built-in account");
+      const auto comma = e.value.find(',');
+      const std::string kind = Trim(std::string_view(e.value).substr(0, comma));
+      const std::string rest = comma == std::string::npos ? std::string() : e.value.substr(comma + 1);
+      if (EqualsIgnoringCase(kind, "user")) {
+        account.kind = AccountKind::User;
+        if (account.name.size() > kMaxUserNameLength)
+          return Fail(e.line, "user \"" + e.key + "\": longer than 20 characters");
+        std::vector<std::string> fields;
+        std::string problem;
+        if (!rest.empty() && !SplitFields(rest, 2, true, &fields, &problem))
+          return Fail(e.line, "user " + e.key + ": " + problem);
+        if (!fields.empty()) account.fullName = fields[0];
+        if (fields.size() > 1) account.comment = fields[1];
+      } else if (EqualsIgnoringCase(kind, "group") || EqualsIgnoringCase(kind, "localgroup")) {
+        account.kind = EqualsIgnoringCase(kind, "group") ? AccountKind::Group : AccountKind::LocalGroup;
+        account.comment = Unquote(Trim(rest));
+      } else {
+        return Fail(e.line, "account " + e.key + ": kind \"" + kind + "\" is not one of user, group, localgroup");
+      }
+      m_config->accounts.push_back(std::move(account));
+    }
+    return true;
+  }
+
   bool Secrets() {
     const fs::path path = m_home / "secrets.ini";
     std::string text;
@@ -431,6 +464,7 @@ class Loader {
     if (!ParseIni(text, m_file, &sections, m_error)) return false;
     const IniSection* drives = nullptr;
     const IniSection* shares = nullptr;
+    const IniSection* accounts = nullptr;
     for (const auto& section : sections) {
       if (EqualsIgnoringCase(section.name, "Machine")) {
         if (!Machine(section)) return false;
@@ -438,6 +472,8 @@ class Loader {
         drives = &section;
       } else if (EqualsIgnoringCase(section.name, "Shares")) {
         shares = &section;
+      } else if (EqualsIgnoringCase(section.name, "Accounts")) {
+        accounts = &section;
       }
       // Other sections belong to other parts of the system.
     }
@@ -457,6 +493,7 @@ class Loader {
     m_config->windowsDirectory = std::string(1, m_config->systemDrive) + ":\\WINNT";
     if (shares && !Shares(*shares)) return false;
     AddSpecialShares(m_config);
+    if (accounts && !Accounts(*accounts)) return false;
     return Secrets();
   }
 

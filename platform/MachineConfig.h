@@ -43,6 +43,18 @@ struct ShareDefinition {
   std::string remark;
 };
 
+// An account the configuration adds to the host's ([Accounts] of machine.ini):
+// a user or global group of the machine's domain, or a local group of the
+// machine (Accounts.h).
+enum class AccountKind { User, Group, LocalGroup };
+
+struct AccountDefinition {
+  std::string name;                  // case kept; unique without case
+  AccountKind kind = AccountKind::User;
+  std::string fullName;              // users only, may be empty
+  std::string comment;               // may be empty
+};
+
 struct MachineConfig {
   std::filesystem::path home;
   std::string name;                  // computer name, upper case, at most 15 characters
@@ -63,6 +75,8 @@ struct MachineConfig {
   // Configured disk shares, then C$, D$... for each fixed drive and ADMIN$ for
   // the Windows directory (STYPE_SPECIAL), then IPC$ (STYPE_IPC).
   std::vector<ShareDefinition> shares;
+  // Accounts of [Accounts], in file order.
+  std::vector<AccountDefinition> accounts;
   // Domain name (upper case) -> shared secret, from secrets.ini.
   std::map<std::string, std::string> secrets;
 };

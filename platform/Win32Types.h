@@ -15,6 +15,8 @@ using BOOL = std::int32_t;
 using CHAR = char;
 using WCHAR = char16_t;
 using ULONG_PTR = std::uintptr_t;
+using DWORD_PTR = std::uintptr_t;
+using UCHAR = unsigned char;
 using LPSTR = char*;
 using LPCSTR = const char*;
 using LPWSTR = WCHAR*;
@@ -113,6 +115,8 @@ inline constexpr LONG ERROR_CHILD_MUST_BE_VOLATILE = 1021;
 inline constexpr LONG ERROR_BAD_DEVICE = 1200;
 inline constexpr LONG ERROR_NOT_CONTAINER = 1207;
 inline constexpr LONG ERROR_NO_MORE_DEVICES = 1248;
+inline constexpr LONG ERROR_NONE_MAPPED = 1332;
+inline constexpr LONG ERROR_INVALID_SID = 1337;
 inline constexpr LONG ERROR_CANT_RESOLVE_FILENAME = 1921;
 inline constexpr LONG ERROR_NOT_CONNECTED = 2250;
 
@@ -210,3 +214,59 @@ inline constexpr DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x00000200;
 inline constexpr DWORD FORMAT_MESSAGE_FROM_STRING = 0x00000400;
 inline constexpr DWORD FORMAT_MESSAGE_FROM_HMODULE = 0x00000800;
 inline constexpr DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x00001000;
+
+// Security identifiers and the kinds of account a name can be
+// (LookupAccountNameA). A SID is a variable-length record: revision 1, a count
+// of sub-authorities, a 6-byte big-endian identifier authority, then the
+// sub-authorities (host order); it is handled through PSID only.
+using PSID = void*;
+struct SID_IDENTIFIER_AUTHORITY {
+  BYTE Value[6];
+};
+inline constexpr BYTE SID_REVISION = 1;
+inline constexpr BYTE SID_MAX_SUB_AUTHORITIES = 15;
+enum SID_NAME_USE : int {
+  SidTypeUser = 1,
+  SidTypeGroup = 2,
+  SidTypeDomain = 3,
+  SidTypeAlias = 4,
+  SidTypeWellKnownGroup = 5,
+  SidTypeDeletedAccount = 6,
+  SidTypeInvalid = 7,
+  SidTypeUnknown = 8,
+};
+using PSID_NAME_USE = SID_NAME_USE*;
+
+// Waits, events and threads.
+using LPTHREAD_START_ROUTINE = DWORD (*)(LPVOID lpThreadParameter);
+inline constexpr DWORD INFINITE = 0xFFFFFFFF;
+inline constexpr DWORD WAIT_OBJECT_0 = 0x00000000;
+inline constexpr DWORD WAIT_TIMEOUT = 0x00000102;
+inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
+inline constexpr DWORD STILL_ACTIVE = 259;
+inline constexpr DWORD CREATE_SUSPENDED = 0x00000004;
+inline constexpr DWORD EVENT_MODIFY_STATE = 0x0002;
+inline constexpr DWORD EVENT_ALL_ACCESS = 0x001F0003;
+
+// Named pipes and CreateFileA.
+inline constexpr DWORD OPEN_EXISTING = 3;
+inline constexpr DWORD PIPE_ACCESS_INBOUND = 0x00000001;
+inline constexpr DWORD PIPE_ACCESS_OUTBOUND = 0x00000002;
+inline constexpr DWORD PIPE_ACCESS_DUPLEX = 0x00000003;
+inline constexpr DWORD PIPE_TYPE_BYTE = 0x00000000;
+inline constexpr DWORD PIPE_TYPE_MESSAGE = 0x00000004;
+inline constexpr DWORD PIPE_READMODE_BYTE = 0x00000000;
+inline constexpr DWORD PIPE_READMODE_MESSAGE = 0x00000002;
+inline constexpr DWORD PIPE_WAIT = 0x00000000;
+inline constexpr DWORD PIPE_NOWAIT = 0x00000001;
+inline constexpr DWORD PIPE_UNLIMITED_INSTANCES = 255;
+inline constexpr DWORD NMPWAIT_USE_DEFAULT_WAIT = 0x00000000;
+inline constexpr DWORD NMPWAIT_NOWAIT = 0x00000001;
+inline constexpr DWORD NMPWAIT_WAIT_FOREVER = 0xFFFFFFFF;
+inline constexpr LONG ERROR_BROKEN_PIPE = 109;
+inline constexpr LONG ERROR_SEM_TIMEOUT = 121;
+inline constexpr LONG ERROR_PIPE_BUSY = 231;
+inline constexpr LONG ERROR_NO_DATA = 232;
+inline constexpr LONG ERROR_PIPE_NOT_CONNECTED = 233;
+inline constexpr LONG ERROR_PIPE_CONNECTED = 535;
+inline constexpr LONG ERROR_PIPE_LISTENING = 536;
