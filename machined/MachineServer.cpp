@@ -18,8 +18,10 @@ constexpr auto kShutdownGrace = std::chrono::seconds(2);
 
 }  // namespace
 
-MachineServer::MachineServer(std::shared_ptr<MachineEndpoint> machine, std::shared_ptr<const MachineConfig> config)
-    : m_config(config), m_service(std::make_unique<MachineServiceImpl>(std::move(machine), std::move(config))) {}
+MachineServer::MachineServer(std::shared_ptr<MachineEndpoint> machine, std::shared_ptr<const MachineConfig> config,
+                             std::shared_ptr<ServiceManager> services)
+    : m_config(config),
+      m_service(std::make_unique<MachineServiceImpl>(std::move(machine), std::move(config), std::move(services))) {}
 
 MachineServer::~MachineServer() {
   if (m_server) {

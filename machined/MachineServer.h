@@ -20,10 +20,14 @@ class Server;
 namespace vn {
 
 class MachineServiceImpl;
+class ServiceManager;
 
 class MachineServer {
  public:
-  MachineServer(std::shared_ptr<MachineEndpoint> machine, std::shared_ptr<const MachineConfig> config);
+  // `services` runs the machine's services; without one the service control
+  // calls answer ERROR_NOT_SUPPORTED.
+  MachineServer(std::shared_ptr<MachineEndpoint> machine, std::shared_ptr<const MachineConfig> config,
+                std::shared_ptr<ServiceManager> services = nullptr);
   ~MachineServer();
   MachineServer(const MachineServer&) = delete;
   MachineServer& operator=(const MachineServer&) = delete;

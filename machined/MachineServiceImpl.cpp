@@ -68,8 +68,9 @@ void FillValue(const RegValue& value, pb::ValueReply* reply) {
 }  // namespace
 
 MachineServiceImpl::MachineServiceImpl(std::shared_ptr<MachineEndpoint> machine,
-                                       std::shared_ptr<const MachineConfig> config)
-    : m_machine(std::move(machine)), m_config(std::move(config)) {
+                                       std::shared_ptr<const MachineConfig> config,
+                                       std::shared_ptr<ServiceManager> services)
+    : m_machine(std::move(machine)), m_config(std::move(config)), m_services(std::move(services)) {
   if (const auto it = m_config->secrets.find(m_config->domain); it != m_config->secrets.end())
     m_secret = it->second;
 }

@@ -12,6 +12,9 @@
 // - files are reached through shares only: a drive root ("C:") or any root
 //   that is not a share name is refused with ERROR_BAD_NET_NAME.
 //
+// Service control calls go to the machine's ServiceManager (answered with
+// ERROR_NOT_SUPPORTED when the service was built without one).
+//
 // Threads: gRPC's server threads call the handlers concurrently; the endpoint
 // and hive are safe from any thread. The object must outlive the server.
 
@@ -26,10 +29,13 @@
 
 namespace vn {
 
+class ServiceManager;
+
 class MachineServiceImpl final : public vornal::machine::Machine::Service {
  public:
   // Serves `machine`, whose domain and secrets are those of `config`.
-  MachineServiceImpl(std::shared_ptr<MachineEndpoint> machine, std::shared_ptr<const MachineConfig> config);
+  MachineServiceImpl(std::shared_ptr<MachineEndpoint> machine, std::shared_ptr<const MachineConfig> config,
+                     std::shared_ptr<ServiceManager> services = nullptr);
 
   using Context = grpc::ServerContext;
   template <typename T>
@@ -66,12 +72,25 @@ class MachineServiceImpl final : public vornal::machine::Machine::Service {
   Status ReadFile(Context*, const vornal::machine::PathRequest*, Writer<vornal::machine::ReadFileReply>*) override;
   Status WriteFile(Context*, WriteStream* stream) override;
 
+  // Service control (ServiceControlImpl.cpp).
+  Status OpenSCManager(Context*, const vornal::machine::OpenSCManagerRequest*,
+                       vornal::machine::ErrorReply*) override;
+  Status OpenService(Context*, const vornal::machine::ServiceRequest*, vornal::machine::ErrorReply*) override;
+  Status QueryServiceStatus(Context*, const vornal::machine::ServiceRequest*,
+                            vornal::machine::ServiceStatusReply*) override;
+  Status StartService(Context*, const vornal::machine::StartServiceRequest*, vornal::machine::ErrorReply*) override;
+  Status ControlService(Context*, const vornal::machine::ControlServiceRequest*,
+                        vornal::machine::ServiceStatusReply*) override;
+  Status CreateService(Context*, const vornal::machine::CreateServiceRequest*, vornal::machine::ErrorReply*) override;
+  Status DeleteService(Context*, const vornal::machine::ServiceRequest*, vornal::machine::ErrorReply*) override;
+
  private:
   Status Authorise(const Context& context, const char* method);
   LONG Hive(std::shared_ptr<RegistryHive>* hive);
 
   std::shared_ptr<MachineEndpoint> m_machine;
   std::shared_ptr<const MachineConfig> m_config;
+  std::shared_ptr<ServiceManager> m_services;   // may be null
   std::string m_secret;   // of the machine's own domain; empty when it has none
   std::mutex m_hiveMutex;
   std::shared_ptr<RegistryHive> m_hive;

@@ -654,4 +654,34 @@ LONG RemoteMachine::OpenWrite(const MachinePath& path, bool failIfExists, std::u
   return ERROR_SUCCESS;
 }
 
+// ---------------------------------------------------------------- service control
+
+LONG RemoteMachine::OpenSCManager(const pb::OpenSCManagerRequest& request, pb::ErrorReply* reply) {
+  return m_connection->Call("OpenSCManager", &pb::Machine::Stub::OpenSCManager, request, reply);
+}
+
+LONG RemoteMachine::OpenService(const pb::ServiceRequest& request, pb::ErrorReply* reply) {
+  return m_connection->Call("OpenService", &pb::Machine::Stub::OpenService, request, reply);
+}
+
+LONG RemoteMachine::QueryServiceStatus(const pb::ServiceRequest& request, pb::ServiceStatusReply* reply) {
+  return m_connection->Call("QueryServiceStatus", &pb::Machine::Stub::QueryServiceStatus, request, reply);
+}
+
+LONG RemoteMachine::StartService(const pb::StartServiceRequest& request, pb::ErrorReply* reply) {
+  return m_connection->Call("StartService", &pb::Machine::Stub::StartService, request, reply);
+}
+
+LONG RemoteMachine::ControlService(const pb::ControlServiceRequest& request, pb::ServiceStatusReply* reply) {
+  return m_connection->Call("ControlService", &pb::Machine::Stub::ControlService, request, reply);
+}
+
+LONG RemoteMachine::CreateService(const pb::CreateServiceRequest& request, pb::ErrorReply* reply) {
+  return m_connection->Call("CreateService", &pb::Machine::Stub::CreateService, request, reply);
+}
+
+LONG RemoteMachine::DeleteService(const pb::ServiceRequest& request, pb::ErrorReply* reply) {
+  return m_connection->Call("DeleteService", &pb::Machine::Stub::DeleteService, request, reply);
+}
+
 }  // namespace vn

@@ -32,8 +32,17 @@
 
 #include "platform/MachineEndpoint.h"
 
-namespace vn {
+namespace vornal::machine {
+class ErrorReply;
+class OpenSCManagerRequest;
+class ServiceRequest;
+class ServiceStatusReply;
+class StartServiceRequest;
+class ControlServiceRequest;
+class CreateServiceRequest;
+}  // namespace vornal::machine
 
+namespace vn {
 
 // The secret this machine holds for `domain` (upper case), looked up at each
 // call so that a change to this machine's secrets applies at once.
@@ -72,6 +81,18 @@ class RemoteMachine final : public MachineEndpoint {
   LONG OpenRead(const MachinePath& path, std::unique_ptr<FileReader>* reader) override;
   // The writer streams to the machine; the file appears there on Commit.
   LONG OpenWrite(const MachinePath& path, bool failIfExists, std::unique_ptr<FileWriter>* writer) override;
+
+  // The service control calls of proto/machine.proto (ServiceControl.h uses
+  // them), signed and mapped as every other call: the result is the reply's
+  // error or the transport's code from the table above.
+  LONG OpenSCManager(const vornal::machine::OpenSCManagerRequest& request, vornal::machine::ErrorReply* reply);
+  LONG OpenService(const vornal::machine::ServiceRequest& request, vornal::machine::ErrorReply* reply);
+  LONG QueryServiceStatus(const vornal::machine::ServiceRequest& request, vornal::machine::ServiceStatusReply* reply);
+  LONG StartService(const vornal::machine::StartServiceRequest& request, vornal::machine::ErrorReply* reply);
+  LONG ControlService(const vornal::machine::ControlServiceRequest& request,
+                      vornal::machine::ServiceStatusReply* reply);
+  LONG CreateService(const vornal::machine::CreateServiceRequest& request, vornal::machine::ErrorReply* reply);
+  LONG DeleteService(const vornal::machine::ServiceRequest& request, vornal::machine::ErrorReply* reply);
 
   class Connection;
 

@@ -1,6 +1,8 @@
 // vnmachined: the machine service of one Vornal machine. It serves the
 // machine's registry, server information, browse list, shares and files to
-// the other machines (proto/machine.proto, docs/protocol.md).
+// the other machines (proto/machine.proto, docs/protocol.md), and runs the
+// machine's services (machined/ServiceManager.h): the automatic ones start
+// once it listens, and all of them are stopped before it exits.
 //
 //   vnmachined [--home DIR] [--background]
 //
@@ -35,10 +37,12 @@
 #include <thread>
 
 #include "machined/MachineServer.h"
+#include "machined/ServiceManager.h"
 #include "platform/LocalMachine.h"
 #include "platform/Machine.h"
 #include "platform/MachineConfig.h"
 #include "platform/MachineSetup.h"
+#include "platform/RegistryHive.h"
 
 namespace {
 
@@ -202,11 +206,20 @@ int main(int argc, char** argv) {
 
   // Other machines reach shares only, never drive roots.
   auto machine = std::make_shared<vn::LocalMachine>(config, vn::RootAccess::SharesOnly);
-  vn::MachineServer server(machine, config);
+  LONG hiveError = ERROR_SUCCESS;
+  auto hive = vn::OpenLocalHive(home.string(), &hiveError);
+  if (!hive) {
+    Report("vnmachined: cannot open the registry of " + config->name + " (error " + std::to_string(hiveError) + ")",
+           false);
+    return 1;
+  }
+  auto services = std::make_shared<vn::ServiceManager>(config, hive);
+  vn::MachineServer server(machine, config, services);
   if (std::string error; !server.Start(&error)) {
     Report("vnmachined: " + config->name + ": " + error, false);
     return 1;
   }
+  services->Start();
   // Stops on a signal, and also when the home has gone (a test or demo
   // network removed its temporary directory): a service must not outlive its
   // machine.
@@ -225,6 +238,7 @@ int main(int argc, char** argv) {
   Report("vnmachined: " + config->name + " listening on " + server.Address(), true);
   server.Wait();
   stopper.join();
+  services->StopAll();
   std::fprintf(stderr, "vnmachined: %s stopped\n", config->name.c_str());
   return 0;
 }

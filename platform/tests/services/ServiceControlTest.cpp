@@ -1,0 +1,376 @@
+// The service control manager end to end: this process is the console; SRV1
+// is a real machine service on loopback that runs its services (small shell
+// scripts on its D: drive) as child processes.
+#include "platform/ServiceControl.h"
+
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "platform/LastError.h"
+#include "platform/Registry.h"
+#include "testing/MachineNetwork.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using vn::testing::MachineNetwork;
+
+constexpr const char* kSrv1 = "\\\\SRV1";
+
+// Writes an executable script at `dir`/`name` on the host.
+void WriteScript(const fs::path& dir, const std::string& name, const std::string& body) {
+  fs::create_directories(dir);
+  const fs::path path = dir / name;
+  std::ofstream(path) << "#!/bin/sh\n" << body;
+  fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A process that exists and is not a zombie (an orphan waits for whoever
+// adopted it to reap it).
+bool Alive(pid_t pid) {
+  if (::kill(pid, 0) != 0) return false;
+  const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  const std::size_t close = stat.rfind(')');
+  return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+}
+
+class ServiceControlTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_net.Add({"SRV1", "TESTDOM", vn::MachineRole::Server, {}});
+    const auto& srv1 = m_net.Machine("SRV1");
+    m_scripts = srv1.driveD / "svc dir";
+    m_out = srv1.driveD / "out";
+    fs::create_directories(m_out);
+    // Records its arguments and pid, then waits to be stopped.
+    WriteScript(m_scripts, "sleeper.sh",
+                "out=\"$1\"; shift\n"
+                "for a in \"$@\"; do printf '%s|' \"$a\"; done > \"$out.args\"\n"
+                "echo $$ > \"$out.pid\"\n"
+                "exec sleep 30\n");
+    // Ends at once with the exit code it is given.
+    WriteScript(m_scripts, "quick.sh", "exit \"$1\"\n");
+    ASSERT_TRUE(m_net.StartAll());
+  }
+
+  // The service control manager of SRV1.
+  SC_HANDLE Manager() {
+    SC_HANDLE manager = OpenSCManagerA(kSrv1, nullptr, SC_MANAGER_ALL_ACCESS);
+    EXPECT_NE(manager, nullptr) << GetLastError();
+    return manager;
+  }
+
+  SC_HANDLE Create(SC_HANDLE manager, const char* name, const std::string& binary,
+                   DWORD start = SERVICE_DEMAND_START) {
+    return CreateServiceA(manager, name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, start,
+                          SERVICE_ERROR_NORMAL, binary.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+  }
+
+  // The command line of the sleeper script, which writes <out>/<tag>.args and .pid.
+  std::string Sleeper(const std::string& tag) const {
+    return "\"D:\\svc dir\\sleeper.sh\" " + (m_out / tag).string();
+  }
+
+  // Queries until the state is `state` or about three seconds have passed.
+  static SERVICE_STATUS WaitForState(SC_HANDLE service, DWORD state) {
+    SERVICE_STATUS status{};
+    for (int i = 0; i < 60; ++i) {
+      EXPECT_TRUE(QueryServiceStatus(service, &status)) << GetLastError();
+      if (status.dwCurrentState == state) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return status;
+  }
+
+  MachineNetwork m_net;
+  fs::path m_scripts;
+  fs::path m_out;
+};
+
+TEST_F(ServiceControlTest, CreateStartQueryStopDelete) {
+  SC_HANDLE manager = Manager();
+  // Quoted program with a blank in its path, then arguments, one of them quoted.
+  const std::string binary = Sleeper("sleeper") + " \"two words\"";
+  SC_HANDLE service = Create(manager, "Sleeper", binary);
+  ASSERT_NE(service, nullptr) << GetLastError();
+
+  // Defined where Windows keeps it.
+  HKEY remote = nullptr, key = nullptr;
+  ASSERT_EQ(RegConnectRegistryA(kSrv1, HKEY_LOCAL_MACHINE, &remote), ERROR_SUCCESS);
+  ASSERT_EQ(RegOpenKeyExA(remote, "SYSTEM\\CurrentControlSet\\Services\\Sleeper", 0, KEY_READ, &key), ERROR_SUCCESS);
+  DWORD type = 0, value = 0, size = sizeof value;
+  ASSERT_EQ(RegQueryValueExA(key, "Start", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size), ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(value, SERVICE_DEMAND_START);
+  char image[512] = {};
+  size = sizeof image;
+  ASSERT_EQ(RegQueryValueExA(key, "ImagePath", nullptr, &type, reinterpret_cast<BYTE*>(image), &size), ERROR_SUCCESS);
+  EXPECT_EQ(std::string(image), binary);
+  RegCloseKey(key);
+
+  SERVICE_STATUS status{};
+  ASSERT_TRUE(QueryServiceStatus(service, &status));
+  EXPECT_EQ(status.dwCurrentState, SERVICE_STOPPED);
+  EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_NEVER_STARTED));
+  EXPECT_EQ(Create(manager, "SLEEPER", binary), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_EXISTS));
+
+  LPCSTR extra[] = {"extra"};
+  ASSERT_TRUE(StartServiceA(service, 1, extra)) << GetLastError();
+  status = WaitForState(service, SERVICE_RUNNING);
+  EXPECT_EQ(status.dwCurrentState, SERVICE_RUNNING);
+  EXPECT_EQ(status.dwServiceType, SERVICE_WIN32_OWN_PROCESS);
+  EXPECT_EQ(status.dwControlsAccepted, SERVICE_ACCEPT_STOP);
+  EXPECT_FALSE(StartServiceA(service, 0, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_ALREADY_RUNNING));
+
+  // The same service through a second handle, by a name of another case.
+  SC_HANDLE again = OpenServiceA(manager, "sleeper", SERVICE_ALL_ACCESS);
+  ASSERT_NE(again, nullptr) << GetLastError();
+  ASSERT_TRUE(QueryServiceStatus(again, &status));
+  EXPECT_EQ(status.dwCurrentState, SERVICE_RUNNING);
+  for (int i = 0; i < 60 && !fs::exists(m_out / "sleeper.pid"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(ReadFile(m_out / "sleeper.args"), "two words|extra|");
+
+  ASSERT_TRUE(ControlService(again, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+  EXPECT_TRUE(status.dwCurrentState == SERVICE_STOPPED || status.dwCurrentState == SERVICE_STOP_PENDING);
+  status = WaitForState(service, SERVICE_STOPPED);
+  EXPECT_EQ(status.dwCurrentState, SERVICE_STOPPED);
+  EXPECT_EQ(status.dwWin32ExitCode, 0u) << "a stop asked for is no failure";
+  const pid_t pid = std::stoi(ReadFile(m_out / "sleeper.pid"));
+  EXPECT_FALSE(Alive(pid)) << "the service's process is gone";
+  EXPECT_FALSE(ControlService(service, SERVICE_CONTROL_STOP, &status));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE));
+
+  ASSERT_TRUE(DeleteService(service)) << GetLastError();
+  EXPECT_FALSE(QueryServiceStatus(again, &status));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+  EXPECT_EQ(OpenServiceA(manager, "Sleeper", SERVICE_ALL_ACCESS), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+  EXPECT_EQ(RegOpenKeyExA(remote, "SYSTEM\\CurrentControlSet\\Services\\Sleeper", 0, KEY_READ, &key),
+            ERROR_FILE_NOT_FOUND);
+  RegCloseKey(remote);
+
+  EXPECT_TRUE(CloseServiceHandle(again));
+  EXPECT_TRUE(CloseServiceHandle(service));
+  EXPECT_TRUE(CloseServiceHandle(manager));
+  EXPECT_FALSE(CloseServiceHandle(manager));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+TEST_F(ServiceControlTest, ServiceThatEndsByItselfIsStoppedWithItsExitCode) {
+  SC_HANDLE manager = Manager();
+  struct Case {
+    const char* name;
+    std::string binary;   // unquoted, with a blank in the program's path
+    DWORD win32ExitCode;
+    DWORD specificExitCode;
+  } cases[] = {
+      {"QuickOk", "D:\\svc dir\\quick.sh 0", 0, 0},
+      {"QuickFails", "D:\\svc dir\\quick.sh 7", static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR), 7},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SC_HANDLE service = Create(manager, c.name, c.binary);
+    ASSERT_NE(service, nullptr) << GetLastError();
+    ASSERT_TRUE(StartServiceA(service, 0, nullptr)) << GetLastError();
+    const SERVICE_STATUS status = WaitForState(service, SERVICE_STOPPED);
+    EXPECT_EQ(status.dwCurrentState, SERVICE_STOPPED);
+    EXPECT_EQ(status.dwWin32ExitCode, c.win32ExitCode);
+    EXPECT_EQ(status.dwServiceSpecificExitCode, c.specificExitCode);
+    // Stopped, so it can be started again.
+    EXPECT_TRUE(StartServiceA(service, 0, nullptr)) << GetLastError();
+    CloseServiceHandle(service);
+  }
+  CloseServiceHandle(manager);
+}
+
+TEST_F(ServiceControlTest, RefusalsCarryTheCodesCallersCheck) {
+  SC_HANDLE manager = Manager();
+  SERVICE_STATUS status{};
+
+  EXPECT_EQ(OpenServiceA(manager, "NoSuchService", SERVICE_ALL_ACCESS), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+  EXPECT_EQ(OpenServiceA(manager, "bad\\name", SERVICE_ALL_ACCESS), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+
+  // Handles: never opened, of the other kind, closed.
+  EXPECT_FALSE(QueryServiceStatus(reinterpret_cast<SC_HANDLE>(std::uintptr_t{0x7ff0}), &status));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_FALSE(QueryServiceStatus(manager, &status));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  SC_HANDLE schedule = OpenServiceA(manager, "Schedule", SERVICE_ALL_ACCESS);
+  ASSERT_NE(schedule, nullptr);
+  EXPECT_EQ(OpenServiceA(schedule, "Schedule", SERVICE_ALL_ACCESS), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  CloseServiceHandle(schedule);
+  EXPECT_FALSE(QueryServiceStatus(schedule, &status));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+
+  // Creation parameters out of range.
+  EXPECT_EQ(CreateServiceA(manager, "Driver", nullptr, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
+                           SERVICE_ERROR_NORMAL, "D:\\x.sys", nullptr, nullptr, nullptr, nullptr, nullptr),
+            nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+
+  // Starts that cannot happen.
+  struct Case {
+    const char* name;
+    std::string binary;
+    DWORD start;
+    LONG error;
+  } cases[] = {
+      {"Missing", "D:\\svc dir\\missing.exe", SERVICE_DEMAND_START, ERROR_FILE_NOT_FOUND},
+      {"MissingDir", "D:\\nowhere\\at all\\x.exe", SERVICE_DEMAND_START, ERROR_PATH_NOT_FOUND},
+      {"Disabled", "D:\\svc dir\\quick.sh 0", SERVICE_DISABLED, ERROR_SERVICE_DISABLED},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SC_HANDLE service = Create(manager, c.name, c.binary, c.start);
+    ASSERT_NE(service, nullptr) << GetLastError();
+    EXPECT_FALSE(StartServiceA(service, 0, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(c.error));
+    ASSERT_TRUE(QueryServiceStatus(service, &status));
+    EXPECT_EQ(status.dwCurrentState, SERVICE_STOPPED);
+    CloseServiceHandle(service);
+  }
+
+  // A service deleted while it runs stays until it stops; its name cannot be
+  // used again before that.
+  SC_HANDLE sleeper = Create(manager, "Doomed", Sleeper("doomed"));
+  ASSERT_NE(sleeper, nullptr);
+  ASSERT_TRUE(StartServiceA(sleeper, 0, nullptr)) << GetLastError();
+  ASSERT_TRUE(DeleteService(sleeper));
+  EXPECT_FALSE(DeleteService(sleeper));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
+  EXPECT_EQ(Create(manager, "Doomed", "D:\\svc dir\\quick.sh 0"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
+  ASSERT_TRUE(QueryServiceStatus(sleeper, &status));
+  EXPECT_EQ(status.dwCurrentState, SERVICE_RUNNING);
+  ASSERT_TRUE(ControlService(sleeper, SERVICE_CONTROL_STOP, &status));
+  SC_HANDLE reborn = nullptr;
+  for (int i = 0; i < 60 && !reborn; ++i) {
+    reborn = Create(manager, "Doomed", "D:\\svc dir\\quick.sh 0");
+    if (!reborn) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_NE(reborn, nullptr) << "the name is free once the deleted service has stopped";
+  CloseServiceHandle(reborn);
+  CloseServiceHandle(sleeper);
+  CloseServiceHandle(manager);
+}
+
+TEST_F(ServiceControlTest, ScheduleIsABuiltInServiceThatStopsAndStarts) {
+  SC_HANDLE manager = Manager();
+  SC_HANDLE schedule = OpenServiceA(manager, "Schedule", SERVICE_ALL_ACCESS);
+  ASSERT_NE(schedule, nullptr) << GetLastError();
+  SERVICE_STATUS status{};
+  ASSERT_TRUE(QueryServiceStatus(schedule, &status));
+  EXPECT_EQ(status.dwCurrentState, SERVICE_RUNNING);
+
+  ASSERT_TRUE(ControlService(schedule, SERVICE_CONTROL_STOP, &status));
+  EXPECT_EQ(status.dwCurrentState, SERVICE_STOPPED);
+  EXPECT_FALSE(ControlService(schedule, SERVICE_CONTROL_STOP, &status));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE));
+  EXPECT_FALSE(ControlService(schedule, SERVICE_CONTROL_PAUSE, &status));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_SERVICE_CONTROL));
+
+  ASSERT_TRUE(StartServiceA(schedule, 0, nullptr)) << GetLastError();
+  ASSERT_TRUE(QueryServiceStatus(schedule, &status));
+  EXPECT_EQ(status.dwCurrentState, SERVICE_RUNNING);
+  EXPECT_FALSE(StartServiceA(schedule, 0, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_ALREADY_RUNNING));
+  CloseServiceHandle(schedule);
+  CloseServiceHandle(manager);
+}
+
+TEST_F(ServiceControlTest, MachineServiceStopsItsServicesAndStartsAutomaticOnes) {
+  SC_HANDLE manager = Manager();
+  SC_HANDLE service =
+      Create(manager, "AutoSleeper", Sleeper("auto"), SERVICE_AUTO_START);
+  ASSERT_NE(service, nullptr) << GetLastError();
+  ASSERT_TRUE(StartServiceA(service, 0, nullptr)) << GetLastError();
+  for (int i = 0; i < 60 && !fs::exists(m_out / "auto.pid"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const pid_t first = std::stoi(ReadFile(m_out / "auto.pid"));
+  fs::remove(m_out / "auto.pid");
+
+  m_net.Stop("SRV1");
+  EXPECT_FALSE(Alive(first)) << "the machine service stopped its service";
+  SERVICE_STATUS status{};
+  EXPECT_FALSE(QueryServiceStatus(service, &status));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE));
+
+  ASSERT_TRUE(m_net.Start("SRV1"));
+  ASSERT_TRUE(QueryServiceStatus(service, &status)) << GetLastError();
+  EXPECT_EQ(status.dwCurrentState, SERVICE_RUNNING);
+  for (int i = 0; i < 60 && !fs::exists(m_out / "auto.pid"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(fs::exists(m_out / "auto.pid"));
+  const pid_t second = std::stoi(ReadFile(m_out / "auto.pid"));
+  fs::remove(m_out / "auto.pid");
+
+  // Killed, the machine service leaves its service behind; the next one ends
+  // it before starting a fresh one.
+  m_net.Stop("SRV1", /*kill=*/true);
+  EXPECT_TRUE(Alive(second));
+  ASSERT_TRUE(m_net.Start("SRV1"));
+  for (int i = 0; i < 60 && Alive(second); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(Alive(second));
+  for (int i = 0; i < 60 && !fs::exists(m_out / "auto.pid"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_TRUE(fs::exists(m_out / "auto.pid"));
+  // The connection broken by the kill is made again after one failed call.
+  bool queried = false;
+  for (int i = 0; i < 3 && !queried; ++i) queried = QueryServiceStatus(service, &status);
+  ASSERT_TRUE(queried) << GetLastError();
+  EXPECT_EQ(status.dwCurrentState, SERVICE_RUNNING);
+  // The network's teardown kills the machine services outright: stop this
+  // one first so that nothing outlives the test.
+  EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status));
+  EXPECT_EQ(WaitForState(service, SERVICE_STOPPED).dwCurrentState, SERVICE_STOPPED);
+  CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+}
+
+TEST_F(ServiceControlTest, ReachingTheManager) {
+  // This machine's own manager is its own machine service, not started yet.
+  EXPECT_EQ(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE));
+  ASSERT_TRUE(m_net.Start("CONSOLE"));
+  for (const char* name : {static_cast<const char*>(nullptr), "", "CONSOLE", "\\\\console"}) {
+    SCOPED_TRACE(name ? name : "(null)");
+    SC_HANDLE manager = OpenSCManagerA(name, SERVICES_ACTIVE_DATABASEA, SC_MANAGER_ALL_ACCESS);
+    ASSERT_NE(manager, nullptr) << GetLastError();
+    SC_HANDLE schedule = OpenServiceA(manager, "SCHEDULE", SERVICE_QUERY_STATUS);
+    EXPECT_NE(schedule, nullptr) << GetLastError();
+    CloseServiceHandle(schedule);
+    CloseServiceHandle(manager);
+  }
+  EXPECT_EQ(OpenSCManagerA(nullptr, "OtherDatabase", SC_MANAGER_ALL_ACCESS), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DATABASE_DOES_NOT_EXIST));
+  EXPECT_EQ(OpenSCManagerA("\\\\NOSUCHMACHINE", nullptr, SC_MANAGER_ALL_ACCESS), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_NETPATH));
+
+  // Without the domain secret, SRV1 refuses.
+  m_net.SetSecret("CONSOLE", "TESTDOM", std::nullopt);
+  EXPECT_EQ(OpenSCManagerA(kSrv1, nullptr, SC_MANAGER_ALL_ACCESS), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+}  // namespace
