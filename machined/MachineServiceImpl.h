@@ -13,7 +13,9 @@
 //   that is not a share name is refused with ERROR_BAD_NET_NAME.
 //
 // Service control calls go to the machine's ServiceManager (answered with
-// ERROR_NOT_SUPPORTED when the service was built without one).
+// ERROR_NOT_SUPPORTED when the service was built without one). Job scheduler
+// calls go to MachineScheduler() (machined/JobScheduler.h), NERR_ServiceNotInstalled
+// when there is none or "Schedule" is not running.
 //
 // Threads: gRPC's server threads call the handlers concurrently; the endpoint
 // and hive are safe from any thread. The object must outlive the server.
@@ -83,6 +85,16 @@ class MachineServiceImpl final : public vornal::machine::Machine::Service {
                         vornal::machine::ServiceStatusReply*) override;
   Status CreateService(Context*, const vornal::machine::CreateServiceRequest*, vornal::machine::ErrorReply*) override;
   Status DeleteService(Context*, const vornal::machine::ServiceRequest*, vornal::machine::ErrorReply*) override;
+
+  // Job scheduler (ScheduleImpl.cpp), served by MachineScheduler().
+  Status ScheduleJobAdd(Context*, const vornal::machine::ScheduleJobAddRequest*,
+                        vornal::machine::ScheduleJobAddReply*) override;
+  Status ScheduleJobDel(Context*, const vornal::machine::ScheduleJobDelRequest*,
+                        vornal::machine::ErrorReply*) override;
+  Status ScheduleJobEnum(Context*, const vornal::machine::ScheduleJobEnumRequest*,
+                         vornal::machine::ScheduleJobEnumReply*) override;
+  Status ScheduleJobGetInfo(Context*, const vornal::machine::ScheduleJobGetInfoRequest*,
+                            vornal::machine::ScheduleJobGetInfoReply*) override;
 
  private:
   Status Authorise(const Context& context, const char* method);

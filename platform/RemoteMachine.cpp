@@ -684,4 +684,20 @@ LONG RemoteMachine::DeleteService(const pb::ServiceRequest& request, pb::ErrorRe
   return m_connection->Call("DeleteService", &pb::Machine::Stub::DeleteService, request, reply);
 }
 
+LONG RemoteMachine::ScheduleJobAdd(const pb::ScheduleJobAddRequest& request, pb::ScheduleJobAddReply* reply) {
+  return m_connection->Call("ScheduleJobAdd", &pb::Machine::Stub::ScheduleJobAdd, request, reply);
+}
+
+LONG RemoteMachine::ScheduleJobDel(const pb::ScheduleJobDelRequest& request, pb::ErrorReply* reply) {
+  return m_connection->Call("ScheduleJobDel", &pb::Machine::Stub::ScheduleJobDel, request, reply);
+}
+
+LONG RemoteMachine::ScheduleJobEnum(const pb::ScheduleJobEnumRequest& request, pb::ScheduleJobEnumReply* reply) {
+  return m_connection->Call("ScheduleJobEnum", &pb::Machine::Stub::ScheduleJobEnum, request, reply);
+}
+
+LONG RemoteMachine::ScheduleJobGetInfo(const pb::ScheduleJobGetInfoRequest& request, pb::ScheduleJobGetInfoReply* reply) {
+  return m_connection->Call("ScheduleJobGetInfo", &pb::Machine::Stub::ScheduleJobGetInfo, request, reply);
+}
+
 }  // namespace vn

@@ -40,6 +40,13 @@ class ServiceStatusReply;
 class StartServiceRequest;
 class ControlServiceRequest;
 class CreateServiceRequest;
+class ScheduleJobAddRequest;
+class ScheduleJobAddReply;
+class ScheduleJobDelRequest;
+class ScheduleJobEnumRequest;
+class ScheduleJobEnumReply;
+class ScheduleJobGetInfoRequest;
+class ScheduleJobGetInfoReply;
 }  // namespace vornal::machine
 
 namespace vn {
@@ -93,6 +100,15 @@ class RemoteMachine final : public MachineEndpoint {
                       vornal::machine::ServiceStatusReply* reply);
   LONG CreateService(const vornal::machine::CreateServiceRequest& request, vornal::machine::ErrorReply* reply);
   LONG DeleteService(const vornal::machine::ServiceRequest& request, vornal::machine::ErrorReply* reply);
+
+  // The job scheduler calls (Schedule.h uses them); same conventions.
+  LONG ScheduleJobAdd(const vornal::machine::ScheduleJobAddRequest& request,
+                      vornal::machine::ScheduleJobAddReply* reply);
+  LONG ScheduleJobDel(const vornal::machine::ScheduleJobDelRequest& request, vornal::machine::ErrorReply* reply);
+  LONG ScheduleJobEnum(const vornal::machine::ScheduleJobEnumRequest& request,
+                       vornal::machine::ScheduleJobEnumReply* reply);
+  LONG ScheduleJobGetInfo(const vornal::machine::ScheduleJobGetInfoRequest& request,
+                          vornal::machine::ScheduleJobGetInfoReply* reply);
 
   class Connection;
 

@@ -2,7 +2,8 @@
 // machine's registry, server information, browse list, shares and files to
 // the other machines (proto/machine.proto, docs/protocol.md), and runs the
 // machine's services (machined/ServiceManager.h): the automatic ones start
-// once it listens, and all of them are stopped before it exits.
+// once it listens, and all of them are stopped before it exits. Its job
+// scheduler (machined/JobScheduler.h) runs the machine's scheduled jobs.
 //
 //   vnmachined [--home DIR] [--background]
 //
@@ -36,6 +37,7 @@
 #include <string>
 #include <thread>
 
+#include "machined/JobScheduler.h"
 #include "machined/MachineServer.h"
 #include "machined/ServiceManager.h"
 #include "platform/LocalMachine.h"
@@ -220,6 +222,15 @@ int main(int argc, char** argv) {
     return 1;
   }
   services->Start();
+  // The job scheduler runs jobs while the "Schedule" service runs; VN is the
+  // command-line host installed beside this executable.
+  std::error_code exeError;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", exeError);
+  auto scheduler = std::make_shared<vn::JobScheduler>(
+      config, home / "jobs.txt", [services] { return services->ScheduleRunning(); }, vn::JobClockFromEnvironment(),
+      self.parent_path() / "VN");
+  scheduler->Start();
+  vn::SetMachineScheduler(scheduler);
   // Stops on a signal, and also when the home has gone (a test or demo
   // network removed its temporary directory): a service must not outlive its
   // machine.
@@ -238,6 +249,8 @@ int main(int argc, char** argv) {
   Report("vnmachined: " + config->name + " listening on " + server.Address(), true);
   server.Wait();
   stopper.join();
+  vn::SetMachineScheduler(nullptr);
+  scheduler->Stop();
   services->StopAll();
   std::fprintf(stderr, "vnmachined: %s stopped\n", config->name.c_str());
   return 0;

@@ -1,0 +1,273 @@
+#include "machined/JobScheduler.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "platform/CommandLine.h"
+#include "platform/MachineEndpoint.h"
+#include "platform/PathMap.h"
+#include "platform/WideString.h"
+
+namespace vn {
+namespace {
+
+std::int64_t ToMillis(JobTimePoint t) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+}
+JobTimePoint FromMillis(std::int64_t ms) { return JobTimePoint(std::chrono::milliseconds(ms)); }
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::mutex g_schedulerMutex;
+std::shared_ptr<JobScheduler> g_scheduler;
+
+}  // namespace
+
+JobNow JobClockFromEnvironment() {
+  const char* file = std::getenv("VORNAL_JOB_CLOCK_FILE");
+  if (file == nullptr || *file == '\0') return SystemJobNow;
+  std::filesystem::path path(file);
+  return [path] {
+    long long seconds = 0;
+    std::ifstream in(path);
+    if (in) in >> seconds;
+    return SystemJobNow() + std::chrono::seconds(seconds);
+  };
+}
+
+void SetMachineScheduler(std::shared_ptr<JobScheduler> scheduler) {
+  std::lock_guard lock(g_schedulerMutex);
+  g_scheduler = std::move(scheduler);
+}
+
+std::shared_ptr<JobScheduler> MachineScheduler() {
+  std::lock_guard lock(g_schedulerMutex);
+  return g_scheduler;
+}
+
+JobScheduler::JobScheduler(std::shared_ptr<const MachineConfig> config, std::filesystem::path file,
+                           std::function<bool()> running, JobNow now, std::filesystem::path vnHost)
+    : m_config(std::move(config)),
+      m_file(std::move(file)),
+      m_running(std::move(running)),
+      m_now(std::move(now)),
+      m_vnHost(std::move(vnHost)) {}
+
+JobScheduler::~JobScheduler() { Stop(); }
+
+void JobScheduler::Start() {
+  {
+    std::lock_guard lock(m_mutex);
+    Load();
+    m_ending = false;
+  }
+  if (!m_runner.joinable()) m_runner = std::thread([this] { Loop(); });
+}
+
+void JobScheduler::Stop() {
+  {
+    std::lock_guard lock(m_mutex);
+    m_ending = true;
+  }
+  m_wake.notify_all();
+  if (m_runner.joinable()) m_runner.join();
+}
+
+bool JobScheduler::Load() {
+  std::ifstream in(m_file);
+  if (!in) return false;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string kind;
+    fields >> kind;
+    if (kind == "next") {
+      fields >> m_next;
+    } else if (kind == "job") {
+      ScheduledJob job;
+      unsigned dow = 0, flags = 0;
+      long long due = 0;
+      fields >> job.id >> job.timing.jobTime >> job.timing.daysOfMonth >> dow >> flags >> due;
+      if (!fields) continue;
+      job.timing.daysOfWeek = static_cast<UCHAR>(dow);
+      job.timing.flags = static_cast<UCHAR>(flags);
+      job.due = FromMillis(due);
+      std::getline(fields, job.command);
+      if (!job.command.empty() && job.command.front() == ' ') job.command.erase(0, 1);
+      m_jobs[job.id] = job;
+      m_next = std::max(m_next, job.id + 1);
+    }
+  }
+  return true;
+}
+
+DWORD JobScheduler::Save() {
+  std::ostringstream text;
+  text << "next " << m_next << "\n";
+  for (const auto& [id, job] : m_jobs)
+    text << "job " << id << ' ' << job.timing.jobTime << ' ' << job.timing.daysOfMonth << ' '
+         << unsigned(job.timing.daysOfWeek) << ' ' << unsigned(job.timing.flags) << ' ' << ToMillis(job.due) << ' '
+         << job.command << "\n";
+  const std::string data = text.str();
+  const std::filesystem::path temp = m_file.string() + ".new";
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return Win32FromErrno(errno);
+  const bool ok = ::write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size()) && ::fsync(fd) == 0;
+  ::close(fd);
+  if (!ok || ::rename(temp.c_str(), m_file.c_str()) != 0) return ERROR_WRITE_FAULT;
+  return ERROR_SUCCESS;
+}
+
+DWORD JobScheduler::Add(const AT_INFO& info, DWORD* id) {
+  if (const DWORD error = ValidateJob(&info)) return error;
+  std::string command = ToUtf8(info.Command);
+  if (command.find_first_of("\r\n") != std::string::npos) return ERROR_INVALID_PARAMETER;
+  const JobTimePoint now = m_now();
+  ScheduledJob job;
+  job.timing = AddedTiming(info, now);
+  job.command = std::move(command);
+  const auto due = NextRun(job.timing, now);
+  if (!due) return ERROR_INVALID_PARAMETER;
+  job.due = *due;
+  {
+    std::lock_guard lock(m_mutex);
+    job.id = m_next;
+    m_jobs[job.id] = job;
+    ++m_next;
+    if (const DWORD error = Save()) {
+      m_jobs.erase(job.id);
+      --m_next;
+      return error;
+    }
+  }
+  *id = job.id;
+  m_wake.notify_all();
+  return ERROR_SUCCESS;
+}
+
+DWORD JobScheduler::Delete(DWORD minId, DWORD maxId) {
+  std::lock_guard lock(m_mutex);
+  const auto first = m_jobs.lower_bound(minId);
+  const auto last = m_jobs.upper_bound(maxId);
+  if (minId > maxId || first == last) return NERR_JobNotFound;
+  m_jobs.erase(first, last);
+  return Save();
+}
+
+std::vector<ScheduledJob> JobScheduler::Jobs() const {
+  std::lock_guard lock(m_mutex);
+  std::vector<ScheduledJob> jobs;
+  for (const auto& [id, job] : m_jobs) jobs.push_back(job);
+  return jobs;
+}
+
+DWORD JobScheduler::Get(DWORD id, ScheduledJob* job) const {
+  std::lock_guard lock(m_mutex);
+  const auto it = m_jobs.find(id);
+  if (it == m_jobs.end()) return NERR_JobNotFound;
+  *job = it->second;
+  return ERROR_SUCCESS;
+}
+
+bool JobScheduler::Execute(const std::string& command) {
+  const std::vector<std::string> words = SplitCommandLine(command);
+  if (words.empty()) return false;
+  std::string program = words[0];
+  const std::string upper = Upper(program);
+  if (upper == "VN" || upper == "VN.EXE") {
+    program = m_vnHost.string();
+  } else if (program.size() >= 3 && program[1] == ':' && (program[2] == '\\' || program[2] == '/')) {
+    ResolvedPath resolved;
+    const MachinePath path{program.substr(0, 2), program.substr(3)};
+    if (ResolvePath(*m_config, path, RootAccess::SharesAndDrives, PathKind::Name, &resolved) != ERROR_SUCCESS ||
+        !resolved.Exists())
+      return false;
+    program = resolved.host.string();
+  }
+  if (program.find('/') != std::string::npos && ::access(program.c_str(), X_OK) != 0) return false;
+  std::filesystem::path cwd = m_file.parent_path();
+  for (const auto& drive : m_config->drives)
+    if (drive.letter == 'C') cwd = drive.root;
+
+  std::vector<std::string> args = words;
+  args[0] = program;
+  std::vector<char*> argv;
+  for (auto& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  int status = 0;
+  const pid_t pid = ::fork();
+  if (pid < 0) return false;
+  if (pid == 0) {
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    const int null = ::open("/dev/null", O_RDONLY);
+    if (null >= 0) ::dup2(null, STDIN_FILENO);
+    if (::chdir(cwd.c_str()) != 0) ::_exit(126);
+    ::execvp(argv[0], argv.data());
+    ::_exit(127);
+  }
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return false;
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void JobScheduler::RunDue() {
+  if (!m_running()) return;
+  for (;;) {
+    ScheduledJob job;
+    {
+      std::lock_guard lock(m_mutex);
+      const JobTimePoint now = m_now();
+      const auto it = std::find_if(m_jobs.begin(), m_jobs.end(), [&](const auto& entry) {
+        return entry.second.due <= now;
+      });
+      if (it == m_jobs.end() || m_ending) return;
+      job = it->second;
+    }
+    const bool ok = Execute(job.command);
+    std::lock_guard lock(m_mutex);
+    const auto it = m_jobs.find(job.id);
+    if (it == m_jobs.end()) continue;   // deleted while it ran
+    auto& kept = it->second;
+    if (ok) {
+      kept.timing.flags &= static_cast<UCHAR>(~JOB_EXEC_ERROR);
+    } else {
+      kept.timing.flags |= JOB_EXEC_ERROR;
+    }
+    auto after = RunAfter(kept.timing, job.due);
+    // A periodic job is never run twice for one due time, nor for times the
+    // service missed while it was down.
+    const JobTimePoint now = m_now();
+    while (after && *after <= now) after = RunAfter(kept.timing, *after);
+    if (after) {
+      kept.due = *after;
+    } else {
+      m_jobs.erase(it);
+    }
+    Save();
+  }
+}
+
+void JobScheduler::Loop() {
+  std::unique_lock lock(m_mutex);
+  while (!m_ending) {
+    lock.unlock();
+    RunDue();
+    lock.lock();
+    m_wake.wait_for(lock, std::chrono::seconds(1));
+  }
+}
+
+}  // namespace vn
