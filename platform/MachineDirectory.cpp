@@ -224,4 +224,51 @@ LONG FindMachine(std::string_view machine, std::shared_ptr<MachineEndpoint>* end
   return ERROR_SUCCESS;
 }
 
+namespace {
+
+// The address to reach a service listening on `address`: a wildcard address
+// is reached on loopback.
+std::string ReachableAddress(const std::string& address) {
+  if (address == "0.0.0.0" || address.empty()) return "127.0.0.1";
+  if (address == "[::]") return "[::1]";
+  return address;
+}
+
+// This machine's own service, on the address and port of its configuration.
+// The connection is kept while the configuration stays the same.
+std::shared_ptr<RemoteMachine> LocalMachineService() {
+  static std::mutex mutex;
+  static std::shared_ptr<const MachineConfig> config;
+  static std::shared_ptr<RemoteMachine> machine;
+  const auto current = LocalMachineConfig();
+  std::lock_guard lock(mutex);
+  if (!machine || current != config) {
+    config = current;
+    const std::string target = ReachableAddress(current->listenAddress) + ":" + std::to_string(current->port);
+    machine = std::make_shared<RemoteMachine>(current->name, target, current->domain,
+                                              [](const std::string& domain) -> std::optional<std::string> {
+                                                const auto now = LocalMachineConfig();
+                                                const auto it = now->secrets.find(domain);
+                                                if (it == now->secrets.end()) return std::nullopt;
+                                                return it->second;
+                                              });
+  }
+  return machine;
+}
+
+}  // namespace
+
+LONG FindMachineService(std::string_view machine, std::shared_ptr<RemoteMachine>* service) {
+  if (machine.empty()) {
+    *service = LocalMachineService();
+    return ERROR_SUCCESS;
+  }
+  std::shared_ptr<MachineEndpoint> endpoint;
+  if (const LONG error = FindMachine(machine, &endpoint)) return error;
+  *service = std::dynamic_pointer_cast<RemoteMachine>(endpoint);
+  // This machine by its own name: its own service all the same.
+  if (!*service) *service = LocalMachineService();
+  return ERROR_SUCCESS;
+}
+
 }  // namespace vn

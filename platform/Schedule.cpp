@@ -22,46 +22,6 @@ NET_API_STATUS MapUnreachable(LONG error) {
   return static_cast<NET_API_STATUS>(error == ERROR_BAD_NETPATH ? RPC_S_SERVER_UNAVAILABLE : error);
 }
 
-std::string ReachableAddress(const std::string& address) {
-  if (address == "0.0.0.0" || address.empty()) return "127.0.0.1";
-  if (address == "[::]") return "[::1]";
-  return address;
-}
-
-// This machine's own service, kept while its configuration stays the same.
-std::shared_ptr<RemoteMachine> LocalService() {
-  static std::mutex mutex;
-  static std::shared_ptr<const MachineConfig> config;
-  static std::shared_ptr<RemoteMachine> machine;
-  const auto current = LocalMachineConfig();
-  std::lock_guard lock(mutex);
-  if (!machine || current != config) {
-    config = current;
-    const std::string target = ReachableAddress(current->listenAddress) + ":" + std::to_string(current->port);
-    machine = std::make_shared<RemoteMachine>(current->name, target, current->domain,
-                                              [](const std::string& domain) -> std::optional<std::string> {
-                                                const auto now = LocalMachineConfig();
-                                                const auto it = now->secrets.find(domain);
-                                                if (it == now->secrets.end()) return std::nullopt;
-                                                return it->second;
-                                              });
-  }
-  return machine;
-}
-
-LONG ConnectMachine(LPCWSTR name, std::shared_ptr<RemoteMachine>* machine) {
-  const std::string server = ToUtf8(name);
-  if (server.empty()) {
-    *machine = LocalService();
-    return ERROR_SUCCESS;
-  }
-  std::shared_ptr<MachineEndpoint> endpoint;
-  if (const LONG error = FindMachine(server.c_str(), &endpoint)) return error;
-  *machine = std::dynamic_pointer_cast<RemoteMachine>(endpoint);
-  if (!*machine) *machine = LocalService();
-  return ERROR_SUCCESS;
-}
-
 std::size_t CommandBytes(const std::u16string& command) { return (command.size() + 1) * sizeof(WCHAR); }
 
 // One allocation: `count` records of type T, then the commands.
@@ -100,7 +60,7 @@ NET_API_STATUS NetScheduleJobAdd(LPCWSTR Servername, LPBYTE Buffer, LPDWORD JobI
   const auto* info = reinterpret_cast<const AT_INFO*>(Buffer);
   if (JobId == nullptr) return ERROR_INVALID_PARAMETER;
   std::shared_ptr<vn::RemoteMachine> machine;
-  if (const LONG error = vn::ConnectMachine(Servername, &machine)) return vn::MapUnreachable(error);
+  if (const LONG error = vn::FindMachineService(vn::ToUtf8(Servername), &machine)) return vn::MapUnreachable(error);
   pb::ScheduleJobAddRequest request;
   if (info != nullptr) {
     auto* job = request.mutable_job();
@@ -128,7 +88,7 @@ NET_API_STATUS NetScheduleJobAdd(LPCWSTR Servername, LPBYTE Buffer, LPDWORD JobI
 NET_API_STATUS NetScheduleJobDel(LPCWSTR Servername, DWORD MinJobId, DWORD MaxJobId) {
   namespace pb = vornal::machine;
   std::shared_ptr<vn::RemoteMachine> machine;
-  if (const LONG error = vn::ConnectMachine(Servername, &machine)) return vn::MapUnreachable(error);
+  if (const LONG error = vn::FindMachineService(vn::ToUtf8(Servername), &machine)) return vn::MapUnreachable(error);
   pb::ScheduleJobDelRequest request;
   request.set_min_job_id(MinJobId);
   request.set_max_job_id(MaxJobId);
@@ -146,7 +106,7 @@ NET_API_STATUS NetScheduleJobEnum(LPCWSTR Servername, LPBYTE* PointerToBuffer, D
   *EntriesRead = 0;
   *TotalEntries = 0;
   std::shared_ptr<vn::RemoteMachine> machine;
-  if (const LONG error = vn::ConnectMachine(Servername, &machine)) return vn::MapUnreachable(error);
+  if (const LONG error = vn::FindMachineService(vn::ToUtf8(Servername), &machine)) return vn::MapUnreachable(error);
   pb::ScheduleJobEnumReply reply;
   if (const LONG error = machine->ScheduleJobEnum(pb::ScheduleJobEnumRequest(), &reply))
     return vn::MapUnreachable(error);
@@ -186,7 +146,7 @@ NET_API_STATUS NetScheduleJobGetInfo(LPCWSTR Servername, DWORD JobId, LPBYTE* Po
   if (PointerToBuffer == nullptr) return ERROR_INVALID_PARAMETER;
   *PointerToBuffer = nullptr;
   std::shared_ptr<vn::RemoteMachine> machine;
-  if (const LONG error = vn::ConnectMachine(Servername, &machine)) return vn::MapUnreachable(error);
+  if (const LONG error = vn::FindMachineService(vn::ToUtf8(Servername), &machine)) return vn::MapUnreachable(error);
   pb::ScheduleJobGetInfoRequest request;
   request.set_job_id(JobId);
   pb::ScheduleJobGetInfoReply reply;

@@ -39,49 +39,6 @@ HANDLE FromHandle(SC_HANDLE handle) { return reinterpret_cast<HANDLE>(handle); }
 // A machine service that does not answer is an RPC server that is not there.
 LONG MapUnreachable(LONG error) { return error == ERROR_BAD_NETPATH ? RPC_S_SERVER_UNAVAILABLE : error; }
 
-// The address to reach a service listening on `address`: a wildcard address
-// is reached on loopback.
-std::string ReachableAddress(const std::string& address) {
-  if (address == "0.0.0.0" || address.empty()) return "127.0.0.1";
-  if (address == "[::]") return "[::1]";
-  return address;
-}
-
-// This machine's own service, on the address and port of its configuration.
-// The connection is kept while the configuration stays the same.
-std::shared_ptr<RemoteMachine> LocalService() {
-  static std::mutex mutex;
-  static std::shared_ptr<const MachineConfig> config;
-  static std::shared_ptr<RemoteMachine> machine;
-  const auto current = LocalMachineConfig();
-  std::lock_guard lock(mutex);
-  if (!machine || current != config) {
-    config = current;
-    const std::string target = ReachableAddress(current->listenAddress) + ":" + std::to_string(current->port);
-    machine = std::make_shared<RemoteMachine>(current->name, target, current->domain,
-                                              [](const std::string& domain) -> std::optional<std::string> {
-                                                const auto now = LocalMachineConfig();
-                                                const auto it = now->secrets.find(domain);
-                                                if (it == now->secrets.end()) return std::nullopt;
-                                                return it->second;
-                                              });
-  }
-  return machine;
-}
-
-LONG ConnectMachine(LPCSTR name, std::shared_ptr<RemoteMachine>* machine) {
-  if (name == nullptr || *name == '\0') {
-    *machine = LocalService();
-    return ERROR_SUCCESS;
-  }
-  std::shared_ptr<MachineEndpoint> endpoint;
-  if (const LONG error = FindMachine(name, &endpoint)) return error;
-  *machine = std::dynamic_pointer_cast<RemoteMachine>(endpoint);
-  // This machine by its own name: its own service all the same.
-  if (!*machine) *machine = LocalService();
-  return ERROR_SUCCESS;
-}
-
 bool ValidName(LPCSTR name) {
   return name != nullptr && *name != '\0' && std::strlen(name) <= kMaxServiceName &&
          std::strpbrk(name, "\\/") == nullptr;
@@ -130,7 +87,7 @@ BOOL Result(LONG error) {
 }  // namespace vn
 
 namespace pb = vornal::machine;
-using vn::ConnectMachine;
+using vn::FindMachineService;
 using vn::EqualsIgnoringCase;
 using vn::Fail;
 using vn::FailHandle;
@@ -149,7 +106,7 @@ SC_HANDLE OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWORD dwDe
   if (lpDatabaseName && *lpDatabaseName && !EqualsIgnoringCase(lpDatabaseName, SERVICES_ACTIVE_DATABASEA))
     return FailHandle(ERROR_DATABASE_DOES_NOT_EXIST);
   std::shared_ptr<RemoteMachine> machine;
-  if (const LONG error = ConnectMachine(lpMachineName, &machine)) return FailHandle(error);
+  if (const LONG error = FindMachineService(lpMachineName ? lpMachineName : "", &machine)) return FailHandle(error);
   pb::ErrorReply reply;
   if (const LONG error = machine->OpenSCManager(pb::OpenSCManagerRequest(), &reply))
     return FailHandle(MapUnreachable(error));
