@@ -16,6 +16,7 @@
 #include "platform/Machine.h"
 #include "platform/MachineDirectory.h"
 #include "platform/Net.h"
+#include "platform/NetBuffer.h"
 #include "platform/WideString.h"
 
 namespace vn {
@@ -303,44 +304,6 @@ NET_API_STATUS LoadAccounts(const std::string& server, AccountTable* table) {
   return NERR_Success;
 }
 
-// One LAN Manager buffer: records, then SIDs, then strings.
-class Packer {
- public:
-  explicit Packer(std::size_t recordBytes, std::size_t sidBytes, std::size_t stringUnits)
-      : m_size(recordBytes + sidBytes + stringUnits * sizeof(WCHAR)),
-        m_data(static_cast<LPBYTE>(std::calloc(m_size ? m_size : 1, 1))),
-        m_sids(recordBytes),
-        m_strings(recordBytes + sidBytes) {}
-  ~Packer() { std::free(m_data); }
-  Packer(const Packer&) = delete;
-  Packer& operator=(const Packer&) = delete;
-
-  bool ok() const { return m_data != nullptr; }
-  template <typename Record>
-  Record* Records() {
-    return reinterpret_cast<Record*>(m_data);
-  }
-  PSID PutSid(const Sid& sid) {
-    auto* out = m_data + m_sids;
-    std::memcpy(out, sid.data(), sid.size());
-    m_sids += sid.size();
-    return out;
-  }
-  LPWSTR Put(const std::u16string& text) {
-    auto* out = reinterpret_cast<LPWSTR>(m_data + m_strings);
-    std::memcpy(out, text.c_str(), (text.size() + 1) * sizeof(WCHAR));
-    m_strings += (text.size() + 1) * sizeof(WCHAR);
-    return out;
-  }
-  LPBYTE Release() { return std::exchange(m_data, nullptr); }
-
- private:
-  std::size_t m_size;
-  LPBYTE m_data;
-  std::size_t m_sids;
-  std::size_t m_strings;
-};
-
 std::size_t Units(const std::u16string& text) { return text.size() + 1; }
 
 struct WideAccount {
@@ -430,7 +393,7 @@ NET_API_STATUS NetQueryDisplayInformation(LPCWSTR ServerName, DWORD Level, DWORD
     units += entryUnits;
     batch.push_back(std::move(wide));
   }
-  vn::Packer buffer(batch.size() * recordSize, 0, units);
+  vn::NetBuffer buffer(batch.size() * recordSize, units);
   if (!buffer.ok()) return ERROR_NOT_ENOUGH_MEMORY;
   for (std::size_t i = 0; i < batch.size(); ++i) {
     const auto& account = list[Index + i];
@@ -483,7 +446,7 @@ NET_API_STATUS NetLocalGroupEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr
   }
   const bool more = first + batch.size() < list.size();
   if (!batch.empty()) {
-    vn::Packer buffer(batch.size() * recordSize, 0, units);
+    vn::NetBuffer buffer(batch.size() * recordSize, units);
     if (!buffer.ok()) return ERROR_NOT_ENOUGH_MEMORY;
     for (std::size_t i = 0; i < batch.size(); ++i) {
       if (level == 0) {
@@ -509,7 +472,7 @@ NET_API_STATUS NetUserModalsGet(LPCWSTR servername, DWORD level, LPBYTE* bufptr)
   vn::AccountTable table;
   if (const NET_API_STATUS error = vn::LoadAccounts(vn::ToUtf8(servername), &table)) return error;
   const std::u16string name = vn::ToWide(table.domain);
-  vn::Packer buffer(sizeof(USER_MODALS_INFO_2), table.domainSid.size(), vn::Units(name));
+  vn::NetBuffer buffer(sizeof(USER_MODALS_INFO_2), vn::Units(name), table.domainSid.size());
   if (!buffer.ok()) return ERROR_NOT_ENOUGH_MEMORY;
   auto& record = *buffer.Records<USER_MODALS_INFO_2>();
   record.usrmod2_domain_id = buffer.PutSid(table.domainSid);

@@ -10,43 +10,11 @@
 #include <vector>
 
 #include "platform/AsciiText.h"
+#include "platform/NetBuffer.h"
 #include "platform/WideString.h"
 
 namespace vn {
 namespace {
-
-// One LAN Manager buffer: `count` records of type Record, then the strings they
-// point to. Built in two steps: the caller adds up what it needs, then fills.
-class NetBuffer {
- public:
-  NetBuffer(std::size_t recordsBytes, std::size_t stringUnits)
-      : m_size(recordsBytes + stringUnits * sizeof(WCHAR)),
-        m_data(static_cast<LPBYTE>(std::malloc(m_size ? m_size : 1))),
-        m_next(recordsBytes) {
-    if (m_data) std::memset(m_data, 0, m_size);
-  }
-  ~NetBuffer() { std::free(m_data); }
-  NetBuffer(const NetBuffer&) = delete;
-  NetBuffer& operator=(const NetBuffer&) = delete;
-
-  bool ok() const { return m_data != nullptr; }
-  template <typename Record>
-  Record* Records() {
-    return reinterpret_cast<Record*>(m_data);
-  }
-  LPWSTR Put(const std::u16string& text) {
-    auto* out = reinterpret_cast<LPWSTR>(m_data + m_next);
-    std::memcpy(out, text.c_str(), (text.size() + 1) * sizeof(WCHAR));
-    m_next += (text.size() + 1) * sizeof(WCHAR);
-    return out;
-  }
-  LPBYTE Release() { return std::exchange(m_data, nullptr); }
-
- private:
-  std::size_t m_size;
-  LPBYTE m_data;
-  std::size_t m_next;
-};
 
 std::size_t Units(const std::u16string& text) { return text.size() + 1; }
 
