@@ -15,7 +15,9 @@
 // Service control calls go to the machine's ServiceManager (answered with
 // ERROR_NOT_SUPPORTED when the service was built without one). Job scheduler
 // calls go to MachineScheduler() (machined/JobScheduler.h), NERR_ServiceNotInstalled
-// when there is none or "Schedule" is not running.
+// when there is none or "Schedule" is not running. Pipe opens this machine's
+// pipe as a local client and forwards its messages, so each open remote pipe
+// holds one server thread and one thread of its own.
 //
 // Threads: gRPC's server threads call the handlers concurrently; the endpoint
 // and hive are safe from any thread. The object must outlive the server.
@@ -45,6 +47,7 @@ class MachineServiceImpl final : public vornal::machine::Machine::Service {
   using Status = grpc::Status;
   using WriteStream =
       grpc::ServerReaderWriter<vornal::machine::WriteFileReply, vornal::machine::WriteFileRequest>;
+  using PipeStream = grpc::ServerReaderWriter<vornal::machine::PipeFrame, vornal::machine::PipeFrame>;
 
   Status GetServerInfo(Context*, const vornal::machine::ServerInfoRequest*,
                        vornal::machine::ServerInfoReply*) override;
@@ -95,6 +98,13 @@ class MachineServiceImpl final : public vornal::machine::Machine::Service {
                          vornal::machine::ScheduleJobEnumReply*) override;
   Status ScheduleJobGetInfo(Context*, const vornal::machine::ScheduleJobGetInfoRequest*,
                             vornal::machine::ScheduleJobGetInfoReply*) override;
+
+  // Named pipes of this machine for other machines' clients
+  // (PipeRelayImpl.cpp) and the machine's accounts (AccountsImpl.cpp).
+  Status Pipe(Context*, PipeStream* stream) override;
+  Status WaitPipe(Context*, const vornal::machine::WaitPipeRequest*, vornal::machine::ErrorReply*) override;
+  Status GetAccounts(Context*, const vornal::machine::GetAccountsRequest*,
+                     vornal::machine::GetAccountsReply*) override;
 
  private:
   Status Authorise(const Context& context, const char* method);

@@ -1,5 +1,7 @@
 #include "platform/Accounts.h"
 
+#include "platform/AccountTable.h"
+
 #include <grp.h>
 #include <pwd.h>
 
@@ -34,8 +36,6 @@ constexpr DWORD kRidDomainAdmins = 512;
 constexpr DWORD kRidDomainUsers = 513;
 constexpr DWORD kRidDomainGuests = 514;
 
-using Sid = std::vector<BYTE>;
-
 Sid MakeSid(std::uint64_t authority, const std::vector<DWORD>& subAuthorities) {
   Sid sid(8 + 4 * subAuthorities.size());
   sid[0] = SID_REVISION;
@@ -69,17 +69,6 @@ Sid NamedDomainSid(std::string_view kind, std::string_view name) {
   const std::uint64_t second = Fnv1a(upper + ":" + std::string(kind));
   return MakeSid(5, {21, static_cast<DWORD>(first), static_cast<DWORD>(first >> 32), static_cast<DWORD>(second)});
 }
-
-struct Account {
-  std::string name;
-  std::string domain;  // as ReferencedDomainName gives it
-  SID_NAME_USE use = SidTypeUser;
-  Sid sid;
-  DWORD rid = 0;
-  std::string fullName;
-  std::string comment;
-  DWORD flags = 0;
-};
 
 struct Fixed {
   const char* name;
@@ -120,21 +109,6 @@ bool NameLess(const Account& a, const Account& b) {
   const std::string ub = ToUpperAscii(b.name);
   return ua != ub ? ua < ub : a.name < b.name;
 }
-
-// Everything a machine's account calls answer from. Built for this machine
-// from its configuration and the host source; another machine's service will
-// hand over the same table.
-struct AccountTable {
-  std::string domain;
-  std::string machine;
-  Sid domainSid;
-  Sid machineSid;
-  std::vector<Account> users;        // by name
-  std::vector<Account> groups;       // global groups, by name
-  std::vector<Account> localGroups;  // BUILTIN aliases, then the machine's, each by name
-  std::vector<Account> wellKnown;
-  std::vector<Account> domains;      // SidTypeDomain entries
-};
 
 void BuildTable(const MachineConfig& config, const std::vector<HostUser>& hostUsers,
                 const std::vector<HostGroup>& hostGroups, AccountTable* table) {
@@ -283,25 +257,17 @@ std::shared_ptr<const AccountSource> CurrentSource() {
   return InstalledSource() ? InstalledSource() : SystemAccountSource();
 }
 
-// The account table of the machine `server` names (see the header for names).
+// The account table of the machine `server` names (see the header for
+// names): this machine's own, or the one another machine's service hands over.
 NET_API_STATUS LoadAccounts(const std::string& server, AccountTable* table) {
-  if (!server.empty() && server != "\\\\" && !IsLocalMachineName(server)) {
-    std::shared_ptr<MachineEndpoint> endpoint;
-    if (const LONG error = FindMachine(server, &endpoint)) return static_cast<NET_API_STATUS>(error);
-    if (!endpoint) return ERROR_BAD_NETPATH;
-    if (endpoint != LocalMachineEndpoint()) {
-      // Another machine: its service will hand over its AccountTable (the
-      // same fields, over the machine protocol), and everything below stays
-      // as it is. Until the service carries accounts, the call is refused.
-      return ERROR_NOT_SUPPORTED;
-    }
+  std::shared_ptr<MachineEndpoint> endpoint;
+  if (server.empty() || server == "\\\\") {
+    endpoint = LocalMachineEndpoint();
+  } else if (const LONG error = FindMachine(server, &endpoint)) {
+    return static_cast<NET_API_STATUS>(error);
   }
-  const auto config = LocalMachineConfig();
-  std::vector<HostUser> users;
-  std::vector<HostGroup> groups;
-  if (!CurrentSource()->Read(&users, &groups)) return ERROR_GEN_FAILURE;
-  BuildTable(*config, users, groups, table);
-  return NERR_Success;
+  if (!endpoint) return ERROR_BAD_NETPATH;
+  return static_cast<NET_API_STATUS>(endpoint->GetAccounts(table));
 }
 
 std::size_t Units(const std::u16string& text) { return text.size() + 1; }
@@ -362,6 +328,20 @@ bool IsBuiltInAccountName(std::string_view name) {
   for (const char* other : kOtherBuiltInNames)
     if (EqualsIgnoringCase(other, name)) return true;
   return false;
+}
+
+LONG ReadMachineAccounts(const MachineConfig& config, AccountTable* table) {
+  std::vector<HostUser> users;
+  std::vector<HostGroup> groups;
+  if (!CurrentSource()->Read(&users, &groups)) return ERROR_GEN_FAILURE;
+  *table = AccountTable();
+  BuildTable(config, users, groups, table);
+  return ERROR_SUCCESS;
+}
+
+bool IsWellFormedSid(const Sid& sid) {
+  return sid.size() >= 8 && sid[0] == SID_REVISION && sid[1] <= SID_MAX_SUB_AUTHORITIES &&
+         sid.size() == 8 + 4 * static_cast<std::size_t>(sid[1]);
 }
 
 }  // namespace vn

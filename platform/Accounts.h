@@ -30,9 +30,10 @@
 // free value on a clash). The same machine and name always give the same SID.
 //
 // `servername` / `lpSystemName`: null, empty or this machine's name (with or
-// without "\\") is this machine. Another machine gives ERROR_NOT_SUPPORTED (50)
-// for now (its service does not carry accounts yet), ERROR_BAD_NETPATH (53)
-// when it cannot be found, NERR_InvalidComputer (2351) for a bad name.
+// without "\\") is this machine. Another machine answers through its service
+// from its own accounts (AccountTable.h): ERROR_BAD_NETPATH (53) when it
+// cannot be found or reached, NERR_InvalidComputer (2351) for a bad name,
+// ERROR_ACCESS_DENIED without the secret of its domain.
 //
 // Buffers follow Net.h: one allocation holding the records and their strings
 // (and SIDs), owned by the caller and freed with NetApiBufferFree; null on

@@ -18,6 +18,7 @@
 #include <random>
 #include <utility>
 
+#include "platform/AccountTable.h"
 #include "platform/AsciiText.h"
 #include "platform/HostsFile.h"
 #include "platform/MachineDirectory.h"
@@ -522,5 +523,7 @@ LONG LocalMachine::OpenWrite(const MachinePath& path, bool failIfExists, std::un
   *writer = std::make_unique<LocalFileWriter>(fd, std::move(temporary), resolved.host, failIfExists);
   return ERROR_SUCCESS;
 }
+
+LONG LocalMachine::GetAccounts(AccountTable* table) { return ReadMachineAccounts(*m_config, table); }
 
 }  // namespace vn

@@ -75,6 +75,8 @@ class LocalMachine final : public MachineEndpoint {
   LONG DeleteFile(const MachinePath& path) override;
   LONG OpenRead(const MachinePath& path, std::unique_ptr<FileReader>* reader) override;
   LONG OpenWrite(const MachinePath& path, bool failIfExists, std::unique_ptr<FileWriter>* writer) override;
+  // Built from the configuration and the host's accounts (Accounts.h).
+  LONG GetAccounts(AccountTable* table) override;
 
  private:
   LONG Resolve(const MachinePath& path, PathKind kind, ResolvedPath* resolved) const;

@@ -14,6 +14,7 @@
 #include "platform/HostsFile.h"
 #include "platform/LocalMachine.h"
 #include "platform/Machine.h"
+#include "platform/Pipes.h"
 #include "platform/RegistryHive.h"
 #include "platform/RemoteMachine.h"
 
@@ -148,10 +149,36 @@ LONG ConnectRegistry(std::string_view machine, std::shared_ptr<RegistryHive>* hi
   return endpoint->ConnectRegistry(hive);
 }
 
-// RegConnectRegistryA reaches other machines through this directory as soon as
-// the platform library is loaded.
+// The machine a pipe name names, when it is another machine reached through
+// its service; the pipe calls only ask for machines other than this one.
+LONG FindPipeMachine(std::string_view machine, std::shared_ptr<RemoteMachine>* remote) {
+  std::shared_ptr<MachineEndpoint> endpoint;
+  if (FindMachine(machine, &endpoint) != ERROR_SUCCESS) return ERROR_BAD_NETPATH;
+  *remote = std::dynamic_pointer_cast<RemoteMachine>(endpoint);
+  return *remote ? ERROR_SUCCESS : ERROR_BAD_NETPATH;
+}
+
+class DirectoryPipeConnector final : public RemotePipeConnector {
+ public:
+  LONG Open(std::string_view machine, std::string_view pipe, DWORD desiredAccess, int* socket,
+            PipeInfo* info) override {
+    std::shared_ptr<RemoteMachine> remote;
+    if (const LONG error = FindPipeMachine(machine, &remote); error != ERROR_SUCCESS) return error;
+    return remote->OpenPipe(std::string(pipe), desiredAccess, socket, info);
+  }
+
+  LONG Wait(std::string_view machine, std::string_view pipe, DWORD timeout) override {
+    std::shared_ptr<RemoteMachine> remote;
+    if (const LONG error = FindPipeMachine(machine, &remote); error != ERROR_SUCCESS) return error;
+    return remote->WaitPipe(std::string(pipe), timeout);
+  }
+};
+
+// RegConnectRegistryA and the pipe calls reach other machines through this
+// directory as soon as the platform library is loaded.
 [[maybe_unused]] const bool g_connectorInstalled = [] {
   SetRemoteRegistryConnector(&ConnectRegistry);
+  SetRemotePipeConnector(std::make_shared<DirectoryPipeConnector>());
   return true;
 }();
 

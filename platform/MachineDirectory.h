@@ -6,7 +6,9 @@
 //
 // Connections are kept and shared by every caller in the process; a dead
 // connection is re-established on the next call. The directory also installs
-// itself as the registry's remote connector (RegConnectRegistryA).
+// itself as the remote connector of the registry (RegConnectRegistryA) and of
+// the named pipes (Pipes.h), so both reach other machines through their
+// services.
 //
 // Errors: NERR_InvalidComputer (2351) for a name that cannot be a computer
 // name, ERROR_BAD_NETPATH (53) for a machine that cannot be found or reached.

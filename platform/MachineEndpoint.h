@@ -1,6 +1,6 @@
 #pragma once
 // What one machine offers the others: its server information, browse list,
-// shares, registry and files. LocalMachine serves the machine this process
+// shares, registry, files and accounts. LocalMachine serves the machine this process
 // runs on straight from its configuration and file systems; RemoteMachine
 // reaches another machine through that machine's service, which serves its
 // LocalMachine. The Win32-shaped calls (Net.h, WNet.h, Files.h, Registry.h)
@@ -26,6 +26,8 @@
 #include "platform/Win32Types.h"
 
 namespace vn {
+
+struct AccountTable;
 
 struct ServerInfo {
   std::string name;            // upper case, no backslashes
@@ -133,6 +135,9 @@ class MachineEndpoint {
   // ERROR_FILE_EXISTS at once when failIfExists and the file exists; an existing
   // file is replaced on Commit otherwise (a read-only one: ERROR_ACCESS_DENIED).
   virtual LONG OpenWrite(const MachinePath& path, bool failIfExists, std::unique_ptr<FileWriter>* writer) = 0;
+
+  // The machine's accounts (AccountTable.h), read afresh.
+  virtual LONG GetAccounts(AccountTable* table) = 0;
 };
 
 }  // namespace vn

@@ -29,6 +29,7 @@
 #include "platform/AsciiText.h"
 #include "platform/HandleTable.h"
 #include "platform/Machine.h"
+#include "platform/PipeRecords.h"
 
 namespace fs = std::filesystem;
 
@@ -36,10 +37,10 @@ namespace {
 
 // The first byte of every record on a pipe socket. A client's first record
 // says what it wants; the pipe's thread answers it; then only data flows.
-constexpr char kData = 'D';        // a message: 'D' + its bytes
+constexpr char kData = vn::kPipeDataTag;  // a message: 'D' + its bytes
 constexpr char kConnect = 'C';     // client: give me an instance
 constexpr char kProbe = 'W';       // client: tell me when an instance is free
-constexpr char kAccepted = 'K';    // + write limit, open mode (two DWORDs)
+constexpr char kAccepted = 'K';    // + open mode, out and in buffer sizes, max instances (four DWORDs)
 constexpr char kBusy = 'B';        // no instance free
 constexpr char kQueued = 'Q';      // + default time-out; 'F' follows later
 constexpr char kFree = 'F';        // an instance is free now
@@ -110,7 +111,7 @@ bool SendRecord(int fd, const std::string& record) {
          static_cast<ssize_t>(record.size());
 }
 
-// Waits up to `ms` (-1 = no limit) for one record of at most 16 bytes;
+// Waits up to `ms` (-1 = no limit) for one record of at most 32 bytes;
 // nullopt on time-out, an empty string at the end of the socket.
 std::optional<std::string> ReceiveSmall(int fd, int ms) {
   pollfd p{fd, POLLIN, 0};
@@ -120,19 +121,12 @@ std::optional<std::string> ReceiveSmall(int fd, int ms) {
     if (ready <= 0) return std::nullopt;
     break;
   }
-  char bytes[16];
+  char bytes[32];
   const ssize_t n = ::recv(fd, bytes, sizeof bytes, MSG_DONTWAIT);
   if (n <= 0) return std::string();
   return std::string(bytes, static_cast<std::size_t>(n));
 }
 
-void SetSendBuffer(int fd, DWORD limit) {
-  int size = 0;
-  socklen_t length = sizeof size;
-  const int wanted = static_cast<int>(std::min<DWORD>(limit, 1u << 24)) + 4096;
-  if (::getsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, &length) == 0 && size < wanted)
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &wanted, sizeof wanted);
-}
 
 // ---- names ----
 
@@ -316,10 +310,12 @@ void Server::Admit(UniqueFd client, std::vector<UniqueFd>* waiters) {
     return;
   }
   std::string accepted(1, kAccepted);
-  PutDword(&accepted, inLimit);
   PutDword(&accepted, openMode);
+  PutDword(&accepted, outLimit);
+  PutDword(&accepted, inLimit);
+  PutDword(&accepted, maxInstances);
   if (!SendRecord(client.get(), accepted)) return;
-  SetSendBuffer(client.get(), outLimit);
+  vn::FitPipeRecordBuffer(client.get(), outLimit);
   (*slot)->connection = std::make_shared<Connection>(client.release());
   (*slot)->state = Slot::State::Connected;
   changed.notify_all();
@@ -335,6 +331,7 @@ struct PipeEnd {
   bool canRead = false;
   bool canWrite = false;
   DWORD writeLimit = 0;
+  vn::PipeInfo info;  // the server's choices
 };
 
 // The tables live as long as the process (never destroyed), so that a pipe
@@ -362,7 +359,7 @@ Servers& AllServers() {
 }
 
 std::mutex g_connectorMutex;
-std::shared_ptr<vn::RemotePipeConnector> g_connector;
+std::shared_ptr<vn::RemotePipeConnector> g_connector;  // constant-initialised: safe before main
 
 std::shared_ptr<vn::RemotePipeConnector> Connector() {
   std::lock_guard lock(g_connectorMutex);
@@ -420,13 +417,10 @@ BOOL ReadMessage(const PipeEnd& end, char* buffer, DWORD size, LPDWORD read) {
   const int fd = connection->socket.get();
   for (;;) {
     if (const LONG error = AwaitSocket(end, fd, POLLIN); error != ERROR_SUCCESS) return Fail(error);
-    char first = 0;
-    const ssize_t length = ::recv(fd, &first, 1, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
+    std::vector<char> record;
+    const ssize_t length = vn::ReceivePipeRecord(fd, &record, MSG_DONTWAIT);
     if (length < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-    if (length <= 0) return Fail(ERROR_BROKEN_PIPE);
-    std::vector<char> record(static_cast<std::size_t>(length));
-    if (::recv(fd, record.data(), record.size(), MSG_DONTWAIT) != length || record[0] != kData)
-      return Fail(ERROR_BROKEN_PIPE);
+    if (length <= 0 || record[0] != kData) return Fail(ERROR_BROKEN_PIPE);
     connection->rest = std::move(record);
     connection->restOffset = 1;
     return TakeRest(*connection, buffer, size, read);
@@ -577,9 +571,30 @@ LONG Contact(const PipeName& name, char request, UniqueFd* socket) {
 
 namespace vn {
 
-void SetRemotePipeConnector(std::shared_ptr<RemotePipeConnector> connector) {
+void FitPipeRecordBuffer(int fd, DWORD limit) {
+  int size = 0;
+  socklen_t length = sizeof size;
+  const int wanted = static_cast<int>(std::min<DWORD>(limit, 1u << 24)) + 4096;
+  if (::getsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, &length) == 0 && size < wanted)
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &wanted, sizeof wanted);
+}
+
+ssize_t ReceivePipeRecord(int fd, std::vector<char>* record, int flags) {
+  char first = 0;
+  const ssize_t length = ::recv(fd, &first, 1, MSG_PEEK | MSG_TRUNC | flags);
+  if (length <= 0) return length;
+  record->resize(static_cast<std::size_t>(length));
+  const ssize_t taken = ::recv(fd, record->data(), record->size(), flags);
+  if (taken >= 0 && taken != length) {  // cannot happen on a SEQPACKET socket
+    errno = EPROTO;
+    return -1;
+  }
+  return taken;
+}
+
+std::shared_ptr<RemotePipeConnector> SetRemotePipeConnector(std::shared_ptr<RemotePipeConnector> connector) {
   std::lock_guard lock(g_connectorMutex);
-  g_connector = std::move(connector);
+  return std::exchange(g_connector, std::move(connector));
 }
 
 }  // namespace vn
@@ -630,6 +645,7 @@ HANDLE CreateNamedPipeA(LPCSTR lpName, DWORD dwOpenMode, DWORD dwPipeMode, DWORD
   }
   end->server = server;
   end->writeLimit = server->outLimit;
+  end->info = {server->openMode, server->outLimit, server->inLimit, server->maxInstances};
   SetLastError(ERROR_SUCCESS);
   return Ends().Add(std::move(end));
 }
@@ -677,13 +693,13 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_A
   const bool wantsWrite = (dwDesiredAccess & (GENERIC_WRITE | GENERIC_ALL)) != 0;
 
   UniqueFd socket;
-  DWORD writeLimit = 0;
-  DWORD serverMode = PIPE_ACCESS_DUPLEX;
+  vn::PipeInfo info;
   if (!name.machine.empty()) {
     const std::shared_ptr<vn::RemotePipeConnector> connector = Connector();
     if (!connector) return FailHandle(ERROR_BAD_NETPATH);
     int fd = -1;
-    if (const LONG error = connector->Open(name.machine, name.name, &fd, &writeLimit); error != ERROR_SUCCESS)
+    if (const LONG error = connector->Open(name.machine, name.name, dwDesiredAccess, &fd, &info);
+        error != ERROR_SUCCESS)
       return FailHandle(error);
     socket = UniqueFd(fd);
   } else {
@@ -692,17 +708,24 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_A
     if (!reply) return FailHandle(ERROR_SEM_TIMEOUT);
     if (reply->empty()) return FailHandle(ERROR_FILE_NOT_FOUND);
     if ((*reply)[0] == kBusy) return FailHandle(ERROR_PIPE_BUSY);
-    if ((*reply)[0] != kAccepted || reply->size() != 1 + 2 * sizeof(DWORD)) return FailHandle(ERROR_PIPE_BUSY);
-    writeLimit = GetDword(reply->data() + 1);
-    serverMode = GetDword(reply->data() + 1 + sizeof(DWORD));
+    if ((*reply)[0] != kAccepted || reply->size() != 1 + 4 * sizeof(DWORD)) return FailHandle(ERROR_PIPE_BUSY);
+    const char* field = reply->data() + 1;
+    info.openMode = GetDword(field);
+    info.outBufferSize = GetDword(field + sizeof(DWORD));
+    info.inBufferSize = GetDword(field + 2 * sizeof(DWORD));
+    info.maxInstances = GetDword(field + 3 * sizeof(DWORD));
   }
   // The server's reading side is the client's writing side.
-  if ((wantsWrite && !(serverMode & PIPE_ACCESS_INBOUND)) || (wantsRead && !(serverMode & PIPE_ACCESS_OUTBOUND)))
+  if ((wantsWrite && !(info.openMode & PIPE_ACCESS_INBOUND)) ||
+      (wantsRead && !(info.openMode & PIPE_ACCESS_OUTBOUND)))
     return FailHandle(ERROR_ACCESS_DENIED);
+  if (info.outBufferSize == 0) info.outBufferSize = kDefaultLimit;
+  if (info.inBufferSize == 0) info.inBufferSize = kDefaultLimit;
   end->canRead = wantsRead;
   end->canWrite = wantsWrite;
-  end->writeLimit = writeLimit ? writeLimit : kDefaultLimit;
-  SetSendBuffer(socket.get(), end->writeLimit);
+  end->writeLimit = info.inBufferSize;
+  end->info = info;
+  vn::FitPipeRecordBuffer(socket.get(), end->writeLimit);
   end->connection = std::make_shared<Connection>(socket.release());
   SetLastError(ERROR_SUCCESS);
   return Ends().Add(std::move(end));
@@ -737,4 +760,15 @@ BOOL WaitNamedPipeA(LPCSTR lpNamedPipeName, DWORD nTimeOut) {
   if (!reply) return Fail(ERROR_SEM_TIMEOUT);
   if (reply->empty()) return Fail(ERROR_FILE_NOT_FOUND);  // the pipe closed meanwhile
   return (*reply)[0] == kFree ? TRUE : Fail(ERROR_FILE_NOT_FOUND);
+}
+
+BOOL GetNamedPipeInfo(HANDLE hNamedPipe, LPDWORD lpFlags, LPDWORD lpOutBufferSize, LPDWORD lpInBufferSize,
+                      LPDWORD lpMaxInstances) {
+  const std::shared_ptr<PipeEnd> end = FindEnd(hNamedPipe);
+  if (!end) return Fail(ERROR_INVALID_HANDLE);
+  if (lpFlags) *lpFlags = PIPE_TYPE_MESSAGE | (end->server ? PIPE_SERVER_END : PIPE_CLIENT_END);
+  if (lpOutBufferSize) *lpOutBufferSize = end->info.outBufferSize;
+  if (lpInBufferSize) *lpInBufferSize = end->info.inBufferSize;
+  if (lpMaxInstances) *lpMaxInstances = end->info.maxInstances;
+  return TRUE;
 }

@@ -54,9 +54,17 @@
 // opened this way yet).
 //
 // Pipes of other machines are opened through the installed
-// RemotePipeConnector (the machine's service forwards the messages); without
-// one they give ERROR_BAD_NETPATH (53). Servers only create pipes of this
-// machine (ERROR_INVALID_NAME otherwise).
+// RemotePipeConnector: the machine directory installs one that reaches the
+// pipe through that machine's service, which opens it there as a local client
+// and forwards the messages both ways (MachineDirectory.h). Without a
+// connector they give ERROR_BAD_NETPATH (53). Servers only create pipes of
+// this machine (ERROR_INVALID_NAME otherwise).
+//
+// A message travels as one socket record, so besides the pipe's own limit it
+// is bounded by what the host lets one record hold (about 200 KiB for a
+// process without CAP_NET_ADMIN); a longer one is refused like any message
+// over the limit. The pipes of this system carry a few hundred bytes to a few
+// KiB per message.
 //
 // Threads: every call is safe from any thread. CloseHandle of a pipe handle
 // from another thread wakes a ConnectNamedPipe or ReadFile blocked on it,
@@ -83,27 +91,43 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
 // nTimeOut in milliseconds, NMPWAIT_USE_DEFAULT_WAIT or NMPWAIT_WAIT_FOREVER.
 BOOL WaitNamedPipeA(LPCSTR lpNamedPipeName, DWORD nTimeOut);
 
+// lpFlags: PIPE_SERVER_END for an instance, PIPE_CLIENT_END for a client
+// handle, with PIPE_TYPE_MESSAGE. The buffer sizes and instance count are the
+// server's (0 buffer sizes already replaced by the default). Any pointer may be
+// null.
+BOOL GetNamedPipeInfo(HANDLE hNamedPipe, LPDWORD lpFlags, LPDWORD lpOutBufferSize, LPDWORD lpInBufferSize,
+                      LPDWORD lpMaxInstances);
+
 namespace vn {
 
-// Reaches pipes of other machines. Installed once by whoever can forward
-// (the machine directory, through each machine's service); called from any
-// thread.
+// What the server of a pipe chose, as GetNamedPipeInfo reports it.
+struct PipeInfo {
+  DWORD openMode = PIPE_ACCESS_DUPLEX;  // the server's PIPE_ACCESS_* bits
+  DWORD outBufferSize = 0;              // longest message the server writes
+  DWORD inBufferSize = 0;               // longest message the server reads
+  DWORD maxInstances = 0;
+};
+
+// Reaches pipes of other machines; called from any thread.
 //
-// Open connects to pipe `pipe` (NAME only) on `machine` and hands back a
+// Open connects to pipe `pipe` (NAME only) on `machine` for `desiredAccess`
+// (GENERIC_READ / GENERIC_WRITE, as CreateFileA got it) and hands back a
 // connected local SOCK_SEQPACKET socket, owned by the caller from then on,
 // that behaves like a client socket of a local pipe: every record is one
 // message, a first byte 'D' followed by the message's bytes, in both
-// directions; the end of the socket is the end of the pipe. `writeLimit`
-// receives the server's nInBufferSize (0 = 65536). Errors are the codes
-// CreateFileA gives.
+// directions; the end of the socket is the end of the pipe. `info` receives
+// the server's choices. Errors are the codes CreateFileA gives.
+// Wait is WaitNamedPipeA for a pipe of `machine`.
 class RemotePipeConnector {
  public:
   virtual ~RemotePipeConnector() = default;
-  virtual LONG Open(std::string_view machine, std::string_view pipe, int* socket, DWORD* writeLimit) = 0;
+  virtual LONG Open(std::string_view machine, std::string_view pipe, DWORD desiredAccess, int* socket,
+                    PipeInfo* info) = 0;
   virtual LONG Wait(std::string_view machine, std::string_view pipe, DWORD timeout) = 0;
 };
 
-// Replaces the connector (null: other machines give ERROR_BAD_NETPATH).
-void SetRemotePipeConnector(std::shared_ptr<RemotePipeConnector> connector);
+// Replaces the connector (null: other machines give ERROR_BAD_NETPATH) and
+// returns the one it replaced.
+std::shared_ptr<RemotePipeConnector> SetRemotePipeConnector(std::shared_ptr<RemotePipeConnector> connector);
 
 }  // namespace vn

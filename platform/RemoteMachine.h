@@ -31,6 +31,7 @@
 #include <string>
 
 #include "platform/MachineEndpoint.h"
+#include "platform/Pipes.h"
 
 namespace vornal::machine {
 class ErrorReply;
@@ -88,6 +89,18 @@ class RemoteMachine final : public MachineEndpoint {
   LONG OpenRead(const MachinePath& path, std::unique_ptr<FileReader>* reader) override;
   // The writer streams to the machine; the file appears there on Commit.
   LONG OpenWrite(const MachinePath& path, bool failIfExists, std::unique_ptr<FileWriter>* writer) override;
+  // The table as the machine's own calls see it; ERROR_INVALID_DATA when the
+  // reply holds a malformed SID.
+  LONG GetAccounts(AccountTable* table) override;
+
+  // A client of the machine's pipe `pipe` (NAME only), for RemotePipeConnector
+  // (Pipes.h): `socket` receives the local end of the relay, `info` the
+  // server's choices. Two threads relay the messages until either end closes;
+  // they hold the connection, not this object. Errors are CreateFileA's, or
+  // the transport's above.
+  LONG OpenPipe(const std::string& pipe, DWORD desiredAccess, int* socket, PipeInfo* info);
+  // WaitNamedPipeA for the machine's pipe `pipe`.
+  LONG WaitPipe(const std::string& pipe, DWORD timeout);
 
   // The service control calls of proto/machine.proto (ServiceControl.h uses
   // them), signed and mapped as every other call: the result is the reply's

@@ -72,6 +72,7 @@ inline constexpr LONG ERROR_TOO_MANY_OPEN_FILES = 4;
 inline constexpr LONG ERROR_ACCESS_DENIED = 5;
 inline constexpr LONG ERROR_INVALID_HANDLE = 6;
 inline constexpr LONG ERROR_NOT_ENOUGH_MEMORY = 8;
+inline constexpr LONG ERROR_INVALID_DATA = 13;
 inline constexpr LONG ERROR_OUTOFMEMORY = 14;
 inline constexpr LONG ERROR_INVALID_DRIVE = 15;
 inline constexpr LONG ERROR_NOT_SAME_DEVICE = 17;
@@ -247,6 +248,7 @@ enum SID_NAME_USE : int {
   SidTypeDeletedAccount = 6,
   SidTypeInvalid = 7,
   SidTypeUnknown = 8,
+  SidTypeComputer = 9,
 };
 using PSID_NAME_USE = SID_NAME_USE*;
 
@@ -273,6 +275,8 @@ inline constexpr DWORD PIPE_READMODE_MESSAGE = 0x00000002;
 inline constexpr DWORD PIPE_WAIT = 0x00000000;
 inline constexpr DWORD PIPE_NOWAIT = 0x00000001;
 inline constexpr DWORD PIPE_UNLIMITED_INSTANCES = 255;
+inline constexpr DWORD PIPE_CLIENT_END = 0x00000000;
+inline constexpr DWORD PIPE_SERVER_END = 0x00000001;
 inline constexpr DWORD NMPWAIT_USE_DEFAULT_WAIT = 0x00000000;
 inline constexpr DWORD NMPWAIT_NOWAIT = 0x00000001;
 inline constexpr DWORD NMPWAIT_WAIT_FOREVER = 0xFFFFFFFF;

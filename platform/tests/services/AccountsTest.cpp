@@ -13,6 +13,7 @@
 #include "platform/MachineConfig.h"
 #include "platform/Net.h"
 #include "platform/WideString.h"
+#include "testing/MachineNetwork.h"
 #include "testing/TempMachineHome.h"
 
 namespace vn {
@@ -363,7 +364,7 @@ TEST_F(AccountsTest, ServerNames) {
     const char* narrow;
     DWORD error;
   } cases[] = {
-      {u"\\\\OTHERPC", "\\\\OTHERPC", ERROR_NOT_SUPPORTED},
+      {u"\\\\OTHERPC", "\\\\OTHERPC", ERROR_BAD_NETPATH},  // its service does not answer
       {u"\\\\NOSUCHPC7Q", "\\\\NOSUCHPC7Q", ERROR_BAD_NETPATH},
       {u"\\\\BAD*NAME", "\\\\BAD*NAME", NERR_InvalidComputer},
   };
@@ -412,6 +413,48 @@ TEST_F(AccountsTest, ConfiguredAccountsAreChecked) {
       EXPECT_NE(error.find("machine.ini:4"), std::string::npos) << error;
     }
   }
+}
+
+// Another machine's accounts come from its own service: its configuration,
+// its role, its SIDs, with the same batching as this machine's.
+TEST(RemoteAccountsTest, AnotherMachineAnswersFromItsOwnAccounts) {
+  testing::MachineNetwork net("SALES");
+  const auto& srv1 = net.Add({"SRV1", "SALES", MachineRole::PrimaryDomainController, {}});
+  std::ofstream(srv1.home / "machine.ini", std::ios::app)
+      << "[Accounts]\nzed = user, Zed Remote, Only on SRV1\nNight Shift = localgroup, Local to SRV1\n"
+      << "Far Group = group\n";
+  ASSERT_TRUE(net.StartAll());
+  const char16_t* server = u"\\\\SRV1";
+
+  // One domain, one domain SID, whichever machine is asked.
+  EXPECT_EQ(DomainSid(server), DomainSid());
+  const Lookup zed = LookUp("zed", "\\\\SRV1");
+  ASSERT_TRUE(zed.ok) << zed.error;
+  EXPECT_EQ(zed.use, SidTypeUser);
+  EXPECT_EQ(zed.domain, "SALES");
+  EXPECT_TRUE(zed.sid.starts_with(DomainSid().substr(std::string("SALES ").size()) + "-")) << zed.sid;
+  EXPECT_EQ(LookUp("SRV1\\Night Shift", "\\\\SRV1").use, SidTypeAlias);
+  EXPECT_EQ(LookUp("zed").error, static_cast<DWORD>(ERROR_NONE_MAPPED)) << "not an account of this machine";
+
+  // Batches of one entry still walk the whole list.
+  const auto users = Names(ReadDisplay(1, 1, 1, server));
+  EXPECT_NE(std::find(users.begin(), users.end(), "zed"), users.end());
+  EXPECT_NE(std::find(users.begin(), users.end(), "Administrator"), users.end());
+  const auto groups = Names(ReadDisplay(3, 2, 64, server));
+  for (const char* group : {"Domain Admins", "Domain Users", "Far Group"})
+    EXPECT_NE(std::find(groups.begin(), groups.end(), group), groups.end()) << group;
+
+  LPBYTE buffer = nullptr;
+  DWORD read = 0;
+  DWORD total = 0;
+  ASSERT_EQ(NetLocalGroupEnum(server, 0, &buffer, MAX_PREFERRED_LENGTH, &read, &total, nullptr), NERR_Success);
+  std::vector<std::string> local;
+  for (DWORD i = 0; i < read; ++i) local.push_back(ToUtf8(reinterpret_cast<LOCALGROUP_INFO_0*>(buffer)[i].lgrpi0_name));
+  NetApiBufferFree(buffer);
+  EXPECT_EQ(local.back(), "Night Shift");
+
+  net.Stop("SRV1");
+  EXPECT_EQ(LookUp("zed", "\\\\SRV1").error, static_cast<DWORD>(ERROR_BAD_NETPATH));
 }
 
 TEST(HostAccountsTest, TheSystemSourceReadsTheHostDatabase) {

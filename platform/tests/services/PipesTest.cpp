@@ -315,13 +315,14 @@ TEST(PipeTest, ClosingTheHandleWakesBlockedCalls) {
 // answers on the other end as the remote server would.
 class FakeForwarder : public vn::RemotePipeConnector {
  public:
-  LONG Open(std::string_view machine, std::string_view pipe, int* socket, DWORD* writeLimit) override {
+  LONG Open(std::string_view machine, std::string_view pipe, DWORD, int* socket, vn::PipeInfo* info) override {
     if (machine != "FARPC") return ERROR_BAD_NETPATH;
     if (pipe != "Progress") return ERROR_FILE_NOT_FOUND;
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, ends) != 0) return ERROR_GEN_FAILURE;
     *socket = ends[0];
-    *writeLimit = 8;
+    info->inBufferSize = 8;
+    info->outBufferSize = 64;
     m_server = std::thread([fd = ends[1]] {
       char record[64];
       const ssize_t n = ::recv(fd, record, sizeof record, 0);
@@ -345,7 +346,8 @@ class FakeForwarder : public vn::RemotePipeConnector {
 TEST(PipeTest, PipesOfOtherMachinesGoThroughTheConnector) {
   vn::testing::TempMachineHome home;
   auto forwarder = std::make_shared<FakeForwarder>();
-  vn::SetRemotePipeConnector(forwarder);
+  const auto previous = vn::SetRemotePipeConnector(forwarder);
+  ASSERT_NE(previous, nullptr) << "the machine directory installs one";
   EXPECT_EQ(Open("\\\\NEARPC\\pipe\\Progress"), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_NETPATH));
   EXPECT_FALSE(WaitNamedPipeA("\\\\FARPC\\pipe\\Progress", 10));
@@ -360,6 +362,9 @@ TEST(PipeTest, PipesOfOtherMachinesGoThroughTheConnector) {
   EXPECT_EQ(Receive(client), "<error 109>");
   EXPECT_TRUE(CloseHandle(client));
   vn::SetRemotePipeConnector(nullptr);
+  EXPECT_EQ(Open("\\\\FARPC\\pipe\\Progress"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_NETPATH));
+  vn::SetRemotePipeConnector(previous);
 }
 
 // The console's progress channel: one instance of an unlimited pipe, progress
