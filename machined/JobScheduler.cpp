@@ -179,9 +179,9 @@ DWORD JobScheduler::Get(DWORD id, ScheduledJob* job) const {
   return ERROR_SUCCESS;
 }
 
-bool JobScheduler::Execute(const std::string& command) {
+pid_t JobScheduler::Launch(const std::string& command) {
   const std::vector<std::string> words = SplitCommandLine(command);
-  if (words.empty()) return false;
+  if (words.empty()) return -1;
   std::string program = words[0];
   const std::string upper = Upper(program);
   if (upper == "VN" || upper == "VN.EXE") {
@@ -191,10 +191,10 @@ bool JobScheduler::Execute(const std::string& command) {
     const MachinePath path{program.substr(0, 2), program.substr(3)};
     if (ResolvePath(*m_config, path, RootAccess::SharesAndDrives, PathKind::Name, &resolved) != ERROR_SUCCESS ||
         !resolved.Exists())
-      return false;
+      return -1;
     program = resolved.host.string();
   }
-  if (program.find('/') != std::string::npos && ::access(program.c_str(), X_OK) != 0) return false;
+  if (program.find('/') != std::string::npos && ::access(program.c_str(), X_OK) != 0) return -1;
   std::filesystem::path cwd = m_file.parent_path();
   for (const auto& drive : m_config->drives)
     if (drive.letter == 'C') cwd = drive.root;
@@ -204,10 +204,12 @@ bool JobScheduler::Execute(const std::string& command) {
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
-  int status = 0;
   const pid_t pid = ::fork();
-  if (pid < 0) return false;
+  if (pid < 0) return -1;
   if (pid == 0) {
+    // A session of its own: a job outlives a stop of the scheduler or of the
+    // machine service, and a signal to the service's terminal does not reach it.
+    ::setsid();
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -217,45 +219,65 @@ bool JobScheduler::Execute(const std::string& command) {
     ::execvp(argv[0], argv.data());
     ::_exit(127);
   }
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return false;
+  return pid;
+}
+
+void JobScheduler::SetOutcome(DWORD id, bool ok) {
+  const auto it = m_jobs.find(id);
+  if (it == m_jobs.end()) return;  // deleted meanwhile, or a one-shot job
+  UCHAR& flags = it->second.timing.flags;
+  const UCHAR before = flags;
+  if (ok) {
+    flags &= static_cast<UCHAR>(~JOB_EXEC_ERROR);
+  } else {
+    flags |= JOB_EXEC_ERROR;
   }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (flags != before) Save();
+}
+
+void JobScheduler::Reap() {
+  std::lock_guard lock(m_mutex);
+  for (auto it = m_started.begin(); it != m_started.end();) {
+    int status = 0;
+    const pid_t done = ::waitpid(it->first, &status, WNOHANG);
+    if (done == 0 || (done < 0 && errno == EINTR)) {
+      ++it;
+      continue;
+    }
+    SetOutcome(it->second, done == it->first && WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    it = m_started.erase(it);
+  }
 }
 
 void JobScheduler::RunDue() {
   if (!m_running()) return;
-  for (;;) {
-    ScheduledJob job;
-    {
-      std::lock_guard lock(m_mutex);
-      const JobTimePoint now = m_now();
-      const auto it = std::find_if(m_jobs.begin(), m_jobs.end(), [&](const auto& entry) {
-        return entry.second.due <= now;
-      });
-      if (it == m_jobs.end() || m_ending) return;
-      job = it->second;
-    }
-    const bool ok = Execute(job.command);
-    std::lock_guard lock(m_mutex);
-    const auto it = m_jobs.find(job.id);
-    if (it == m_jobs.end()) continue;   // deleted while it ran
-    auto& kept = it->second;
-    if (ok) {
-      kept.timing.flags &= static_cast<UCHAR>(~JOB_EXEC_ERROR);
-    } else {
-      kept.timing.flags |= JOB_EXEC_ERROR;
-    }
-    auto after = RunAfter(kept.timing, job.due);
-    // A periodic job is never run twice for one due time, nor for times the
-    // service missed while it was down.
-    const JobTimePoint now = m_now();
-    while (after && *after <= now) after = RunAfter(kept.timing, *after);
+  std::lock_guard lock(m_mutex);
+  const JobTimePoint now = m_now();
+  std::vector<DWORD> due;
+  for (const auto& [id, job] : m_jobs)
+    if (job.due <= now) due.push_back(id);
+  for (const DWORD id : due) {
+    if (m_ending) return;
+    auto it = m_jobs.find(id);
+    ScheduledJob& job = it->second;
+    // The next run is settled before this one starts, so a job still running
+    // at its next time starts again then, and a periodic job is never run
+    // twice for one due time, nor for times the service missed while down.
+    auto after = RunAfter(job.timing, job.due);
+    while (after && *after <= now) after = RunAfter(job.timing, *after);
+    const std::string command = job.command;
     if (after) {
-      kept.due = *after;
+      job.due = *after;
     } else {
-      m_jobs.erase(it);
+      m_jobs.erase(it);  // a one-shot job leaves the list when it starts
     }
+    const pid_t pid = Launch(command);
+    if (pid > 0 && after) {
+      m_started.emplace(pid, id);
+    } else if (pid > 0) {
+      m_started.emplace(pid, 0);  // reaped, with no job to mark
+    }
+    if (pid < 0) SetOutcome(id, false);
     Save();
   }
 }
@@ -264,6 +286,7 @@ void JobScheduler::Loop() {
   std::unique_lock lock(m_mutex);
   while (!m_ending) {
     lock.unlock();
+    Reap();
     RunDue();
     lock.lock();
     m_wake.wait_for(lock, std::chrono::seconds(1));

@@ -15,10 +15,12 @@
 // "VN.EXE" (any case) is the command-line host VN beside vnmachined's own
 // executable, a drive path ("D:\x\y") goes through the machine's drive map,
 // any other word is searched on PATH. The job runs in the root of drive C:
-// (the home when there is none), stdin /dev/null. A start that fails or a
-// non-zero exit sets JOB_EXEC_ERROR, an exit of 0 clears it. A one-shot job is
-// removed after its run, a periodic one gets its next time (RunAfter). Jobs
-// run one after the other on the runner thread.
+// (the home when there is none), stdin /dev/null, in a session of its own.
+// Jobs run side by side: the runner starts each due job and goes on; it
+// settles the job's next time (RunAfter) as it starts it, and removes a
+// one-shot job then. When a periodic job's process ends, an exit of 0 clears
+// JOB_EXEC_ERROR and anything else sets it; a start that fails sets it at
+// once. Stopping the scheduler (or the service) leaves running jobs running.
 //
 // Test aid: when the environment variable VORNAL_JOB_CLOCK_FILE names a file,
 // "now" is the system clock plus the number of seconds that file holds (read
@@ -26,6 +28,8 @@
 // a job due without waiting for it.
 //
 // Threads: every call from any thread (one lock).
+
+#include <sys/types.h>
 
 #include <condition_variable>
 #include <filesystem>
@@ -81,7 +85,12 @@ class JobScheduler {
  private:
   bool Load();
   DWORD Save();
-  bool Execute(const std::string& command);
+  // Starts the command line; its pid, or -1 when it cannot start.
+  pid_t Launch(const std::string& command);
+  // Records how a run of job `id` went (with the lock held).
+  void SetOutcome(DWORD id, bool ok);
+  // Collects the jobs' processes that have ended.
+  void Reap();
   void Loop();
 
   std::shared_ptr<const MachineConfig> m_config;
@@ -93,6 +102,7 @@ class JobScheduler {
   std::condition_variable m_wake;
   std::map<DWORD, ScheduledJob> m_jobs;
   DWORD m_next = 1;
+  std::map<pid_t, DWORD> m_started;  // running jobs' processes -> job id (0: a one-shot job)
   bool m_ending = false;
   std::thread m_runner;
 };

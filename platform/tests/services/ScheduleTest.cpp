@@ -5,6 +5,7 @@
 // ahead becomes due at once.
 #include "platform/Schedule.h"
 
+#include <signal.h>
 #include <stdlib.h>
 #include <time.h>
 
@@ -298,6 +299,32 @@ TEST_F(ScheduleTest, ADueJobRunsItsCommand) {
   // Ran once for its due time, not again at the next wake-ups.
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   EXPECT_EQ(Ran("periodic"), "ran\n");
+}
+
+// A job that runs long neither holds up the jobs due after it nor the stop of
+// the machine service, and it outlives that stop.
+TEST_F(ScheduleTest, ALongJobDoesNotHoldUpTheOthers) {
+  WriteScript(m_net.Machine("SRV1").driveD / "jobs", "slow.sh",
+              "echo $$ > \"" + m_out.string() + "/slow.pid\"\nexec sleep 30\n");
+  DWORD slow = 0;
+  DWORD quick = 0;
+  ASSERT_EQ(Add(TimeOfDayIn(std::chrono::hours(1)), 0, 0x7F, JOB_RUN_PERIODICALLY, "D:\\jobs\\slow.sh", &slow),
+            NERR_Success);
+  ASSERT_EQ(Add(TimeOfDayIn(std::chrono::hours(2)), 0, 0, 0, "D:\\jobs\\touch.sh quick", &quick), NERR_Success);
+  SetClockOffset(3600 + 2);
+  ASSERT_TRUE(WaitFor([&] { return !Ran("slow.pid").empty(); }));
+  const pid_t pid = std::stoi(Ran("slow.pid"));
+  SetClockOffset(2 * 3600 + 2);
+  EXPECT_TRUE(WaitFor([&] { return Ran("quick") == "ran\n"; })) << "the quick job waited for the slow one";
+  Job job;
+  ASSERT_EQ(Get(slow, &job), NERR_Success);
+  EXPECT_EQ(job.flags & JOB_EXEC_ERROR, 0) << "still running: no outcome yet";
+
+  const auto start = std::chrono::steady_clock::now();
+  m_net.Stop("SRV1");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+  EXPECT_EQ(::kill(pid, 0), 0) << "the job outlives the service";
+  ::kill(pid, SIGKILL);
 }
 
 TEST_F(ScheduleTest, NothingRunsWhileScheduleIsStopped) {
