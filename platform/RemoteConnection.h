@@ -34,6 +34,11 @@ LONG MapStatus(const grpc::Status& status, bool midStream);
 // Statuses after which the connection is made anew for the next call.
 bool IsTransportFailure(const grpc::Status& status);
 
+// Keeps the connection of `channel` watched while the channel lives, so that
+// a machine service that went away is noticed when it happens, not by the
+// next call (which would otherwise be sent on the dead connection and fail).
+void WatchChannel(const std::shared_ptr<grpc::Channel>& channel);
+
 // The channel to the machine's service and what every call needs: the domain
 // to prove the secret of and where the secret comes from.
 class RemoteMachine::Connection : public std::enable_shared_from_this<RemoteMachine::Connection> {
@@ -66,6 +71,7 @@ class RemoteMachine::Connection : public std::enable_shared_from_this<RemoteMach
       args.SetInt(GRPC_ARG_KEEPALIVE_TIME_MS, 30000);
       args.SetInt(GRPC_ARG_KEEPALIVE_TIMEOUT_MS, 20000);
       auto channel = grpc::CreateCustomChannel(m_target, grpc::InsecureChannelCredentials(), args);
+      WatchChannel(channel);
       m_stub = std::make_shared<pb::Machine::Stub>(channel);
     }
     return m_stub;

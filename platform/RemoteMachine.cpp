@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string_view>
+#include <thread>
 #include <utility>
 
 #include "platform/AccountTable.h"
@@ -42,6 +43,46 @@ bool IsTransportFailure(const grpc::Status& status) {
 
 namespace {
 
+// One thread for the process watches every channel's connectivity: while it
+// waits on its queue, gRPC reads the channels' connections, so a connection
+// the other end closed is dropped at once and the next call connects afresh.
+// Each watch lasts a few seconds and is renewed while the channel has owners.
+class ChannelWatcher {
+ public:
+  static ChannelWatcher& Instance() {
+    static auto* watcher = new ChannelWatcher;  // lives as long as the process
+    return *watcher;
+  }
+
+  void Watch(const std::shared_ptr<grpc::Channel>& channel) {
+    Arm(new std::weak_ptr<grpc::Channel>(channel), *channel);
+  }
+
+ private:
+  ChannelWatcher() : m_thread([this] { Run(); }) { m_thread.detach(); }
+
+  void Arm(std::weak_ptr<grpc::Channel>* tag, grpc::Channel& channel) {
+    channel.NotifyOnStateChange(channel.GetState(false), std::chrono::system_clock::now() + std::chrono::seconds(5),
+                                &m_queue, tag);
+  }
+
+  void Run() {
+    void* tag = nullptr;
+    bool ok = false;
+    while (m_queue.Next(&tag, &ok)) {
+      auto* watched = static_cast<std::weak_ptr<grpc::Channel>*>(tag);
+      if (const auto channel = watched->lock()) {
+        Arm(watched, *channel);
+      } else {
+        delete watched;
+      }
+    }
+  }
+
+  grpc::CompletionQueue m_queue;
+  std::thread m_thread;
+};
+
 bool TooLong(std::string_view text) { return text.size() > kMaxNameBytes; }
 
 void ToProto(const MachinePath& path, pb::MachinePath* out) {
@@ -76,6 +117,8 @@ FileEntry FromProto(const pb::FileEntry& entry) {
 }
 
 }  // namespace
+
+void WatchChannel(const std::shared_ptr<grpc::Channel>& channel) { ChannelWatcher::Instance().Watch(channel); }
 
 namespace {
 

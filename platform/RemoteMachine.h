@@ -6,7 +6,10 @@
 //
 // The connection is made on first use and made again after a call found the
 // service unreachable, so a RemoteMachine (and the hives and handles made
-// from it) keeps working across a restart of the service.
+// from it) keeps working across a restart of the service. One thread of the
+// process watches every connection, so one that the service closed (it
+// stopped or died) is dropped as it happens and the first call after the
+// service is back goes through.
 //
 // Errors, as an NT console would see them over the network:
 //   the service cannot be reached (refused, no route)    ERROR_BAD_NETPATH (53)

@@ -475,6 +475,14 @@ TEST_F(RemoteMachineTest, ServiceKilledMidCallGivesAnErrorAndComesBack) {
   EXPECT_EQ(RegSetValueExA(key, "After", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&total), 4), ERROR_SUCCESS);
   vn::FileEntry entry;
   EXPECT_EQ(srv1->GetFileInfo({"Data", "halfway.bin"}, &entry), ERROR_FILE_NOT_FOUND);
+  // Killed and back again with no call in between: the first call goes through.
+  for (int round = 0; round < 3; ++round) {
+    s_net->Stop("SRV1", /*kill=*/true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200 * round));
+    ASSERT_TRUE(s_net->Start("SRV1"));
+    EXPECT_EQ(RegSetValueExA(key, "Again", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&round), 4), ERROR_SUCCESS)
+        << "round " << round;
+  }
   RegCloseKey(key);
   EXPECT_EQ(RegDeleteKeyA(remote, "SOFTWARE\\Survivor"), ERROR_SUCCESS);
   RegCloseKey(remote);
