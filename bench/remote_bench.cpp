@@ -5,12 +5,15 @@
 //   bench remote-read-256MiB: ours X s, local Y s, ratio Z     SRV1's share -> console
 //   bench remote-registry-query-N: ...                          RegQueryValueExA
 //   bench remote-registry-set-N: ...                            RegSetValueExA
+//   bench remote-pipe-roundtrip-N: ...                          1 KiB message and answer
 //
 // plus the peak resident memory (VmHWM) of this process and of SRV1's service,
 // to show that copies stream. The machines are those of the test harness
 // (loopback, temporary homes); nothing else is touched.
 //
 //   remote_bench [--size-mib N] [--calls N]
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -23,7 +26,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/Handles.h"
 #include "platform/MachineDirectory.h"
+#include "platform/Pipes.h"
 #include "platform/Registry.h"
 #include "testing/MachineNetwork.h"
 
@@ -91,6 +96,38 @@ bool RegistryCalls(HKEY root, int calls, bool set) {
   }
   RegCloseKey(key);
   return ok;
+}
+
+// `calls` exchanges of a 1 KiB message and its echo over the pipe `name`.
+bool PipeRoundTrips(const std::string& name, int calls) {
+  HANDLE pipe = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 200 && pipe == INVALID_HANDLE_VALUE; ++attempt) {
+    pipe = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (pipe == INVALID_HANDLE_VALUE) usleep(20000);  // the server is still starting
+  }
+  if (pipe == INVALID_HANDLE_VALUE) return false;
+  const std::string message(1024, 'm');
+  std::vector<char> answer(2048);
+  bool ok = true;
+  for (int i = 0; ok && i < calls; ++i) {
+    DWORD done = 0;
+    ok = WriteFile(pipe, message.data(), static_cast<DWORD>(message.size()), &done, nullptr) &&
+         ReadFile(pipe, answer.data(), static_cast<DWORD>(answer.size()), &done, nullptr) &&
+         done == message.size() + 5;
+  }
+  CloseHandle(pipe);
+  return ok;
+}
+
+// Starts the test tree's echo pipe server as a process of `machine`.
+pid_t StartEchoServer(const std::filesystem::path& home, const char* name) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setenv("VORNAL_HOME", home.c_str(), 1);
+    ::execl(VN_PIPE_ECHO_SERVICE, VN_PIPE_ECHO_SERVICE, name, static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  return pid;
 }
 
 }  // namespace
@@ -161,5 +198,19 @@ int main(int argc, char** argv) {
   std::printf("bench registry per call: query ours %.1f us, local %.1f us; set ours %.1f us, local %.1f us\n",
               remoteQuery / calls * 1e6, localQuery / calls * 1e6, remoteSet / sets * 1e6, localSet / sets * 1e6);
   RegCloseKey(remoteRoot);
+
+  // The same echo server as a process of this machine and of SRV1.
+  const pid_t localEcho = StartEchoServer(console.home, "BenchEcho");
+  const pid_t remoteEcho = StartEchoServer(srv1.home, "BenchEcho");
+  const int trips = calls / 2;
+  const double localPipe = Seconds([&] { return PipeRoundTrips("\\\\.\\pipe\\BenchEcho", trips); });
+  const double remotePipe = Seconds([&] { return PipeRoundTrips("\\\\SRV1\\pipe\\BenchEcho", trips); });
+  for (const pid_t pid : {localEcho, remoteEcho}) {
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, nullptr, 0);
+  }
+  Report("remote-pipe-roundtrip-" + std::to_string(trips), remotePipe, localPipe);
+  std::printf("bench pipe per round trip: ours %.1f us, local %.1f us\n", remotePipe / trips * 1e6,
+              localPipe / trips * 1e6);
   return 0;
 }
