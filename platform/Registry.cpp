@@ -195,7 +195,9 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved*/, LPSTR /*lpC
 }
 
 LONG RegCloseKey(HKEY hKey) {
-  if (hKey == HKEY_LOCAL_MACHINE) return ERROR_SUCCESS;
+  // The predefined keys are never opened, so closing one does nothing.
+  if (hKey == HKEY_LOCAL_MACHINE || hKey == HKEY_CURRENT_USER || hKey == HKEY_CLASSES_ROOT || hKey == HKEY_USERS)
+    return ERROR_SUCCESS;
   std::shared_ptr<vn::RegistryHive> last;  // released after the lock, should it close the hive
   vn::HandleTable& table = vn::Table();
   std::lock_guard lock(table.mutex);

@@ -10,7 +10,8 @@
 //
 // Results are Win32 error codes (ERROR_SUCCESS = 0). Handles are valid from the
 // call that returns them to RegCloseKey; a closed or unknown handle gives
-// ERROR_INVALID_HANDLE, never a crash. The calls are safe from any thread.
+// ERROR_INVALID_HANDLE, never a crash. Closing a predefined key succeeds and
+// does nothing. The calls are safe from any thread.
 //
 // RegConnectRegistryA returns the local hive for this machine's own name and
 // asks the installed RemoteRegistryConnector (RegistryHive.h) for any other

@@ -23,6 +23,10 @@ namespace {
 
 using PipeStream = grpc::ClientReaderWriter<pb::PipeFrame, pb::PipeFrame>;
 
+// No message longer than this is taken from a machine, whatever its server
+// claims: a local socket record cannot carry one anyway.
+constexpr DWORD kMaxRelayedMessage = 16 * 1024 * 1024;
+
 // One open pipe: the stream and the relay's end of the socket pair. Owned by
 // the thread that reads the stream; the thread that reads the socket borrows it.
 struct Relay {
@@ -140,7 +144,9 @@ LONG RemoteMachine::OpenPipe(const std::string& pipe, DWORD desiredAccess, int* 
   int ends[2];
   if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return finish(ERROR_TOO_MANY_OPEN_FILES);
   relay->socket = ends[1];
-  relay->readLimit = opened.out_buffer_size();
+  // What the server may send in one message; more than a socket record can
+  // ever hold is not believed.
+  relay->readLimit = std::min<DWORD>(opened.out_buffer_size(), kMaxRelayedMessage);
   FitPipeRecordBuffer(relay->socket, relay->readLimit);
   try {
     std::thread(ForwardIn, relay).detach();

@@ -309,9 +309,11 @@ TEST(RegistryTest, BadHandlesAndMissingOutputsAreRefused) {
     EXPECT_EQ(Set(bad, "v", "1"), ERROR_INVALID_HANDLE);
     EXPECT_EQ(Get(bad, "v"), "error 6");
     EXPECT_EQ(RegDeleteKeyA(bad, "x"), ERROR_INVALID_HANDLE);
-    EXPECT_EQ(RegCloseKey(bad), ERROR_INVALID_HANDLE);
   }
-  EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), 0);
+  for (const HKEY bad : {closed, reinterpret_cast<HKEY>(0x12345), HKEY{}})
+    EXPECT_EQ(RegCloseKey(bad), ERROR_INVALID_HANDLE);
+  // Closing a predefined key does nothing, as on Windows.
+  for (const HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_USERS}) EXPECT_EQ(RegCloseKey(root), 0);
   EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, "Later", &out), 0);
   RegCloseKey(out);
 
