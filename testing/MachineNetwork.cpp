@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cerrno>
@@ -35,23 +36,32 @@ namespace {
 constexpr auto kStartTimeout = std::chrono::seconds(10);
 constexpr auto kStopTimeout = std::chrono::seconds(5);
 
-// A loopback port that is free now: bound to port 0, read back, released.
-// Ports already handed out in this process are skipped.
+// A loopback port that is free now, picked at random below the host's range of
+// ephemeral ports (/proc/sys/net/ipv4/ip_local_port_range), so that no
+// outgoing connection of this or another process can take it before the
+// service binds it. Ports already handed out in this process are skipped.
 std::uint16_t FreePort() {
   static std::set<std::uint16_t> handedOut;
-  for (int attempt = 0; attempt < 100; ++attempt) {
+  unsigned firstEphemeral = 32768;
+  if (std::ifstream range("/proc/sys/net/ipv4/ip_local_port_range"); range) range >> firstEphemeral;
+  const unsigned low = 10000;
+  const unsigned high = std::max(firstEphemeral, low + 1000);
+  static std::mt19937 random(std::random_device{}());
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    const auto port = static_cast<std::uint16_t>(std::uniform_int_distribution<unsigned>(low, high - 1)(random));
+    if (port == kMachineServicePort || handedOut.contains(port)) continue;
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) break;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    std::uint16_t port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-      port = ntohs(address.sin_port);
+    address.sin_port = htons(port);
+    const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     ::close(fd);
-    if (port != 0 && port != kMachineServicePort && handedOut.insert(port).second) return port;
+    if (free) {
+      handedOut.insert(port);
+      return port;
+    }
   }
   ADD_FAILURE() << "no free loopback port";
   return 0;
