@@ -312,7 +312,7 @@ TEST_F(ScheduleTest, ALongJobDoesNotHoldUpTheOthers) {
             NERR_Success);
   ASSERT_EQ(Add(TimeOfDayIn(std::chrono::hours(2)), 0, 0, 0, "D:\\jobs\\touch.sh quick", &quick), NERR_Success);
   SetClockOffset(3600 + 2);
-  ASSERT_TRUE(WaitFor([&] { return !Ran("slow.pid").empty(); }));
+  ASSERT_TRUE(WaitFor([&] { return Ran("slow.pid").ends_with('\n'); }));
   const pid_t pid = std::stoi(Ran("slow.pid"));
   SetClockOffset(2 * 3600 + 2);
   EXPECT_TRUE(WaitFor([&] { return Ran("quick") == "ran\n"; })) << "the quick job waited for the slow one";

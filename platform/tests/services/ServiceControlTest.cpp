@@ -86,6 +86,20 @@ class ServiceControlTest : public ::testing::Test {
     return "\"D:\\svc dir\\sleeper.sh\" " + (m_out / tag).string();
   }
 
+  // The pid a sleeper wrote to `path` once the whole line is there (about
+  // three seconds at most; 0 if it never is), removing the file.
+  static pid_t WaitForPid(const fs::path& path) {
+    for (int i = 0; i < 60; ++i) {
+      const std::string text = ReadFile(path);
+      if (text.ends_with('\n')) {
+        fs::remove(path);
+        return std::stoi(text);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return 0;
+  }
+
   // Queries until the state is `state` or about three seconds have passed.
   static SERVICE_STATUS WaitForState(SC_HANDLE service, DWORD state) {
     SERVICE_STATUS status{};
@@ -144,8 +158,8 @@ TEST_F(ServiceControlTest, CreateStartQueryStopDelete) {
   ASSERT_NE(again, nullptr) << GetLastError();
   ASSERT_TRUE(QueryServiceStatus(again, &status));
   EXPECT_EQ(status.dwCurrentState, SERVICE_RUNNING);
-  for (int i = 0; i < 60 && !fs::exists(m_out / "sleeper.pid"); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const pid_t pid = WaitForPid(m_out / "sleeper.pid");
+  ASSERT_GT(pid, 0);
   EXPECT_EQ(ReadFile(m_out / "sleeper.args"), "two words|extra|");
 
   ASSERT_TRUE(ControlService(again, SERVICE_CONTROL_STOP, &status)) << GetLastError();
@@ -153,7 +167,6 @@ TEST_F(ServiceControlTest, CreateStartQueryStopDelete) {
   status = WaitForState(service, SERVICE_STOPPED);
   EXPECT_EQ(status.dwCurrentState, SERVICE_STOPPED);
   EXPECT_EQ(status.dwWin32ExitCode, 0u) << "a stop asked for is no failure";
-  const pid_t pid = std::stoi(ReadFile(m_out / "sleeper.pid"));
   EXPECT_FALSE(Alive(pid)) << "the service's process is gone";
   EXPECT_FALSE(ControlService(service, SERVICE_CONTROL_STOP, &status));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE));
@@ -305,10 +318,8 @@ TEST_F(ServiceControlTest, MachineServiceStopsItsServicesAndStartsAutomaticOnes)
       Create(manager, "AutoSleeper", Sleeper("auto"), SERVICE_AUTO_START);
   ASSERT_NE(service, nullptr) << GetLastError();
   ASSERT_TRUE(StartServiceA(service, 0, nullptr)) << GetLastError();
-  for (int i = 0; i < 60 && !fs::exists(m_out / "auto.pid"); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  const pid_t first = std::stoi(ReadFile(m_out / "auto.pid"));
-  fs::remove(m_out / "auto.pid");
+  const pid_t first = WaitForPid(m_out / "auto.pid");
+  ASSERT_GT(first, 0);
 
   m_net.Stop("SRV1");
   EXPECT_FALSE(Alive(first)) << "the machine service stopped its service";
@@ -319,11 +330,8 @@ TEST_F(ServiceControlTest, MachineServiceStopsItsServicesAndStartsAutomaticOnes)
   ASSERT_TRUE(m_net.Start("SRV1"));
   ASSERT_TRUE(QueryServiceStatus(service, &status)) << GetLastError();
   EXPECT_EQ(status.dwCurrentState, SERVICE_RUNNING);
-  for (int i = 0; i < 60 && !fs::exists(m_out / "auto.pid"); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  ASSERT_TRUE(fs::exists(m_out / "auto.pid"));
-  const pid_t second = std::stoi(ReadFile(m_out / "auto.pid"));
-  fs::remove(m_out / "auto.pid");
+  const pid_t second = WaitForPid(m_out / "auto.pid");
+  ASSERT_GT(second, 0);
 
   // Killed, the machine service leaves its service behind; the next one ends
   // it before starting a fresh one.
@@ -332,13 +340,9 @@ TEST_F(ServiceControlTest, MachineServiceStopsItsServicesAndStartsAutomaticOnes)
   ASSERT_TRUE(m_net.Start("SRV1"));
   for (int i = 0; i < 60 && Alive(second); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_FALSE(Alive(second));
-  for (int i = 0; i < 60 && !fs::exists(m_out / "auto.pid"); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_TRUE(fs::exists(m_out / "auto.pid"));
-  // The connection broken by the kill is made again after one failed call.
-  bool queried = false;
-  for (int i = 0; i < 3 && !queried; ++i) queried = QueryServiceStatus(service, &status);
-  ASSERT_TRUE(queried) << GetLastError();
+  EXPECT_GT(WaitForPid(m_out / "auto.pid"), 0);
+  // The connection broken by the kill is made again for the very next call.
+  ASSERT_TRUE(QueryServiceStatus(service, &status)) << GetLastError();
   EXPECT_EQ(status.dwCurrentState, SERVICE_RUNNING);
   // The network's teardown kills the machine services outright: stop this
   // one first so that nothing outlives the test.
