@@ -272,12 +272,11 @@ void JobScheduler::RunDue() {
       m_jobs.erase(it);  // a one-shot job leaves the list when it starts
     }
     const pid_t pid = Launch(command);
-    if (pid > 0 && after) {
-      m_started.emplace(pid, id);
-    } else if (pid > 0) {
-      m_started.emplace(pid, 0);  // reaped, with no job to mark
+    if (pid > 0) {
+      m_started.emplace(pid, after ? id : 0);  // a one-shot job's process is reaped with no job to mark
+    } else {
+      SetOutcome(id, false);
     }
-    if (pid < 0) SetOutcome(id, false);
     Save();
   }
 }

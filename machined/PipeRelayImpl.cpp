@@ -16,6 +16,7 @@
 #include "platform/LastError.h"
 #include "platform/Pipes.h"
 #include "proto/MachineProtocol.h"
+#include "proto/PipeFrames.h"
 
 namespace vn {
 
@@ -51,28 +52,14 @@ void CallerToPipe(MachineServiceImpl::PipeStream* stream, SharedHandle* pipe, DW
   std::string message;
   pb::PipeFrame frame;
   while (stream->Read(&frame)) {
-    if (!frame.has_data() || message.size() + frame.data().data().size() > limit) break;
-    message += frame.data().data();
-    if (frame.data().more()) continue;
+    const PipeFrameResult added = AddPipeFrame(frame, &message, limit);
+    if (added == PipeFrameResult::Invalid) break;
+    if (added == PipeFrameResult::More) continue;
     DWORD written = 0;
     if (!WriteFile(pipe->Get(), message.data(), static_cast<DWORD>(message.size()), &written, nullptr)) break;
     message.clear();
   }
   pipe->Close();
-}
-
-// Sends one pipe message in frames; false when the caller has gone.
-bool SendMessage(MachineServiceImpl::PipeStream* stream, const std::string& message) {
-  pb::PipeFrame frame;
-  std::size_t offset = 0;
-  do {
-    const std::size_t n = std::min(message.size() - offset, kPipeFrameBytes);
-    frame.mutable_data()->set_data(message.data() + offset, n);
-    offset += n;
-    frame.mutable_data()->set_more(offset < message.size());
-    if (!stream->Write(frame)) return false;
-  } while (offset < message.size());
-  return true;
 }
 
 }  // namespace
@@ -122,7 +109,7 @@ grpc::Status MachineServiceImpl::Pipe(Context* context, PipeStream* stream) {
     const BOOL ok = ::ReadFile(pipe.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr);
     message.append(buffer.data(), read);
     if (!ok && GetLastError() == ERROR_MORE_DATA) continue;
-    if (!ok || !SendMessage(stream, message)) break;
+    if (!ok || !WritePipeMessage(*stream, message)) break;
     message.clear();
   }
   // The server or the caller has ended the pipe: end both directions.

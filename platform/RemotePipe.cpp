@@ -17,6 +17,7 @@
 #include "platform/PipeRecords.h"
 #include "platform/RemoteConnection.h"
 #include "platform/RemoteMachine.h"
+#include "proto/PipeFrames.h"
 
 namespace vn {
 namespace {
@@ -60,22 +61,11 @@ bool SendRecord(int fd, const std::string& record) {
 // closes the pipe handle on the machine.
 void ForwardOut(Relay& relay) {
   std::vector<char> record;
-  pb::PipeFrame frame;
   for (;;) {
     const ssize_t length = ReceivePipeRecord(relay.socket, &record, 0);
     if (length < 0 && errno == EINTR) continue;
     if (length <= 0 || record[0] != kPipeDataTag) break;
-    std::size_t offset = 1;
-    bool written = true;
-    do {
-      const std::size_t n = std::min(record.size() - offset, kPipeFrameBytes);
-      pb::PipeData* data = frame.mutable_data();
-      data->set_data(record.data() + offset, n);
-      offset += n;
-      data->set_more(offset < record.size());
-      written = relay.stream->Write(frame);
-    } while (written && offset < record.size());
-    if (!written) break;
+    if (!WritePipeMessage(*relay.stream, std::string_view(record.data() + 1, record.size() - 1))) break;
   }
   relay.stream->WritesDone();
 }
@@ -92,12 +82,12 @@ void ForwardIn(std::shared_ptr<Relay> relay) {
   std::string record(1, kPipeDataTag);
   pb::PipeFrame frame;
   while (relay->stream->Read(&frame)) {
-    if (!frame.has_data() || record.size() - 1 + frame.data().data().size() > relay->readLimit) {
+    const PipeFrameResult added = AddPipeFrame(frame, &record, 1 + std::size_t{relay->readLimit});
+    if (added == PipeFrameResult::Invalid) {
       orderly = false;  // not what the protocol allows: end the pipe
       break;
     }
-    record += frame.data().data();
-    if (frame.data().more()) continue;
+    if (added == PipeFrameResult::More) continue;
     if (!SendRecord(relay->socket, record)) {
       orderly = false;  // the client closed its handle
       break;
