@@ -26,10 +26,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/Handles.h"
-#include "platform/MachineDirectory.h"
-#include "platform/Pipes.h"
-#include "platform/Registry.h"
+#include "platform/core/Handles.h"
+#include "platform/endpoints/MachineDirectory.h"
+#include "platform/ipc/Pipes.h"
+#include "platform/registry/Registry.h"
 #include "testing/MachineNetwork.h"
 
 namespace {

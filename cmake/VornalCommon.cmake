@@ -10,7 +10,7 @@ target_compile_definitions(vn_common_cfg INTERFACE
   QT_NO_URL_CAST_FROM_STRING
   QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
   QT_NO_FOREACH)
-# Every layer's headers are included by their folder name: "platform/Registry.h".
+# Every layer's headers are included by their folder name: "platform/registry/Registry.h".
 target_include_directories(vn_common_cfg INTERFACE ${PROJECT_SOURCE_DIR})
 
 # vn_add_test(NAME LABEL [WIDGETS] SOURCES ... LIBRARIES ...): one GoogleTest binary

@@ -10,10 +10,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/CommandLine.h"
-#include "platform/MachineEndpoint.h"
-#include "platform/PathMap.h"
-#include "platform/WideString.h"
+#include "platform/core/WideString.h"
+#include "platform/endpoints/MachineEndpoint.h"
+#include "platform/machine/PathMap.h"
+#include "platform/services/CommandLine.h"
 
 namespace vn {
 namespace {

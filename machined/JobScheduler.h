@@ -41,9 +41,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/JobSchedule.h"
-#include "platform/MachineConfig.h"
-#include "platform/Schedule.h"   // NERR_JobNotFound
+#include "platform/machine/MachineConfig.h"
+#include "platform/services/JobTiming.h"
+#include "platform/services/NetSchedule.h"   // NERR_JobNotFound
 
 namespace vn {
 

@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/MachineConfig.h"
-#include "platform/MachineEndpoint.h"
+#include "platform/endpoints/MachineEndpoint.h"
+#include "platform/machine/MachineConfig.h"
 
 namespace grpc {
 class Server;

@@ -27,8 +27,8 @@
 #include <string>
 
 #include "machine.grpc.pb.h"
-#include "platform/MachineConfig.h"
-#include "platform/MachineEndpoint.h"
+#include "platform/endpoints/MachineEndpoint.h"
+#include "platform/machine/MachineConfig.h"
 #include "proto/MachineAuth.h"
 
 namespace vn {

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "machined/MachineServiceImpl.h"
-#include "platform/Handles.h"
-#include "platform/LastError.h"
-#include "platform/Pipes.h"
+#include "platform/core/Handles.h"
+#include "platform/core/LastError.h"
+#include "platform/ipc/Pipes.h"
 #include "proto/MachineProtocol.h"
 #include "proto/PipeFrames.h"
 

@@ -6,7 +6,7 @@
 
 #include "machined/JobScheduler.h"
 #include "machined/MachineServiceImpl.h"
-#include "platform/WideString.h"
+#include "platform/core/WideString.h"
 #include "proto/MachineProtocol.h"
 
 namespace vn {

@@ -17,9 +17,9 @@
 #include <sstream>
 #include <system_error>
 
-#include "platform/AsciiText.h"
-#include "platform/MachineSetup.h"
-#include "platform/PathMap.h"
+#include "platform/core/AsciiText.h"
+#include "platform/machine/MachineSetup.h"
+#include "platform/machine/PathMap.h"
 
 extern char** environ;
 

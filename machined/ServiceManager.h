@@ -57,9 +57,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/MachineConfig.h"
-#include "platform/RegistryHive.h"
-#include "platform/ServiceControl.h"
+#include "platform/machine/MachineConfig.h"
+#include "platform/registry/RegistryHive.h"
+#include "platform/services/ServiceControl.h"
 
 namespace vn {
 

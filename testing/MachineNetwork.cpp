@@ -25,7 +25,7 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/Machine.h"
+#include "platform/machine/Machine.h"
 
 extern char** environ;
 

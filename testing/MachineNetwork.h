@@ -35,7 +35,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/MachineConfig.h"
+#include "platform/machine/MachineConfig.h"
 
 namespace vn::testing {
 

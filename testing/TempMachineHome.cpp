@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "platform/Machine.h"
+#include "platform/machine/Machine.h"
 
 namespace vn::testing {
 

@@ -19,7 +19,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "platform/Win32Types.h"
+#include "platform/core/Win32Types.h"
 #include "ui/Object.h"
 
 class CCmdUI;

@@ -11,7 +11,7 @@
 
 #include <QString>
 
-#include "platform/Win32Types.h"
+#include "platform/core/Win32Types.h"
 
 class CCmdTarget;
 class QAction;

@@ -4,7 +4,7 @@
 // contexts were numbered with, so they must not change; the console's own
 // commands (0x8000 and up) are in its resources.
 
-#include "platform/Win32Types.h"
+#include "platform/core/Win32Types.h"
 
 enum : UINT {
   ID_FILE_NEW = 0xE100,

@@ -16,7 +16,7 @@
 #include <QString>
 #include <vector>
 
-#include "platform/Win32Types.h"
+#include "platform/core/Win32Types.h"
 #include "ui/CmdTarget.h"
 #include "ui/UiTypes.h"
 

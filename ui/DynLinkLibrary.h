@@ -13,7 +13,7 @@
 
 #include <QString>
 
-#include "platform/Win32Types.h"
+#include "platform/core/Win32Types.h"
 
 struct AFX_EXTENSION_MODULE;
 struct HelpFileInfo;

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <span>
 
-#include "platform/Win32Types.h"
+#include "platform/core/Win32Types.h"
 
 struct HelpTopic {
   DWORD dwContext;

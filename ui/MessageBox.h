@@ -12,7 +12,7 @@
 #include <QString>
 #include <functional>
 
-#include "platform/Win32Types.h"
+#include "platform/core/Win32Types.h"
 
 // Buttons.
 inline constexpr UINT MB_OK = 0x0000;

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "platform/Win32Types.h"
+#include "platform/core/Win32Types.h"
 
 using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;

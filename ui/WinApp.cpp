@@ -4,7 +4,7 @@
 
 #include <QWidget>
 
-#include "platform/Profile.h"
+#include "platform/machine/Profile.h"
 #include "ui/CommandIds.h"
 #include "ui/DocTemplate.h"
 #include "ui/DynLinkLibrary.h"

@@ -11,14 +11,14 @@
 // points at it.
 //
 // Profile calls go to the host profile of the application named at
-// construction (see platform/Profile.h); they are virtual so that a host or a
+// construction (see platform/machine/Profile.h); they are virtual so that a host or a
 // test can watch them. User-interface thread only.
 
 #include <QString>
 #include <memory>
 #include <vector>
 
-#include "platform/Win32Types.h"
+#include "platform/core/Win32Types.h"
 #include "ui/CmdTarget.h"
 
 class CDocTemplate;

@@ -15,7 +15,7 @@
 // All on the user-interface thread. No entry point reports failure.
 
 #include "console/entry/KSExport.h"
-#include "platform/Win32Types.h"
+#include "platform/core/Win32Types.h"
 
 class CMultiDocTemplate;
 

@@ -2,7 +2,7 @@
 // The module's own view of its run-wide state: what module code reaches but
 // hosts do not (none of this is exported).
 
-#include "platform/Win32Types.h"
+#include "platform/core/Win32Types.h"
 #include "ui/ExtensionModule.h"
 
 // After a report set is picked in the report tree, show which one is current.

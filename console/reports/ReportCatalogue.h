@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/Win32Types.h"
+#include "platform/core/Win32Types.h"
 
 namespace vn::console {
 

@@ -19,7 +19,7 @@
 #include <type_traits>
 
 #include "console/reports/ReportCatalogue.h"
-#include "platform/Win32Types.h"
+#include "platform/core/Win32Types.h"
 
 namespace vn::console {
 

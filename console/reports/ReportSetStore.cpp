@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "console/support/Resources.h"
-#include "platform/Machine.h"
-#include "platform/Registry.h"
+#include "platform/machine/Machine.h"
+#include "platform/registry/Registry.h"
 
 namespace vn::console {
 namespace {

@@ -25,7 +25,7 @@
 #include <string_view>
 
 #include "console/reports/ReportSet.h"
-#include "platform/Win32Types.h"
+#include "platform/core/Win32Types.h"
 
 namespace vn::console {
 

@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "platform/Win32Types.h"
+#include "platform/core/Win32Types.h"
 
 namespace vn::console {
 

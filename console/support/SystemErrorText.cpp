@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform/Messages.h"
+#include "platform/core/Messages.h"
 
 namespace vn::console {
 namespace {

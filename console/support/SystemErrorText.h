@@ -3,7 +3,7 @@
 // failure: "Can't connect to %s\r\n%s" and the like get the same text for the
 // same code everywhere.
 
-#include "platform/Win32Types.h"
+#include "platform/core/Win32Types.h"
 
 namespace vn::console {
 

@@ -6,7 +6,7 @@
 
 #include "console/entry/KSEntry.h"
 #include "hosts/VNMgr/MainFrame.h"
-#include "platform/MachineService.h"
+#include "platform/endpoints/MachineServiceStarter.h"
 #include "ui/CommandIds.h"
 #include "ui/MessageBox.h"
 

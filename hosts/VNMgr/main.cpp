@@ -14,7 +14,7 @@
 
 #include "hosts/VNMgr/SignalWatcher.h"
 #include "hosts/VNMgr/VNMgrApp.h"
-#include "platform/Machine.h"
+#include "platform/machine/Machine.h"
 
 namespace {
 

@@ -40,11 +40,11 @@
 #include "machined/JobScheduler.h"
 #include "machined/MachineServer.h"
 #include "machined/ServiceManager.h"
-#include "platform/LocalMachine.h"
-#include "platform/Machine.h"
-#include "platform/MachineConfig.h"
-#include "platform/MachineSetup.h"
-#include "platform/RegistryHive.h"
+#include "platform/endpoints/LocalMachine.h"
+#include "platform/machine/Machine.h"
+#include "platform/machine/MachineConfig.h"
+#include "platform/machine/MachineSetup.h"
+#include "platform/registry/RegistryHive.h"
 
 namespace {
 

@@ -19,9 +19,9 @@
 #include <QTemporaryDir>
 
 #include "machine.grpc.pb.h"
-#include "platform/LocalMachine.h"
-#include "platform/MachineConfig.h"
-#include "platform/MachineSetup.h"
+#include "platform/endpoints/LocalMachine.h"
+#include "platform/machine/MachineConfig.h"
+#include "platform/machine/MachineSetup.h"
 #include "proto/MachineAuth.h"
 #include "proto/MachineProtocol.h"
 

@@ -20,7 +20,7 @@
 #include "console/entry/KSMDIChildWnd.h"
 #include "console/graphs/GraphDoc.h"
 #include "console/graphs/GraphView.h"
-#include "platform/Profile.h"
+#include "platform/machine/Profile.h"
 #include "testing/TempMachineHome.h"
 #include "ui/DynLinkLibrary.h"
 #include "ui/HelpWindow.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "console/support/Resources.h"
-#include "platform/Registry.h"
+#include "platform/registry/Registry.h"
 #include "testing/TempMachineHome.h"
 
 namespace vn::console {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/HostsFile.h"
+#include "platform/machine/HostsFile.h"
 #include "testing/TempMachineHome.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <random>
 #include <string>
 
-#include "platform/Machine.h"
-#include "platform/MachineConfig.h"
+#include "platform/machine/Machine.h"
+#include "platform/machine/MachineConfig.h"
 #include "testing/TempMachineHome.h"
 
 namespace {

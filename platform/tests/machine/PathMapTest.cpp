@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/MachineConfig.h"
-#include "platform/PathMap.h"
+#include "platform/machine/MachineConfig.h"
+#include "platform/machine/PathMap.h"
 #include "testing/TempMachineHome.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/CommandLine.h"
+#include "platform/services/CommandLine.h"
 
 #include <random>
 #include <string>

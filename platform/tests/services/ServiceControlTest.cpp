@@ -1,7 +1,7 @@
 // The service control manager end to end: this process is the console; SRV1
 // is a real machine service on loopback that runs its services (small shell
 // scripts on its D: drive) as child processes.
-#include "platform/ServiceControl.h"
+#include "platform/services/ServiceControl.h"
 
 #include <signal.h>
 
@@ -14,8 +14,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/LastError.h"
-#include "platform/Registry.h"
+#include "platform/core/LastError.h"
+#include "platform/registry/Registry.h"
 #include "testing/MachineNetwork.h"
 
 namespace {

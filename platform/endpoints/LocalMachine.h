@@ -1,0 +1,92 @@
+#pragma once
+// The endpoint of a machine on this host, served from its configuration and
+// its file systems with POSIX calls: what the local machine's own Win32 calls
+// use, and what the machine service serves to other machines.
+//
+// Construct one over a MachineConfig (LoadMachineConfig); it keeps no other
+// state, so it is safe from any thread and any number may exist at once (one
+// per machine of a test network in one process, say).
+//
+// Roots: RootAccess::SharesAndDrives lets callers name drives ("C:") as well as
+// shares; the service answers other machines through an endpoint made with
+// RootAccess::SharesOnly, so that a drive root from the network is
+// ERROR_BAD_NET_NAME and only shares are reachable. Every path goes through
+// PathMap.h's rules.
+//
+// The browse list (EnumServers, GetDCName) comes from the machine's hosts file,
+// read anew on each call. A hosts entry without #DOM belongs to WORKGROUP, the
+// domain of a machine that names none. A workstation or server is a domain
+// member (SV_TYPE_DOMAIN_MEMBER) when its domain has a controller in the hosts
+// file (or is one); the machine itself is described by its own configuration.
+//
+// Files:
+// - Attributes: DIRECTORY for directories; READONLY when the owner has no
+//   write permission; HIDDEN for names starting with "." (not "." and "..");
+//   ARCHIVE for regular files; SYSTEM for devices, pipes and sockets; NORMAL
+//   only when no other bit is set. Links are described by what they lead to,
+//   except links that lead outside the root, which are described as themselves.
+// - Times are FILETIME ticks: creation = birth time where the file system
+//   keeps one, else the status change time; access = atime; write = mtime.
+// - FindFiles lists "." and ".." first (when the pattern matches them and the
+//   directory is not a root), then the other names in case-insensitive order.
+//   Host names that cannot be Windows names (holding \ : * ? " < > | or control
+//   characters) are left out: they could never be opened by name.
+// - DeleteFile refuses directories and read-only files (ERROR_ACCESS_DENIED);
+//   RemoveDirectory refuses files (ERROR_DIRECTORY) and non-empty directories
+//   (ERROR_DIR_NOT_EMPTY); CreateDirectory gives ERROR_ALREADY_EXISTS for any
+//   existing name and ERROR_PATH_NOT_FOUND when the parent is missing. Roots
+//   cannot be created, removed or written (ERROR_ACCESS_DENIED).
+// - OpenWrite writes a temporary file (".vn*.tmp", hidden) in the target
+//   directory; Commit sets the write time, flushes and renames it into place (with
+//   failIfExists, atomically without ever replacing a file that appeared
+//   meanwhile). The temporary file is removed when the writer is destroyed
+//   uncommitted. A writer used after Commit gives ERROR_INVALID_HANDLE.
+// - OpenRead streams from an open descriptor; the reader keeps reading the
+//   file it opened even when the name is replaced meanwhile.
+
+#include <memory>
+
+#include "platform/endpoints/MachineEndpoint.h"
+#include "platform/machine/PathMap.h"
+
+namespace vn {
+
+class LocalMachine final : public MachineEndpoint {
+ public:
+  explicit LocalMachine(std::shared_ptr<const MachineConfig> config,
+                        RootAccess roots = RootAccess::SharesAndDrives);
+  explicit LocalMachine(MachineConfig config, RootAccess roots = RootAccess::SharesAndDrives);
+
+  const MachineConfig& Config() const { return *m_config; }
+
+  LONG GetServerInfo(ServerInfo* info) override;
+  LONG EnumServers(DWORD typeMask, const std::string& domain, std::vector<ServerInfo>* servers) override;
+  LONG GetDCName(const std::string& domain, std::string* controller) override;
+  LONG EnumShares(std::vector<ShareInfo>* shares) override;
+  LONG ConnectRegistry(std::shared_ptr<RegistryHive>* hive) override;
+
+  LONG GetDrives(std::vector<DriveInfo>* drives) override;
+  LONG GetVolumeInfo(const MachinePath& root, VolumeInfo* info) override;
+  LONG GetDiskSpace(const MachinePath& path, DiskSpace* space) override;
+  LONG FindFiles(const MachinePath& pattern, std::vector<FileEntry>* entries) override;
+  LONG GetFileInfo(const MachinePath& path, FileEntry* entry) override;
+  LONG CreateDirectory(const MachinePath& path) override;
+  LONG RemoveDirectory(const MachinePath& path) override;
+  LONG DeleteFile(const MachinePath& path) override;
+  LONG OpenRead(const MachinePath& path, std::unique_ptr<FileReader>* reader) override;
+  LONG OpenWrite(const MachinePath& path, bool failIfExists, std::unique_ptr<FileWriter>* writer) override;
+  // Built from the configuration and the host's accounts (Accounts.h).
+  LONG GetAccounts(AccountTable* table) override;
+
+ private:
+  LONG Resolve(const MachinePath& path, PathKind kind, ResolvedPath* resolved) const;
+
+  std::shared_ptr<const MachineConfig> m_config;
+  RootAccess m_roots;
+};
+
+// The server type bits of a machine in `role`; `domainMember` adds
+// SV_TYPE_DOMAIN_MEMBER to workstations and servers.
+DWORD ServerTypeOf(MachineRole role, bool domainMember);
+
+}  // namespace vn

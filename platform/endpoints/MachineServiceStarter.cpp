@@ -1,0 +1,123 @@
+#include "platform/endpoints/MachineServiceStarter.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string_view>
+#include <thread>
+
+#include "platform/endpoints/MachineDirectory.h"
+#include "platform/endpoints/RemoteMachine.h"
+
+extern char** environ;
+
+namespace vn {
+namespace {
+
+// Where to reach a service listening on `address`: an any-address listener is
+// reached on loopback.
+std::string PingAddress(const std::string& address) {
+  if (address == "0.0.0.0" || address.empty()) return "127.0.0.1";
+  if (address == "[::]") return "[::1]";
+  return address;
+}
+
+std::filesystem::path ServiceProgram() {
+  std::error_code ec;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) return {};
+  return self.parent_path() / "vnmachined";
+}
+
+// Runs the launcher, which returns once the service is ready or has failed;
+// its output (one line) goes to *detail.
+bool Launch(const std::filesystem::path& program, const std::filesystem::path& home, std::string* detail) {
+  int out[2];
+  if (::pipe2(out, O_CLOEXEC) != 0) return false;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  const std::string programText = program.string();
+  const std::string homeText = home.string();
+  std::array<char*, 5> argv{const_cast<char*>(programText.c_str()), const_cast<char*>("--home"),
+                            const_cast<char*>(homeText.c_str()), const_cast<char*>("--background"), nullptr};
+  pid_t pid = 0;
+  const int spawned = ::posix_spawn(&pid, programText.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(out[1]);
+  if (spawned != 0) {
+    ::close(out[0]);
+    if (detail) *detail = programText + ": " + std::strerror(spawned);
+    return false;
+  }
+  std::string text;
+  char buffer[512];
+  for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) != 0;) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(out[0]);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  if (detail) *detail = text;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// True while a service (running or still starting) holds the pid file's lock.
+bool PidFileHeld(const std::filesystem::path& home) {
+  const int fd = ::open((home / "vnmachined.pid").c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  ::close(fd);
+  return held;
+}
+
+}  // namespace
+
+bool LocalMachineServiceAnswers() {
+  const auto config = LocalMachineConfig();
+  RemoteMachine service(config->name, PingAddress(config->listenAddress) + ":" + std::to_string(config->port),
+                        config->domain, nullptr);
+  ServerInfo info;
+  return service.GetServerInfo(&info) == ERROR_SUCCESS && info.name == config->name;
+}
+
+LONG EnsureLocalMachineService(std::string* detail, std::chrono::milliseconds timeout) {
+  if (LocalMachineServiceAnswers()) return ERROR_SUCCESS;
+  if (const char* off = std::getenv("VORNAL_NO_AUTOSTART"); off && std::string_view(off) == "1") {
+    if (detail) *detail = "not started (VORNAL_NO_AUTOSTART=1)";
+    return ERROR_SERVICE_DISABLED;
+  }
+  const auto program = ServiceProgram();
+  std::error_code ec;
+  if (program.empty() || !std::filesystem::exists(program, ec)) {
+    if (detail) *detail = "no machine service program at " + program.string();
+    return ERROR_FILE_NOT_FOUND;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  // The launcher fails when another service already holds the machine (one
+  // that is still starting, say): then wait for that one to answer.
+  const auto home = LocalMachineConfig()->home;
+  const bool launched = Launch(program, home, detail);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (LocalMachineServiceAnswers()) return ERROR_SUCCESS;
+    if (!launched && !PidFileHeld(home)) break;  // it could not start, and nobody else is starting it
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return ERROR_SERVICE_REQUEST_TIMEOUT;
+}
+
+}  // namespace vn

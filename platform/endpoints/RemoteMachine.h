@@ -1,0 +1,135 @@
+#pragma once
+// Another machine, reached through its machine service (proto/machine.proto):
+// every MachineEndpoint call and every call of the hive ConnectRegistry
+// returns becomes one call of the service, authenticated with the secret of
+// the machine's domain (docs/protocol.md).
+//
+// The connection is made on first use and made again after a call found the
+// service unreachable, so a RemoteMachine (and the hives and handles made
+// from it) keeps working across a restart of the service. One thread of the
+// process watches every connection, so one that the service closed (it
+// stopped or died) is dropped as it happens and the first call after the
+// service is back goes through.
+//
+// Errors, as an NT console would see them over the network:
+//   the service cannot be reached (refused, no route)    ERROR_BAD_NETPATH (53)
+//   a stream (file read, write, listing) broke midway     ERROR_NETNAME_DELETED (64)
+//   the call was refused for want of the domain secret    ERROR_ACCESS_DENIED (5)
+//   timed out, or anything else the transport reports     ERROR_UNEXP_NET_ERR (59)
+//   a name, path or value beyond the protocol's limits    ERROR_INVALID_PARAMETER (87)
+// Otherwise the code is the one the machine itself returned.
+//
+// Streams read ahead at most 4 MiB (proto/MachineProtocol.h), so a reader or
+// writer holds about that much memory whatever the size of the file.
+//
+// Threads: any; calls run concurrently. Readers and writers belong to the one
+// thread using them and hold the connection they were opened on.
+// Deadlines: 30 s for each unary call (the connection itself must be made
+// within 5 s); streams have no deadline but the connection is kept alive with
+// pings, so a silent dead peer is found within a minute.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/endpoints/MachineEndpoint.h"
+#include "platform/ipc/Pipes.h"
+
+namespace vornal::machine {
+class ErrorReply;
+class OpenSCManagerRequest;
+class ServiceRequest;
+class ServiceStatusReply;
+class StartServiceRequest;
+class ControlServiceRequest;
+class CreateServiceRequest;
+class ScheduleJobAddRequest;
+class ScheduleJobAddReply;
+class ScheduleJobDelRequest;
+class ScheduleJobEnumRequest;
+class ScheduleJobEnumReply;
+class ScheduleJobGetInfoRequest;
+class ScheduleJobGetInfoReply;
+}  // namespace vornal::machine
+
+namespace vn {
+
+// The secret this machine holds for `domain` (upper case), looked up at each
+// call so that a change to this machine's secrets applies at once.
+using SecretLookup = std::function<std::optional<std::string>(const std::string& domain)>;
+
+class RemoteMachine final : public MachineEndpoint {
+ public:
+  // `target` is "address:port" as gRPC takes it ("127.0.0.1:7201",
+  // "[::1]:7139", "files.example.org:7139"). `domain` is the machine's domain
+  // when known (from the hosts file); when empty it is learned from the
+  // machine's GetServerInfo on the first call that needs it.
+  RemoteMachine(std::string name, std::string target, std::string domain, SecretLookup secrets);
+  ~RemoteMachine() override;
+  RemoteMachine(const RemoteMachine&) = delete;
+  RemoteMachine& operator=(const RemoteMachine&) = delete;
+
+  const std::string& Name() const;
+  const std::string& Target() const;
+
+  LONG GetServerInfo(ServerInfo* info) override;
+  LONG EnumServers(DWORD typeMask, const std::string& domain, std::vector<ServerInfo>* servers) override;
+  LONG GetDCName(const std::string& domain, std::string* controller) override;
+  LONG EnumShares(std::vector<ShareInfo>* shares) override;
+  // The machine's HKEY_LOCAL_MACHINE; the hive holds the connection.
+  LONG ConnectRegistry(std::shared_ptr<RegistryHive>* hive) override;
+
+  LONG GetDrives(std::vector<DriveInfo>* drives) override;
+  LONG GetVolumeInfo(const MachinePath& root, VolumeInfo* info) override;
+  LONG GetDiskSpace(const MachinePath& path, DiskSpace* space) override;
+  LONG FindFiles(const MachinePath& pattern, std::vector<FileEntry>* entries) override;
+  LONG GetFileInfo(const MachinePath& path, FileEntry* entry) override;
+  LONG CreateDirectory(const MachinePath& path) override;
+  LONG RemoveDirectory(const MachinePath& path) override;
+  LONG DeleteFile(const MachinePath& path) override;
+  // The reader streams the file: at most a few chunks are in memory at once.
+  LONG OpenRead(const MachinePath& path, std::unique_ptr<FileReader>* reader) override;
+  // The writer streams to the machine; the file appears there on Commit.
+  LONG OpenWrite(const MachinePath& path, bool failIfExists, std::unique_ptr<FileWriter>* writer) override;
+  // The table as the machine's own calls see it; ERROR_INVALID_DATA when the
+  // reply holds a malformed SID.
+  LONG GetAccounts(AccountTable* table) override;
+
+  // A client of the machine's pipe `pipe` (NAME only), for RemotePipeConnector
+  // (Pipes.h): `socket` receives the local end of the relay, `info` the
+  // server's choices. Two threads relay the messages until either end closes;
+  // they hold the connection, not this object. Errors are CreateFileA's, or
+  // the transport's above.
+  LONG OpenPipe(const std::string& pipe, DWORD desiredAccess, int* socket, PipeInfo* info);
+  // WaitNamedPipeA for the machine's pipe `pipe`.
+  LONG WaitPipe(const std::string& pipe, DWORD timeout);
+
+  // The service control calls of proto/machine.proto (ServiceControl.h uses
+  // them), signed and mapped as every other call: the result is the reply's
+  // error or the transport's code from the table above.
+  LONG OpenSCManager(const vornal::machine::OpenSCManagerRequest& request, vornal::machine::ErrorReply* reply);
+  LONG OpenService(const vornal::machine::ServiceRequest& request, vornal::machine::ErrorReply* reply);
+  LONG QueryServiceStatus(const vornal::machine::ServiceRequest& request, vornal::machine::ServiceStatusReply* reply);
+  LONG StartService(const vornal::machine::StartServiceRequest& request, vornal::machine::ErrorReply* reply);
+  LONG ControlService(const vornal::machine::ControlServiceRequest& request,
+                      vornal::machine::ServiceStatusReply* reply);
+  LONG CreateService(const vornal::machine::CreateServiceRequest& request, vornal::machine::ErrorReply* reply);
+  LONG DeleteService(const vornal::machine::ServiceRequest& request, vornal::machine::ErrorReply* reply);
+
+  // The job scheduler calls (NetSchedule.h uses them); same conventions.
+  LONG ScheduleJobAdd(const vornal::machine::ScheduleJobAddRequest& request,
+                      vornal::machine::ScheduleJobAddReply* reply);
+  LONG ScheduleJobDel(const vornal::machine::ScheduleJobDelRequest& request, vornal::machine::ErrorReply* reply);
+  LONG ScheduleJobEnum(const vornal::machine::ScheduleJobEnumRequest& request,
+                       vornal::machine::ScheduleJobEnumReply* reply);
+  LONG ScheduleJobGetInfo(const vornal::machine::ScheduleJobGetInfoRequest& request,
+                          vornal::machine::ScheduleJobGetInfoReply* reply);
+
+  class Connection;
+
+ private:
+  std::shared_ptr<Connection> m_connection;
+};
+
+}  // namespace vn

@@ -1,0 +1,173 @@
+// Clients of pipes on other machines: the Pipe stream of the machine's service
+// (machine.proto) relayed to a local socket pair, whose other end the pipe
+// calls use as they use a local pipe's socket (PipeRecords.h).
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "platform/endpoints/RemoteConnection.h"
+#include "platform/endpoints/RemoteMachine.h"
+#include "platform/ipc/PipeRecords.h"
+#include "proto/PipeFrames.h"
+
+namespace vn {
+namespace {
+
+using PipeStream = grpc::ClientReaderWriter<pb::PipeFrame, pb::PipeFrame>;
+
+// No message longer than this is taken from a machine, whatever its server
+// claims: a local socket record cannot carry one anyway.
+constexpr DWORD kMaxRelayedMessage = 16 * 1024 * 1024;
+
+// One open pipe: the stream and the relay's end of the socket pair. Owned by
+// the thread that reads the stream; the thread that reads the socket borrows it.
+struct Relay {
+  std::shared_ptr<RemoteMachine::Connection> connection;
+  std::shared_ptr<pb::Machine::Stub> stub;
+  std::unique_ptr<grpc::ClientContext> context;
+  std::unique_ptr<PipeStream> stream;
+  int socket = -1;
+  DWORD readLimit = 0;  // the longest message the server writes
+
+  ~Relay() {
+    if (socket >= 0) ::close(socket);
+  }
+};
+
+// Sends one record on the relay's socket, waiting while the socket is full.
+// False when the pipe's client has gone.
+bool SendRecord(int fd, const std::string& record) {
+  for (;;) {
+    const ssize_t sent = ::send(fd, record.data(), record.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent == static_cast<ssize_t>(record.size())) return true;
+    if (sent >= 0 || (errno != EAGAIN && errno != EINTR)) return false;
+    pollfd ready{fd, POLLOUT, 0};
+    if (::poll(&ready, 1, -1) < 0 && errno != EINTR) return false;
+    if (ready.revents & (POLLHUP | POLLERR)) return false;
+  }
+}
+
+// The client's messages, from the socket to the stream, until the client
+// closes its handle or the stream ends; then the stream is half-closed, which
+// closes the pipe handle on the machine.
+void ForwardOut(Relay& relay) {
+  std::vector<char> record;
+  for (;;) {
+    const ssize_t length = ReceivePipeRecord(relay.socket, &record, 0);
+    if (length < 0 && errno == EINTR) continue;
+    if (length <= 0 || record[0] != kPipeDataTag) break;
+    if (!WritePipeMessage(*relay.stream, std::string_view(record.data() + 1, record.size() - 1))) break;
+  }
+  relay.stream->WritesDone();
+}
+
+// The server's messages, from the stream to the socket; owns the relay.
+void ForwardIn(std::shared_ptr<Relay> relay) {
+  std::thread outgoing;
+  try {
+    outgoing = std::thread([relay] { ForwardOut(*relay); });
+  } catch (const std::system_error&) {
+    relay->context->TryCancel();
+  }
+  bool orderly = true;
+  std::string record(1, kPipeDataTag);
+  pb::PipeFrame frame;
+  while (relay->stream->Read(&frame)) {
+    const PipeFrameResult added = AddPipeFrame(frame, &record, 1 + std::size_t{relay->readLimit});
+    if (added == PipeFrameResult::Invalid) {
+      orderly = false;  // not what the protocol allows: end the pipe
+      break;
+    }
+    if (added == PipeFrameResult::More) continue;
+    if (!SendRecord(relay->socket, record)) {
+      orderly = false;  // the client closed its handle
+      break;
+    }
+    record.resize(1);
+  }
+  if (!orderly) relay->context->TryCancel();
+  // The end of the pipe for the client, and for the thread reading the socket.
+  ::shutdown(relay->socket, SHUT_RDWR);
+  if (outgoing.joinable()) outgoing.join();
+  const grpc::Status status = relay->stream->Finish();
+  relay->connection->Failed(relay->stub, status);
+}
+
+}  // namespace
+
+LONG RemoteMachine::OpenPipe(const std::string& pipe, DWORD desiredAccess, int* socket, PipeInfo* info) {
+  auto relay = std::make_shared<Relay>();
+  relay->connection = m_connection;
+  relay->context = std::make_unique<grpc::ClientContext>();
+  if (const LONG error = m_connection->Prepare(relay->context.get(), "Pipe", false); error != ERROR_SUCCESS)
+    return error;
+  relay->stub = m_connection->Stub();
+  relay->stream = relay->stub->Pipe(relay->context.get());
+
+  pb::PipeFrame open;
+  open.mutable_open()->set_name(pipe);
+  open.mutable_open()->set_desired_access(desiredAccess);
+  pb::PipeFrame answer;
+  if (!relay->stream->Write(open) || !relay->stream->Read(&answer)) {
+    const grpc::Status status = relay->stream->Finish();
+    m_connection->Failed(relay->stub, status);
+    return status.ok() ? ERROR_UNEXP_NET_ERR : MapStatus(status, false);
+  }
+  const auto finish = [&](LONG error) {
+    relay->context->TryCancel();
+    relay->stream->Finish();
+    return error;
+  };
+  if (!answer.has_opened()) return finish(ERROR_UNEXP_NET_ERR);
+  const pb::PipeOpened& opened = answer.opened();
+  if (opened.error() != ERROR_SUCCESS) return finish(static_cast<LONG>(opened.error()));
+
+  int ends[2];
+  if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return finish(ERROR_TOO_MANY_OPEN_FILES);
+  relay->socket = ends[1];
+  // What the server may send in one message; more than a socket record can
+  // ever hold is not believed.
+  relay->readLimit = std::min<DWORD>(opened.out_buffer_size(), kMaxRelayedMessage);
+  FitPipeRecordBuffer(relay->socket, relay->readLimit);
+  try {
+    std::thread(ForwardIn, relay).detach();
+  } catch (const std::system_error&) {
+    ::close(ends[0]);
+    return finish(ERROR_NOT_ENOUGH_MEMORY);
+  }
+  *socket = ends[0];
+  *info = {opened.open_mode(), opened.out_buffer_size(), opened.in_buffer_size(), opened.max_instances()};
+  return ERROR_SUCCESS;
+}
+
+LONG RemoteMachine::WaitPipe(const std::string& pipe, DWORD timeout) {
+  // The machine waits at most kMaxPipeWaitMs per call; longer waits are
+  // several calls. The pipe's default time-out is the machine's to apply.
+  const auto start = std::chrono::steady_clock::now();
+  pb::WaitPipeRequest request;
+  request.set_name(pipe);
+  for (;;) {
+    DWORD wait = std::min<DWORD>(timeout, kMaxPipeWaitMs);
+    if (timeout != NMPWAIT_WAIT_FOREVER && timeout != NMPWAIT_USE_DEFAULT_WAIT) {
+      const auto spent =
+          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+      if (spent >= timeout) return ERROR_SEM_TIMEOUT;
+      wait = std::min<DWORD>(wait, timeout - static_cast<DWORD>(spent));
+    }
+    request.set_timeout(wait);
+    pb::ErrorReply reply;
+    const LONG error = m_connection->Call("WaitPipe", &pb::Machine::Stub::WaitPipe, request, &reply);
+    if (error != ERROR_SEM_TIMEOUT || timeout == NMPWAIT_USE_DEFAULT_WAIT) return error;
+  }
+}
+
+}  // namespace vn

@@ -1,0 +1,81 @@
+#pragma once
+// The hive of a machine on this computer: one SQLite database,
+// <home>/registry.db, shared by every process that runs on that machine (the
+// console, the machine service, the reporting server).
+//
+// Layout (PRAGMA user_version 1):
+//   keys(id, parent, name, fold, written)  one row per key; id 1 is the root
+//       (HKEY_LOCAL_MACHINE) with no parent and an empty name. `fold` is the
+//       name in ASCII upper case: it makes names unique without case under one
+//       parent and gives the enumeration order. `written` is the last write
+//       time as a FILETIME (100 ns ticks since 1601). Ids come from
+//       AUTOINCREMENT and are never reused.
+//   vals(seq, key, name, type, data)  one row per value; names are unique per
+//       key without case (COLLATE NOCASE), `seq` keeps the order in which the
+//       values were first written, `data` is exactly the bytes written.
+// Names are compared byte for byte apart from ASCII letter case.
+//
+// Every change is one IMMEDIATE transaction; reads run in one read transaction
+// each, so a call sees one consistent state of the hive. Other processes see a
+// change as soon as the call that made it returns.
+//
+// Threads: any. One connection per hive, guarded by a mutex.
+// Failures: ERROR_CANTOPEN when the file cannot be opened or created,
+// ERROR_BADDB when it is not a hive (or is damaged), ERROR_REGISTRY_IO_FAILED
+// when reading or writing fails or another process holds the hive locked for
+// longer than the busy timeout.
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+
+#include "platform/registry/RegistryHive.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace vn {
+
+class LocalHive final : public RegistryHive {
+ public:
+  // Opens (creating when missing) the hive in `file`. A hive of its own, not
+  // shared with OpenLocalHive's; on failure *hive is left null.
+  static LONG Open(const std::filesystem::path& file, std::shared_ptr<LocalHive>* hive);
+
+  ~LocalHive() override;
+  LocalHive(const LocalHive&) = delete;
+  LocalHive& operator=(const LocalHive&) = delete;
+
+  LONG OpenKey(KeyId parent, std::string_view path, KeyId* key) override;
+  LONG CreateKey(KeyId parent, std::string_view path, KeyId* key, bool* created) override;
+  LONG DeleteKey(KeyId parent, std::string_view path) override;
+  LONG EnumKey(KeyId key, DWORD index, std::string* name, std::uint64_t* lastWriteTime) override;
+  LONG EnumValue(KeyId key, DWORD index, RegValue* value) override;
+  LONG QueryValue(KeyId key, std::string_view name, RegValue* value) override;
+  LONG SetValue(KeyId key, std::string_view name, DWORD type, const BYTE* data, DWORD size) override;
+  LONG DeleteValue(KeyId key, std::string_view name) override;
+  LONG QueryInfo(KeyId key, RegKeyInfo* info) override;
+
+  // SQLite's own check of the whole file (PRAGMA integrity_check);
+  // ERROR_REGISTRY_CORRUPT when it finds damage.
+  LONG CheckIntegrity();
+
+ private:
+  enum Sql : int;
+  class Transaction;
+  class Statement;
+
+  explicit LocalHive(sqlite3* db);
+  LONG Prepare();
+  sqlite3_stmt* Get(Sql sql);
+  LONG KeyExists(KeyId key);
+  LONG Find(KeyId parent, std::string_view name, KeyId* key);
+  LONG Walk(KeyId parent, std::string_view path, KeyId* key);
+  LONG Touch(KeyId key);
+
+  std::mutex m_mutex;
+  sqlite3* m_db;
+  std::unique_ptr<sqlite3_stmt*[]> m_statements;
+};
+
+}  // namespace vn
