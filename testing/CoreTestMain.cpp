@@ -4,8 +4,11 @@
 
 #include <QCoreApplication>
 
+#include "testing/TestHome.h"
+
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
+  const vn::testing::TestProcessHome home;
   QCoreApplication app(argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -25,7 +25,6 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/machine/Machine.h"
 
 extern char** environ;
 
@@ -103,20 +102,12 @@ MachineNetwork::MachineNetwork(std::string consoleDomain) {
   m_machines.push_back(Create("CONSOLE", consoleDomain, MachineRole::Workstation, {}));
   WriteHostsFile();
   WriteSecrets(m_machines.front());
-  if (const char* env = std::getenv("VORNAL_HOME")) m_previousEnv = env;
-  m_previousHome = vn::MachineHome();
-  ::setenv("VORNAL_HOME", m_machines.front().home.c_str(), 1);
-  vn::SetMachineHome(m_machines.front().home);
+  m_local.emplace(m_machines.front().home);
 }
 
 MachineNetwork::~MachineNetwork() {
   for (const auto& machine : m_machines)
     if (IsRunning(machine.name)) Stop(machine.name, true);
-  if (m_previousEnv)
-    ::setenv("VORNAL_HOME", m_previousEnv->c_str(), 1);
-  else
-    ::unsetenv("VORNAL_HOME");
-  vn::SetMachineHome(m_previousHome);
 }
 
 TestMachine MachineNetwork::Create(const std::string& name, const std::string& domain, MachineRole role,

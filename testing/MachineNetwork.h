@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "platform/machine/MachineConfig.h"
+#include "testing/ScopedLocalMachine.h"
 
 namespace vn::testing {
 
@@ -105,8 +106,7 @@ class MachineNetwork {
   std::map<std::string, std::unique_ptr<Process>> m_processes;
   std::map<std::string, std::string> m_secrets;                       // domain -> secret
   std::map<std::string, std::map<std::string, std::optional<std::string>>> m_overrides;  // machine -> domain -> secret
-  std::optional<std::string> m_previousEnv;
-  std::filesystem::path m_previousHome;
+  std::optional<ScopedLocalMachine> m_local;   // CONSOLE as this process's machine
 };
 
 }  // namespace vn::testing

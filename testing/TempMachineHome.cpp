@@ -1,29 +1,16 @@
 #include "testing/TempMachineHome.h"
 
-#include <cstdlib>
 #include <fstream>
-
-#include "platform/machine/Machine.h"
 
 namespace vn::testing {
 
-TempMachineHome::TempMachineHome(const std::string& computerName) {
-  m_path = std::filesystem::path(m_dir.path().toStdString());
-  if (!computerName.empty()) {
-    std::ofstream(m_path / "machine.ini") << "[Machine]\nName=" << computerName << "\n";
-  }
-  if (const char* env = std::getenv("VORNAL_HOME")) m_previousEnv = env;
-  m_previousHome = vn::MachineHome();
-  ::setenv("VORNAL_HOME", m_path.c_str(), 1);
-  vn::SetMachineHome(m_path);
+std::filesystem::path TempMachineHome::Prepare(const QTemporaryDir& dir, const std::string& computerName) {
+  std::filesystem::path path(dir.path().toStdString());
+  if (!computerName.empty()) std::ofstream(path / "machine.ini") << "[Machine]\nName=" << computerName << "\n";
+  return path;
 }
 
-TempMachineHome::~TempMachineHome() {
-  if (m_previousEnv)
-    ::setenv("VORNAL_HOME", m_previousEnv->c_str(), 1);
-  else
-    ::unsetenv("VORNAL_HOME");
-  vn::SetMachineHome(m_previousHome);
-}
+TempMachineHome::TempMachineHome(const std::string& computerName)
+    : m_path(Prepare(m_dir, computerName)), m_local(m_path) {}
 
 }  // namespace vn::testing

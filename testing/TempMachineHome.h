@@ -5,8 +5,9 @@
 
 #include <QTemporaryDir>
 #include <filesystem>
-#include <optional>
 #include <string>
+
+#include "testing/ScopedLocalMachine.h"
 
 namespace vn::testing {
 
@@ -14,17 +15,17 @@ class TempMachineHome {
  public:
   // `computerName` goes into the home's machine.ini when given.
   explicit TempMachineHome(const std::string& computerName = "TESTPC");
-  ~TempMachineHome();
   TempMachineHome(const TempMachineHome&) = delete;
   TempMachineHome& operator=(const TempMachineHome&) = delete;
 
   const std::filesystem::path& path() const { return m_path; }
 
  private:
+  static std::filesystem::path Prepare(const QTemporaryDir& dir, const std::string& computerName);
+
   QTemporaryDir m_dir;
   std::filesystem::path m_path;
-  std::optional<std::string> m_previousEnv;
-  std::filesystem::path m_previousHome;
+  ScopedLocalMachine m_local;
 };
 
 }  // namespace vn::testing

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -39,9 +40,34 @@ std::filesystem::path MachineHome() {
   return home;
 }
 
-void SetMachineHome(const std::filesystem::path& home) {
+LONG CheckMachineHome(std::string* detail) {
+  std::filesystem::path home;
+  {
+    std::lock_guard lock(g_homeMutex);
+    home = g_home ? *g_home : DefaultHome();
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(home, ec);
+  if (ec || !std::filesystem::is_directory(home, ec)) {
+    if (detail) *detail = "cannot create the machine home " + home.string() + ": " +
+                          (ec ? ec.message() : std::string("not a directory"));
+    return ERROR_PATH_NOT_FOUND;
+  }
+  if (::access(home.c_str(), W_OK | X_OK) != 0) {
+    if (detail) *detail = "cannot write to the machine home " + home.string() + ": " + std::strerror(errno);
+    return ERROR_ACCESS_DENIED;
+  }
+  return ERROR_SUCCESS;
+}
+
+void SetMachineHome(std::optional<std::filesystem::path> home) {
   std::lock_guard lock(g_homeMutex);
-  g_home = home;
+  g_home = std::move(home);
+}
+
+std::optional<std::filesystem::path> ExplicitMachineHome() {
+  std::lock_guard lock(g_homeMutex);
+  return g_home;
 }
 
 std::string LocalComputerName() { return ConfiguredComputerName(MachineHome()); }

@@ -11,6 +11,7 @@
 // the home, else from the host name; it is upper case and at most 15 characters.
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "platform/core/LastError.h"
@@ -21,10 +22,21 @@ namespace vn {
 // The home of the local machine; created (with its parents) on first use.
 std::filesystem::path MachineHome();
 
+// Creates the home when it is missing and checks that this process can keep
+// its data there: ERROR_SUCCESS, or ERROR_PATH_NOT_FOUND (it cannot be
+// created, or is not a directory) / ERROR_ACCESS_DENIED (not writable), with
+// *detail saying why. Hosts call it once at start so that a home they cannot
+// use stops them with a message instead of failing call by call later.
+LONG CheckMachineHome(std::string* detail);
+
 // Makes `home` the local machine of this process from now on (hosts given a
-// --home option, tests with their own temporary machine). Handles opened on the
-// previous machine's hive keep working on it until they are closed.
-void SetMachineHome(const std::filesystem::path& home);
+// --home option, tests with their own temporary machine); nullopt goes back
+// to $VORNAL_HOME and the default. Handles opened on the previous machine's
+// hive keep working on it until they are closed.
+void SetMachineHome(std::optional<std::filesystem::path> home);
+
+// The home given to SetMachineHome, if any. Nothing is created.
+std::optional<std::filesystem::path> ExplicitMachineHome();
 
 // The local computer name, as GetComputerNameA returns it.
 std::string LocalComputerName();
