@@ -7,6 +7,7 @@
 #include "console/entry/KSEntry.h"
 #include "hosts/VNMgr/MainFrame.h"
 #include "platform/endpoints/MachineServiceStarter.h"
+#include "platform/machine/Machine.h"
 #include "ui/CommandIds.h"
 #include "ui/MessageBox.h"
 
@@ -19,10 +20,27 @@ CVNMgrApp::CVNMgrApp() : CWinApp(QStringLiteral("VNMgr")) {
 CVNMgrApp::~CVNMgrApp() { ExitInstance(); }
 
 BOOL CVNMgrApp::InitInstance() {
-  // The local machine's service (started here when nobody has); without it the
-  // console still runs, only other machines cannot reach this one.
-  if (std::string why; vn::EnsureLocalMachineService(&why) != ERROR_SUCCESS)
-    std::fprintf(stderr, "VNMgr: the machine service is not running: %s\n", why.c_str());
+  // The local machine's own service, started here when nobody has. Without it
+  // other machines cannot reach this one, and a service of another home
+  // answering in its place would mislead every call: the console does not start.
+  std::string why;
+  bool started = false;
+  switch (vn::EnsureLocalMachineService(&why, &started)) {
+    case ERROR_SUCCESS:
+      if (started) {
+        const auto home = vn::MachineHome();
+        std::fprintf(stderr,
+                     "VNMgr: started the machine service of %s (home %s); it keeps running after the console "
+                     "ends, stop it with: kill $(cat %s)\n",
+                     vn::LocalComputerName().c_str(), home.c_str(), (home / "vnmachined.pid").c_str());
+      }
+      break;
+    case ERROR_SERVICE_DISABLED:  // starting switched off: the console runs without it
+      break;
+    default:
+      std::fprintf(stderr, "VNMgr: cannot have this machine's service: %s\n", why.c_str());
+      return FALSE;
+  }
   InitializeKSDLL();
   m_bInitialized = true;
   RegisterDocTemplates();

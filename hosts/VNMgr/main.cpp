@@ -2,10 +2,13 @@
 // the event loop. Options: --home DIR makes DIR the machine home (as
 // VORNAL_HOME does). Ends with exit code 0 when its window closes, on File >
 // Exit, and on SIGTERM or SIGINT, having closed the module's windows and ended
-// the module.
+// the module; with 1 when it cannot have its machine (a home it cannot use,
+// a machine service it cannot start) and 2 for a bad command line.
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <string>
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -27,26 +30,76 @@ void UseOffscreenWithoutDisplay() {
   }
 }
 
-}  // namespace
+// Qt's own notes that a console user can do nothing about: the fallback for
+// an unset runtime directory, and the offscreen platform's remark on size
+// hints. Everything else goes to the handler Qt had.
+QtMessageHandler g_qtHandler = nullptr;
 
-int main(int argc, char** argv) {
-  UseOffscreenWithoutDisplay();
-  QApplication qtApp(argc, argv);
-  QCoreApplication::setApplicationName(QStringLiteral("VNMgr"));
-  QCoreApplication::setApplicationVersion(QStringLiteral("4.0"));
+void QuietMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (type == QtWarningMsg && (message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")) ||
+                               message == QLatin1String("This plugin does not support propagateSizeHints()")))
+    return;
+  g_qtHandler(type, context, message);
+}
 
-  QCommandLineParser parser;
+void AddOptions(QCommandLineParser& parser, const QCommandLineOption& home) {
   parser.setApplicationDescription(QStringLiteral("Vornal management console"));
   parser.addHelpOption();
   parser.addVersionOption();
+  parser.addOption(home);
+}
+
+// --help and --version print their text and end before any window system
+// is touched, so they print nothing else.
+bool AsksForTextOnly(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    for (const char* option : {"-h", "--help", "-?", "--help-all", "-v", "--version"})
+      if (std::strcmp(argv[i], option) == 0) return true;
+  }
+  return false;
+}
+
+void SetNames() {
+  QCoreApplication::setApplicationName(QStringLiteral("VNMgr"));
+  QCoreApplication::setApplicationVersion(QStringLiteral("4.0"));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
   const QCommandLineOption homeOption(QStringLiteral("home"), QStringLiteral("Use DIR as this machine's home."),
                                       QStringLiteral("DIR"));
-  parser.addOption(homeOption);
-  parser.process(qtApp);
+  if (AsksForTextOnly(argc, argv)) {
+    QCoreApplication textApp(argc, argv);
+    SetNames();
+    QCommandLineParser parser;
+    AddOptions(parser, homeOption);
+    parser.process(textApp);  // prints the text and ends the process
+    return 2;
+  }
+
+  g_qtHandler = qInstallMessageHandler(QuietMessageHandler);
+  UseOffscreenWithoutDisplay();
+  QApplication qtApp(argc, argv);
+  SetNames();
+
+  QCommandLineParser parser;
+  AddOptions(parser, homeOption);
+  if (!parser.parse(QCoreApplication::arguments()) || !parser.positionalArguments().isEmpty()) {
+    const QString error = parser.errorText().isEmpty() ? QStringLiteral("unexpected argument %1")
+                                                             .arg(parser.positionalArguments().constFirst())
+                                                       : parser.errorText();
+    std::fprintf(stderr, "VNMgr: %s\n%s", qPrintable(error), qPrintable(parser.helpText()));
+    return 2;
+  }
   if (parser.isSet(homeOption)) {
     const QString home = QDir(parser.value(homeOption)).absolutePath();
     qputenv("VORNAL_HOME", QFile::encodeName(home));
     vn::SetMachineHome(std::filesystem::path(QFile::encodeName(home).toStdString()));
+  }
+  if (std::string why; vn::CheckMachineHome(&why) != ERROR_SUCCESS) {
+    std::fprintf(stderr, "VNMgr: %s\n", why.c_str());
+    return 1;
   }
 
   // Termination signals end the event loop; the module is ended below.

@@ -87,16 +87,31 @@ bool PidFileHeld(const std::filesystem::path& home) {
 
 }  // namespace
 
-bool LocalMachineServiceAnswers() {
-  const auto config = LocalMachineConfig();
-  RemoteMachine service(config->name, PingAddress(config->listenAddress) + ":" + std::to_string(config->port),
-                        config->domain, nullptr);
-  ServerInfo info;
-  return service.GetServerInfo(&info) == ERROR_SUCCESS && info.name == config->name;
+namespace {
+
+std::string ServiceAddress(const MachineConfig& config) {
+  return PingAddress(config.listenAddress) + ":" + std::to_string(config.port);
 }
 
-LONG EnsureLocalMachineService(std::string* detail, std::chrono::milliseconds timeout) {
+// True when a service answers on the configured address and port with the
+// machine's name, whichever home it serves.
+bool AnswersAs(const MachineConfig& config) {
+  RemoteMachine service(config.name, ServiceAddress(config), config.domain, nullptr);
+  ServerInfo info;
+  return service.GetServerInfo(&info) == ERROR_SUCCESS && info.name == config.name;
+}
+
+}  // namespace
+
+bool LocalMachineServiceAnswers() {
+  const auto config = LocalMachineConfig();
+  return PidFileHeld(config->home) && AnswersAs(*config);
+}
+
+LONG EnsureLocalMachineService(std::string* detail, bool* started, std::chrono::milliseconds timeout) {
+  if (started) *started = false;
   if (LocalMachineServiceAnswers()) return ERROR_SUCCESS;
+  const auto config = LocalMachineConfig();
   if (const char* off = std::getenv("VORNAL_NO_AUTOSTART"); off && std::string_view(off) == "1") {
     if (detail) *detail = "not started (VORNAL_NO_AUTOSTART=1)";
     return ERROR_SERVICE_DISABLED;
@@ -110,12 +125,20 @@ LONG EnsureLocalMachineService(std::string* detail, std::chrono::milliseconds ti
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   // The launcher fails when another service already holds the machine (one
   // that is still starting, say): then wait for that one to answer.
-  const auto home = LocalMachineConfig()->home;
-  const bool launched = Launch(program, home, detail);
+  const bool launched = Launch(program, config->home, detail);
   while (std::chrono::steady_clock::now() < deadline) {
-    if (LocalMachineServiceAnswers()) return ERROR_SUCCESS;
-    if (!launched && !PidFileHeld(home)) break;  // it could not start, and nobody else is starting it
+    if (LocalMachineServiceAnswers()) {
+      if (started) *started = launched;
+      return ERROR_SUCCESS;
+    }
+    if (!launched && !PidFileHeld(config->home)) break;  // it could not start, and nobody else is starting it
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  if (detail && !PidFileHeld(config->home) && AnswersAs(*config)) {
+    if (!detail->empty()) *detail += "; ";
+    *detail += "the service answering on " + ServiceAddress(*config) + " as " + config->name +
+               " serves another home, not " + config->home.string() +
+               ": give this machine an address or port of its own (Listen in machine.ini)";
   }
   return ERROR_SERVICE_REQUEST_TIMEOUT;
 }
