@@ -30,9 +30,6 @@ std::string Upper(std::string text) {
   return text;
 }
 
-std::mutex g_schedulerMutex;
-std::shared_ptr<JobScheduler> g_scheduler;
-
 }  // namespace
 
 JobNow JobClockFromEnvironment() {
@@ -45,16 +42,6 @@ JobNow JobClockFromEnvironment() {
     if (in) in >> seconds;
     return SystemJobNow() + std::chrono::seconds(seconds);
   };
-}
-
-void SetMachineScheduler(std::shared_ptr<JobScheduler> scheduler) {
-  std::lock_guard lock(g_schedulerMutex);
-  g_scheduler = std::move(scheduler);
-}
-
-std::shared_ptr<JobScheduler> MachineScheduler() {
-  std::lock_guard lock(g_schedulerMutex);
-  return g_scheduler;
 }
 
 JobScheduler::JobScheduler(std::shared_ptr<const MachineConfig> config, std::filesystem::path file,

@@ -110,8 +110,4 @@ class JobScheduler {
   std::thread m_runner;
 };
 
-// The scheduler the machine service's handlers use (null: none).
-void SetMachineScheduler(std::shared_ptr<JobScheduler> scheduler);
-std::shared_ptr<JobScheduler> MachineScheduler();
-
 }  // namespace vn
