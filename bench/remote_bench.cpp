@@ -13,8 +13,6 @@
 //
 //   remote_bench [--size-mib N] [--calls N]
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -27,6 +25,7 @@
 #include <vector>
 
 #include "platform/core/Handles.h"
+#include "platform/core/Process.h"
 #include "platform/endpoints/MachineDirectory.h"
 #include "platform/ipc/Pipes.h"
 #include "platform/registry/Registry.h"
@@ -121,11 +120,15 @@ bool PipeRoundTrips(const std::string& name, int calls) {
 
 // Starts the test tree's echo pipe server as a process of `machine`.
 pid_t StartEchoServer(const std::filesystem::path& home, const char* name) {
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::setenv("VORNAL_HOME", home.c_str(), 1);
-    ::execl(VN_PIPE_ECHO_SERVICE, VN_PIPE_ECHO_SERVICE, name, static_cast<char*>(nullptr));
-    ::_exit(127);
+  vn::ProcessOptions options;
+  options.program = VN_PIPE_ECHO_SERVICE;
+  options.arguments = {name};
+  options.environment = {"VORNAL_HOME=" + home.string()};
+  pid_t pid = 0;
+  std::string detail;
+  if (vn::StartProcess(options, &pid, &detail) != 0) {
+    std::fprintf(stderr, "remote_bench: %s\n", detail.c_str());
+    std::exit(1);
   }
   return pid;
 }
@@ -206,8 +209,8 @@ int main(int argc, char** argv) {
   const double localPipe = Seconds([&] { return PipeRoundTrips("\\\\.\\pipe\\BenchEcho", trips); });
   const double remotePipe = Seconds([&] { return PipeRoundTrips("\\\\SRV1\\pipe\\BenchEcho", trips); });
   for (const pid_t pid : {localEcho, remoteEcho}) {
-    ::kill(pid, SIGTERM);
-    ::waitpid(pid, nullptr, 0);
+    vn::SignalProcess(pid, SIGTERM);
+    vn::WaitProcess(pid);
   }
   Report("remote-pipe-roundtrip-" + std::to_string(trips), remotePipe, localPipe);
   std::printf("bench pipe per round trip: ours %.1f us, local %.1f us\n", remotePipe / trips * 1e6,

@@ -1,15 +1,17 @@
 #include "machined/JobScheduler.h"
 
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
+#include "platform/core/Process.h"
+#include "platform/core/UniqueFd.h"
 #include "platform/core/WideString.h"
 #include "platform/endpoints/MachineEndpoint.h"
 #include "platform/machine/PathMap.h"
@@ -28,9 +30,6 @@ std::string Upper(std::string text) {
   return text;
 }
 
-std::mutex g_schedulerMutex;
-std::shared_ptr<JobScheduler> g_scheduler;
-
 }  // namespace
 
 JobNow JobClockFromEnvironment() {
@@ -43,16 +42,6 @@ JobNow JobClockFromEnvironment() {
     if (in) in >> seconds;
     return SystemJobNow() + std::chrono::seconds(seconds);
   };
-}
-
-void SetMachineScheduler(std::shared_ptr<JobScheduler> scheduler) {
-  std::lock_guard lock(g_schedulerMutex);
-  g_scheduler = std::move(scheduler);
-}
-
-std::shared_ptr<JobScheduler> MachineScheduler() {
-  std::lock_guard lock(g_schedulerMutex);
-  return g_scheduler;
 }
 
 JobScheduler::JobScheduler(std::shared_ptr<const MachineConfig> config, std::filesystem::path file,
@@ -120,11 +109,14 @@ DWORD JobScheduler::Save() {
          << job.command << "\n";
   const std::string data = text.str();
   const std::filesystem::path temp = m_file.string() + ".new";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return Win32FromErrno(errno);
-  const bool ok = ::write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size()) && ::fsync(fd) == 0;
-  ::close(fd);
-  if (!ok || ::rename(temp.c_str(), m_file.c_str()) != 0) return ERROR_WRITE_FAULT;
+  UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+  if (!fd) return Win32FromErrno(errno);
+  const bool ok = ::write(fd.Get(), data.data(), data.size()) == static_cast<ssize_t>(data.size()) &&
+                  ::fsync(fd.Get()) == 0 && fd.Close() == 0;
+  if (!ok || ::rename(temp.c_str(), m_file.c_str()) != 0) {
+    ::unlink(temp.c_str());
+    return ERROR_WRITE_FAULT;
+  }
   return ERROR_SUCCESS;
 }
 
@@ -194,30 +186,24 @@ pid_t JobScheduler::Launch(const std::string& command) {
       return -1;
     program = resolved.host.string();
   }
-  if (program.find('/') != std::string::npos && ::access(program.c_str(), X_OK) != 0) return -1;
-  std::filesystem::path cwd = m_file.parent_path();
+  ProcessOptions options;
+  options.program = program;
+  options.arguments.assign(words.begin() + 1, words.end());
+  options.workingDirectory = m_file.parent_path();
   for (const auto& drive : m_config->drives)
-    if (drive.letter == 'C') cwd = drive.root;
-
-  std::vector<std::string> args = words;
-  args[0] = program;
-  std::vector<char*> argv;
-  for (auto& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  const pid_t pid = ::fork();
-  if (pid < 0) return -1;
-  if (pid == 0) {
-    // A session of its own: a job outlives a stop of the scheduler or of the
-    // machine service, and a signal to the service's terminal does not reach it.
-    ::setsid();
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    const int null = ::open("/dev/null", O_RDONLY);
-    if (null >= 0) ::dup2(null, STDIN_FILENO);
-    if (::chdir(cwd.c_str()) != 0) ::_exit(126);
-    ::execvp(argv[0], argv.data());
-    ::_exit(127);
+    if (drive.letter == 'C') options.workingDirectory = drive.root;
+  options.input = ChildStream::Null();
+  // Output joins the machine service's own log (its stderr): its stdout may be
+  // a pipe to whoever started it in the foreground, long since unread.
+  options.output = ChildStream::Descriptor(STDERR_FILENO);
+  // A session of its own: a job outlives a stop of the scheduler or of the
+  // machine service, and a signal to the service's terminal does not reach it.
+  options.group = ProcessGroup::NewSession;
+  pid_t pid = 0;
+  std::string detail;
+  if (StartProcess(options, &pid, &detail) != 0) {
+    std::fprintf(stderr, "vnmachined: job \"%s\" did not start: %s\n", command.c_str(), detail.c_str());
+    return -1;
   }
   return pid;
 }
@@ -238,13 +224,12 @@ void JobScheduler::SetOutcome(DWORD id, bool ok) {
 void JobScheduler::Reap() {
   std::lock_guard lock(m_mutex);
   for (auto it = m_started.begin(); it != m_started.end();) {
-    int status = 0;
-    const pid_t done = ::waitpid(it->first, &status, WNOHANG);
-    if (done == 0 || (done < 0 && errno == EINTR)) {
+    const auto exit = TryWaitProcess(it->first);
+    if (!exit) {
       ++it;
       continue;
     }
-    SetOutcome(it->second, done == it->first && WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    SetOutcome(it->second, exit->Succeeded());
     it = m_started.erase(it);
   }
 }

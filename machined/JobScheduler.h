@@ -15,7 +15,9 @@
 // "VN.EXE" (any case) is the command-line host VN beside vnmachined's own
 // executable, a drive path ("D:\x\y") goes through the machine's drive map,
 // any other word is searched on PATH. The job runs in the root of drive C:
-// (the home when there is none), stdin /dev/null, in a session of its own.
+// (the home when there is none), stdin /dev/null, stdout and stderr into the
+// machine service's stderr (its log), in a session of its own, with default
+// signal dispositions and mask (vn::StartProcess).
 // Jobs run side by side: the runner starts each due job and goes on; it
 // settles the job's next time (RunAfter) as it starts it, and removes a
 // one-shot job then. When a periodic job's process ends, an exit of 0 clears
@@ -27,7 +29,8 @@
 // at every look at the clock; a missing file counts as 0), so a test can make
 // a job due without waiting for it.
 //
-// Threads: every call from any thread (one lock).
+// Threads: every call from any thread (one lock); the runner thread starts
+// and reaps the jobs.
 
 #include <sys/types.h>
 
@@ -106,9 +109,5 @@ class JobScheduler {
   bool m_ending = false;
   std::thread m_runner;
 };
-
-// The scheduler the machine service's handlers use (null: none).
-void SetMachineScheduler(std::shared_ptr<JobScheduler> scheduler);
-std::shared_ptr<JobScheduler> MachineScheduler();
 
 }  // namespace vn

@@ -19,9 +19,10 @@ constexpr auto kShutdownGrace = std::chrono::seconds(2);
 }  // namespace
 
 MachineServer::MachineServer(std::shared_ptr<MachineEndpoint> machine, std::shared_ptr<const MachineConfig> config,
-                             std::shared_ptr<ServiceManager> services)
+                             std::shared_ptr<ServiceManager> services, std::shared_ptr<JobScheduler> scheduler)
     : m_config(config),
-      m_service(std::make_unique<MachineServiceImpl>(std::move(machine), std::move(config), std::move(services))) {}
+      m_service(std::make_unique<MachineServiceImpl>(std::move(machine), std::move(config), std::move(services),
+                                                     std::move(scheduler))) {}
 
 MachineServer::~MachineServer() {
   if (m_server) {

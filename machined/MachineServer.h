@@ -19,15 +19,17 @@ class Server;
 
 namespace vn {
 
+class JobScheduler;
 class MachineServiceImpl;
 class ServiceManager;
 
 class MachineServer {
  public:
   // `services` runs the machine's services; without one the service control
-  // calls answer ERROR_NOT_SUPPORTED.
+  // calls answer ERROR_NOT_SUPPORTED. `scheduler` keeps and runs its
+  // scheduled jobs; without one the job calls answer NERR_ServiceNotInstalled.
   MachineServer(std::shared_ptr<MachineEndpoint> machine, std::shared_ptr<const MachineConfig> config,
-                std::shared_ptr<ServiceManager> services = nullptr);
+                std::shared_ptr<ServiceManager> services = nullptr, std::shared_ptr<JobScheduler> scheduler = nullptr);
   ~MachineServer();
   MachineServer(const MachineServer&) = delete;
   MachineServer& operator=(const MachineServer&) = delete;

@@ -69,8 +69,12 @@ void FillValue(const RegValue& value, pb::ValueReply* reply) {
 
 MachineServiceImpl::MachineServiceImpl(std::shared_ptr<MachineEndpoint> machine,
                                        std::shared_ptr<const MachineConfig> config,
-                                       std::shared_ptr<ServiceManager> services)
-    : m_machine(std::move(machine)), m_config(std::move(config)), m_services(std::move(services)) {
+                                       std::shared_ptr<ServiceManager> services,
+                                       std::shared_ptr<JobScheduler> scheduler)
+    : m_machine(std::move(machine)),
+      m_config(std::move(config)),
+      m_services(std::move(services)),
+      m_scheduler(std::move(scheduler)) {
   if (const auto it = m_config->secrets.find(m_config->domain); it != m_config->secrets.end())
     m_secret = it->second;
 }

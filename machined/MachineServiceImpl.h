@@ -14,14 +14,15 @@
 //
 // Service control calls go to the machine's ServiceManager (answered with
 // ERROR_NOT_SUPPORTED when the service was built without one). Job scheduler
-// calls go to MachineScheduler() (machined/JobScheduler.h), NERR_ServiceNotInstalled
-// when there is none or "Schedule" is not running. Pipe opens this machine's
+// calls go to the machine's JobScheduler, NERR_ServiceNotInstalled when there
+// is none or "Schedule" is not running. Pipe opens this machine's
 // pipe as a local client and forwards its messages, so each open remote pipe
 // holds one server thread and one thread of its own.
 //
 // Threads: gRPC's server threads call the handlers concurrently; the endpoint
 // and hive are safe from any thread. The object must outlive the server.
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -33,13 +34,16 @@
 
 namespace vn {
 
+class JobScheduler;
 class ServiceManager;
 
 class MachineServiceImpl final : public vornal::machine::Machine::Service {
  public:
-  // Serves `machine`, whose domain and secrets are those of `config`.
+  // Serves `machine`, whose domain and secrets are those of `config`, with
+  // its services and scheduled jobs when given.
   MachineServiceImpl(std::shared_ptr<MachineEndpoint> machine, std::shared_ptr<const MachineConfig> config,
-                     std::shared_ptr<ServiceManager> services = nullptr);
+                     std::shared_ptr<ServiceManager> services = nullptr,
+                     std::shared_ptr<JobScheduler> scheduler = nullptr);
 
   using Context = grpc::ServerContext;
   template <typename T>
@@ -89,7 +93,7 @@ class MachineServiceImpl final : public vornal::machine::Machine::Service {
   Status CreateService(Context*, const vornal::machine::CreateServiceRequest*, vornal::machine::ErrorReply*) override;
   Status DeleteService(Context*, const vornal::machine::ServiceRequest*, vornal::machine::ErrorReply*) override;
 
-  // Job scheduler (ScheduleImpl.cpp), served by MachineScheduler().
+  // Job scheduler (ScheduleImpl.cpp).
   Status ScheduleJobAdd(Context*, const vornal::machine::ScheduleJobAddRequest*,
                         vornal::machine::ScheduleJobAddReply*) override;
   Status ScheduleJobDel(Context*, const vornal::machine::ScheduleJobDelRequest*,
@@ -108,11 +112,14 @@ class MachineServiceImpl final : public vornal::machine::Machine::Service {
 
  private:
   Status Authorise(const Context& context, const char* method);
+  // The scheduler when it may serve calls, else null with *error set.
+  std::shared_ptr<JobScheduler> Scheduler(std::uint32_t* error) const;
   LONG Hive(std::shared_ptr<RegistryHive>* hive);
 
   std::shared_ptr<MachineEndpoint> m_machine;
   std::shared_ptr<const MachineConfig> m_config;
   std::shared_ptr<ServiceManager> m_services;   // may be null
+  std::shared_ptr<JobScheduler> m_scheduler;    // may be null
   std::string m_secret;   // of the machine's own domain; empty when it has none
   std::mutex m_hiveMutex;
   std::shared_ptr<RegistryHive> m_hive;

@@ -15,17 +15,6 @@ namespace pb = vornal::machine;
 
 namespace {
 
-// The scheduler when it may serve calls, else null with *error set.
-std::shared_ptr<JobScheduler> Serving(std::uint32_t* error) {
-  auto scheduler = MachineScheduler();
-  if (!scheduler || !scheduler->Running()) {
-    *error = NERR_ServiceNotInstalled;
-    return nullptr;
-  }
-  *error = ERROR_SUCCESS;
-  return scheduler;
-}
-
 void ToProto(const ScheduledJob& job, JobTimePoint now, pb::ScheduledJob* out) {
   out->set_job_id(job.id);
   out->set_job_time(job.timing.jobTime);
@@ -39,11 +28,20 @@ void ToProto(const ScheduledJob& job, JobTimePoint now, pb::ScheduledJob* out) {
 
 }  // namespace
 
+std::shared_ptr<JobScheduler> MachineServiceImpl::Scheduler(std::uint32_t* error) const {
+  if (!m_scheduler || !m_scheduler->Running()) {
+    *error = NERR_ServiceNotInstalled;
+    return nullptr;
+  }
+  *error = ERROR_SUCCESS;
+  return m_scheduler;
+}
+
 grpc::Status MachineServiceImpl::ScheduleJobAdd(Context* context, const pb::ScheduleJobAddRequest* request,
                                                 pb::ScheduleJobAddReply* reply) {
   if (auto status = Authorise(*context, "ScheduleJobAdd"); !status.ok()) return status;
   std::uint32_t error = 0;
-  auto scheduler = Serving(&error);
+  auto scheduler = Scheduler(&error);
   if (!scheduler) {
     reply->set_error(error);
     return grpc::Status::OK;
@@ -67,7 +65,7 @@ grpc::Status MachineServiceImpl::ScheduleJobDel(Context* context, const pb::Sche
                                                 pb::ErrorReply* reply) {
   if (auto status = Authorise(*context, "ScheduleJobDel"); !status.ok()) return status;
   std::uint32_t error = 0;
-  if (auto scheduler = Serving(&error)) error = scheduler->Delete(request->min_job_id(), request->max_job_id());
+  if (auto scheduler = Scheduler(&error)) error = scheduler->Delete(request->min_job_id(), request->max_job_id());
   reply->set_error(error);
   return grpc::Status::OK;
 }
@@ -76,7 +74,7 @@ grpc::Status MachineServiceImpl::ScheduleJobEnum(Context* context, const pb::Sch
                                                  pb::ScheduleJobEnumReply* reply) {
   if (auto status = Authorise(*context, "ScheduleJobEnum"); !status.ok()) return status;
   std::uint32_t error = 0;
-  auto scheduler = Serving(&error);
+  auto scheduler = Scheduler(&error);
   reply->set_error(error);
   if (!scheduler) return grpc::Status::OK;
   const JobTimePoint now = scheduler->Now();
@@ -88,7 +86,7 @@ grpc::Status MachineServiceImpl::ScheduleJobGetInfo(Context* context, const pb::
                                                     pb::ScheduleJobGetInfoReply* reply) {
   if (auto status = Authorise(*context, "ScheduleJobGetInfo"); !status.ok()) return status;
   std::uint32_t error = 0;
-  auto scheduler = Serving(&error);
+  auto scheduler = Scheduler(&error);
   if (scheduler) {
     ScheduledJob job;
     error = scheduler->Get(request->job_id(), &job);

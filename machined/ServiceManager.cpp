@@ -1,11 +1,7 @@
 #include "machined/ServiceManager.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <sys/types.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -20,8 +16,6 @@
 #include "platform/core/AsciiText.h"
 #include "platform/machine/MachineSetup.h"
 #include "platform/machine/PathMap.h"
-
-extern char** environ;
 
 namespace vn {
 
@@ -142,16 +136,6 @@ unsigned long long ProcessStartTime(pid_t pid) {
   return 0;
 }
 
-LONG Win32FromSpawn(int error) {
-  switch (error) {
-    case ENOENT: return ERROR_FILE_NOT_FOUND;
-    case EACCES:
-    case EPERM: return ERROR_ACCESS_DENIED;
-    case ENOEXEC: return ERROR_BAD_EXE_FORMAT;
-    default: return Win32FromErrno(error);
-  }
-}
-
 }  // namespace
 
 LONG ParseImagePath(const MachineConfig& config, std::string_view imagePath, ServiceCommand* command) {
@@ -233,11 +217,19 @@ void ServiceManager::KillLeftovers() {
     long long pid = 0;
     unsigned long long started = 0;
     std::ifstream(entry.path()) >> pid >> started;
-    if (pid > 1 && started != 0 && ProcessStartTime(static_cast<pid_t>(pid)) == started) {
-      std::fprintf(stderr, "vnmachined: ending %s left running by an earlier machine service (pid %lld)\n",
-                   entry.path().stem().c_str(), pid);
-      ::kill(-static_cast<pid_t>(pid), SIGKILL);
-      ::kill(static_cast<pid_t>(pid), SIGKILL);
+    if (pid > 1 && started != 0) {
+      // The service's group is the earlier service's when its leader is still
+      // the recorded process, or when the leader is gone and the group lives
+      // on (a pid cannot be handed out again while a group of that id has
+      // members). A pid used again by another process is left alone.
+      const pid_t leader = static_cast<pid_t>(pid);
+      const unsigned long long now = ProcessStartTime(leader);
+      if (now == started || (now == 0 && SignalProcessGroup(leader, 0) == 0)) {
+        std::fprintf(stderr, "vnmachined: ending %s left running by an earlier machine service (pid %lld)\n",
+                     entry.path().stem().c_str(), pid);
+        SignalProcessGroup(leader, SIGKILL);
+        if (now != 0) SignalProcess(leader, SIGKILL);
+      }
     }
     std::filesystem::remove(entry.path(), ec);
   }
@@ -266,13 +258,13 @@ void ServiceManager::Start() {
     for (DWORD i = 0; m_hive->EnumKey(services, i, &name, nullptr) == ERROR_SUCCESS; ++i) names.push_back(name);
   }
   for (const auto& name : names) {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     Stored stored;
     if (Read(name, &stored) != ERROR_SUCCESS) continue;
     if (stored.deleted) {
       RemoveIfDeleted(name);
     } else if (stored.start == SERVICE_AUTO_START) {
-      if (const LONG error = StartLocked(name, stored, {}); error != ERROR_SUCCESS)
+      if (const LONG error = StartLocked(lock, name, stored, {}); error != ERROR_SUCCESS)
         std::fprintf(stderr, "vnmachined: service %s did not start (error %d)\n", name.c_str(),
                      static_cast<int>(error));
     }
@@ -282,20 +274,27 @@ void ServiceManager::Start() {
 void ServiceManager::StopAll(std::chrono::milliseconds wait) {
   std::unique_lock lock(m_mutex);
   const auto killAt = std::chrono::steady_clock::now() + wait;
-  for (auto& [key, runtime] : m_runtime) {
-    if (runtime.pid <= 0) {
-      runtime.state = SERVICE_STOPPED;
-      continue;
+  // Services still being started are waited for and stopped too; the
+  // supervisor reaps them all and kills what outstays the wait.
+  for (;;) {
+    bool running = !m_spawns.empty();
+    for (auto& [key, runtime] : m_runtime) {
+      if (runtime.pid <= 0) {
+        if (runtime.state == SERVICE_START_PENDING) {
+          running = true;   // its start settles under the lock soon
+        } else {
+          runtime.state = SERVICE_STOPPED;
+        }
+        continue;
+      }
+      running = true;
+      if (!runtime.stopRequested) Signal(runtime, SIGTERM);
+      runtime.killAt = std::min(runtime.killAt, killAt);
     }
-    if (!runtime.stopRequested) Signal(runtime, SIGTERM);
-    runtime.killAt = std::min(runtime.killAt, killAt);
+    if (!running) return;
+    m_changed.notify_all();
+    m_changed.wait(lock);
   }
-  // The supervisor reaps them and kills what outstays the wait.
-  m_changed.wait(lock, [this] {
-    for (const auto& [key, runtime] : m_runtime)
-      if (runtime.pid > 0) return false;
-    return true;
-  });
 }
 
 void ServiceManager::Signal(Runtime& runtime, int signal) {
@@ -306,21 +305,21 @@ void ServiceManager::Signal(Runtime& runtime, int signal) {
     runtime.killAt = std::chrono::steady_clock::now() + kStopWait;
   }
   // The whole group: a script's own children end with it.
-  if (::kill(-runtime.pid, signal) != 0) ::kill(runtime.pid, signal);
+  if (SignalProcessGroup(runtime.pid, signal) != 0) SignalProcess(runtime.pid, signal);
 }
 
 void ServiceManager::Supervise() {
   std::unique_lock lock(m_mutex);
   while (!m_ending) {
-    m_changed.wait_for(lock, kTick);
+    RunSpawns();
+    m_changed.wait_for(lock, kTick, [this] { return m_ending || !m_spawns.empty(); });
+    RunSpawns();
     bool changed = false;
     const auto now = std::chrono::steady_clock::now();
     for (auto& [key, runtime] : m_runtime) {
       if (runtime.pid <= 0) continue;
-      int status = 0;
-      const pid_t done = ::waitpid(runtime.pid, &status, WNOHANG);
-      if (done == runtime.pid || (done < 0 && errno == ECHILD)) {
-        Reap(key, runtime, done == runtime.pid ? status : 0);
+      if (const auto exit = TryWaitProcess(runtime.pid)) {
+        Reap(key, runtime, *exit);
         changed = true;
       } else if (runtime.stopRequested && now >= runtime.killAt) {
         Signal(runtime, SIGKILL);
@@ -336,19 +335,55 @@ void ServiceManager::Supervise() {
       m_changed.notify_all();
     }
   }
+  // Nobody starts anything any more: callers still waiting hear so.
+  for (Spawn* spawn : m_spawns) {
+    spawn->done = true;
+    spawn->error = ECANCELED;
+    spawn->detail = "the service manager is ending";
+  }
+  m_spawns.clear();
+  m_changed.notify_all();
 }
 
-void ServiceManager::Reap(const std::string& key, Runtime& runtime, int waitStatus) {
+void ServiceManager::RunSpawns() {
+  if (m_spawns.empty()) return;
+  while (!m_spawns.empty()) {
+    Spawn* spawn = m_spawns.front();
+    m_spawns.pop_front();
+    spawn->error = StartProcess(spawn->options, &spawn->pid, &spawn->detail);
+    spawn->done = true;
+  }
+  m_changed.notify_all();
+}
+
+void ServiceManager::SpawnOnSupervisor(std::unique_lock<std::mutex>& lock, Spawn* spawn) {
+  if (std::this_thread::get_id() == m_supervisor.get_id()) {
+    spawn->error = StartProcess(spawn->options, &spawn->pid, &spawn->detail);
+    spawn->done = true;
+    return;
+  }
+  if (m_ending) {
+    spawn->done = true;
+    spawn->error = ECANCELED;
+    spawn->detail = "the service manager is ending";
+    return;
+  }
+  m_spawns.push_back(spawn);
+  m_changed.notify_all();
+  m_changed.wait(lock, [spawn] { return spawn->done; });
+}
+
+void ServiceManager::Reap(const std::string& key, Runtime& runtime, const ProcessExit& exit) {
   std::error_code ec;
   std::filesystem::remove(m_config->home / "services" / (runtime.name + ".pid"), ec);
   runtime.pid = 0;
   runtime.state = SERVICE_STOPPED;
   runtime.checkPoint = 0;
   runtime.specificExitCode = 0;
-  if (WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) != 0) {
+  if (exit.Exited() && exit.code != 0) {
     runtime.win32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
-    runtime.specificExitCode = static_cast<DWORD>(WEXITSTATUS(waitStatus));
-  } else if (WIFSIGNALED(waitStatus) && !runtime.stopRequested) {
+    runtime.specificExitCode = static_cast<DWORD>(exit.code);
+  } else if (!exit.Exited() && !runtime.stopRequested) {
     runtime.win32ExitCode = ERROR_PROCESS_ABORTED;
   } else {
     runtime.win32ExitCode = ERROR_SUCCESS;
@@ -402,13 +437,13 @@ LONG ServiceManager::Query(std::string_view name, SERVICE_STATUS* status) {
 }
 
 LONG ServiceManager::StartService(std::string_view name, const std::vector<std::string>& arguments) {
-  std::lock_guard lock(m_mutex);
+  std::unique_lock lock(m_mutex);
   Stored stored;
   if (const LONG error = Read(name, &stored)) return error;
-  return StartLocked(name, stored, arguments);
+  return StartLocked(lock, name, stored, arguments);
 }
 
-LONG ServiceManager::StartLocked(std::string_view name, const Stored& stored,
+LONG ServiceManager::StartLocked(std::unique_lock<std::mutex>& lock, std::string_view name, const Stored& stored,
                                  const std::vector<std::string>& arguments) {
   if (stored.deleted) return ERROR_SERVICE_MARKED_FOR_DELETE;
   if (stored.start == SERVICE_DISABLED) return ERROR_SERVICE_DISABLED;
@@ -424,64 +459,42 @@ LONG ServiceManager::StartLocked(std::string_view name, const Stored& stored,
 
   ServiceCommand command;
   if (const LONG error = ParseImagePath(*m_config, stored.imagePath, &command)) return error;
-  std::vector<std::string> words{command.program.string()};
-  words.insert(words.end(), command.arguments.begin(), command.arguments.end());
-  words.insert(words.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (auto& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-
+  Spawn spawn;
+  ProcessOptions& options = spawn.options;
+  options.program = command.program.string();
+  options.arguments = command.arguments;
+  options.arguments.insert(options.arguments.end(), arguments.begin(), arguments.end());
   // The machine's home for the platform calls of the service, the rest of
   // the environment as the machine service has it.
-  std::string homeVariable = "VORNAL_HOME=" + m_config->home.string();
-  std::vector<char*> envp;
-  for (char** entry = environ; *entry; ++entry)
-    if (std::strncmp(*entry, "VORNAL_HOME=", 12) != 0) envp.push_back(*entry);
-  envp.push_back(homeVariable.data());
-  envp.push_back(nullptr);
-
+  options.environment = {"VORNAL_HOME=" + m_config->home.string()};
   std::error_code ec;
   const auto logDir = m_config->home / "services";
   std::filesystem::create_directories(logDir, ec);
-  const std::string logPath = (logDir / (stored.name + ".log")).string();
-  std::string workDir = WindowsDirectoryPath(*m_config).string();
-  if (!std::filesystem::is_directory(workDir, ec)) workDir = "/";
-
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attributes;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawnattr_init(&attributes);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-  posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
-  // The machine service blocks its stop signals and ignores SIGPIPE; the
-  // service must get the defaults back, or SIGTERM would never reach it.
-  sigset_t empty, defaults;
-  sigemptyset(&empty);
-  sigemptyset(&defaults);
-  for (const int signal : {SIGTERM, SIGINT, SIGPIPE, SIGHUP, SIGCHLD}) sigaddset(&defaults, signal);
-  posix_spawnattr_setsigmask(&attributes, &empty);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setpgroup(&attributes, 0);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  options.workingDirectory = WindowsDirectoryPath(*m_config);
+  if (!std::filesystem::is_directory(options.workingDirectory, ec)) options.workingDirectory = "/";
+  options.input = ChildStream::Null();
+  options.output = ChildStream::AppendTo(logDir / (stored.name + ".log"));
+  options.error = ChildStream::SameAsOutput();
+  options.group = ProcessGroup::NewGroup;
+  options.parentDeathSignal = SIGKILL;
 
   runtime.state = SERVICE_START_PENDING;
-  pid_t pid = 0;
-  const int spawned = ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  if (spawned != 0) {
-    runtime.state = SERVICE_STOPPED;
-    runtime.win32ExitCode = static_cast<DWORD>(Win32FromSpawn(spawned));
-    return Win32FromSpawn(spawned);
+  SpawnOnSupervisor(lock, &spawn);
+  // Other calls ran while the lock was released: find the entry again.
+  Runtime& started = m_runtime[ToUpperAscii(name)];
+  if (spawn.error != 0) {
+    std::fprintf(stderr, "vnmachined: service %s: %s\n", stored.name.c_str(), spawn.detail.c_str());
+    started.state = SERVICE_STOPPED;
+    started.win32ExitCode = static_cast<DWORD>(Win32FromStartError(spawn.error));
+    return Win32FromStartError(spawn.error);
   }
-  std::ofstream(logDir / (stored.name + ".pid")) << pid << ' ' << ProcessStartTime(pid) << '\n';
-  runtime.pid = pid;
-  runtime.name = stored.name;
-  runtime.state = SERVICE_RUNNING;
-  runtime.win32ExitCode = ERROR_SUCCESS;
-  runtime.stopRequested = false;
+  std::ofstream(logDir / (stored.name + ".pid")) << spawn.pid << ' ' << ProcessStartTime(spawn.pid) << '\n';
+  started.pid = spawn.pid;
+  started.name = stored.name;
+  started.state = SERVICE_RUNNING;
+  started.win32ExitCode = ERROR_SUCCESS;
+  started.stopRequested = false;
+  m_changed.notify_all();
   return ERROR_SUCCESS;
 }
 

@@ -23,31 +23,42 @@
 // The program path goes through the machine's drive map (PathMap.h); only
 // drive paths are programs.
 //
-// Running: the program starts in its own process group, in the Windows
-// directory, with stdin from /dev/null, stdout and stderr appended to
-// <home>/services/<name>.log, VORNAL_HOME set to the machine's home, signal
-// mask and dispositions reset. It is RUNNING once started; Stop sends SIGTERM
-// to the group (STOP_PENDING, wait hint kStopWait), and SIGKILL when the wait
-// is over. A program that ends by itself is STOPPED with exit code 0, or
+// Running: the program starts (vn::StartProcess) in its own process group,
+// in the Windows directory, with stdin from /dev/null, stdout and stderr
+// appended to <home>/services/<name>.log, VORNAL_HOME set to the machine's
+// home, default signal dispositions and mask, no descriptor of the machine
+// service. It is RUNNING once its program runs; a program that cannot be run
+// fails the start with its code. Stop sends SIGTERM to the group
+// (STOP_PENDING, wait hint kStopWait), and SIGKILL when the wait is over. A
+// program that ends by itself is STOPPED with exit code 0, or
 // ERROR_SERVICE_SPECIFIC_ERROR and its exit status, or ERROR_PROCESS_ABORTED
 // when a signal it was not sent by a stop ended it. A service never started
 // since the machine service started reports ERROR_SERVICE_NEVER_STARTED.
-// <home>/services/<name>.pid holds the pid and start time of each running
-// service: a machine service that was killed leaves them behind, and its
-// successor kills those processes (when the pid still names the same
-// process) before it starts anything.
+//
+// No service outlives its machine service: every service process is started
+// by the supervisor thread, which lives as long as the manager, with SIGKILL
+// as its parent-death signal, so a machine service that is killed or crashes
+// takes its services' processes with it. (Linux sends that signal when the
+// starting *thread* ends, which is why the calls, made on the server's pool
+// threads, hand the start to the supervisor.) What a service started itself
+// in its group is not reached by that signal: <home>/services/<name>.pid
+// holds the pid and start time of each running service, a machine service
+// that was killed leaves them behind, and its successor kills those process
+// groups before it starts anything (when the pid still names the same
+// process, or names none while its group lives on).
 //
 // "Schedule" is built in: defined at Start when missing (automatic start), it
 // has no process; starting and stopping it only switch its state, which
 // ScheduleRunning reports to the job scheduler.
 //
-// Threads: every call from any thread (one lock); a supervisor thread reaps
-// children. Failures are Win32 codes (ServiceControl.h lists them).
+// Threads: every call from any thread (one lock); a supervisor thread starts
+// and reaps the children. Failures are Win32 codes (ServiceControl.h lists them).
 
 #include <sys/types.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -57,6 +68,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/core/Process.h"
 #include "platform/machine/MachineConfig.h"
 #include "platform/registry/RegistryHive.h"
 #include "platform/services/ServiceControl.h"
@@ -130,13 +142,26 @@ class ServiceManager {
     std::string name;   // as the key is named, for the pid file
   };
   struct Stored;
+  // A process for the supervisor to start.
+  struct Spawn {
+    ProcessOptions options;
+    bool done = false;
+    int error = 0;
+    pid_t pid = 0;
+    std::string detail;
+  };
 
   LONG Read(std::string_view name, Stored* stored);
   void KillLeftovers();
-  LONG StartLocked(std::string_view name, const Stored& stored, const std::vector<std::string>& arguments);
+  LONG StartLocked(std::unique_lock<std::mutex>& lock, std::string_view name, const Stored& stored,
+                   const std::vector<std::string>& arguments);
+  // Has the supervisor start `spawn` and waits for the outcome (the lock is
+  // released meanwhile).
+  void SpawnOnSupervisor(std::unique_lock<std::mutex>& lock, Spawn* spawn);
+  void RunSpawns();
   void Signal(Runtime& runtime, int signal);
   void Supervise();
-  void Reap(const std::string& key, Runtime& runtime, int waitStatus);
+  void Reap(const std::string& key, Runtime& runtime, const ProcessExit& exit);
   void RemoveIfDeleted(std::string_view name);
   SERVICE_STATUS StatusOf(const Runtime& runtime) const;
 
@@ -145,6 +170,7 @@ class ServiceManager {
   mutable std::mutex m_mutex;
   std::condition_variable m_changed;
   std::map<std::string, Runtime> m_runtime;   // upper-case name -> state
+  std::deque<Spawn*> m_spawns;                // waiting for the supervisor; owned by their callers
   bool m_ending = false;
   std::thread m_supervisor;
 };

@@ -5,16 +5,12 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <cerrno>
 #include <cstdlib>
@@ -23,17 +19,18 @@
 #include <random>
 #include <set>
 #include <sstream>
-#include <thread>
 
-
-extern char** environ;
+#include "platform/core/Process.h"
+#include "platform/core/UniqueFd.h"
 
 namespace vn::testing {
 
 namespace {
 
 constexpr auto kStartTimeout = std::chrono::seconds(10);
-constexpr auto kStopTimeout = std::chrono::seconds(5);
+// A polite stop: the server's grace for calls in progress, then the services'
+// own stop (SIGTERM, SIGKILL after 10 s).
+constexpr auto kStopTimeout = std::chrono::seconds(30);
 
 // A loopback port that is free now, picked at random below the host's range of
 // ephemeral ports (/proc/sys/net/ipv4/ip_local_port_range), so that no
@@ -49,15 +46,13 @@ std::uint16_t FreePort() {
   for (int attempt = 0; attempt < 200; ++attempt) {
     const auto port = static_cast<std::uint16_t>(std::uniform_int_distribution<unsigned>(low, high - 1)(random));
     if (port == kMachineServicePort || handedOut.contains(port)) continue;
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) break;
+    const UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd) break;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(port);
-    const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    if (free) {
+    if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
       handedOut.insert(port);
       return port;
     }
@@ -106,8 +101,9 @@ MachineNetwork::MachineNetwork(std::string consoleDomain) {
 }
 
 MachineNetwork::~MachineNetwork() {
+  // Politely, so that each machine stops its services: nothing outlives the test.
   for (const auto& machine : m_machines)
-    if (IsRunning(machine.name)) Stop(machine.name, true);
+    if (IsRunning(machine.name)) Stop(machine.name);
 }
 
 TestMachine MachineNetwork::Create(const std::string& name, const std::string& domain, MachineRole role,
@@ -178,12 +174,11 @@ void MachineNetwork::WriteSecrets(const TestMachine& machine) {
   // Written beside and renamed into place, private from the start.
   const auto path = machine.home / "secrets.ini";
   const auto temp = machine.home / "secrets.ini.new";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
   const std::string data = text.str();
-  if (fd < 0 || ::write(fd, data.data(), data.size()) != static_cast<ssize_t>(data.size())) {
+  if (!fd || ::write(fd.Get(), data.data(), data.size()) != static_cast<ssize_t>(data.size()) || fd.Close() != 0) {
     ADD_FAILURE() << "cannot write " << temp;
   }
-  if (fd >= 0) ::close(fd);
   std::filesystem::rename(temp, path);
 }
 
@@ -204,30 +199,30 @@ void MachineNetwork::WriteHostsFile() {
 bool MachineNetwork::Start(const std::string& name) {
   const TestMachine& machine = Find(name);
   if (IsRunning(name)) return true;
-  int out[2];
-  if (::pipe2(out, O_CLOEXEC) != 0) {
-    ADD_FAILURE() << "pipe: " << std::strerror(errno);
+  int error = 0;
+  PipeEnds out = MakePipe(&error);
+  if (!out.read) {
+    ADD_FAILURE() << "pipe: " << std::strerror(error);
     return false;
   }
   const auto log = machine.home / "vnmachined.log";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  const std::string program = VN_MACHINED_PATH;
-  const std::string home = machine.home.string();
-  std::array<char*, 4> argv{const_cast<char*>(program.c_str()), const_cast<char*>("--home"),
-                            const_cast<char*>(home.c_str()), nullptr};
+  ProcessOptions options;
+  options.program = VN_MACHINED_PATH;
+  options.arguments = {"--home", machine.home.string()};
+  options.input = ChildStream::Null();
+  options.output = ChildStream::Descriptor(out.write.Get());
+  options.error = ChildStream::AppendTo(log);
+  // Should the test process die (a crash, a time-out), its machines stop with
+  // it, and their services with them. The test thread lives as long as the
+  // network, so the signal comes only then.
+  options.parentDeathSignal = SIGTERM;
   pid_t pid = 0;
-  const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(out[1]);
-  if (spawned != 0) {
-    ::close(out[0]);
-    ADD_FAILURE() << "cannot start " << program << ": " << std::strerror(spawned);
+  std::string detail;
+  if (StartProcess(options, &pid, &detail) != 0) {
+    ADD_FAILURE() << "cannot start the service of " << name << ": " << detail;
     return false;
   }
+  out.write.Reset();
   // The ready line, within the time limit.
   std::string line;
   const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
@@ -235,18 +230,17 @@ bool MachineNetwork::Start(const std::string& name) {
   while (!ready) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
-    pollfd pfd{out[0], POLLIN, 0};
+    pollfd pfd{out.read.Get(), POLLIN, 0};
     if (::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) continue;
     char buffer[256];
-    const ssize_t n = ::read(out[0], buffer, sizeof buffer);
+    const ssize_t n = ::read(out.read.Get(), buffer, sizeof buffer);
     if (n <= 0) break;  // the service ended
     line.append(buffer, static_cast<std::size_t>(n));
     ready = line.find('\n') != std::string::npos && line.find(" listening on ") != std::string::npos;
   }
-  ::close(out[0]);
   if (!ready) {
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
+    SignalProcess(pid, SIGKILL);
+    WaitProcess(pid);
     ADD_FAILURE() << "the service of " << name << " did not start: " << line << "\n" << ReadAll(log);
     return false;
   }
@@ -267,19 +261,11 @@ void MachineNetwork::Stop(const std::string& name, bool kill) {
   if (it == m_processes.end()) return;
   const pid_t pid = it->second->pid;
   m_processes.erase(it);
-  ::kill(pid, kill ? SIGKILL : SIGTERM);
-  const auto deadline = std::chrono::steady_clock::now() + kStopTimeout;
-  for (;;) {
-    const pid_t done = ::waitpid(pid, nullptr, WNOHANG);
-    if (done == pid || done < 0) return;
-    if (std::chrono::steady_clock::now() > deadline) {
-      ADD_FAILURE() << "the service of " << name << " did not stop on SIGTERM";
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, nullptr, 0);
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  SignalProcess(pid, kill ? SIGKILL : SIGTERM);
+  if (WaitProcessFor(pid, kStopTimeout)) return;
+  ADD_FAILURE() << "the service of " << name << " did not stop on SIGTERM";
+  SignalProcess(pid, SIGKILL);
+  WaitProcess(pid);
 }
 
 bool MachineNetwork::IsRunning(const std::string& name) const { return m_processes.contains(name); }

@@ -9,7 +9,9 @@
 // constructing the network makes CONSOLE's home the local machine of the
 // process (and, through VORNAL_HOME, of the processes it starts), as
 // TempMachineHome does; its service is not started unless asked for. Destroying
-// the network stops every service and restores the previous local machine.
+// the network stops every machine service politely (each stops its services)
+// and restores the previous local machine. Should the test process die, its
+// machine services get SIGTERM (their parent-death signal) and stop too.
 // Nothing touches the developer's own machine home or the well-known port.
 //
 // Usage:
@@ -23,7 +25,8 @@
 // written to every home, but running services read their secrets at start.
 // Failures (a service that does not answer within 10 s) are reported as
 // GoogleTest failures with the service's log.
-// Threads: one test thread.
+// Threads: one test thread, which outlives the network (the machine services
+// get their parent-death signal when the thread that started them ends).
 
 #include <QTemporaryDir>
 #include <cstdint>
@@ -72,7 +75,8 @@ class MachineNetwork {
   // if not). A machine keeps its port across restarts. Returns success.
   bool Start(const std::string& name);
   bool StartAll();   // every machine added, CONSOLE excepted
-  // Stops the service politely (SIGTERM) or at once (SIGKILL), and waits for it.
+  // Stops the service politely (SIGTERM: it stops its services first) or at
+  // once (SIGKILL: its services' processes are killed with it), and waits for it.
   void Stop(const std::string& name, bool kill = false);
   bool IsRunning(const std::string& name) const;
   // The pid of the machine's running service, or 0.

@@ -17,12 +17,12 @@ volatile sig_atomic_t g_writeFd = -1;
 
 CSignalWatcher::CSignalWatcher(std::initializer_list<int> signalNumbers, std::function<void(int)> onSignal)
     : m_onSignal(std::move(onSignal)) {
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, m_fds) != 0) {
-    m_fds[0] = m_fds[1] = -1;
-    return;
-  }
-  g_writeFd = m_fds[1];
-  m_notifier = std::make_unique<QSocketNotifier>(m_fds[0], QSocketNotifier::Read);
+  int fds[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, fds) != 0) return;
+  m_read.Reset(fds[0]);
+  m_write.Reset(fds[1]);
+  g_writeFd = m_write.Get();
+  m_notifier = std::make_unique<QSocketNotifier>(m_read.Get(), QSocketNotifier::Read);
   QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(), [this] { OnReadable(); });
 
   for (int signo : signalNumbers) {
@@ -39,8 +39,6 @@ CSignalWatcher::~CSignalWatcher() {
   for (const auto& [signo, previous] : m_previous) ::sigaction(signo, &previous, nullptr);
   g_writeFd = -1;
   m_notifier.reset();
-  for (int fd : m_fds)
-    if (fd >= 0) ::close(fd);
 }
 
 void CSignalWatcher::Handler(int signo) {
@@ -58,7 +56,7 @@ void CSignalWatcher::Handler(int signo) {
 void CSignalWatcher::OnReadable() {
   unsigned char bytes[16];
   for (;;) {
-    const ssize_t n = ::read(m_fds[0], bytes, sizeof bytes);
+    const ssize_t n = ::read(m_read.Get(), bytes, sizeof bytes);
     if (n <= 0) break;
     for (ssize_t i = 0; i < n; ++i) m_onSignal(bytes[i]);
   }

@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/core/UniqueFd.h"
+
 class QSocketNotifier;
 
 class CSignalWatcher {
@@ -32,7 +34,8 @@ class CSignalWatcher {
   void OnReadable();
 
   std::function<void(int)> m_onSignal;
-  int m_fds[2] = {-1, -1};  // [0] read in the event loop, [1] written by the handler
+  vn::UniqueFd m_read;    // read in the event loop
+  vn::UniqueFd m_write;   // written by the handler
   std::unique_ptr<QSocketNotifier> m_notifier;
   std::vector<std::pair<int, struct sigaction>> m_previous;
 };

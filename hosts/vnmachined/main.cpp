@@ -2,8 +2,10 @@
 // machine's registry, server information, browse list, shares and files to
 // the other machines (proto/machine.proto, docs/protocol.md), and runs the
 // machine's services (machined/ServiceManager.h): the automatic ones start
-// once it listens, and all of them are stopped before it exits. Its job
-// scheduler (machined/JobScheduler.h) runs the machine's scheduled jobs.
+// once it listens, and all of them are stopped before it exits (and killed
+// with it if it is killed). Its job scheduler (machined/JobScheduler.h) runs
+// the machine's scheduled jobs. machined/MachineDaemon.h is the service
+// itself; this is its command line.
 //
 //   vnmachined [--home DIR] [--background]
 //
@@ -15,6 +17,13 @@
 // the same line and exits 0, or exits 1 with the reason; the service writes
 // to <home>/vnmachined.log from then on.
 //
+// Going to the background starts this program again (vn::StartProcess) in a
+// session of its own, with stdin from /dev/null, stdout and stderr appended
+// to <home>/vnmachined.log, the working directory "/", and the write end of a
+// pipe as descriptor 3, named by the internal option "--ready-fd 3": the
+// service writes its first line (ready, or why it could not start) there and
+// closes it, and the starting process passes that line on.
+//
 // <home>/vnmachined.pid holds the pid of the running service under an
 // exclusive lock, so a second service for the same machine refuses to start.
 // The service also ends by itself when its pid file disappears (its home was
@@ -24,130 +33,83 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <thread>
 
-#include "machined/JobScheduler.h"
-#include "machined/MachineServer.h"
-#include "machined/ServiceManager.h"
-#include "platform/endpoints/LocalMachine.h"
+#include "machined/MachineDaemon.h"
+#include "platform/core/Process.h"
+#include "platform/core/UniqueFd.h"
 #include "platform/machine/Machine.h"
-#include "platform/machine/MachineConfig.h"
-#include "platform/machine/MachineSetup.h"
-#include "platform/registry/RegistryHive.h"
 
 namespace {
 
-int g_readyFd = -1;  // background mode: the pipe to the starting process
+constexpr int kReadyFd = 3;   // the ready pipe's number in the background service
+
+vn::UniqueFd g_ready;   // background service: the pipe to the starting process
 
 // Tells the starting process (or the terminal) how the start went.
 void Report(const std::string& line, bool ok) {
   std::FILE* out = ok ? stdout : stderr;
   std::fprintf(out, "%s\n", line.c_str());
   std::fflush(out);
-  if (g_readyFd >= 0) {
+  if (g_ready) {
     const std::string message = line + "\n";
-    [[maybe_unused]] auto written = ::write(g_readyFd, message.data(), message.size());
-    ::close(g_readyFd);
-    g_readyFd = -1;
+    [[maybe_unused]] auto written = ::write(g_ready.Get(), message.data(), message.size());
+    g_ready.Reset();
   }
 }
 
-// Detaches: the caller waits on a pipe for the service's first line and exits
-// with its outcome; the service continues in a new session, its output in the log.
-void Daemonise(const std::filesystem::path& home) {
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) {
-    std::perror("vnmachined: pipe");
-    std::exit(1);
+// The starting process of --background: starts the service in a session of
+// its own, passes its first line on and exits with its outcome.
+int StartInBackground(const std::filesystem::path& home) {
+  int error = 0;
+  vn::PipeEnds ready = vn::MakePipe(&error);
+  if (!ready.read) {
+    std::fprintf(stderr, "vnmachined: pipe: %s\n", std::strerror(error));
+    return 1;
   }
-  const pid_t child = ::fork();
-  if (child < 0) {
-    std::perror("vnmachined: fork");
-    std::exit(1);
+  std::error_code ec;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  vn::ProcessOptions options;
+  options.program = ec ? std::string("/proc/self/exe") : self.string();
+  options.arguments = {"--home", home.string(), "--ready-fd", std::to_string(kReadyFd)};
+  options.descriptors = {{ready.write.Get(), kReadyFd}};
+  options.group = vn::ProcessGroup::NewSession;
+  options.workingDirectory = "/";
+  options.input = vn::ChildStream::Null();
+  options.output = vn::ChildStream::AppendTo(home / "vnmachined.log");
+  options.error = vn::ChildStream::SameAsOutput();
+  pid_t pid = 0;
+  std::string detail;
+  if (vn::StartProcess(options, &pid, &detail) != 0) {
+    std::fprintf(stderr, "vnmachined: cannot start the service: %s\n", detail.c_str());
+    return 1;
   }
-  if (child > 0) {
-    ::close(fds[1]);
-    std::string text;
-    char buffer[512];
-    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) != 0;) {
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) break;
-      text.append(buffer, static_cast<std::size_t>(n));
-    }
-    // The middle process ends as soon as it has started the service; reap it
-    // here so it never lingers as a zombie.
-    while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
-    }
-    const bool ready = text.find(" listening on ") != std::string::npos;
-    if (text.empty()) text = "vnmachined: the service ended before it was ready\n";
-    std::fputs(text.c_str(), ready ? stdout : stderr);
-    std::fflush(nullptr);
-    std::_Exit(ready ? 0 : 1);
+  ready.write.Reset();
+  std::string text;
+  char buffer[512];
+  for (ssize_t n; (n = ::read(ready.read.Get(), buffer, sizeof buffer)) != 0;) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
   }
-  ::close(fds[0]);
-  ::setsid();
-  if (const pid_t again = ::fork(); again != 0) std::_Exit(again < 0 ? 1 : 0);  // never a session leader
-  g_readyFd = fds[1];
-  const int null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  const int log = ::open((home / "vnmachined.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (null >= 0) ::dup2(null, STDIN_FILENO);
-  if (log >= 0) {
-    ::dup2(log, STDOUT_FILENO);
-    ::dup2(log, STDERR_FILENO);
-  }
-  if (null > STDERR_FILENO) ::close(null);
-  if (log > STDERR_FILENO) ::close(log);
-  [[maybe_unused]] int ignored = ::chdir("/");
+  // A service that could not start has ended (or is ending): reap it, so it
+  // is no zombie for as long as this process lives. A running one is left to
+  // run; it is adopted when this process exits.
+  const bool isReady = text.find(" listening on ") != std::string::npos;
+  if (!isReady) vn::WaitProcess(pid);
+  if (text.empty()) text = "vnmachined: the service ended before it was ready\n";
+  std::fputs(text.c_str(), isReady ? stdout : stderr);
+  std::fflush(nullptr);
+  return isReady ? 0 : 1;
 }
-
-// The pid file, locked for the life of the service.
-class PidFile {
- public:
-  explicit PidFile(std::filesystem::path path) : m_path(std::move(path)) {}
-  ~PidFile() {
-    if (m_fd < 0) return;
-    ::unlink(m_path.c_str());
-    ::close(m_fd);
-  }
-
-  bool Acquire(std::string* error) {
-    m_fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (m_fd < 0) {
-      *error = "cannot open " + m_path.string() + ": " + std::strerror(errno);
-      return false;
-    }
-    if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
-      char running[32] = {};
-      [[maybe_unused]] auto n = ::pread(m_fd, running, sizeof running - 1, 0);
-      *error = "another service is running for this machine (pid " + std::string(running, std::strcspn(running, "\n")) +
-               ", " + m_path.string() + ")";
-      ::close(m_fd);
-      m_fd = -1;
-      return false;
-    }
-    const std::string pid = std::to_string(::getpid()) + "\n";
-    if (::ftruncate(m_fd, 0) != 0 || ::pwrite(m_fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
-      *error = "cannot write " + m_path.string();
-      return false;
-    }
-    return true;
-  }
-
- private:
-  std::filesystem::path m_path;
-  int m_fd = -1;
-};
 
 int Usage() {
   std::fprintf(stderr, "usage: vnmachined [--home DIR] [--background]\n");
@@ -159,6 +121,7 @@ int Usage() {
 int main(int argc, char** argv) {
   std::filesystem::path home;
   bool background = false;
+  int readyFd = -1;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--home" && i + 1 < argc) {
@@ -167,6 +130,12 @@ int main(int argc, char** argv) {
       home = arg.substr(7);
     } else if (arg == "--background" || arg == "--daemon") {
       background = true;
+    } else if (arg == "--ready-fd" && i + 1 < argc) {
+      const std::string value = argv[++i];
+      const auto [end, parsed] = std::from_chars(value.data(), value.data() + value.size(), readyFd);
+      if (parsed != std::errc() || end != value.data() + value.size() || readyFd < 3 ||
+          ::fcntl(readyFd, F_SETFD, FD_CLOEXEC) != 0)
+        return Usage();
     } else {
       return Usage();
     }
@@ -176,82 +145,47 @@ int main(int argc, char** argv) {
     home = std::filesystem::absolute(home, ec);
     vn::SetMachineHome(home);
   }
-  home = vn::MachineHome();
-
-  auto config = std::make_shared<vn::MachineConfig>();
-  if (std::string error; !vn::LoadMachineConfig(home, config.get(), &error)) {
-    std::fprintf(stderr, "vnmachined: %s\n", error.c_str());
-    return 2;
-  }
-
-  if (background) Daemonise(home);
-  ::signal(SIGPIPE, SIG_IGN);
-
-  PidFile pidFile(home / "vnmachined.pid");
-  if (std::string error; !pidFile.Acquire(&error)) {
+  g_ready.Reset(readyFd);
+  if (std::string error; vn::CheckMachineHome(&error) != ERROR_SUCCESS) {
     Report("vnmachined: " + error, false);
     return 1;
   }
-  if (const LONG error = vn::InitialiseMachine(*config); error != ERROR_SUCCESS) {
-    Report("vnmachined: cannot initialise the machine " + config->name + " (error " + std::to_string(error) + ")",
-           false);
-    return 1;
-  }
+  home = vn::MachineHome();
 
+  vn::MachineDaemon daemon(home);
+  if (std::string error; !daemon.Configure(&error)) {
+    Report("vnmachined: " + error, false);
+    return 2;
+  }
+  if (background) return StartInBackground(home);
+
+  // Writes into connections and pipes whose reader has gone fail with EPIPE
+  // instead of ending the service. (What the service starts gets the default
+  // back: vn::StartProcess resets every disposition.)
+  ::signal(SIGPIPE, SIG_IGN);
   // The signals that stop the service go to one thread that waits for them;
   // every other thread (gRPC's included) inherits the blocked mask.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGTERM);
   sigaddset(&stopSignals, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  ::pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-  // Other machines reach shares only, never drive roots.
-  auto machine = std::make_shared<vn::LocalMachine>(config, vn::RootAccess::SharesOnly);
-  LONG hiveError = ERROR_SUCCESS;
-  auto hive = vn::OpenLocalHive(home.string(), &hiveError);
-  if (!hive) {
-    Report("vnmachined: cannot open the registry of " + config->name + " (error " + std::to_string(hiveError) + ")",
-           false);
+  if (std::string error; !daemon.Start(&error)) {
+    Report("vnmachined: " + error, false);
     return 1;
   }
-  auto services = std::make_shared<vn::ServiceManager>(config, hive);
-  vn::MachineServer server(machine, config, services);
-  if (std::string error; !server.Start(&error)) {
-    Report("vnmachined: " + config->name + ": " + error, false);
-    return 1;
-  }
-  services->Start();
-  // The job scheduler runs jobs while the "Schedule" service runs; VN is the
-  // command-line host installed beside this executable.
-  std::error_code exeError;
-  const auto self = std::filesystem::read_symlink("/proc/self/exe", exeError);
-  auto scheduler = std::make_shared<vn::JobScheduler>(
-      config, home / "jobs.txt", [services] { return services->ScheduleRunning(); }, vn::JobClockFromEnvironment(),
-      self.parent_path() / "VN");
-  scheduler->Start();
-  vn::SetMachineScheduler(scheduler);
-  // Stops on a signal, and also when the home has gone (a test or demo
-  // network removed its temporary directory): a service must not outlive its
-  // machine.
-  const std::filesystem::path pidPath = home / "vnmachined.pid";
-  std::thread stopper([&] {
-    const timespec tick{2, 0};
-    for (;;) {
-      if (sigtimedwait(&stopSignals, nullptr, &tick) > 0) break;
-      if (std::error_code ec; !std::filesystem::exists(pidPath, ec)) {
-        std::fprintf(stderr, "vnmachined: %s: the machine home is gone\n", config->name.c_str());
-        break;
-      }
-    }
-    server.Shutdown();
+  std::thread signals([&] {
+    int signal = 0;
+    ::sigwait(&stopSignals, &signal);
+    daemon.Stop();
   });
-  Report("vnmachined: " + config->name + " listening on " + server.Address(), true);
-  server.Wait();
-  stopper.join();
-  vn::SetMachineScheduler(nullptr);
-  scheduler->Stop();
-  services->StopAll();
-  std::fprintf(stderr, "vnmachined: %s stopped\n", config->name.c_str());
+  Report("vnmachined: " + daemon.Config().name + " listening on " + daemon.Address(), true);
+  daemon.Wait();
+  // Ends the signal thread when the service stopped for another reason (its
+  // home gone); when a signal ended it, this one stays pending, blocked, and
+  // goes with the process.
+  ::kill(::getpid(), SIGTERM);
+  signals.join();
   return 0;
 }

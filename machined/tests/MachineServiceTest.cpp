@@ -19,6 +19,7 @@
 #include <QTemporaryDir>
 
 #include "machine.grpc.pb.h"
+#include "platform/core/UniqueFd.h"
 #include "platform/endpoints/LocalMachine.h"
 #include "platform/machine/MachineConfig.h"
 #include "platform/machine/MachineSetup.h"
@@ -67,10 +68,9 @@ class MachineServiceTest : public ::testing::Test {
     std::ofstream(home / "machine.ini") << "[Machine]\nName=SRV9\nDomain=TESTDOM\nRole=server\n[Drives]\nC="
                                         << (m_root / "C").string() << ",fixed\nD=" << (m_root / "D").string()
                                         << ",fixed\n[Shares]\nData=D:\\Data\n";
-    const int fd = ::open((home / "secrets.ini").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const vn::UniqueFd fd(::open((home / "secrets.ini").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
     const std::string secrets = std::string("[Secrets]\nTESTDOM=") + kSecret + "\n";
-    ASSERT_EQ(::write(fd, secrets.data(), secrets.size()), static_cast<ssize_t>(secrets.size()));
-    ::close(fd);
+    ASSERT_EQ(::write(fd.Get(), secrets.data(), secrets.size()), static_cast<ssize_t>(secrets.size()));
     auto config = std::make_shared<vn::MachineConfig>();
     std::string error;
     ASSERT_TRUE(vn::LoadMachineConfig(home, config.get(), &error)) << error;

@@ -20,6 +20,7 @@
 
 #include "platform/accounts/AccountTable.h"
 #include "platform/core/AsciiText.h"
+#include "platform/core/UniqueFd.h"
 #include "platform/endpoints/MachineDirectory.h"
 #include "platform/machine/HostsFile.h"
 
@@ -113,15 +114,14 @@ LONG MissingCode(const ResolvedPath& resolved) {
 
 class LocalFileReader final : public FileReader {
  public:
-  LocalFileReader(int fd, std::uint64_t size) : m_fd(fd), m_size(size) {}
-  ~LocalFileReader() override { ::close(m_fd); }
+  LocalFileReader(UniqueFd fd, std::uint64_t size) : m_fd(std::move(fd)), m_size(size) {}
   LocalFileReader(const LocalFileReader&) = delete;
   LocalFileReader& operator=(const LocalFileReader&) = delete;
 
   LONG Read(std::span<BYTE> buffer, std::size_t* bytesRead) override {
     *bytesRead = 0;
     while (true) {
-      const ssize_t n = ::read(m_fd, buffer.data(), buffer.size());
+      const ssize_t n = ::read(m_fd.Get(), buffer.data(), buffer.size());
       if (n >= 0) {
         *bytesRead = static_cast<std::size_t>(n);
         return ERROR_SUCCESS;
@@ -132,25 +132,28 @@ class LocalFileReader final : public FileReader {
   std::uint64_t Size() const override { return m_size; }
 
  private:
-  int m_fd;
+  UniqueFd m_fd;
   std::uint64_t m_size;
 };
 
 class LocalFileWriter final : public FileWriter {
  public:
-  LocalFileWriter(int fd, fs::path temporary, fs::path target, bool failIfExists)
-      : m_fd(fd), m_temporary(std::move(temporary)), m_target(std::move(target)), m_failIfExists(failIfExists) {}
+  LocalFileWriter(UniqueFd fd, fs::path temporary, fs::path target, bool failIfExists)
+      : m_fd(std::move(fd)),
+        m_temporary(std::move(temporary)),
+        m_target(std::move(target)),
+        m_failIfExists(failIfExists) {}
   ~LocalFileWriter() override {
-    if (m_fd >= 0) ::close(m_fd);
+    m_fd.Reset();
     if (!m_committed) ::unlink(m_temporary.c_str());
   }
   LocalFileWriter(const LocalFileWriter&) = delete;
   LocalFileWriter& operator=(const LocalFileWriter&) = delete;
 
   LONG Write(std::span<const BYTE> data) override {
-    if (m_fd < 0) return ERROR_INVALID_HANDLE;
+    if (!m_fd) return ERROR_INVALID_HANDLE;
     while (!data.empty()) {
-      const ssize_t n = ::write(m_fd, data.data(), data.size());
+      const ssize_t n = ::write(m_fd.Get(), data.data(), data.size());
       if (n < 0) {
         if (errno == EINTR) continue;
         return errno == EIO ? ERROR_WRITE_FAULT : Win32FromErrno(errno);
@@ -161,7 +164,7 @@ class LocalFileWriter final : public FileWriter {
   }
 
   LONG Commit(std::uint64_t lastWriteTime) override {
-    if (m_fd < 0) return ERROR_INVALID_HANDLE;
+    if (!m_fd) return ERROR_INVALID_HANDLE;
     if (lastWriteTime != 0) {
       const std::uint64_t ticks = lastWriteTime;
       timespec times[2];
@@ -171,14 +174,12 @@ class LocalFileWriter final : public FileWriter {
                                    static_cast<std::int64_t>(kFileTimeEpochOffset);
       times[1].tv_sec = static_cast<time_t>(seconds);
       times[1].tv_nsec = static_cast<long>((ticks % 10'000'000ULL) * 100);
-      if (::futimens(m_fd, times) != 0) return Win32FromErrno(errno);
+      if (::futimens(m_fd.Get(), times) != 0) return Win32FromErrno(errno);
     }
-    if (::fsync(m_fd) != 0 && errno != EINVAL) return errno == EIO ? ERROR_WRITE_FAULT : Win32FromErrno(errno);
-    if (::close(m_fd) != 0 && errno != EINTR) {
-      m_fd = -1;
+    if (::fsync(m_fd.Get()) != 0 && errno != EINVAL)
       return errno == EIO ? ERROR_WRITE_FAULT : Win32FromErrno(errno);
-    }
-    m_fd = -1;
+    // A late write error shows at the close: the data did not all arrive.
+    if (const int error = m_fd.Close(); error != 0) return error == EIO ? ERROR_WRITE_FAULT : Win32FromErrno(error);
     if (m_failIfExists) {
       if (::renameat2(AT_FDCWD, m_temporary.c_str(), AT_FDCWD, m_target.c_str(), RENAME_NOREPLACE) != 0) {
         if (errno == EEXIST) return ERROR_FILE_EXISTS;
@@ -199,7 +200,7 @@ class LocalFileWriter final : public FileWriter {
   }
 
  private:
-  int m_fd;
+  UniqueFd m_fd;
   fs::path m_temporary;
   fs::path m_target;
   bool m_failIfExists;
@@ -403,14 +404,11 @@ LONG LocalMachine::FindFiles(const MachinePath& pattern, std::vector<FileEntry>*
   ResolvedPath resolved;
   if (LONG error = Resolve(pattern, PathKind::SearchPattern, &resolved)) return error;
   if (!resolved.Exists()) return ERROR_PATH_NOT_FOUND;
-  const int dirFd = ::open(resolved.host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd < 0) return Win32FromErrno(errno, true);
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(::fdopendir(dirFd), &::closedir);
-  if (!dir) {
-    const int error = errno;
-    ::close(dirFd);
-    return Win32FromErrno(error, true);
-  }
+  UniqueFd opened(::open(resolved.host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!opened) return Win32FromErrno(errno, true);
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::fdopendir(opened.Get()), &::closedir);
+  if (!dir) return Win32FromErrno(errno, true);
+  const int dirFd = opened.Release();   // the directory stream owns it now
   std::vector<std::pair<std::string, std::string>> found;  // folded name, name
   while (const dirent* entry = ::readdir(dir.get())) {
     const std::string name(entry->d_name);
@@ -489,16 +487,13 @@ LONG LocalMachine::OpenRead(const MachinePath& path, std::unique_ptr<FileReader>
   if (LONG error = Resolve(path, PathKind::Name, &resolved)) return error;
   if (resolved.IsRoot()) return ERROR_ACCESS_DENIED;
   if (LONG error = MissingCode(resolved)) return error;
-  const int fd = ::open(resolved.host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return Win32FromErrno(errno);
+  UniqueFd fd(::open(resolved.host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd) return Win32FromErrno(errno);
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return ERROR_ACCESS_DENIED;
-  }
+  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return ERROR_ACCESS_DENIED;
   // Regular files never block; the flag only kept a FIFO swapped in from stalling open.
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  *reader = std::make_unique<LocalFileReader>(fd, static_cast<std::uint64_t>(st.st_size));
+  ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
+  *reader = std::make_unique<LocalFileReader>(std::move(fd), static_cast<std::uint64_t>(st.st_size));
   return ERROR_SUCCESS;
 }
 
@@ -518,9 +513,9 @@ LONG LocalMachine::OpenWrite(const MachinePath& path, bool failIfExists, std::un
     }
   }
   fs::path temporary;
-  const int fd = CreateTemporary(resolved.host.parent_path(), &temporary);
-  if (fd < 0) return Win32FromErrno(errno, true);
-  *writer = std::make_unique<LocalFileWriter>(fd, std::move(temporary), resolved.host, failIfExists);
+  UniqueFd fd(CreateTemporary(resolved.host.parent_path(), &temporary));
+  if (!fd) return Win32FromErrno(errno, true);
+  *writer = std::make_unique<LocalFileWriter>(std::move(fd), std::move(temporary), resolved.host, failIfExists);
   return ERROR_SUCCESS;
 }
 

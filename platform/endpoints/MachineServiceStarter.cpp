@@ -1,12 +1,9 @@
 #include "platform/endpoints/MachineServiceStarter.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/file.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -14,10 +11,10 @@
 #include <string_view>
 #include <thread>
 
+#include "platform/core/Process.h"
+#include "platform/core/UniqueFd.h"
 #include "platform/endpoints/MachineDirectory.h"
 #include "platform/endpoints/RemoteMachine.h"
-
-extern char** environ;
 
 namespace vn {
 namespace {
@@ -40,54 +37,44 @@ std::filesystem::path ServiceProgram() {
 // Runs the launcher, which returns once the service is ready or has failed;
 // its output (one line) goes to *detail.
 bool Launch(const std::filesystem::path& program, const std::filesystem::path& home, std::string* detail) {
-  int out[2];
-  if (::pipe2(out, O_CLOEXEC) != 0) return false;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  const std::string programText = program.string();
-  const std::string homeText = home.string();
-  std::array<char*, 5> argv{const_cast<char*>(programText.c_str()), const_cast<char*>("--home"),
-                            const_cast<char*>(homeText.c_str()), const_cast<char*>("--background"), nullptr};
-  pid_t pid = 0;
-  const int spawned = ::posix_spawn(&pid, programText.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(out[1]);
-  if (spawned != 0) {
-    ::close(out[0]);
-    if (detail) *detail = programText + ": " + std::strerror(spawned);
+  int error = 0;
+  PipeEnds out = MakePipe(&error);
+  if (!out.read) {
+    if (detail) *detail = std::string("pipe: ") + std::strerror(error);
     return false;
   }
+  ProcessOptions options;
+  options.program = program.string();
+  options.arguments = {"--home", home.string(), "--background"};
+  options.input = ChildStream::Null();
+  options.output = ChildStream::Descriptor(out.write.Get());
+  options.error = ChildStream::SameAsOutput();
+  pid_t pid = 0;
+  std::string startError;
+  if (StartProcess(options, &pid, &startError) != 0) {
+    if (detail) *detail = startError;
+    return false;
+  }
+  out.write.Reset();
   std::string text;
   char buffer[512];
-  for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) != 0;) {
+  for (ssize_t n; (n = ::read(out.read.Get(), buffer, sizeof buffer)) != 0;) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) break;
     text.append(buffer, static_cast<std::size_t>(n));
   }
-  ::close(out[0]);
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  const ProcessExit exit = WaitProcess(pid);
   while (!text.empty() && text.back() == '\n') text.pop_back();
   if (detail) *detail = text;
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return exit.Succeeded();
 }
 
 // True while a service (running or still starting) holds the pid file's lock.
 bool PidFileHeld(const std::filesystem::path& home) {
-  const int fd = ::open((home / "vnmachined.pid").c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-  ::close(fd);
-  return held;
+  const UniqueFd fd(::open((home / "vnmachined.pid").c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return false;
+  return ::flock(fd.Get(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
 }
-
-}  // namespace
-
-namespace {
 
 std::string ServiceAddress(const MachineConfig& config) {
   return PingAddress(config.listenAddress) + ":" + std::to_string(config.port);

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/core/UniqueFd.h"
 #include "platform/endpoints/RemoteConnection.h"
 #include "platform/endpoints/RemoteMachine.h"
 #include "platform/ipc/PipeRecords.h"
@@ -35,12 +36,8 @@ struct Relay {
   std::shared_ptr<pb::Machine::Stub> stub;
   std::unique_ptr<grpc::ClientContext> context;
   std::unique_ptr<PipeStream> stream;
-  int socket = -1;
+  UniqueFd socket;
   DWORD readLimit = 0;  // the longest message the server writes
-
-  ~Relay() {
-    if (socket >= 0) ::close(socket);
-  }
 };
 
 // Sends one record on the relay's socket, waiting while the socket is full.
@@ -62,7 +59,7 @@ bool SendRecord(int fd, const std::string& record) {
 void ForwardOut(Relay& relay) {
   std::vector<char> record;
   for (;;) {
-    const ssize_t length = ReceivePipeRecord(relay.socket, &record, 0);
+    const ssize_t length = ReceivePipeRecord(relay.socket.Get(), &record, 0);
     if (length < 0 && errno == EINTR) continue;
     if (length <= 0 || record[0] != kPipeDataTag) break;
     if (!WritePipeMessage(*relay.stream, std::string_view(record.data() + 1, record.size() - 1))) break;
@@ -88,7 +85,7 @@ void ForwardIn(std::shared_ptr<Relay> relay) {
       break;
     }
     if (added == PipeFrameResult::More) continue;
-    if (!SendRecord(relay->socket, record)) {
+    if (!SendRecord(relay->socket.Get(), record)) {
       orderly = false;  // the client closed its handle
       break;
     }
@@ -96,7 +93,7 @@ void ForwardIn(std::shared_ptr<Relay> relay) {
   }
   if (!orderly) relay->context->TryCancel();
   // The end of the pipe for the client, and for the thread reading the socket.
-  ::shutdown(relay->socket, SHUT_RDWR);
+  ::shutdown(relay->socket.Get(), SHUT_RDWR);
   if (outgoing.joinable()) outgoing.join();
   const grpc::Status status = relay->stream->Finish();
   relay->connection->Failed(relay->stub, status);
@@ -133,18 +130,18 @@ LONG RemoteMachine::OpenPipe(const std::string& pipe, DWORD desiredAccess, int* 
 
   int ends[2];
   if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return finish(ERROR_TOO_MANY_OPEN_FILES);
-  relay->socket = ends[1];
+  UniqueFd clientEnd(ends[0]);
+  relay->socket.Reset(ends[1]);
   // What the server may send in one message; more than a socket record can
   // ever hold is not believed.
   relay->readLimit = std::min<DWORD>(opened.out_buffer_size(), kMaxRelayedMessage);
-  FitPipeRecordBuffer(relay->socket, relay->readLimit);
+  FitPipeRecordBuffer(relay->socket.Get(), relay->readLimit);
   try {
     std::thread(ForwardIn, relay).detach();
   } catch (const std::system_error&) {
-    ::close(ends[0]);
     return finish(ERROR_NOT_ENOUGH_MEMORY);
   }
-  *socket = ends[0];
+  *socket = clientEnd.Release();
   *info = {opened.open_mode(), opened.out_buffer_size(), opened.in_buffer_size(), opened.max_instances()};
   return ERROR_SUCCESS;
 }

@@ -28,6 +28,7 @@
 
 #include "platform/core/AsciiText.h"
 #include "platform/core/HandleTable.h"
+#include "platform/core/UniqueFd.h"
 #include "platform/ipc/PipeRecords.h"
 #include "platform/machine/Machine.h"
 
@@ -50,29 +51,7 @@ constexpr DWORD kDefaultWait = 50;
 constexpr int kHandshakeMs = 5000;
 constexpr std::size_t kMaxName = 256;
 
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : m_fd(fd) {}
-  ~UniqueFd() { Reset(); }
-  UniqueFd(UniqueFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      m_fd = std::exchange(other.m_fd, -1);
-    }
-    return *this;
-  }
-  int get() const { return m_fd; }
-  int release() { return std::exchange(m_fd, -1); }
-  void Reset() {
-    if (m_fd >= 0) ::close(m_fd);
-    m_fd = -1;
-  }
-
- private:
-  int m_fd = -1;
-};
+using vn::UniqueFd;
 
 void Signal(int eventFd) {
   const std::uint64_t one = 1;
@@ -246,7 +225,7 @@ struct Server {
                        [](const auto& slot) { return !slot->closed && slot->state == Slot::State::Free; });
   }
 
-  void Kick() { Signal(wake.get()); }
+  void Kick() { Signal(wake.Get()); }
 
   void Run();
   void Admit(UniqueFd client, std::vector<UniqueFd>* waiters);
@@ -255,14 +234,14 @@ struct Server {
 void Server::Run() {
   std::vector<UniqueFd> waiters;  // WaitNamedPipeA clients, owned by this thread only
   for (;;) {
-    std::vector<pollfd> fds{{listener.get(), POLLIN, 0}, {wake.get(), POLLIN, 0}};
-    for (const UniqueFd& waiter : waiters) fds.push_back({waiter.get(), POLLIN, 0});
+    std::vector<pollfd> fds{{listener.Get(), POLLIN, 0}, {wake.Get(), POLLIN, 0}};
+    for (const UniqueFd& waiter : waiters) fds.push_back({waiter.Get(), POLLIN, 0});
     if (::poll(fds.data(), fds.size(), -1) < 0) {
       if (errno == EINTR) continue;
       return;
     }
     if (fds[1].revents) {
-      Drain(wake.get());
+      Drain(wake.Get());
       std::lock_guard lock(mutex);
       if (stopping) return;
     }
@@ -272,14 +251,14 @@ void Server::Run() {
     }
     if (fds[0].revents & POLLIN) {
       for (;;) {
-        const int client = ::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC);
+        const int client = ::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC);
         if (client < 0) break;
         Admit(UniqueFd(client), &waiters);
       }
     }
     std::lock_guard lock(mutex);
     if (!waiters.empty() && AnyFree()) {
-      for (const UniqueFd& waiter : waiters) SendRecord(waiter.get(), std::string(1, kFree));
+      for (const UniqueFd& waiter : waiters) SendRecord(waiter.Get(), std::string(1, kFree));
       waiters.clear();
     }
   }
@@ -288,17 +267,17 @@ void Server::Run() {
 void Server::Admit(UniqueFd client, std::vector<UniqueFd>* waiters) {
   // A client sends its request right after connecting; one that does not is
   // dropped rather than holding up the others for long.
-  const std::optional<std::string> request = ReceiveSmall(client.get(), 1000);
+  const std::optional<std::string> request = ReceiveSmall(client.Get(), 1000);
   if (!request || request->empty()) return;
   std::lock_guard lock(mutex);
   if ((*request)[0] == kProbe) {
     if (AnyFree()) {
-      SendRecord(client.get(), std::string(1, kFree));
+      SendRecord(client.Get(), std::string(1, kFree));
       return;
     }
     std::string queued(1, kQueued);
     PutDword(&queued, defaultTimeout);
-    if (SendRecord(client.get(), queued)) waiters->push_back(std::move(client));
+    if (SendRecord(client.Get(), queued)) waiters->push_back(std::move(client));
     return;
   }
   if ((*request)[0] != kConnect) return;
@@ -306,7 +285,7 @@ void Server::Admit(UniqueFd client, std::vector<UniqueFd>* waiters) {
     return !s->closed && s->state == Slot::State::Free;
   });
   if (slot == slots.end()) {
-    SendRecord(client.get(), std::string(1, kBusy));
+    SendRecord(client.Get(), std::string(1, kBusy));
     return;
   }
   std::string accepted(1, kAccepted);
@@ -314,9 +293,9 @@ void Server::Admit(UniqueFd client, std::vector<UniqueFd>* waiters) {
   PutDword(&accepted, outLimit);
   PutDword(&accepted, inLimit);
   PutDword(&accepted, maxInstances);
-  if (!SendRecord(client.get(), accepted)) return;
-  vn::FitPipeRecordBuffer(client.get(), outLimit);
-  (*slot)->connection = std::make_shared<Connection>(client.release());
+  if (!SendRecord(client.Get(), accepted)) return;
+  vn::FitPipeRecordBuffer(client.Get(), outLimit);
+  (*slot)->connection = std::make_shared<Connection>(client.Release());
   (*slot)->state = Slot::State::Connected;
   changed.notify_all();
 }
@@ -386,7 +365,7 @@ LONG CurrentConnection(const PipeEnd& end, std::shared_ptr<Connection>* connecti
 
 // Waits until `fd` is ready for `events` or the end's handle is closed.
 LONG AwaitSocket(const PipeEnd& end, int fd, short events) {
-  pollfd fds[2] = {{fd, events, 0}, {end.wake.get(), POLLIN, 0}};
+  pollfd fds[2] = {{fd, events, 0}, {end.wake.Get(), POLLIN, 0}};
   for (;;) {
     const int ready = ::poll(fds, 2, -1);
     if (ready < 0 && errno == EINTR) continue;
@@ -414,7 +393,7 @@ BOOL ReadMessage(const PipeEnd& end, char* buffer, DWORD size, LPDWORD read) {
   if (const LONG error = CurrentConnection(end, &connection); error != ERROR_SUCCESS) return Fail(error);
   std::lock_guard lock(connection->readMutex);
   if (!connection->rest.empty()) return TakeRest(*connection, buffer, size, read);
-  const int fd = connection->socket.get();
+  const int fd = connection->socket.Get();
   for (;;) {
     if (const LONG error = AwaitSocket(end, fd, POLLIN); error != ERROR_SUCCESS) return Fail(error);
     std::vector<char> record;
@@ -434,7 +413,7 @@ BOOL WriteMessage(const PipeEnd& end, const char* data, DWORD size, LPDWORD writ
   if (const LONG error = CurrentConnection(end, &connection); error != ERROR_SUCCESS) return Fail(error);
   std::string record(1, kData);
   record.append(data, size);
-  const int fd = connection->socket.get();
+  const int fd = connection->socket.Get();
   for (;;) {
     if (const LONG error = AwaitSocket(end, fd, POLLOUT); error != ERROR_SUCCESS) return Fail(error);
     if (::send(fd, record.data(), record.size(), MSG_NOSIGNAL | MSG_DONTWAIT) == static_cast<ssize_t>(record.size()))
@@ -455,7 +434,7 @@ void ReleaseInstance(PipeEnd& end) {
   {
     std::lock_guard lock(server.mutex);
     end.slot->closed = true;
-    if (end.slot->connection) ::shutdown(end.slot->connection->socket.get(), SHUT_RDWR);
+    if (end.slot->connection) ::shutdown(end.slot->connection->socket.Get(), SHUT_RDWR);
     end.slot->connection.reset();
     std::erase(server.slots, end.slot);
     server.changed.notify_all();
@@ -476,9 +455,9 @@ void ReleaseInstance(PipeEnd& end) {
 bool ClosePipe(HANDLE handle, BOOL* result) {
   std::optional<std::shared_ptr<PipeEnd>> end = Ends().Remove(handle);
   if (!end) return false;
-  Signal((*end)->wake.get());
+  Signal((*end)->wake.Get());
   if ((*end)->server) ReleaseInstance(**end);
-  else ::shutdown((*end)->connection->socket.get(), SHUT_RDWR);
+  else ::shutdown((*end)->connection->socket.Get(), SHUT_RDWR);
   *result = TRUE;
   return true;
 }
@@ -505,12 +484,12 @@ const bool g_registered = vn::RegisterHandleKind(&kPipeKind);
 LONG TakeLock(const fs::path& path, UniqueFd* lock) {
   for (int attempt = 0; attempt < 5; ++attempt) {
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-    if (fd.get() < 0) return ERROR_ACCESS_DENIED;
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return ERROR_ACCESS_DENIED;
+    if (fd.Get() < 0) return ERROR_ACCESS_DENIED;
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) return ERROR_ACCESS_DENIED;
     // The previous owner may have removed the file between our open and lock.
     struct stat held {};
     struct stat named {};
-    if (::fstat(fd.get(), &held) == 0 && ::stat(path.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
+    if (::fstat(fd.Get(), &held) == 0 && ::stat(path.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
         held.st_dev == named.st_dev) {
       *lock = std::move(fd);
       return ERROR_SUCCESS;
@@ -525,10 +504,10 @@ LONG StartServer(Server& server) {
   fs::remove(server.files.socket, ignored);
   server.listener = UniqueFd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   server.wake = UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  if (server.listener.get() < 0 || server.wake.get() < 0) return ERROR_TOO_MANY_OPEN_FILES;
+  if (server.listener.Get() < 0 || server.wake.Get() < 0) return ERROR_TOO_MANY_OPEN_FILES;
   const sockaddr_un address = Address(server.files.socket);
-  if (::bind(server.listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(server.listener.get(), 64) != 0) {
+  if (::bind(server.listener.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(server.listener.Get(), 64) != 0) {
     fs::remove(server.files.lock, ignored);
     return ERROR_ACCESS_DENIED;
   }
@@ -546,7 +525,7 @@ LONG StartServer(Server& server) {
 std::shared_ptr<PipeEnd> NewEnd() {
   auto end = std::make_shared<PipeEnd>();
   end->wake = UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  if (end->wake.get() < 0) return nullptr;
+  if (end->wake.Get() < 0) return nullptr;
   return end;
 }
 
@@ -555,14 +534,14 @@ LONG Contact(const PipeName& name, char request, UniqueFd* socket) {
   PipeFiles files;
   if (const LONG error = LocatePipe(name, &files); error != ERROR_SUCCESS) return error;
   UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
-  if (fd.get() < 0) return ERROR_TOO_MANY_OPEN_FILES;
+  if (fd.Get() < 0) return ERROR_TOO_MANY_OPEN_FILES;
   const sockaddr_un address = Address(files.socket);
-  if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+  if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     if (errno == EAGAIN) return ERROR_PIPE_BUSY;
     if (errno == EACCES) return ERROR_ACCESS_DENIED;
     return ERROR_FILE_NOT_FOUND;  // no socket, or one left by a server that is gone
   }
-  if (!SendRecord(fd.get(), std::string(1, request))) return ERROR_FILE_NOT_FOUND;
+  if (!SendRecord(fd.Get(), std::string(1, request))) return ERROR_FILE_NOT_FOUND;
   *socket = std::move(fd);
   return ERROR_SUCCESS;
 }
@@ -675,7 +654,7 @@ BOOL DisconnectNamedPipe(HANDLE hNamedPipe) {
   std::lock_guard lock(end->server->mutex);
   Slot& slot = *end->slot;
   if (slot.state != Slot::State::Connected) return TRUE;
-  ::shutdown(slot.connection->socket.get(), SHUT_RDWR);
+  ::shutdown(slot.connection->socket.Get(), SHUT_RDWR);
   slot.connection.reset();
   slot.state = Slot::State::Disconnected;
   return TRUE;
@@ -704,7 +683,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_A
     socket = UniqueFd(fd);
   } else {
     if (const LONG error = Contact(name, kConnect, &socket); error != ERROR_SUCCESS) return FailHandle(error);
-    const std::optional<std::string> reply = ReceiveSmall(socket.get(), kHandshakeMs);
+    const std::optional<std::string> reply = ReceiveSmall(socket.Get(), kHandshakeMs);
     if (!reply) return FailHandle(ERROR_SEM_TIMEOUT);
     if (reply->empty()) return FailHandle(ERROR_FILE_NOT_FOUND);
     if ((*reply)[0] == kBusy) return FailHandle(ERROR_PIPE_BUSY);
@@ -725,8 +704,8 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_A
   end->canWrite = wantsWrite;
   end->writeLimit = info.inBufferSize;
   end->info = info;
-  vn::FitPipeRecordBuffer(socket.get(), end->writeLimit);
-  end->connection = std::make_shared<Connection>(socket.release());
+  vn::FitPipeRecordBuffer(socket.Get(), end->writeLimit);
+  end->connection = std::make_shared<Connection>(socket.Release());
   SetLastError(ERROR_SUCCESS);
   return Ends().Add(std::move(end));
 }
@@ -745,7 +724,7 @@ BOOL WaitNamedPipeA(LPCSTR lpNamedPipeName, DWORD nTimeOut) {
   UniqueFd socket;
   if (const LONG error = Contact(name, kProbe, &socket); error != ERROR_SUCCESS)
     return Fail(error == ERROR_PIPE_BUSY ? ERROR_SEM_TIMEOUT : error);
-  std::optional<std::string> reply = ReceiveSmall(socket.get(), kHandshakeMs);
+  std::optional<std::string> reply = ReceiveSmall(socket.Get(), kHandshakeMs);
   if (!reply) return Fail(ERROR_SEM_TIMEOUT);
   if (reply->empty()) return Fail(ERROR_FILE_NOT_FOUND);
   if ((*reply)[0] == kFree) return TRUE;
@@ -756,7 +735,7 @@ BOOL WaitNamedPipeA(LPCSTR lpNamedPipeName, DWORD nTimeOut) {
     const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     remaining = static_cast<int>(std::max<std::int64_t>(0, std::min<std::int64_t>(limit, INT32_MAX) - spent.count()));
   }
-  reply = ReceiveSmall(socket.get(), remaining);
+  reply = ReceiveSmall(socket.Get(), remaining);
   if (!reply) return Fail(ERROR_SEM_TIMEOUT);
   if (reply->empty()) return Fail(ERROR_FILE_NOT_FOUND);  // the pipe closed meanwhile
   return (*reply)[0] == kFree ? TRUE : Fail(ERROR_FILE_NOT_FOUND);

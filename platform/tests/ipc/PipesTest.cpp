@@ -13,6 +13,7 @@
 
 #include "platform/core/Handles.h"
 #include "platform/core/LastError.h"
+#include "platform/core/UniqueFd.h"
 #include "platform/ipc/Pipes.h"
 #include "platform/ipc/Sync.h"
 #include "testing/TempMachineHome.h"
@@ -228,12 +229,13 @@ TEST(PipeTest, SocketLeftByAKilledServerDoesNotBlockTheNext) {
   // What a killed server leaves: a socket file nobody listens on.
   fs::create_directories(home.path() / "pipes");
   const fs::path stale = home.path() / "pipes" / "STALE";
-  const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, stale.c_str(), sizeof address.sun_path - 1);
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ::close(fd);
+  {
+    const vn::UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, stale.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  }
   ASSERT_TRUE(fs::exists(stale));
 
   EXPECT_EQ(Open(Local("stale")), INVALID_HANDLE_VALUE);
@@ -319,18 +321,17 @@ class FakeForwarder : public vn::RemotePipeConnector {
     if (machine != "FARPC") return ERROR_BAD_NETPATH;
     if (pipe != "Progress") return ERROR_FILE_NOT_FOUND;
     int ends[2];
-    if (::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, ends) != 0) return ERROR_GEN_FAILURE;
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return ERROR_GEN_FAILURE;
     *socket = ends[0];
     info->inBufferSize = 8;
     info->outBufferSize = 64;
-    m_server = std::thread([fd = ends[1]] {
+    m_server = std::thread([fd = vn::UniqueFd(ends[1])] {
       char record[64];
-      const ssize_t n = ::recv(fd, record, sizeof record, 0);
+      const ssize_t n = ::recv(fd.Get(), record, sizeof record, 0);
       if (n > 0) {
         std::string reply = "Dgot:" + std::string(record, static_cast<std::size_t>(n));
-        ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+        ::send(fd.Get(), reply.data(), reply.size(), MSG_NOSIGNAL);
       }
-      ::close(fd);
     });
     return ERROR_SUCCESS;
   }

@@ -1,10 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QTemporaryDir>
 #include <algorithm>
@@ -18,11 +14,11 @@
 #include <thread>
 #include <vector>
 
+#include "platform/core/Process.h"
+#include "platform/core/UniqueFd.h"
 #include "platform/registry/LocalHive.h"
 #include "platform/registry/Registry.h"
 #include "testing/TempMachineHome.h"
-
-extern char** environ;
 
 namespace {
 
@@ -437,17 +433,15 @@ struct Writer {
   FILE* out = nullptr;
 
   Writer(const std::string& prefix, int calls) {
-    int fds[2];
-    EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    const std::string count = std::to_string(calls);
-    const char* argv[] = {VN_REGISTRY_WRITER, prefix.c_str(), count.c_str(), nullptr};
-    EXPECT_EQ(posix_spawn(&pid, VN_REGISTRY_WRITER, &actions, nullptr, const_cast<char**>(argv), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
-    out = ::fdopen(fds[0], "r");
+    vn::PipeEnds output = vn::MakePipe();
+    EXPECT_TRUE(output.read);
+    vn::ProcessOptions options;
+    options.program = VN_REGISTRY_WRITER;
+    options.arguments = {prefix, std::to_string(calls)};
+    options.output = vn::ChildStream::Descriptor(output.write.Get());
+    std::string detail;
+    EXPECT_EQ(vn::StartProcess(options, &pid, &detail), 0) << detail;
+    out = ::fdopen(output.read.Release(), "r");
   }
   ~Writer() { std::fclose(out); }
 
@@ -457,10 +451,10 @@ struct Writer {
     return std::fgets(line, sizeof line, out) ? std::atol(line) : -1;
   }
   // The number of the last call reported complete, once the process has ended.
-  long Drain(int* status) {
+  long Drain(vn::ProcessExit* exit) {
     long last = -1;
     for (long n; (n = Next()) >= 0;) last = n;
-    ::waitpid(pid, status, 0);
+    *exit = vn::WaitProcess(pid);
     return last;
   }
 };
@@ -495,10 +489,10 @@ std::size_t ReadAll(HKEY key) {
 TEST(RegistryTest, ProcessesWriteOneHiveAtOnce) {
   vn::testing::TempMachineHome home;  // a new hive, which both create at once
   Writer first("First", 300), second("Second", 300);
-  int firstStatus = -1, secondStatus = -1;
-  EXPECT_EQ(first.Drain(&firstStatus), 299);
-  EXPECT_EQ(second.Drain(&secondStatus), 299);
-  EXPECT_EQ(firstStatus | secondStatus, 0);
+  vn::ProcessExit firstExit, secondExit;
+  EXPECT_EQ(first.Drain(&firstExit), 299);
+  EXPECT_EQ(second.Drain(&secondExit), 299);
+  EXPECT_TRUE(firstExit.Succeeded() && secondExit.Succeeded());
   for (long i = 0; i < 300; ++i) {
     ExpectCall("First", i);
     ExpectCall("Second", i);
@@ -515,10 +509,10 @@ TEST(RegistryTest, KilledWriterLeavesEveryCompletedCallInAConsistentHive) {
     long n = -1;
     // Each completed call is visible to this process at once.
     while ((n = writer.Next()) >= 0 && n < stop) ExpectCall(prefix, n);
-    ::kill(writer.pid, SIGKILL);
-    int status = 0;
-    last.push_back(std::max(n, writer.Drain(&status)));
-    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended before it was killed: " << status;
+    vn::SignalProcess(writer.pid, SIGKILL);
+    vn::ProcessExit exit;
+    last.push_back(std::max(n, writer.Drain(&exit)));
+    ASSERT_EQ(exit.signal, SIGKILL) << "the writer ended before it was killed: " << exit.code;
   }
 
   std::shared_ptr<vn::LocalHive> check;

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/core/LastError.h"
+#include "platform/core/Process.h"
 #include "platform/core/WideString.h"
 #include "platform/services/ServiceControl.h"
 #include "testing/MachineNetwork.h"
@@ -325,6 +326,24 @@ TEST_F(NetScheduleTest, ALongJobDoesNotHoldUpTheOthers) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
   EXPECT_EQ(::kill(pid, 0), 0) << "the job outlives the service";
   ::kill(pid, SIGKILL);
+}
+
+// A job starts with the signals a shell would give it, whatever the machine
+// service does with its own: a writer into a pipe whose reader has gone ends
+// by SIGPIPE, so the pipeline ends and the job goes on.
+TEST_F(NetScheduleTest, AJobWritingIntoAClosedPipeEndsAsUnderAShell) {
+  const std::string out = m_out.string();
+  WriteScript(m_net.Machine("SRV1").driveD / "jobs", "pipe.sh",
+              "echo $$ > \"" + out + "/pipe.pid\"\n"
+              "(while :; do echo y; done) 2>/dev/null | head -n 1 > \"" + out + "/pipe\"\n"
+              "echo done > \"" + out + "/pipe.flag\"\n");
+  DWORD id = 0;
+  ASSERT_EQ(Add(TimeOfDayIn(std::chrono::hours(1)), 0, 0, 0, "D:\\jobs\\pipe.sh", &id), NERR_Success);
+  SetClockOffset(3600 + 2);
+  EXPECT_TRUE(WaitFor([&] { return Ran("pipe.flag") == "done\n"; })) << "the pipeline never ended";
+  EXPECT_EQ(Ran("pipe"), "y\n");
+  // The job has a session of its own: end it, whatever became of it.
+  if (const std::string pid = Ran("pipe.pid"); pid.ends_with('\n')) vn::SignalProcessGroup(std::stoi(pid), SIGKILL);
 }
 
 TEST_F(NetScheduleTest, NothingRunsWhileScheduleIsStopped) {

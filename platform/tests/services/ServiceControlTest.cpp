@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "platform/core/LastError.h"
+#include "platform/core/Process.h"
 #include "platform/registry/Registry.h"
 #include "testing/MachineNetwork.h"
 
@@ -312,40 +313,53 @@ TEST_F(ServiceControlTest, ScheduleIsABuiltInServiceThatStopsAndStarts) {
   CloseServiceHandle(manager);
 }
 
-TEST_F(ServiceControlTest, MachineServiceStopsItsServicesAndStartsAutomaticOnes) {
+TEST_F(ServiceControlTest, NoServiceOutlivesItsMachineService) {
+  // A service with a process of its own in its group.
+  WriteScript(m_scripts, "family.sh",
+              "out=\"$1\"\n"
+              "sleep 30 &\n"
+              "echo $! > \"$out.child\"\n"
+              "echo $$ > \"$out.pid\"\n"
+              "wait\n");
   SC_HANDLE manager = Manager();
-  SC_HANDLE service =
-      Create(manager, "AutoSleeper", Sleeper("auto"), SERVICE_AUTO_START);
+  SC_HANDLE service = Create(manager, "Family", "\"D:\\svc dir\\family.sh\" " + (m_out / "auto").string(),
+                             SERVICE_AUTO_START);
   ASSERT_NE(service, nullptr) << GetLastError();
   ASSERT_TRUE(StartServiceA(service, 0, nullptr)) << GetLastError();
   const pid_t first = WaitForPid(m_out / "auto.pid");
+  const pid_t firstChild = WaitForPid(m_out / "auto.child");
   ASSERT_GT(first, 0);
+  ASSERT_GT(firstChild, 0);
 
+  // Stopped politely, the machine service stops its services, groups and all.
   m_net.Stop("SRV1");
-  EXPECT_FALSE(Alive(first)) << "the machine service stopped its service";
+  EXPECT_FALSE(Alive(first));
+  EXPECT_TRUE(vn::WaitForProcessEnd(firstChild, std::chrono::seconds(10)));
   SERVICE_STATUS status{};
   EXPECT_FALSE(QueryServiceStatus(service, &status));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE));
 
+  // Started again, it starts the automatic service again.
   ASSERT_TRUE(m_net.Start("SRV1"));
   ASSERT_TRUE(QueryServiceStatus(service, &status)) << GetLastError();
   EXPECT_EQ(status.dwCurrentState, SERVICE_RUNNING);
   const pid_t second = WaitForPid(m_out / "auto.pid");
+  const pid_t secondChild = WaitForPid(m_out / "auto.child");
   ASSERT_GT(second, 0);
+  ASSERT_GT(secondChild, 0);
 
-  // Killed, the machine service leaves its service behind; the next one ends
-  // it before starting a fresh one.
+  // Killed, the machine service takes its service's process with it; what
+  // that process started lives on until the next machine service ends it,
+  // before it starts a fresh one.
   m_net.Stop("SRV1", /*kill=*/true);
-  EXPECT_TRUE(Alive(second));
+  EXPECT_TRUE(vn::WaitForProcessEnd(second, std::chrono::seconds(10))) << "the service outlived its machine service";
+  EXPECT_TRUE(Alive(secondChild));
   ASSERT_TRUE(m_net.Start("SRV1"));
-  for (int i = 0; i < 60 && Alive(second); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_FALSE(Alive(second));
+  EXPECT_TRUE(vn::WaitForProcessEnd(secondChild, std::chrono::seconds(10)));
   EXPECT_GT(WaitForPid(m_out / "auto.pid"), 0);
   // The connection broken by the kill is made again for the very next call.
   ASSERT_TRUE(QueryServiceStatus(service, &status)) << GetLastError();
   EXPECT_EQ(status.dwCurrentState, SERVICE_RUNNING);
-  // The network's teardown kills the machine services outright: stop this
-  // one first so that nothing outlives the test.
   EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status));
   EXPECT_EQ(WaitForState(service, SERVICE_STOPPED).dwCurrentState, SERVICE_STOPPED);
   CloseServiceHandle(service);
