@@ -5,11 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
+#include "platform/core/AsciiText.h"
 #include "platform/core/WideString.h"
 #include "platform/endpoints/MachineEndpoint.h"
 #include "platform/machine/PathMap.h"
@@ -22,11 +22,6 @@ std::int64_t ToMillis(JobTimePoint t) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
 }
 JobTimePoint FromMillis(std::int64_t ms) { return JobTimePoint(std::chrono::milliseconds(ms)); }
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
 
 std::mutex g_schedulerMutex;
 std::shared_ptr<JobScheduler> g_scheduler;
@@ -183,8 +178,7 @@ pid_t JobScheduler::Launch(const std::string& command) {
   const std::vector<std::string> words = SplitCommandLine(command);
   if (words.empty()) return -1;
   std::string program = words[0];
-  const std::string upper = Upper(program);
-  if (upper == "VN" || upper == "VN.EXE") {
+  if (EqualsIgnoringCase(program, "VN") || EqualsIgnoringCase(program, "VN.EXE")) {
     program = m_vnHost.string();
   } else if (program.size() >= 3 && program[1] == ':' && (program[2] == '\\' || program[2] == '/')) {
     ResolvedPath resolved;

@@ -4,7 +4,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 
-#include <cctype>
 #include <cstdio>
 #include <map>
 #include <mutex>

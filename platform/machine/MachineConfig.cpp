@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <fstream>
 #include <set>
@@ -208,8 +207,8 @@ bool ParseDriveType(std::string_view text, UINT* type) {
 // "D", "D:" -> 'D'.
 bool ParseDriveLetter(std::string_view text, char* letter) {
   if (text.size() == 2 && text[1] == ':') text.remove_suffix(1);
-  if (text.size() != 1 || !std::isalpha(static_cast<unsigned char>(text[0]))) return false;
-  *letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+  if (text.size() != 1 || !IsAsciiLetter(text[0])) return false;
+  *letter = ToUpperAscii(text[0]);
   return true;
 }
 
@@ -274,7 +273,7 @@ void AddSpecialShares(MachineConfig* config) {
 
 bool IsReservedShareName(const std::string& name) {
   return EqualsIgnoringCase(name, "IPC$") || EqualsIgnoringCase(name, "ADMIN$") || EqualsIgnoringCase(name, "PRINT$") ||
-         (name.size() == 2 && name[1] == '$' && std::isalpha(static_cast<unsigned char>(name[0])));
+         (name.size() == 2 && name[1] == '$' && IsAsciiLetter(name[0]));
 }
 
 class Loader {

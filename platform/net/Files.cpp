@@ -1,7 +1,6 @@
 #include "platform/net/Files.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -16,10 +15,6 @@ namespace vn {
 namespace {
 
 constexpr std::uint64_t kDwordMax = 0xFFFFFFFF;
-
-char UpperLetter(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
-
-bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 // Characters Windows never allows in a file name; wildcards only in a pattern.
 bool IsValidComponent(std::string_view name, bool wildcards) {
@@ -155,8 +150,8 @@ LONG LocateFile(std::string_view input, bool pattern, FileLocation* resolved) {
     resolved->path.root = std::string(share);
     resolved->remote = true;
     rest = end == std::string_view::npos ? std::string_view() : unc.substr(end);
-  } else if (view.size() >= 2 && IsDriveLetter(view[0]) && view[1] == ':') {
-    letter = UpperLetter(view[0]);
+  } else if (view.size() >= 2 && IsAsciiLetter(view[0]) && view[1] == ':') {
+    letter = ToUpperAscii(view[0]);
     rest = view.substr(2);
     if (!rest.empty() && rest[0] != '\\') return ERROR_INVALID_NAME;
   } else {
@@ -231,7 +226,7 @@ UINT GetDriveTypeA(LPCSTR lpRootPathName) {
   }
   std::vector<vn::DriveInfo> drives;
   if (vn::Drives(&drives) != ERROR_SUCCESS) return DRIVE_NO_ROOT_DIR;
-  const char letter = vn::UpperLetter(root[0]);
+  const char letter = vn::ToUpperAscii(root[0]);
   for (const auto& drive : drives)
     if (drive.letter == letter) return drive.type;
   return DRIVE_NO_ROOT_DIR;
