@@ -104,7 +104,7 @@ MachineNetwork::MachineNetwork(std::string consoleDomain) {
   WriteHostsFile();
   WriteSecrets(m_machines.front());
   if (const char* env = std::getenv("VORNAL_HOME")) m_previousEnv = env;
-  m_previousHome = vn::MachineHome();
+  m_previousHome = vn::MachineHomeSetting();
   ::setenv("VORNAL_HOME", m_machines.front().home.c_str(), 1);
   vn::SetMachineHome(m_machines.front().home);
 }

@@ -106,7 +106,7 @@ class MachineNetwork {
   std::map<std::string, std::string> m_secrets;                       // domain -> secret
   std::map<std::string, std::map<std::string, std::optional<std::string>>> m_overrides;  // machine -> domain -> secret
   std::optional<std::string> m_previousEnv;
-  std::filesystem::path m_previousHome;
+  std::optional<std::filesystem::path> m_previousHome;
 };
 
 }  // namespace vn::testing

@@ -13,7 +13,7 @@ TempMachineHome::TempMachineHome(const std::string& computerName) {
     std::ofstream(m_path / "machine.ini") << "[Machine]\nName=" << computerName << "\n";
   }
   if (const char* env = std::getenv("VORNAL_HOME")) m_previousEnv = env;
-  m_previousHome = vn::MachineHome();
+  m_previousHome = vn::MachineHomeSetting();
   ::setenv("VORNAL_HOME", m_path.c_str(), 1);
   vn::SetMachineHome(m_path);
 }

@@ -24,7 +24,7 @@ class TempMachineHome {
   QTemporaryDir m_dir;
   std::filesystem::path m_path;
   std::optional<std::string> m_previousEnv;
-  std::filesystem::path m_previousHome;
+  std::optional<std::filesystem::path> m_previousHome;
 };
 
 }  // namespace vn::testing

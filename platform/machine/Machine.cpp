@@ -38,9 +38,14 @@ std::filesystem::path MachineHome() {
   return home;
 }
 
-void SetMachineHome(const std::filesystem::path& home) {
+void SetMachineHome(const std::optional<std::filesystem::path>& home) {
   std::lock_guard lock(g_homeMutex);
   g_home = home;
+}
+
+std::optional<std::filesystem::path> MachineHomeSetting() {
+  std::lock_guard lock(g_homeMutex);
+  return g_home;
 }
 
 std::string LocalComputerName() { return ConfiguredComputerName(MachineHome()); }

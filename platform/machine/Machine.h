@@ -11,6 +11,7 @@
 // the home, else from the host name; it is upper case and at most 15 characters.
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "platform/core/LastError.h"
@@ -22,9 +23,14 @@ namespace vn {
 std::filesystem::path MachineHome();
 
 // Makes `home` the local machine of this process from now on (hosts given a
-// --home option, tests with their own temporary machine). Handles opened on the
-// previous machine's hive keep working on it until they are closed.
-void SetMachineHome(const std::filesystem::path& home);
+// --home option, tests with their own temporary machine); nullopt goes back to
+// $VORNAL_HOME and the defaults. Handles opened on the previous machine's hive
+// keep working on it until they are closed.
+void SetMachineHome(const std::optional<std::filesystem::path>& home);
+
+// What SetMachineHome gave last, if anything, without creating any folder:
+// what a test's temporary machine puts back when it ends.
+std::optional<std::filesystem::path> MachineHomeSetting();
 
 // The local computer name, as GetComputerNameA returns it.
 std::string LocalComputerName();
