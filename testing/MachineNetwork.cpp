@@ -133,8 +133,9 @@ TestMachine MachineNetwork::Create(const std::string& name, const std::string& d
   for (const auto& dir : {machine.home, machine.driveC, machine.driveD}) std::filesystem::create_directories(dir);
   std::ofstream ini(machine.home / "machine.ini");
   ini << "[Machine]\nName=" << name << "\nDomain=" << domain << "\nRole=" << RoleName(role)
-      << "\nListen=127.0.0.1:" << machine.port << "\nHostsFile=" << m_hostsFile.string() << "\n\n[Drives]\nC="
-      << machine.driveC.string() << ",fixed\nD=" << machine.driveD.string() << ",fixed\n";
+      << "\nListen=127.0.0.1:" << machine.port << "\nHostsFile=" << m_hostsFile.string()
+      << "\nHostResolver=no\n\n[Drives]\nC=" << machine.driveC.string() << ",fixed\nD=" << machine.driveD.string()
+      << ",fixed\n";
   if (!shares.empty()) {
     ini << "\n[Shares]\n";
     for (const auto& share : shares) {

@@ -30,7 +30,8 @@ const vn::ShareDefinition* FindShare(const vn::MachineConfig& config, const std:
 }
 
 TEST(MachineConfigTest, AMinimalFileDescribesAWorkstationOfWorkgroupWithSystemDriveInTheHome) {
-  vn::testing::TempMachineHome home("testpc");
+  vn::testing::TempMachineHome home;
+  WriteFile(home.path() / "machine.ini", "[Machine]\nName = testpc\n");
   vn::MachineConfig config;
   std::string error;
   ASSERT_TRUE(vn::LoadMachineConfig(home.path(), &config, &error)) << error;
@@ -40,6 +41,7 @@ TEST(MachineConfigTest, AMinimalFileDescribesAWorkstationOfWorkgroupWithSystemDr
   EXPECT_EQ(config.listenAddress, "127.0.0.1");
   EXPECT_EQ(config.port, vn::kMachineServicePort);
   EXPECT_EQ(config.hostsFile, home.path() / "hosts");
+  EXPECT_TRUE(config.hostResolver);
   ASSERT_TRUE(FindDrive(config, 'C'));
   EXPECT_EQ(FindDrive(config, 'C')->root, "/");
   ASSERT_TRUE(FindDrive(config, 'S'));
@@ -66,6 +68,7 @@ TEST(MachineConfigTest, EverySettingIsRead) {
             "Comment = The sales PDC\n"
             "Listen = [::1]:7200\n"
             "HostsFile = net/hosts\n"
+            "hostresolver = No\n"
             "\n"
             "[Drives]\n"
             "d: = " + d.string() + "/, remote, NTFS, Data Disk\n"
@@ -87,6 +90,7 @@ TEST(MachineConfigTest, EverySettingIsRead) {
   EXPECT_EQ(config.listenAddress, "[::1]");
   EXPECT_EQ(config.port, 7200);
   EXPECT_EQ(config.hostsFile, home.path() / "net/hosts");
+  EXPECT_FALSE(config.hostResolver);
   // [Drives] replaces the host's drives: C: is "/" unless given, S: is always there.
   ASSERT_EQ(config.drives.size(), 4u);
   EXPECT_EQ(config.drives[0].root, "/");
@@ -158,6 +162,7 @@ TEST(MachineConfigTest, MalformedFilesAreRefusedNamingTheLineAndNothingIsFilledI
       {"[Machine]\nListen=300.1.1.1\n", 2, "IPv4"},
       {"[Machine]\nListen=bad host\n", 2, "host name"},
       {"[Machine]\nHostsFile=\n", 2, "HostsFile"},
+      {"[Machine]\nHostResolver=maybe\n", 2, "HostResolver \"maybe\" is not yes or no"},
       {"[Machine]\nSystemDrive=C\n", 2, "SystemDrive"},
       {"[Drives]\n1 = /tmp\n", 2, "drive letter"},
       {"[Drives]\nDD = /tmp\n", 2, "drive letter"},

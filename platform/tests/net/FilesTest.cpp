@@ -123,7 +123,7 @@ class LocalFilesTest : public ::testing::Test {
     m_d = m_home.path() / "d";
     m_r = m_home.path() / "r";
     for (const auto& dir : {m_c, m_d / "Data", m_r}) fs::create_directories(dir);
-    std::ofstream(m_home.path() / "machine.ini") << "[Machine]\nName=FILESPC\nDomain=SALES\n"
+    std::ofstream(m_home.path() / "machine.ini") << "[Machine]\nName=FILESPC\nDomain=SALES\nHostResolver=no\n"
                                                  << "[Drives]\nC = " << m_c.string() << ", fixed, NTFS, SYSTEM\n"
                                                  << "D = " << m_d.string() << ", fixed\n"
                                                  << "R = " << m_r.string() << ", cdrom, CDFS\n"
