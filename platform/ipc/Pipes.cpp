@@ -27,11 +27,13 @@
 #include <unistd.h>
 
 #include "platform/core/AsciiText.h"
+#include "platform/core/CallResult.h"
 #include "platform/core/HandleTable.h"
 #include "platform/ipc/PipeRecords.h"
 #include "platform/machine/Machine.h"
 
 namespace fs = std::filesystem;
+using vn::Fail;
 
 namespace {
 
@@ -84,13 +86,8 @@ void Drain(int eventFd) {
   [[maybe_unused]] const ssize_t n = ::read(eventFd, &count, sizeof count);
 }
 
-BOOL Fail(LONG error) {
-  SetLastError(static_cast<DWORD>(error));
-  return FALSE;
-}
-
 HANDLE FailHandle(LONG error) {
-  SetLastError(static_cast<DWORD>(error));
+  Fail(error);
   return INVALID_HANDLE_VALUE;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/core/AsciiText.h"
+#include "platform/core/CallResult.h"
 #include "platform/core/HandleTable.h"
 #include "platform/endpoints/MachineDirectory.h"
 #include "platform/net/WNet.h"
@@ -62,16 +63,6 @@ bool IsUncPath(std::string_view path) {
   return path.size() >= 2 && (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/');
 }
 
-BOOL Fail(LONG error) {
-  SetLastError(static_cast<DWORD>(error));
-  return FALSE;
-}
-
-BOOL Succeed() {
-  SetLastError(ERROR_SUCCESS);
-  return TRUE;
-}
-
 void ToFileTime(std::uint64_t ticks, FILETIME* time) {
   time->dwLowDateTime = static_cast<DWORD>(ticks);
   time->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
@@ -124,6 +115,16 @@ std::string_view RootOrDefault(LPCSTR root) { return root ? std::string_view(roo
 LONG ResolveExisting(LPCSTR path, FileLocation* resolved) {
   if (!path) return ERROR_INVALID_PARAMETER;
   return LocateFile(path, false, resolved);
+}
+
+// Creates, removes or deletes what `path` names through its machine; a root
+// is never changed.
+BOOL ChangeBelowRoot(LPCSTR path, LONG (MachineEndpoint::*change)(const MachinePath&)) {
+  FileLocation resolved;
+  if (const LONG error = ResolveExisting(path, &resolved)) return Fail(error);
+  if (resolved.path.path.empty()) return Fail(ERROR_ACCESS_DENIED);
+  if (const LONG error = (resolved.endpoint.get()->*change)(resolved.path)) return Fail(error);
+  return Succeed();
 }
 
 }  // namespace
@@ -338,25 +339,9 @@ DWORD GetFileAttributesA(LPCSTR lpFileName) {
 }
 
 BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/) {
-  FileLocation resolved;
-  if (const LONG error = vn::ResolveExisting(lpPathName, &resolved)) return vn::Fail(error);
-  if (resolved.path.path.empty()) return vn::Fail(ERROR_ACCESS_DENIED);
-  if (const LONG error = resolved.endpoint->CreateDirectory(resolved.path)) return vn::Fail(error);
-  return vn::Succeed();
+  return vn::ChangeBelowRoot(lpPathName, &vn::MachineEndpoint::CreateDirectory);
 }
 
-BOOL RemoveDirectoryA(LPCSTR lpPathName) {
-  FileLocation resolved;
-  if (const LONG error = vn::ResolveExisting(lpPathName, &resolved)) return vn::Fail(error);
-  if (resolved.path.path.empty()) return vn::Fail(ERROR_ACCESS_DENIED);
-  if (const LONG error = resolved.endpoint->RemoveDirectory(resolved.path)) return vn::Fail(error);
-  return vn::Succeed();
-}
+BOOL RemoveDirectoryA(LPCSTR lpPathName) { return vn::ChangeBelowRoot(lpPathName, &vn::MachineEndpoint::RemoveDirectory); }
 
-BOOL DeleteFileA(LPCSTR lpFileName) {
-  FileLocation resolved;
-  if (const LONG error = vn::ResolveExisting(lpFileName, &resolved)) return vn::Fail(error);
-  if (resolved.path.path.empty()) return vn::Fail(ERROR_ACCESS_DENIED);
-  if (const LONG error = resolved.endpoint->DeleteFile(resolved.path)) return vn::Fail(error);
-  return vn::Succeed();
-}
+BOOL DeleteFileA(LPCSTR lpFileName) { return vn::ChangeBelowRoot(lpFileName, &vn::MachineEndpoint::DeleteFile); }
