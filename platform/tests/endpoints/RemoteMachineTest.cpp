@@ -26,6 +26,7 @@
 #include "platform/registry/Registry.h"
 #include "testing/MachineNetwork.h"
 #include "testing/TempMachineHome.h"
+#include "testing/Wait.h"
 
 namespace {
 
@@ -553,12 +554,9 @@ TEST_F(RemoteMachineTest, TheConsoleStartsItsOwnServiceOnceAndItOutlivesTheCall)
   }
 
   ASSERT_EQ(::kill(pid, SIGTERM), 0);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   // It removes its pid file as it ends (the process itself is reaped by
   // whoever adopted it, not by this test).
-  while (fs::exists(pidFile) && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_FALSE(fs::exists(pidFile)) << "the service did not stop";
+  EXPECT_TRUE(vn::testing::WaitUntil([&] { return !fs::exists(pidFile); })) << "the service did not stop";
   EXPECT_FALSE(vn::LocalMachineServiceAnswers());
 }
 

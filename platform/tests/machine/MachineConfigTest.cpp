@@ -10,12 +10,13 @@
 #include "platform/machine/Machine.h"
 #include "platform/machine/MachineConfig.h"
 #include "testing/TempMachineHome.h"
+#include "testing/TestFiles.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-void WriteFile(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+using vn::testing::WriteText;
 
 const vn::DriveMapping* FindDrive(const vn::MachineConfig& config, char letter) {
   const auto it = std::find_if(config.drives.begin(), config.drives.end(),
@@ -31,7 +32,7 @@ const vn::ShareDefinition* FindShare(const vn::MachineConfig& config, const std:
 
 TEST(MachineConfigTest, AMinimalFileDescribesAWorkstationOfWorkgroupWithSystemDriveInTheHome) {
   vn::testing::TempMachineHome home;
-  WriteFile(home.path() / "machine.ini", "[Machine]\nName = testpc\n");
+  WriteText(home.path() / "machine.ini", "[Machine]\nName = testpc\n");
   vn::MachineConfig config;
   std::string error;
   ASSERT_TRUE(vn::LoadMachineConfig(home.path(), &config, &error)) << error;
@@ -59,7 +60,7 @@ TEST(MachineConfigTest, EverySettingIsRead) {
   vn::testing::TempMachineHome home;
   const fs::path d = home.path() / "d";
   fs::create_directories(d / "Sub");
-  WriteFile(home.path() / "machine.ini",
+  WriteText(home.path() / "machine.ini",
             "; a comment\n"
             "[machine]\n"
             "Name = \"build-07.example.org\"\n"
@@ -78,7 +79,7 @@ TEST(MachineConfigTest, EverySettingIsRead) {
             "Abs = /srv/abs\n"
             "[Unrelated]\n"
             "Anything = goes\n");
-  WriteFile(home.path() / "secrets.ini", "[Secrets]\nsales = s3cret\nLab=other\n");
+  WriteText(home.path() / "secrets.ini", "[Secrets]\nsales = s3cret\nLab=other\n");
   ::chmod((home.path() / "secrets.ini").c_str(), 0600);
   vn::MachineConfig config;
   std::string error;
@@ -115,7 +116,7 @@ TEST(MachineConfigTest, EverySettingIsRead) {
 
 TEST(MachineConfigTest, SpecialSharesAreTheOnesTheConsoleFilterKeepsOrDrops) {
   vn::testing::TempMachineHome home;
-  WriteFile(home.path() / "machine.ini", "[Drives]\nD = /tmp\n");
+  WriteText(home.path() / "machine.ini", "[Drives]\nD = /tmp\n");
   vn::MachineConfig config;
   std::string error;
   ASSERT_TRUE(vn::LoadMachineConfig(home.path(), &config, &error)) << error;
@@ -184,7 +185,7 @@ TEST(MachineConfigTest, MalformedFilesAreRefusedNamingTheLineAndNothingIsFilledI
   };
   for (const Case& c : cases) {
     vn::testing::TempMachineHome home;
-    WriteFile(home.path() / "machine.ini", c.text);
+    WriteText(home.path() / "machine.ini", c.text);
     vn::MachineConfig config;
     config.name = "UNTOUCHED";
     std::string error;
@@ -214,7 +215,7 @@ TEST(MachineConfigTest, SecretsMustBePrivateAndWellFormed) {
   for (const Case& c : cases) {
     vn::testing::TempMachineHome home;
     const auto path = home.path() / "secrets.ini";
-    WriteFile(path, c.text);
+    WriteText(path, c.text);
     ::chmod(path.c_str(), c.mode);
     vn::MachineConfig config;
     std::string error;
@@ -230,9 +231,9 @@ TEST(MachineConfigTest, SecretsMustBePrivateAndWellFormed) {
 TEST(MachineConfigTest, DefaultDrivesComeFromTheMountTable) {
   vn::testing::TempMachineHome home;
   const auto fileMount = home.path() / "a-file";
-  WriteFile(fileMount, "");
+  WriteText(fileMount, "");
   const auto mountinfo = home.path() / "mountinfo";
-  WriteFile(mountinfo,
+  WriteText(mountinfo,
             "21 26 0:20 / /proc rw,relatime - proc proc rw\n"
             "22 26 0:21 / /sys rw,relatime - sysfs sysfs rw\n"
             "26 1 0:52 / / rw,relatime master:1 - overlay overlay rw,lowerdir=/x\n"
@@ -296,7 +297,7 @@ TEST(MachineConfigTest, TheComputerNameIsReadTheSameWayEverywhere) {
   };
   for (const Case& c : cases) {
     vn::testing::TempMachineHome home;
-    WriteFile(home.path() / "machine.ini", c.ini);
+    WriteText(home.path() / "machine.ini", c.ini);
     if (c.expected.empty()) {
       EXPECT_NE(vn::LocalComputerName(), "NOTTHIS") << c.ini;
       EXPECT_NE(vn::LocalComputerName(), "BROKEN") << c.ini;
@@ -322,7 +323,7 @@ TEST(MachineConfigTest, ArbitraryTextNeverCrashesTheLoader) {
     std::string text;
     const int count = static_cast<int>(random() % 40);
     for (int i = 0; i < count; ++i) text += pieces[random() % std::size(pieces)];
-    WriteFile(home.path() / "machine.ini", text);
+    WriteText(home.path() / "machine.ini", text);
     vn::MachineConfig config;
     std::string error;
     if (!vn::LoadMachineConfig(home.path(), &config, &error)) {
