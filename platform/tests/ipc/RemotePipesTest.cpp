@@ -52,7 +52,16 @@ class RemotePipesTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    if (m_service) CloseServiceHandle(m_service);
+    if (!m_service) return;
+    // The network's teardown kills the machine services outright, which
+    // leaves their services running: stop the echo server first.
+    SERVICE_STATUS status{};
+    if (ControlService(m_service, SERVICE_CONTROL_STOP, &status)) {
+      EXPECT_TRUE(WaitUntil([&] {
+        return QueryServiceStatus(m_service, &status) && status.dwCurrentState == SERVICE_STOPPED;
+      })) << "the echo server did not stop";
+    }
+    CloseServiceHandle(m_service);
   }
 
   vn::testing::MachineNetwork m_net;
