@@ -13,4 +13,24 @@ vn_add_test(store_tests store
     tests/store/SystemErrorTextTest.cpp
     tests/store/ReportCatalogueTest.cpp
     tests/store/ReportSetStoreTest.cpp
+    tests/store/LocaleTest.cpp
   LIBRARIES vnconsolecore)
+
+# The Turkish locales LocaleTest runs under, compiled from the sources of
+# Debian's "locales" package (scripts/install-deps) into the build tree, so
+# that the test needs no locale installed system-wide.
+set(VN_TEST_LOCALES ${CMAKE_CURRENT_BINARY_DIR}/locales)
+set(vn_test_locale_files)
+foreach(charmap UTF-8 ISO-8859-9)
+  set(locale ${VN_TEST_LOCALES}/tr_TR.${charmap})
+  add_custom_command(
+    OUTPUT ${locale}/LC_CTYPE
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${VN_TEST_LOCALES}
+    COMMAND localedef --no-archive -c -i tr_TR -f ${charmap} ${locale}
+    COMMENT "Compiling the locale tr_TR.${charmap} for the tests"
+    VERBATIM)
+  list(APPEND vn_test_locale_files ${locale}/LC_CTYPE)
+endforeach()
+add_custom_target(vn_test_locales DEPENDS ${vn_test_locale_files})
+add_dependencies(store_tests vn_test_locales)
+target_compile_definitions(store_tests PRIVATE VN_TEST_LOCALES="${VN_TEST_LOCALES}")

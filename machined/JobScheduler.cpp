@@ -4,12 +4,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
+#include "platform/core/AsciiText.h"
 #include "platform/core/Process.h"
 #include "platform/core/UniqueFd.h"
 #include "platform/core/WideString.h"
@@ -25,10 +25,6 @@ std::int64_t ToMillis(JobTimePoint t) {
 }
 JobTimePoint FromMillis(std::int64_t ms) { return JobTimePoint(std::chrono::milliseconds(ms)); }
 
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
 
 }  // namespace
 
@@ -175,8 +171,7 @@ pid_t JobScheduler::Launch(const std::string& command) {
   const std::vector<std::string> words = SplitCommandLine(command);
   if (words.empty()) return -1;
   std::string program = words[0];
-  const std::string upper = Upper(program);
-  if (upper == "VN" || upper == "VN.EXE") {
+  if (EqualsIgnoringCase(program, "VN") || EqualsIgnoringCase(program, "VN.EXE")) {
     program = m_vnHost.string();
   } else if (program.size() >= 3 && program[1] == ':' && (program[2] == '\\' || program[2] == '/')) {
     ResolvedPath resolved;

@@ -22,6 +22,7 @@
 
 #include "platform/core/Process.h"
 #include "platform/core/UniqueFd.h"
+#include "testing/TestFiles.h"
 
 namespace vn::testing {
 
@@ -78,13 +79,6 @@ const char* RoleName(MachineRole role) {
   return "server";
 }
 
-std::string ReadAll(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 }  // namespace
 
 struct MachineNetwork::Process {
@@ -120,8 +114,9 @@ TestMachine MachineNetwork::Create(const std::string& name, const std::string& d
   for (const auto& dir : {machine.home, machine.driveC, machine.driveD}) std::filesystem::create_directories(dir);
   std::ofstream ini(machine.home / "machine.ini");
   ini << "[Machine]\nName=" << name << "\nDomain=" << domain << "\nRole=" << RoleName(role)
-      << "\nListen=127.0.0.1:" << machine.port << "\nHostsFile=" << m_hostsFile.string() << "\n\n[Drives]\nC="
-      << machine.driveC.string() << ",fixed\nD=" << machine.driveD.string() << ",fixed\n";
+      << "\nListen=127.0.0.1:" << machine.port << "\nHostsFile=" << m_hostsFile.string()
+      << "\nHostResolver=no\n\n[Drives]\nC=" << machine.driveC.string() << ",fixed\nD=" << machine.driveD.string()
+      << ",fixed\n";
   if (!shares.empty()) {
     ini << "\n[Shares]\n";
     for (const auto& share : shares) {
@@ -241,7 +236,7 @@ bool MachineNetwork::Start(const std::string& name) {
   if (!ready) {
     SignalProcess(pid, SIGKILL);
     WaitProcess(pid);
-    ADD_FAILURE() << "the service of " << name << " did not start: " << line << "\n" << ReadAll(log);
+    ADD_FAILURE() << "the service of " << name << " did not start: " << line << "\n" << ReadText(log);
     return false;
   }
   auto process = std::make_unique<Process>();

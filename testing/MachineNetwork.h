@@ -2,8 +2,9 @@
 // A network of Vornal machines on this one host, for integration tests: each
 // machine has its own temporary home, computer name, loopback port and drives
 // (temporary directories), and runs a real machine service process (vnmachined
-// in the foreground). All machines share one hosts file and know the secrets
-// of every test domain (one random secret per domain).
+// in the foreground). All machines share one hosts file, ask no resolver about
+// names it does not hold (they are unknown at once), and know the secrets of
+// every test domain (one random secret per domain).
 //
 // The test process itself is the machine "CONSOLE" of `consoleDomain`:
 // constructing the network makes CONSOLE's home the local machine of the

@@ -6,7 +6,14 @@ namespace vn::testing {
 
 std::filesystem::path TempMachineHome::Prepare(const QTemporaryDir& dir, const std::string& computerName) {
   std::filesystem::path path(dir.path().toStdString());
-  if (!computerName.empty()) std::ofstream(path / "machine.ini") << "[Machine]\nName=" << computerName << "\n";
+  // Names not in the (empty) hosts file are unknown at once: a test never
+  // asks the host's resolver.
+  std::ofstream ini(path / "machine.ini");
+  ini << "[Machine]\n";
+  if (!computerName.empty()) ini << "Name=" << computerName << "\n";
+  ini << "HostResolver=no\n";
+  ini.close();
+  std::ofstream(path / "hosts") << "# No other machines: names not listed here are unknown.\n";
   return path;
 }
 

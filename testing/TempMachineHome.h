@@ -2,6 +2,12 @@
 // A machine of its own for one test: a fresh temporary home that becomes the
 // local machine of the test process (and, through VORNAL_HOME, of every process
 // the test starts). The previous home and environment come back when it ends.
+//
+// The machine knows only the machines of its hosts file (empty at first) and
+// asks no resolver about others ("HostResolver = no" in machine.ini), so an
+// unknown name fails at once with ERROR_BAD_NETPATH and no test reaches the
+// network. A test that writes its own machine.ini and names machines the
+// hosts file does not hold writes that line too.
 
 #include <QTemporaryDir>
 #include <filesystem>
@@ -13,7 +19,8 @@ namespace vn::testing {
 
 class TempMachineHome {
  public:
-  // `computerName` goes into the home's machine.ini when given.
+  // `computerName` goes into the home's machine.ini when given; without one the
+  // machine is named after the host.
   explicit TempMachineHome(const std::string& computerName = "TESTPC");
   TempMachineHome(const TempMachineHome&) = delete;
   TempMachineHome& operator=(const TempMachineHome&) = delete;

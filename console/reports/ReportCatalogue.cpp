@@ -1,10 +1,9 @@
 #include "console/reports/ReportCatalogue.h"
 
-#include <algorithm>
 #include <array>
-#include <cctype>
 
 #include "console/support/Resources.h"
+#include "platform/core/AsciiText.h"
 
 namespace vn::console {
 namespace {
@@ -32,19 +31,13 @@ constexpr std::array<DWORD, kReportCount> kServerCodes = {
     17,  // Files With Undefined Owners
 };
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
-         });
-}
-
 bool InCatalogue(int index) { return index >= 0 && index < kReportCount; }
 
 }  // namespace
 
 int ReportIndexFromName(std::string_view name) {
   for (int index = 0; index < kReportCount; ++index) {
-    if (EqualNoCase(ReportNameFromIndex(index), name)) return index;
+    if (EqualsIgnoringCase(ReportNameFromIndex(index), name)) return index;
   }
   return -1;
 }

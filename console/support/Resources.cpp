@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/core/SortedTable.h"
+
 namespace vn::console {
 namespace {
 
@@ -69,19 +71,9 @@ constexpr StringResource kStrings[] = {
     {64423, "The current selected report set is %s\\%s."},
 };
 
-constexpr bool IsSorted() {
-  for (std::size_t i = 1; i < std::size(kStrings); ++i)
-    if (kStrings[i - 1].id >= kStrings[i].id) return false;
-  return true;
-}
-static_assert(IsSorted(), "the string table is looked up by binary search");
+static_assert(vn::IsStrictlyAscending(kStrings, &StringResource::id), "the string table is looked up by binary search");
 
-const StringResource* Find(UINT id) {
-  const auto* end = std::end(kStrings);
-  const auto* it =
-      std::lower_bound(std::begin(kStrings), end, id, [](const StringResource& s, UINT v) { return s.id < v; });
-  return it != end && it->id == id ? it : nullptr;
-}
+const StringResource* Find(UINT id) { return vn::FindSorted(kStrings, &StringResource::id, id); }
 
 }  // namespace
 

@@ -30,6 +30,8 @@
 #include "platform/registry/RegistryHive.h"
 #include "platform/services/ServiceControl.h"
 #include "testing/MachineNetwork.h"
+#include "testing/TestFiles.h"
+#include "testing/Wait.h"
 
 namespace {
 
@@ -37,41 +39,11 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using vn::testing::MachineNetwork;
 
-constexpr auto kBound = 20s;
+using vn::testing::ReadText;
+using vn::testing::WaitUntil;
+using vn::testing::WriteScript;
 
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// Looks at `done` until it holds or the bound has passed.
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds bound = kBound) {
-  const auto deadline = std::chrono::steady_clock::now() + bound;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
-}
-
-// The pid a script wrote to `path`, once its whole line is there; 0 if never.
-pid_t WaitForPid(const fs::path& path) {
-  pid_t pid = 0;
-  WaitUntil([&] {
-    const std::string text = ReadAll(path);
-    if (!text.ends_with('\n')) return false;
-    pid = std::stoi(text);
-    return true;
-  });
-  return pid;
-}
-
-void WriteScript(const fs::path& path, const std::string& body) {
-  std::ofstream(path) << "#!/bin/sh\n" << body;
-  fs::permissions(path, fs::perms::owner_all);
-}
+pid_t WaitForPid(const fs::path& path) { return vn::testing::WaitForPidFile(path); }
 
 // True when this process has no child left, running or unreaped.
 bool NoChildren() { return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD; }
@@ -89,7 +61,7 @@ class MachineDaemonTest : public ::testing::Test {
 };
 
 TEST_F(MachineDaemonTest, ServesItsMachineAndLeavesNothingWhenStopped) {
-  WriteScript(m_srv1->driveD / "sleeper.sh", "echo $$ > \"$1\"\nexec sleep 30\n");
+  WriteScript(m_srv1->driveD, "sleeper.sh", "echo $$ > \"$1\"\nexec sleep 30\n");
   const fs::path servicePid = m_srv1->driveD / "sleeper.pid";
   {
     vn::MachineDaemon daemon(m_srv1->home);
@@ -97,7 +69,7 @@ TEST_F(MachineDaemonTest, ServesItsMachineAndLeavesNothingWhenStopped) {
     ASSERT_TRUE(daemon.Start(&error)) << error;
     EXPECT_EQ(daemon.Port(), m_srv1->port);
     EXPECT_EQ(daemon.Address(), "127.0.0.1:" + std::to_string(m_srv1->port));
-    EXPECT_EQ(ReadAll(m_pidFile), std::to_string(::getpid()) + "\n");
+    EXPECT_EQ(ReadText(m_pidFile), std::to_string(::getpid()) + "\n");
 
     // Calls from this machine reach it: its server information, and its
     // service control manager, which starts a service.
@@ -140,7 +112,7 @@ TEST_F(MachineDaemonTest, RefusesToStartWhereItCannotAndLeavesNothing) {
     EXPECT_FALSE(second.Start(&error));
     EXPECT_NE(error.find("another service is running for this machine"), std::string::npos) << error;
   }
-  EXPECT_EQ(ReadAll(m_pidFile), std::to_string(::getpid()) + "\n") << "the running one keeps its pid file";
+  EXPECT_EQ(ReadText(m_pidFile), std::to_string(::getpid()) + "\n") << "the running one keeps its pid file";
 
   // A machine whose port is taken, and one whose configuration is bad.
   const auto& srv2 = m_net.Add({"SRV2", "TESTDOM", vn::MachineRole::Server, {}});
@@ -176,7 +148,7 @@ TEST_F(MachineDaemonTest, EndsWhenItsPidFileGoes) {
   ASSERT_TRUE(daemon.Start(&error)) << error;
   fs::remove(m_pidFile);
   auto waited = std::async(std::launch::async, [&] { daemon.Wait(); });
-  ASSERT_EQ(waited.wait_for(kBound), std::future_status::ready) << "the service outlived its home";
+  ASSERT_EQ(waited.wait_for(vn::testing::kWaitCeiling), std::future_status::ready) << "the service outlived its home";
 }
 
 // A service is started on a thread that lives as long as the manager: a call
@@ -185,7 +157,7 @@ TEST_F(MachineDaemonTest, EndsWhenItsPidFileGoes) {
 // signal.
 TEST_F(MachineDaemonTest, AServiceOutlivesTheThreadOfTheCallThatStartedIt) {
   // Ends with 7 when it is stopped (SIGTERM), which a kill would not give.
-  WriteScript(m_srv1->driveD / "trap.sh",
+  WriteScript(m_srv1->driveD, "trap.sh",
               "trap 'exit 7' TERM\n"
               "echo $$ > \"$1\"\n"
               "sleep 30 &\n"

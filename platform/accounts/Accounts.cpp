@@ -72,9 +72,9 @@ Sid NamedDomainSid(std::string_view kind, std::string_view name) {
 }
 
 bool NameLess(const Account& a, const Account& b) {
-  const std::string ua = ToUpperAscii(a.name);
-  const std::string ub = ToUpperAscii(b.name);
-  return ua != ub ? ua < ub : a.name < b.name;
+  if (LessIgnoringCase(a.name, b.name)) return true;
+  if (LessIgnoringCase(b.name, a.name)) return false;
+  return a.name < b.name;
 }
 
 void BuildTable(const MachineConfig& config, const std::vector<HostUser>& hostUsers,

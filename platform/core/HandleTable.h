@@ -1,9 +1,10 @@
 #pragma once
 // The open handles of the Win32 calls that hand out HANDLE values
-// (FindFirstFileA, WNetOpenEnumA). A handle is a number, never an address, and
-// no number is handed out twice in a process by any table, so a closed handle
-// or one of another kind is recognised as invalid instead of reaching the
-// wrong object. Tables are process-wide and safe from any thread.
+// (FindFirstFileA, WNetOpenEnumA, CreateEventA...) and of the registry's HKEYs.
+// A handle is a number, never an address, and no number is handed out twice in
+// a process by any table, so a closed handle or one of another kind is
+// recognised as invalid instead of reaching the wrong object. Tables are
+// process-wide and safe from any thread.
 
 #include <cstdint>
 #include <mutex>
@@ -15,8 +16,9 @@
 
 namespace vn {
 
-// The next handle number of the process: above zero, a multiple of four, never
-// INVALID_HANDLE_VALUE.
+// The next handle number of the process, for every kind of handle: above zero,
+// a multiple of four, never INVALID_HANDLE_VALUE nor a predefined registry key
+// (HKEY_LOCAL_MACHINE and the others, 0x80000000 and up).
 std::uintptr_t NextHandleValue();
 
 template <typename T>

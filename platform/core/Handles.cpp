@@ -3,6 +3,10 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/core/CallResult.h"
+
+using vn::Fail;
+
 namespace {
 
 struct Kinds {
@@ -20,11 +24,6 @@ std::vector<const vn::HandleKind*> Snapshot() {
   Kinds& kinds = AllKinds();
   std::lock_guard lock(kinds.mutex);
   return kinds.list;
-}
-
-BOOL Fail(LONG error) {
-  SetLastError(static_cast<DWORD>(error));
-  return FALSE;
 }
 
 }  // namespace

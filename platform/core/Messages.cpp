@@ -1,9 +1,9 @@
 #include "platform/core/Messages.h"
 
-#include <algorithm>
 #include <cstring>
-#include <iterator>
 #include <string_view>
+
+#include "platform/core/SortedTable.h"
 
 namespace {
 
@@ -145,12 +145,7 @@ constexpr Message kMessages[] = {
     {3801, "The scheduled job does not exist."},
 };
 
-constexpr bool IsSorted() {
-  for (std::size_t i = 1; i < std::size(kMessages); ++i)
-    if (kMessages[i - 1].code >= kMessages[i].code) return false;
-  return true;
-}
-static_assert(IsSorted(), "messages are looked up by binary search");
+static_assert(vn::IsStrictlyAscending(kMessages, &Message::code), "messages are looked up by binary search");
 
 constexpr std::string_view kLineEnd = "\r\n";
 
@@ -163,10 +158,8 @@ DWORD FormatMessageA(DWORD dwFlags, LPCVOID /*lpSource*/, DWORD dwMessageId, DWO
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  const auto* end = std::end(kMessages);
-  const auto* it = std::lower_bound(std::begin(kMessages), end, dwMessageId,
-                                    [](const Message& m, DWORD code) { return m.code < code; });
-  if (it == end || it->code != dwMessageId) {
+  const Message* it = vn::FindSorted(kMessages, &Message::code, dwMessageId);
+  if (!it) {
     SetLastError(ERROR_MR_MID_NOT_FOUND);
     return 0;
   }

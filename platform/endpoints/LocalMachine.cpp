@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -409,15 +408,16 @@ LONG LocalMachine::FindFiles(const MachinePath& pattern, std::vector<FileEntry>*
   std::unique_ptr<DIR, int (*)(DIR*)> dir(::fdopendir(opened.Get()), &::closedir);
   if (!dir) return Win32FromErrno(errno, true);
   const int dirFd = opened.Release();   // the directory stream owns it now
-  std::vector<std::pair<std::string, std::string>> found;  // folded name, name
+  std::vector<std::string> names;
   while (const dirent* entry = ::readdir(dir.get())) {
     const std::string name(entry->d_name);
     if (name == "." || name == "..") continue;
-    if (IsWindowsName(name) && MatchesWildcard(resolved.pattern, name)) found.emplace_back(ToUpperAscii(name), name);
+    if (IsWindowsName(name) && MatchesWildcard(resolved.pattern, name)) names.push_back(name);
   }
-  std::sort(found.begin(), found.end());
-  std::vector<std::string> names;
-  for (auto& [folded, name] : found) names.push_back(std::move(name));
+  // Without case first; names that differ only in case in byte order.
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    return LessIgnoringCase(a, b) || (!LessIgnoringCase(b, a) && a < b);
+  });
   if (!resolved.IsRoot())
     for (const char* dots : {"..", "."})
       if (MatchesWildcard(resolved.pattern, dots)) names.insert(names.begin(), dots);

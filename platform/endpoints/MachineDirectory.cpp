@@ -4,7 +4,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 
-#include <cctype>
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -213,12 +212,15 @@ LONG FindMachine(std::string_view machine, std::shared_ptr<MachineEndpoint>* end
     return ERROR_SUCCESS;
   }
 
-  // The hosts file first, then the host's resolver on the well-known port.
+  // The hosts file first, then (unless the configuration says no) the host's
+  // resolver on the well-known port.
   std::string target;
   std::string domain;
   if (const auto host = FindHost(config->hostsFile, name)) {
     target = Target(host->address, host->port);
     domain = host->domain;
+  } else if (!config->hostResolver) {
+    return ERROR_BAD_NETPATH;
   } else {
     {
       Connections& cache = Cache();

@@ -27,12 +27,14 @@
 #include <unistd.h>
 
 #include "platform/core/AsciiText.h"
+#include "platform/core/CallResult.h"
 #include "platform/core/HandleTable.h"
 #include "platform/core/UniqueFd.h"
 #include "platform/ipc/PipeRecords.h"
 #include "platform/machine/Machine.h"
 
 namespace fs = std::filesystem;
+using vn::Fail;
 
 namespace {
 
@@ -63,13 +65,8 @@ void Drain(int eventFd) {
   [[maybe_unused]] const ssize_t n = ::read(eventFd, &count, sizeof count);
 }
 
-BOOL Fail(LONG error) {
-  SetLastError(static_cast<DWORD>(error));
-  return FALSE;
-}
-
 HANDLE FailHandle(LONG error) {
-  SetLastError(static_cast<DWORD>(error));
+  Fail(error);
   return INVALID_HANDLE_VALUE;
 }
 

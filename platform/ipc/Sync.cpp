@@ -11,7 +11,10 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/core/CallResult.h"
 #include "platform/core/HandleTable.h"
+
+using vn::Fail;
 
 namespace {
 
@@ -93,11 +96,6 @@ thread_local DWORD t_threadId = 0;
 DWORD NewThreadId() {
   static std::atomic<DWORD> next{1};
   return next.fetch_add(1);
-}
-
-BOOL Fail(LONG error) {
-  SetLastError(static_cast<DWORD>(error));
-  return FALSE;
 }
 
 bool CloseEvent(HANDLE handle, BOOL* result) {

@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <fstream>
 #include <set>
@@ -30,14 +29,12 @@ bool IsHostName(std::string_view name) {
   if (name.empty() || name.size() > 253 || name.front() == '.' || name.back() == '.' ||
       name.find("..") != std::string_view::npos)
     return false;
-  return std::all_of(name.begin(), name.end(), [](unsigned char c) {
-    return std::isalnum(c) || c == '-' || c == '.' || c == '_';
-  });
+  return std::all_of(name.begin(), name.end(), [](char c) { return IsAsciiAlnum(c) || c == '-' || c == '.' || c == '_'; });
 }
 
 bool ParsePort(std::string_view text, std::uint16_t* port) {
   if (text.empty() || text.size() > 5 ||
-      !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); }))
+      !std::all_of(text.begin(), text.end(), IsAsciiDigit))
     return false;
   const unsigned long value = std::stoul(std::string(text));
   if (value == 0 || value > 65535) return false;
@@ -143,9 +140,7 @@ bool ParseAddressAndPort(std::string_view text, std::string* address, std::uint1
       portText = text.substr(colon + 1);
       if (portText.empty()) portText = "-";
     }
-    const bool numeric = !host.empty() && std::all_of(host.begin(), host.end(), [](unsigned char c) {
-      return std::isdigit(c) || c == '.';
-    });
+    const bool numeric = !host.empty() && std::all_of(host.begin(), host.end(), [](char c) { return IsAsciiDigit(c) || c == '.'; });
     in_addr v4{};
     if (numeric ? ::inet_pton(AF_INET, host.c_str(), &v4) != 1 : !IsHostName(host)) {
       *problem = "\"" + host + "\" is not an IPv4 address or host name";

@@ -2,15 +2,14 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <optional>
 #include <system_error>
 
+#include "platform/core/AsciiText.h"
 #include "platform/machine/MachineConfig.h"
 
 namespace vn {
@@ -74,11 +73,7 @@ std::string LocalComputerName() { return ConfiguredComputerName(MachineHome()); 
 
 bool IsLocalMachineName(std::string_view name) {
   if (name.starts_with("\\\\")) name.remove_prefix(2);
-  const std::string local = LocalComputerName();
-  return !name.empty() && name.size() == local.size() &&
-         std::equal(name.begin(), name.end(), local.begin(), [](char a, char b) {
-           return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
-         });
+  return !name.empty() && EqualsIgnoringCase(name, LocalComputerName());
 }
 
 }  // namespace vn

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <fstream>
 #include <set>
@@ -205,11 +204,28 @@ bool ParseDriveType(std::string_view text, UINT* type) {
   return true;
 }
 
+// "yes" / "no" (and "true" / "false", "on" / "off", "1" / "0"), any case.
+bool ParseYesNo(std::string_view text, bool* value) {
+  for (const char* yes : {"yes", "true", "on", "1"}) {
+    if (EqualsIgnoringCase(text, yes)) {
+      *value = true;
+      return true;
+    }
+  }
+  for (const char* no : {"no", "false", "off", "0"}) {
+    if (EqualsIgnoringCase(text, no)) {
+      *value = false;
+      return true;
+    }
+  }
+  return false;
+}
+
 // "D", "D:" -> 'D'.
 bool ParseDriveLetter(std::string_view text, char* letter) {
   if (text.size() == 2 && text[1] == ':') text.remove_suffix(1);
-  if (text.size() != 1 || !std::isalpha(static_cast<unsigned char>(text[0]))) return false;
-  *letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+  if (text.size() != 1 || !IsAsciiLetter(text[0])) return false;
+  *letter = ToUpperAscii(text[0]);
   return true;
 }
 
@@ -274,7 +290,7 @@ void AddSpecialShares(MachineConfig* config) {
 
 bool IsReservedShareName(const std::string& name) {
   return EqualsIgnoringCase(name, "IPC$") || EqualsIgnoringCase(name, "ADMIN$") || EqualsIgnoringCase(name, "PRINT$") ||
-         (name.size() == 2 && name[1] == '$' && std::isalpha(static_cast<unsigned char>(name[0])));
+         (name.size() == 2 && name[1] == '$' && IsAsciiLetter(name[0]));
 }
 
 class Loader {
@@ -314,6 +330,9 @@ class Loader {
         if (value.empty()) return Fail(e.line, "HostsFile is empty");
         const fs::path path(value);
         m_config->hostsFile = path.is_absolute() ? path : m_home / path;
+      } else if (EqualsIgnoringCase(e.key, "HostResolver")) {
+        if (!ParseYesNo(value, &m_config->hostResolver))
+          return Fail(e.line, "HostResolver \"" + value + "\" is not yes or no");
       } else if (EqualsIgnoringCase(e.key, "SystemDrive")) {
         if (!ParseDriveLetter(value, &m_config->systemDrive) || m_config->systemDrive == 'C')
           return Fail(e.line, "SystemDrive \"" + value + "\" is not a drive letter other than C");

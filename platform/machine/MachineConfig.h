@@ -66,6 +66,9 @@ struct MachineConfig {
   std::string listenAddress = "127.0.0.1";
   std::uint16_t port = kMachineServicePort;
   std::filesystem::path hostsFile;   // LMHOSTS-style name table (HostsFile.h); default <home>/hosts
+  // Whether a name the hosts file does not hold is asked of the host's
+  // resolver (DNS); when not, such a name is unknown at once.
+  bool hostResolver = true;
   // Drives in letter order. Always holds C: and the system drive.
   std::vector<DriveMapping> drives;
   // The system drive letter and the Windows directory on it ("S:\WINNT"): inside

@@ -2,11 +2,10 @@
 
 #include <sys/utsname.h>
 
-#include <algorithm>
-#include <cctype>
 #include <system_error>
 #include <vector>
 
+#include "platform/core/AsciiText.h"
 #include "platform/registry/RegistryHive.h"
 
 namespace vn {
@@ -44,10 +43,7 @@ std::string ProcessorArchitectureOf(std::string_view machine) {
                    (machine.size() == 4 && machine[0] == 'i' && machine.substr(2) == "86");
   if (x86) return "x86";
   if (machine == "aarch64" || machine == "arm64") return "ARM64";
-  std::string name(machine);
-  std::transform(name.begin(), name.end(), name.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return name.empty() ? std::string("UNKNOWN") : name;
+  return machine.empty() ? std::string("UNKNOWN") : ToUpperAscii(machine);
 }
 
 LONG InitialiseMachine(const MachineConfig& config) {

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -18,8 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-char FoldCase(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
-
 bool IsForbidden(unsigned char c, bool wildcardsAllowed) {
   if (c < 0x20) return true;
   if (wildcardsAllowed && (c == '*' || c == '?')) return false;
@@ -30,7 +27,7 @@ bool IsForbidden(unsigned char c, bool wildcardsAllowed) {
 bool MatchSimple(std::string_view pattern, std::string_view name) {
   std::size_t p = 0, n = 0, starP = std::string_view::npos, starN = 0;
   while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == '?' || FoldCase(pattern[p]) == FoldCase(name[n]))) {
+    if (p < pattern.size() && (pattern[p] == '?' || ToUpperAscii(pattern[p]) == ToUpperAscii(name[n]))) {
       ++p;
       ++n;
     } else if (p < pattern.size() && pattern[p] == '*') {
@@ -107,7 +104,7 @@ std::string JoinWindowsPath(const std::vector<std::string>& components) {
 }
 
 bool IsDriveRoot(std::string_view root) {
-  return root.size() == 2 && root[1] == ':' && std::isalpha(static_cast<unsigned char>(root[0]));
+  return root.size() == 2 && root[1] == ':' && IsAsciiLetter(root[0]);
 }
 
 bool MatchesWildcard(std::string_view pattern, std::string_view name) {
@@ -124,7 +121,7 @@ LONG ResolvePath(const MachineConfig& config, const MachinePath& path, RootAcces
   *resolved = {};
   if (IsDriveRoot(path.root)) {
     if (access != RootAccess::SharesAndDrives) return ERROR_BAD_NET_NAME;
-    const char letter = FoldCase(path.root[0]);
+    const char letter = ToUpperAscii(path.root[0]);
     const auto drive = std::find_if(config.drives.begin(), config.drives.end(),
                                     [&](const DriveMapping& d) { return d.letter == letter; });
     if (drive == config.drives.end()) return ERROR_PATH_NOT_FOUND;

@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 
+#include "platform/core/CallResult.h"
+
 namespace {
 
 // Big enough that a remote copy is not dominated by round trips, small enough
@@ -42,6 +44,5 @@ LONG Copy(LPCSTR source, LPCSTR target, bool failIfExists) {
 
 BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists) {
   const LONG error = Copy(lpExistingFileName, lpNewFileName, bFailIfExists != FALSE);
-  SetLastError(static_cast<DWORD>(error));
-  return error == ERROR_SUCCESS ? TRUE : FALSE;
+  return error == ERROR_SUCCESS ? vn::Succeed() : vn::Fail(error);
 }

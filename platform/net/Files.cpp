@@ -1,13 +1,13 @@
 #include "platform/net/Files.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/core/AsciiText.h"
+#include "platform/core/CallResult.h"
 #include "platform/core/HandleTable.h"
 #include "platform/endpoints/MachineDirectory.h"
 #include "platform/net/WNet.h"
@@ -16,10 +16,6 @@ namespace vn {
 namespace {
 
 constexpr std::uint64_t kDwordMax = 0xFFFFFFFF;
-
-char UpperLetter(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
-
-bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 // Characters Windows never allows in a file name; wildcards only in a pattern.
 bool IsValidComponent(std::string_view name, bool wildcards) {
@@ -65,16 +61,6 @@ LONG Endpoint(const std::string& machine, std::shared_ptr<MachineEndpoint>* endp
 
 bool IsUncPath(std::string_view path) {
   return path.size() >= 2 && (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/');
-}
-
-BOOL Fail(LONG error) {
-  SetLastError(static_cast<DWORD>(error));
-  return FALSE;
-}
-
-BOOL Succeed() {
-  SetLastError(ERROR_SUCCESS);
-  return TRUE;
 }
 
 void ToFileTime(std::uint64_t ticks, FILETIME* time) {
@@ -131,6 +117,16 @@ LONG ResolveExisting(LPCSTR path, FileLocation* resolved) {
   return LocateFile(path, false, resolved);
 }
 
+// Creates, removes or deletes what `path` names through its machine; a root
+// is never changed.
+BOOL ChangeBelowRoot(LPCSTR path, LONG (MachineEndpoint::*change)(const MachinePath&)) {
+  FileLocation resolved;
+  if (const LONG error = ResolveExisting(path, &resolved)) return Fail(error);
+  if (resolved.path.path.empty()) return Fail(ERROR_ACCESS_DENIED);
+  if (const LONG error = (resolved.endpoint.get()->*change)(resolved.path)) return Fail(error);
+  return Succeed();
+}
+
 }  // namespace
 
 LONG LocateFile(std::string_view input, bool pattern, FileLocation* resolved) {
@@ -155,8 +151,8 @@ LONG LocateFile(std::string_view input, bool pattern, FileLocation* resolved) {
     resolved->path.root = std::string(share);
     resolved->remote = true;
     rest = end == std::string_view::npos ? std::string_view() : unc.substr(end);
-  } else if (view.size() >= 2 && IsDriveLetter(view[0]) && view[1] == ':') {
-    letter = UpperLetter(view[0]);
+  } else if (view.size() >= 2 && IsAsciiLetter(view[0]) && view[1] == ':') {
+    letter = ToUpperAscii(view[0]);
     rest = view.substr(2);
     if (!rest.empty() && rest[0] != '\\') return ERROR_INVALID_NAME;
   } else {
@@ -231,7 +227,7 @@ UINT GetDriveTypeA(LPCSTR lpRootPathName) {
   }
   std::vector<vn::DriveInfo> drives;
   if (vn::Drives(&drives) != ERROR_SUCCESS) return DRIVE_NO_ROOT_DIR;
-  const char letter = vn::UpperLetter(root[0]);
+  const char letter = vn::ToUpperAscii(root[0]);
   for (const auto& drive : drives)
     if (drive.letter == letter) return drive.type;
   return DRIVE_NO_ROOT_DIR;
@@ -343,25 +339,9 @@ DWORD GetFileAttributesA(LPCSTR lpFileName) {
 }
 
 BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/) {
-  FileLocation resolved;
-  if (const LONG error = vn::ResolveExisting(lpPathName, &resolved)) return vn::Fail(error);
-  if (resolved.path.path.empty()) return vn::Fail(ERROR_ACCESS_DENIED);
-  if (const LONG error = resolved.endpoint->CreateDirectory(resolved.path)) return vn::Fail(error);
-  return vn::Succeed();
+  return vn::ChangeBelowRoot(lpPathName, &vn::MachineEndpoint::CreateDirectory);
 }
 
-BOOL RemoveDirectoryA(LPCSTR lpPathName) {
-  FileLocation resolved;
-  if (const LONG error = vn::ResolveExisting(lpPathName, &resolved)) return vn::Fail(error);
-  if (resolved.path.path.empty()) return vn::Fail(ERROR_ACCESS_DENIED);
-  if (const LONG error = resolved.endpoint->RemoveDirectory(resolved.path)) return vn::Fail(error);
-  return vn::Succeed();
-}
+BOOL RemoveDirectoryA(LPCSTR lpPathName) { return vn::ChangeBelowRoot(lpPathName, &vn::MachineEndpoint::RemoveDirectory); }
 
-BOOL DeleteFileA(LPCSTR lpFileName) {
-  FileLocation resolved;
-  if (const LONG error = vn::ResolveExisting(lpFileName, &resolved)) return vn::Fail(error);
-  if (resolved.path.path.empty()) return vn::Fail(ERROR_ACCESS_DENIED);
-  if (const LONG error = resolved.endpoint->DeleteFile(resolved.path)) return vn::Fail(error);
-  return vn::Succeed();
-}
+BOOL DeleteFileA(LPCSTR lpFileName) { return vn::ChangeBelowRoot(lpFileName, &vn::MachineEndpoint::DeleteFile); }

@@ -1,7 +1,6 @@
 #include "platform/net/Net.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <memory>

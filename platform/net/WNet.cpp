@@ -1,7 +1,6 @@
 #include "platform/net/WNet.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -72,8 +71,8 @@ bool ParseShareName(std::string_view name, std::string* server, std::string* sha
 
 // "E:" (any case) -> 'E'.
 bool ParseDeviceName(std::string_view name, char* letter) {
-  if (name.size() != 2 || name[1] != ':' || !std::isalpha(static_cast<unsigned char>(name[0]))) return false;
-  *letter = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
+  if (name.size() != 2 || name[1] != ':' || !IsAsciiLetter(name[0])) return false;
+  *letter = ToUpperAscii(name[0]);
   return true;
 }
 
@@ -204,7 +203,7 @@ char* PutString(const std::string& text, BYTE* buffer, std::size_t* at) {
 }  // namespace
 
 std::optional<DriveConnection> FindDriveConnection(char letter) {
-  const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+  const char upper = ToUpperAscii(letter);
   if (!upper) return std::nullopt;
   ConnectionTable& table = Connections();
   std::lock_guard lock(table.mutex);

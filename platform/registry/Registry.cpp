@@ -10,19 +10,12 @@
 #include <utility>
 #include <vector>
 
+#include "platform/core/HandleTable.h"
 #include "platform/machine/Machine.h"
 #include "platform/registry/RegistryHive.h"
 
 namespace vn {
 namespace {
-
-// Handles are numbers, not addresses: a number is never handed out twice, so a
-// closed handle stays invalid even when a new key is opened after it. They
-// start well above zero and skip the predefined roots (0x80000000 and up).
-constexpr std::uintptr_t kFirstHandle = 0x1000;
-constexpr std::uintptr_t kPredefinedFirst = 0x80000000;
-constexpr std::uintptr_t kPredefinedEnd = 0x80000100;
-constexpr std::uintptr_t kHandleStep = 4;
 
 struct OpenKey {
   std::shared_ptr<RegistryHive> hive;
@@ -30,10 +23,14 @@ struct OpenKey {
   REGSAM access = 0;
 };
 
-struct HandleTable {
+// Key handles are numbers, not addresses, drawn from the numbers of every
+// other handle of the process (NextHandleValue): a number is never handed out
+// twice, so a closed key stays invalid even when a new key is opened after it,
+// and a key handle is never taken for an event or a search, nor one of those
+// for a key. The predefined roots (0x80000000 and up) are never drawn.
+struct KeyTable {
   std::mutex mutex;
   std::unordered_map<std::uintptr_t, OpenKey> keys;
-  std::uintptr_t next = kFirstHandle;
 
   // The hive of the current local machine stays open while that machine is
   // the local one, so calls through HKEY_LOCAL_MACHINE do not reopen it.
@@ -43,8 +40,8 @@ struct HandleTable {
   RemoteRegistryConnector connector;
 };
 
-HandleTable& Table() {
-  static HandleTable table;
+KeyTable& Table() {
+  static KeyTable table;
   return table;
 }
 
@@ -61,7 +58,7 @@ REGSAM MapAccess(REGSAM sam) {
 
 LONG LocalMachineHive(std::shared_ptr<RegistryHive>* hive) {
   const std::string home = MachineHome().string();
-  HandleTable& table = Table();
+  KeyTable& table = Table();
   {
     std::lock_guard lock(table.mutex);
     if (table.localHive && table.localHome == home) {
@@ -91,7 +88,7 @@ LONG Resolve(HKEY hKey, OpenKey* key) {
     key->access = KEY_ALL_ACCESS;
     return LocalMachineHive(&key->hive);
   }
-  HandleTable& table = Table();
+  KeyTable& table = Table();
   std::lock_guard lock(table.mutex);
   const auto it = table.keys.find(reinterpret_cast<std::uintptr_t>(hKey));
   if (it == table.keys.end()) return ERROR_INVALID_HANDLE;
@@ -105,11 +102,9 @@ LONG ResolveFor(HKEY hKey, REGSAM needed, OpenKey* key) {
 }
 
 HKEY AddHandle(OpenKey key) {
-  HandleTable& table = Table();
+  KeyTable& table = Table();
   std::lock_guard lock(table.mutex);
-  std::uintptr_t handle = table.next;
-  if (handle >= kPredefinedFirst && handle < kPredefinedEnd) handle = kPredefinedEnd;
-  table.next = handle + kHandleStep;
+  const std::uintptr_t handle = NextHandleValue();
   table.keys.emplace(handle, std::move(key));
   return reinterpret_cast<HKEY>(handle);
 }
@@ -151,7 +146,7 @@ void ToFileTime(std::uint64_t ticks, PFILETIME time) {
 }  // namespace
 
 void SetRemoteRegistryConnector(RemoteRegistryConnector connector) {
-  HandleTable& table = Table();
+  KeyTable& table = Table();
   std::lock_guard lock(table.mutex);
   table.connector = std::move(connector);
 }
@@ -199,7 +194,7 @@ LONG RegCloseKey(HKEY hKey) {
   if (hKey == HKEY_LOCAL_MACHINE || hKey == HKEY_CURRENT_USER || hKey == HKEY_CLASSES_ROOT || hKey == HKEY_USERS)
     return ERROR_SUCCESS;
   std::shared_ptr<vn::RegistryHive> last;  // released after the lock, should it close the hive
-  vn::HandleTable& table = vn::Table();
+  vn::KeyTable& table = vn::Table();
   std::lock_guard lock(table.mutex);
   const auto it = table.keys.find(reinterpret_cast<std::uintptr_t>(hKey));
   if (it == table.keys.end()) return ERROR_INVALID_HANDLE;
@@ -308,7 +303,7 @@ LONG RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, PHKEY phkResult) {
   } else {
     vn::RemoteRegistryConnector connector;
     {
-      vn::HandleTable& table = vn::Table();
+      vn::KeyTable& table = vn::Table();
       std::lock_guard lock(table.mutex);
       connector = table.connector;
     }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "machine.grpc.pb.h"
+#include "platform/core/CallResult.h"
 #include "platform/core/WideString.h"
 #include "platform/endpoints/MachineDirectory.h"
 #include "platform/endpoints/RemoteMachine.h"
@@ -18,9 +19,8 @@ namespace {
 
 namespace pb = vornal::machine;
 
-NET_API_STATUS MapUnreachable(LONG error) {
-  return static_cast<NET_API_STATUS>(error == ERROR_BAD_NETPATH ? RPC_S_SERVER_UNAVAILABLE : error);
-}
+// The scheduler's calls report in the network status type.
+NET_API_STATUS Unreachable(LONG error) { return static_cast<NET_API_STATUS>(MapUnreachable(error)); }
 
 std::size_t CommandBytes(const std::u16string& command) { return (command.size() + 1) * sizeof(WCHAR); }
 
@@ -60,7 +60,7 @@ NET_API_STATUS NetScheduleJobAdd(LPCWSTR Servername, LPBYTE Buffer, LPDWORD JobI
   const auto* info = reinterpret_cast<const AT_INFO*>(Buffer);
   if (JobId == nullptr) return ERROR_INVALID_PARAMETER;
   std::shared_ptr<vn::RemoteMachine> machine;
-  if (const LONG error = vn::FindMachineService(vn::ToUtf8(Servername), &machine)) return vn::MapUnreachable(error);
+  if (const LONG error = vn::FindMachineService(vn::ToUtf8(Servername), &machine)) return vn::Unreachable(error);
   pb::ScheduleJobAddRequest request;
   if (info != nullptr) {
     auto* job = request.mutable_job();
@@ -76,11 +76,11 @@ NET_API_STATUS NetScheduleJobAdd(LPCWSTR Servername, LPBYTE Buffer, LPDWORD JobI
     // "Schedule" not running wins over bad fields, as on the machine itself.
     pb::ScheduleJobEnumReply probe;
     if (const LONG transport = machine->ScheduleJobEnum(pb::ScheduleJobEnumRequest(), &probe))
-      return vn::MapUnreachable(transport);
+      return vn::Unreachable(transport);
     return probe.error() != 0 ? probe.error() : error;
   }
   pb::ScheduleJobAddReply reply;
-  if (const LONG error = machine->ScheduleJobAdd(request, &reply)) return vn::MapUnreachable(error);
+  if (const LONG error = machine->ScheduleJobAdd(request, &reply)) return vn::Unreachable(error);
   if (reply.error() == 0) *JobId = reply.job_id();
   return reply.error();
 }
@@ -88,12 +88,12 @@ NET_API_STATUS NetScheduleJobAdd(LPCWSTR Servername, LPBYTE Buffer, LPDWORD JobI
 NET_API_STATUS NetScheduleJobDel(LPCWSTR Servername, DWORD MinJobId, DWORD MaxJobId) {
   namespace pb = vornal::machine;
   std::shared_ptr<vn::RemoteMachine> machine;
-  if (const LONG error = vn::FindMachineService(vn::ToUtf8(Servername), &machine)) return vn::MapUnreachable(error);
+  if (const LONG error = vn::FindMachineService(vn::ToUtf8(Servername), &machine)) return vn::Unreachable(error);
   pb::ScheduleJobDelRequest request;
   request.set_min_job_id(MinJobId);
   request.set_max_job_id(MaxJobId);
   pb::ErrorReply reply;
-  if (const LONG error = machine->ScheduleJobDel(request, &reply)) return vn::MapUnreachable(error);
+  if (const LONG error = machine->ScheduleJobDel(request, &reply)) return vn::Unreachable(error);
   return reply.error();
 }
 
@@ -106,10 +106,10 @@ NET_API_STATUS NetScheduleJobEnum(LPCWSTR Servername, LPBYTE* PointerToBuffer, D
   *EntriesRead = 0;
   *TotalEntries = 0;
   std::shared_ptr<vn::RemoteMachine> machine;
-  if (const LONG error = vn::FindMachineService(vn::ToUtf8(Servername), &machine)) return vn::MapUnreachable(error);
+  if (const LONG error = vn::FindMachineService(vn::ToUtf8(Servername), &machine)) return vn::Unreachable(error);
   pb::ScheduleJobEnumReply reply;
   if (const LONG error = machine->ScheduleJobEnum(pb::ScheduleJobEnumRequest(), &reply))
-    return vn::MapUnreachable(error);
+    return vn::Unreachable(error);
   if (reply.error() != 0) return reply.error();
   const DWORD after = ResumeHandle != nullptr ? *ResumeHandle : 0;
   std::vector<const pb::ScheduledJob*> remaining;
@@ -146,11 +146,11 @@ NET_API_STATUS NetScheduleJobGetInfo(LPCWSTR Servername, DWORD JobId, LPBYTE* Po
   if (PointerToBuffer == nullptr) return ERROR_INVALID_PARAMETER;
   *PointerToBuffer = nullptr;
   std::shared_ptr<vn::RemoteMachine> machine;
-  if (const LONG error = vn::FindMachineService(vn::ToUtf8(Servername), &machine)) return vn::MapUnreachable(error);
+  if (const LONG error = vn::FindMachineService(vn::ToUtf8(Servername), &machine)) return vn::Unreachable(error);
   pb::ScheduleJobGetInfoRequest request;
   request.set_job_id(JobId);
   pb::ScheduleJobGetInfoReply reply;
-  if (const LONG error = machine->ScheduleJobGetInfo(request, &reply)) return vn::MapUnreachable(error);
+  if (const LONG error = machine->ScheduleJobGetInfo(request, &reply)) return vn::Unreachable(error);
   if (reply.error() != 0) return reply.error();
   LPBYTE data = vn::Pack<AT_INFO>({&reply.job()}, {vn::ToWide(reply.job().command())}, &vn::FillInfo);
   if (data == nullptr) return ERROR_NOT_ENOUGH_MEMORY;

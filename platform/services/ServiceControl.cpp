@@ -8,6 +8,7 @@
 
 #include "machine.grpc.pb.h"
 #include "platform/core/AsciiText.h"
+#include "platform/core/CallResult.h"
 #include "platform/core/HandleTable.h"
 #include "platform/core/LastError.h"
 #include "platform/endpoints/MachineDirectory.h"
@@ -36,21 +37,13 @@ HandleTable<ScObject>& Handles() {
 SC_HANDLE ToHandle(HANDLE handle) { return reinterpret_cast<SC_HANDLE>(handle); }
 HANDLE FromHandle(SC_HANDLE handle) { return reinterpret_cast<HANDLE>(handle); }
 
-// A machine service that does not answer is an RPC server that is not there.
-LONG MapUnreachable(LONG error) { return error == ERROR_BAD_NETPATH ? RPC_S_SERVER_UNAVAILABLE : error; }
-
 bool ValidName(LPCSTR name) {
   return name != nullptr && *name != '\0' && std::strlen(name) <= kMaxServiceName &&
          std::strpbrk(name, "\\/") == nullptr;
 }
 
-BOOL Fail(LONG error) {
-  SetLastError(static_cast<DWORD>(error));
-  return FALSE;
-}
-
 SC_HANDLE FailHandle(LONG error) {
-  SetLastError(static_cast<DWORD>(error));
+  Fail(error);
   return nullptr;
 }
 

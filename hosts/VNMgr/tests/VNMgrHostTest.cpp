@@ -12,11 +12,11 @@
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QThread>
 #include <filesystem>
 #include <fstream>
 
 #include "testing/MachineNetwork.h"
+#include "testing/Wait.h"
 
 namespace {
 
@@ -146,9 +146,7 @@ TEST(VNMgrHostTest, ConsoleUsesOnlyItsOwnMachineService) {
   std::ifstream(pidFile) >> pid;
   ASSERT_GT(pid, 0);
   ASSERT_EQ(::kill(pid, SIGTERM), 0);
-  const QDeadlineTimer deadline(kExitTimeoutMs);
-  while (fs::exists(pidFile) && !deadline.hasExpired()) QThread::msleep(10);
-  EXPECT_FALSE(fs::exists(pidFile)) << "the service did not stop";
+  EXPECT_TRUE(vn::testing::WaitUntil([&] { return !fs::exists(pidFile); })) << "the service did not stop";
 }
 
 TEST(VNMgrHostTest, TerminationSignalsEndTheConsoleCleanly) {

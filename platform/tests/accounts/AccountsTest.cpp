@@ -142,7 +142,7 @@ class AccountsTest : public ::testing::Test {
 
   void WriteConfig(const std::string& role) {
     std::ofstream(m_home.path() / "machine.ini")
-        << "[Machine]\nName = ACCTPC\nDomain = SALES\nRole = " << role << "\n"
+        << "[Machine]\nName = ACCTPC\nDomain = SALES\nHostResolver = no\nRole = " << role << "\n"
         << "[Accounts]\n"
         << "alice = user, \"Liddell, Alice\", Reviews reports, weekly\n"
         << "Report Readers = group, Everyone who reads reports\n"

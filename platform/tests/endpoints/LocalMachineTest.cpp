@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <span>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,17 +13,13 @@
 #include "platform/endpoints/MachineDirectory.h"
 #include "platform/machine/MachineSetup.h"
 #include "testing/TempMachineHome.h"
+#include "testing/TestFiles.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using vn::testing::ReadText;
 
 std::vector<std::string> NamesIn(const fs::path& directory) {
   std::vector<std::string> names;
@@ -311,7 +306,7 @@ TEST_F(LocalMachineTest, WritesAppearOnlyWhenCommittedAndNeverReplaceWithFailIfE
     EXPECT_EQ(writer->Write(Bytes("late")), ERROR_INVALID_HANDLE);
     EXPECT_EQ(writer->Commit(0), ERROR_INVALID_HANDLE);
   }
-  EXPECT_EQ(ReadAll(dir / "new.txt"), "hello world");
+  EXPECT_EQ(ReadText(dir / "new.txt"), "hello world");
   EXPECT_EQ(NamesIn(dir), (std::vector<std::string>{"new.txt"}));
 
   // Abandoned: nothing is left behind.
@@ -331,7 +326,7 @@ TEST_F(LocalMachineTest, WritesAppearOnlyWhenCommittedAndNeverReplaceWithFailIfE
   std::ofstream(dir / "race.txt") << "theirs";
   EXPECT_EQ(writer->Commit(0), ERROR_FILE_EXISTS);
   writer.reset();
-  EXPECT_EQ(ReadAll(dir / "race.txt"), "theirs");
+  EXPECT_EQ(ReadText(dir / "race.txt"), "theirs");
   EXPECT_EQ(NamesIn(dir), (std::vector<std::string>{"new.txt", "race.txt"}));
 
   // Without failIfExists the file is replaced, with the write time given.
@@ -340,7 +335,7 @@ TEST_F(LocalMachineTest, WritesAppearOnlyWhenCommittedAndNeverReplaceWithFailIfE
   ASSERT_EQ(writer->Write(Bytes("replaced")), 0);
   ASSERT_EQ(writer->Commit(when), 0);
   writer.reset();
-  EXPECT_EQ(ReadAll(dir / "new.txt"), "replaced");
+  EXPECT_EQ(ReadText(dir / "new.txt"), "replaced");
   vn::FileEntry entry;
   ASSERT_EQ(machine->GetFileInfo({"Data", "new.txt"}, &entry), 0);
   EXPECT_EQ(entry.lastWriteTime, when);

@@ -25,6 +25,8 @@
 #include "platform/registry/LocalHive.h"
 #include "platform/registry/Registry.h"
 #include "testing/MachineNetwork.h"
+#include "testing/TempMachineHome.h"
+#include "testing/Wait.h"
 
 namespace {
 
@@ -250,6 +252,35 @@ TEST_F(RemoteMachineTest, MachineNamesResolveOrFailAsOnNT) {
   EXPECT_EQ(endpoint, vn::LocalMachineEndpoint());
   ASSERT_EQ(vn::FindMachine("", &endpoint), ERROR_SUCCESS);
   EXPECT_EQ(endpoint, vn::LocalMachineEndpoint());
+}
+
+// A name the hosts file does not hold goes to the host's resolver only when
+// the configuration allows it; "localhost" is in every host's /etc/hosts, so
+// no name server is asked. Nothing is connected to: finding a machine only
+// names its address.
+TEST(MachineDirectoryTest, NamesOutsideTheHostsFileGoToTheResolverOnlyWhenAllowed) {
+  vn::testing::TempMachineHome home("CONSOLE");
+  std::ofstream(home.path() / "hosts") << "127.0.0.1:1  LISTED  #DOM:SALES\n";
+  struct Case {
+    const char* resolver;
+    const char* name;
+    LONG expected;
+  } cases[] = {
+      {"yes", "localhost", ERROR_SUCCESS},
+      {"no", "localhost", ERROR_BAD_NETPATH},
+      {"no", "\\\\NOSUCHMACHINE", ERROR_BAD_NETPATH},
+      {"no", "\\\\listed", ERROR_SUCCESS},
+      {"yes", "\\\\listed", ERROR_SUCCESS},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.resolver) + " " + c.name);
+    std::ofstream(home.path() / "machine.ini") << "[Machine]\nName = CONSOLE\nHostResolver = " << c.resolver << "\n";
+    std::shared_ptr<vn::MachineEndpoint> endpoint;
+    EXPECT_EQ(vn::FindMachine(c.name, &endpoint), c.expected);
+    if (c.expected == ERROR_SUCCESS) {
+      EXPECT_NE(std::dynamic_pointer_cast<vn::RemoteMachine>(endpoint), nullptr) << "another machine";
+    }
+  }
 }
 
 TEST_F(RemoteMachineTest, ServerInfoAndSharesComeFromTheRemoteMachine) {
@@ -523,12 +554,9 @@ TEST_F(RemoteMachineTest, TheConsoleStartsItsOwnServiceOnceAndItOutlivesTheCall)
   }
 
   ASSERT_EQ(::kill(pid, SIGTERM), 0);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   // It removes its pid file as it ends (the process itself is reaped by
   // whoever adopted it, not by this test).
-  while (fs::exists(pidFile) && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_FALSE(fs::exists(pidFile)) << "the service did not stop";
+  EXPECT_TRUE(vn::testing::WaitUntil([&] { return !fs::exists(pidFile); })) << "the service did not stop";
   EXPECT_FALSE(vn::LocalMachineServiceAnswers());
 }
 

@@ -17,11 +17,18 @@
 #include "platform/ipc/Pipes.h"
 #include "platform/ipc/Sync.h"
 #include "testing/TempMachineHome.h"
+#include "testing/TestPipes.h"
+#include "testing/Wait.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
+using vn::testing::OpenPipe;
+using vn::testing::OpenPipeWhenFree;
+using vn::testing::Receive;
+using vn::testing::Send;
+using vn::testing::WaitUntil;
 
 constexpr DWORD kMessageMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT;
 
@@ -29,24 +36,6 @@ std::string Local(const std::string& name) { return "\\\\.\\pipe\\" + name; }
 
 HANDLE Serve(const std::string& name, DWORD instances, DWORD size = 260) {
   return CreateNamedPipeA(Local(name).c_str(), PIPE_ACCESS_DUPLEX, kMessageMode, instances, size, size, 0, nullptr);
-}
-
-HANDLE Open(const std::string& path) {
-  return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-}
-
-bool Send(HANDLE pipe, const std::string& text) {
-  DWORD written = 0;
-  return WriteFile(pipe, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
-}
-
-// One message, or "<error N>".
-std::string Receive(HANDLE pipe, DWORD size = 260) {
-  std::string buffer(size, '\0');
-  DWORD read = 0;
-  if (!ReadFile(pipe, buffer.data(), size, &read, nullptr)) return "<error " + std::to_string(GetLastError()) + ">";
-  buffer.resize(read);
-  return buffer;
 }
 
 DWORD ConnectResult(HANDLE pipe) { return ConnectNamedPipe(pipe, nullptr) ? 0 : GetLastError(); }
@@ -76,11 +65,7 @@ TEST(PipeTest, ServerTakesClientsInTurn) {
   // The same pipe under each of its spellings.
   const std::string names[] = {Local("Echo"), "\\\\TESTPC\\pipe\\ECHO", "//testpc/PIPE/echo"};
   for (const std::string& name : names) {
-    HANDLE client = Open(name);
-    while (client == INVALID_HANDLE_VALUE && GetLastError() == static_cast<DWORD>(ERROR_PIPE_BUSY)) {
-      ASSERT_TRUE(WaitNamedPipeA(name.c_str(), 5000)) << GetLastError();
-      client = Open(name);
-    }
+    HANDLE client = OpenPipeWhenFree(name);
     ASSERT_NE(client, INVALID_HANDLE_VALUE) << name << ": " << GetLastError();
     EXPECT_TRUE(Send(client, "hello " + name));
     EXPECT_EQ(Receive(client), "echo:hello " + name);
@@ -92,7 +77,7 @@ TEST(PipeTest, ServerTakesClientsInTurn) {
   EXPECT_TRUE(fs::exists(home.path() / "pipes" / "ECHO"));
   EXPECT_TRUE(CloseHandle(pipe));
   EXPECT_FALSE(fs::exists(home.path() / "pipes" / "ECHO")) << "the last instance removes the socket";
-  EXPECT_EQ(Open(Local("Echo")), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(OpenPipe(Local("Echo")), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
@@ -102,7 +87,7 @@ TEST(PipeTest, ClientBreakingOffLeavesTheInstanceForTheNext) {
   ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
   EXPECT_EQ(Receive(pipe), "<error 536>") << "no client yet";
 
-  HANDLE first = Open(Local("Channel"));
+  HANDLE first = OpenPipe(Local("Channel"));
   ASSERT_NE(first, INVALID_HANDLE_VALUE);
   EXPECT_EQ(ConnectResult(pipe), static_cast<DWORD>(ERROR_PIPE_CONNECTED)) << "the client came first";
   ASSERT_TRUE(Send(first, "half of a conversation"));
@@ -116,11 +101,8 @@ TEST(PipeTest, ClientBreakingOffLeavesTheInstanceForTheNext) {
   EXPECT_EQ(Receive(pipe), "<error 233>");
 
   auto connected = std::async(std::launch::async, ConnectResult, pipe);
-  HANDLE second = INVALID_HANDLE_VALUE;
-  for (int i = 0; i < 100 && second == INVALID_HANDLE_VALUE; ++i) {
-    if (WaitNamedPipeA(Local("Channel").c_str(), 5000)) second = Open(Local("Channel"));
-  }
-  ASSERT_NE(second, INVALID_HANDLE_VALUE);
+  HANDLE second = OpenPipeWhenFree(Local("Channel"));
+  ASSERT_NE(second, INVALID_HANDLE_VALUE) << GetLastError();
   EXPECT_EQ(connected.get(), 0u);
   ASSERT_TRUE(Send(second, "from the second"));
   EXPECT_EQ(Receive(pipe), "from the second");
@@ -144,9 +126,9 @@ TEST(PipeTest, BusyUntilAnInstanceIsFree) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PIPE_BUSY));
 
   EXPECT_TRUE(WaitNamedPipeA(Local("Busy").c_str(), 0)) << "a new instance is free";
-  HANDLE first = Open(Local("Busy"));
+  HANDLE first = OpenPipe(Local("Busy"));
   ASSERT_NE(first, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(Open(Local("Busy")), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(OpenPipe(Local("Busy")), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PIPE_BUSY));
   EXPECT_FALSE(WaitNamedPipeA(Local("Busy").c_str(), 100));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SEM_TIMEOUT));
@@ -161,7 +143,7 @@ TEST(PipeTest, BusyUntilAnInstanceIsFree) {
   auto connected = std::async(std::launch::async, ConnectResult, pipe);
   ASSERT_EQ(waited.wait_for(5s), std::future_status::ready);
   EXPECT_TRUE(waited.get());
-  HANDLE second = Open(Local("Busy"));
+  HANDLE second = OpenPipe(Local("Busy"));
   ASSERT_NE(second, INVALID_HANDLE_VALUE);
   EXPECT_EQ(connected.get(), 0u);
   EXPECT_TRUE(CloseHandle(first));
@@ -172,11 +154,11 @@ TEST(PipeTest, BusyUntilAnInstanceIsFree) {
   HANDLE other = Serve("two", 2);
   ASSERT_NE(more, INVALID_HANDLE_VALUE);
   ASSERT_NE(other, INVALID_HANDLE_VALUE);
-  HANDLE a = Open(Local("Two"));
-  HANDLE b = Open(Local("Two"));
+  HANDLE a = OpenPipe(Local("Two"));
+  HANDLE b = OpenPipe(Local("Two"));
   EXPECT_NE(a, INVALID_HANDLE_VALUE);
   EXPECT_NE(b, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(Open(Local("Two")), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(OpenPipe(Local("Two")), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PIPE_BUSY));
   for (HANDLE h : {a, b, more, other, pipe}) EXPECT_TRUE(CloseHandle(h));
 }
@@ -196,7 +178,7 @@ TEST(PipeTest, NamesThatLeadNowhere) {
       {"\\\\.\\pipes\\x", ERROR_NOT_SUPPORTED, ERROR_INVALID_NAME},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(Open(c.name), INVALID_HANDLE_VALUE) << c.name;
+    EXPECT_EQ(OpenPipe(c.name), INVALID_HANDLE_VALUE) << c.name;
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(c.open)) << c.name;
     EXPECT_FALSE(WaitNamedPipeA(c.name.c_str(), 10)) << c.name;
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(c.wait)) << c.name;
@@ -215,7 +197,7 @@ TEST(PipeTest, NamesThatLeadNowhere) {
   for (const std::string& name : {std::string("a\\b/c:d*?<>|\"%"), std::string(256, 'n')}) {
     HANDLE pipe = Serve(name, 1);
     ASSERT_NE(pipe, INVALID_HANDLE_VALUE) << name;
-    HANDLE client = Open(Local(name));
+    HANDLE client = OpenPipe(Local(name));
     ASSERT_NE(client, INVALID_HANDLE_VALUE) << name;
     EXPECT_TRUE(Send(client, "x"));
     EXPECT_EQ(Receive(pipe), "x");
@@ -238,11 +220,11 @@ TEST(PipeTest, SocketLeftByAKilledServerDoesNotBlockTheNext) {
   }
   ASSERT_TRUE(fs::exists(stale));
 
-  EXPECT_EQ(Open(Local("stale")), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(OpenPipe(Local("stale")), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   HANDLE pipe = Serve("stale", 1);
   ASSERT_NE(pipe, INVALID_HANDLE_VALUE) << GetLastError();
-  HANDLE client = Open(Local("stale"));
+  HANDLE client = OpenPipe(Local("stale"));
   ASSERT_NE(client, INVALID_HANDLE_VALUE);
   EXPECT_TRUE(CloseHandle(client));
   EXPECT_TRUE(CloseHandle(pipe));
@@ -252,7 +234,7 @@ TEST(PipeTest, MessagesLongerThanTheBufferAreRefusedCleanly) {
   vn::testing::TempMachineHome home;
   HANDLE pipe = Serve("Small", 1, 16);
   ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
-  HANDLE client = Open(Local("Small"));
+  HANDLE client = OpenPipe(Local("Small"));
   ASSERT_NE(client, INVALID_HANDLE_VALUE);
 
   // Writers: more than the pipe's buffer is refused and nothing is sent.
@@ -300,7 +282,7 @@ TEST(PipeTest, ClosingTheHandleWakesBlockedCalls) {
   // A server blocked reading a client that says nothing, and that client
   // blocked reading too.
   pipe = Serve("Shutdown", 1);
-  HANDLE client = Open(Local("Shutdown"));
+  HANDLE client = OpenPipe(Local("Shutdown"));
   ASSERT_NE(client, INVALID_HANDLE_VALUE);
   auto serverRead = std::async(std::launch::async, [pipe] { return Receive(pipe); });
   auto clientRead = std::async(std::launch::async, [client] { return Receive(client); });
@@ -349,12 +331,12 @@ TEST(PipeTest, PipesOfOtherMachinesGoThroughTheConnector) {
   auto forwarder = std::make_shared<FakeForwarder>();
   const auto previous = vn::SetRemotePipeConnector(forwarder);
   ASSERT_NE(previous, nullptr) << "the machine directory installs one";
-  EXPECT_EQ(Open("\\\\NEARPC\\pipe\\Progress"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(OpenPipe("\\\\NEARPC\\pipe\\Progress"), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_NETPATH));
   EXPECT_FALSE(WaitNamedPipeA("\\\\FARPC\\pipe\\Progress", 10));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SEM_TIMEOUT));
 
-  HANDLE client = Open("\\\\FARPC\\pipe\\Progress");
+  HANDLE client = OpenPipe("\\\\FARPC\\pipe\\Progress");
   ASSERT_NE(client, INVALID_HANDLE_VALUE);
   EXPECT_FALSE(Send(client, "123456789")) << "the remote server's buffer is 8 bytes";
   ASSERT_TRUE(Send(client, "1234"));
@@ -363,7 +345,7 @@ TEST(PipeTest, PipesOfOtherMachinesGoThroughTheConnector) {
   EXPECT_EQ(Receive(client), "<error 109>");
   EXPECT_TRUE(CloseHandle(client));
   vn::SetRemotePipeConnector(nullptr);
-  EXPECT_EQ(Open("\\\\FARPC\\pipe\\Progress"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(OpenPipe("\\\\FARPC\\pipe\\Progress"), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_NETPATH));
   vn::SetRemotePipeConnector(previous);
 }
@@ -426,12 +408,9 @@ TEST(PipeTest, ConsoleProgressChannel) {
   HANDLE thread = CreateThread(nullptr, 0, &ChannelThread, &channel, 0, nullptr);
   ASSERT_NE(thread, nullptr);
 
+  // The channel thread creates the pipe when it gets to run.
   HANDLE server = INVALID_HANDLE_VALUE;
-  for (int i = 0; i < 500 && server == INVALID_HANDLE_VALUE; ++i) {
-    server = Open(remoteName);
-    if (server == INVALID_HANDLE_VALUE) Sleep(10);
-  }
-  ASSERT_NE(server, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(WaitUntil([&] { return (server = OpenPipe(remoteName)) != INVALID_HANDLE_VALUE; })) << GetLastError();
   EXPECT_EQ(Progress(server, "Scanning C:\\"), "");
   ASSERT_TRUE(SetEvent(channel.cancel));
   EXPECT_EQ(Progress(server, "Scanning D:\\"), "CANCEL");
@@ -440,10 +419,10 @@ TEST(PipeTest, ConsoleProgressChannel) {
   // The report thread closing the channel while a server still holds the
   // only instance: busy, wait, retry.
   auto closer = std::async(std::launch::async, [&] {
-    HANDLE pipe = Open(channel.pipeName);
+    HANDLE pipe = OpenPipe(channel.pipeName);
     while (pipe == INVALID_HANDLE_VALUE && GetLastError() == static_cast<DWORD>(ERROR_PIPE_BUSY)) {
       WaitNamedPipeA(remoteName.c_str(), NMPWAIT_USE_DEFAULT_WAIT);
-      pipe = Open(channel.pipeName);
+      pipe = OpenPipe(channel.pipeName);
     }
     if (pipe == INVALID_HANDLE_VALUE) return GetLastError();
     char message[20] = "Disconnect";
@@ -452,8 +431,7 @@ TEST(PipeTest, ConsoleProgressChannel) {
     CloseHandle(pipe);
     return sent ? DWORD{0} : GetLastError();
   });
-  std::this_thread::sleep_for(200ms);
-  EXPECT_EQ(WaitForSingleObject(channel.done, 0), WAIT_TIMEOUT);
+  EXPECT_EQ(WaitForSingleObject(channel.done, 200), WAIT_TIMEOUT) << "the channel ended while a server held it";
   EXPECT_TRUE(CloseHandle(server));
   EXPECT_EQ(closer.get(), 0u);
 

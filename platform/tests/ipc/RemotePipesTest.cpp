@@ -9,49 +9,26 @@
 #include <fstream>
 #include <future>
 #include <string>
-#include <thread>
 
 #include "platform/core/Handles.h"
 #include "platform/core/LastError.h"
 #include "platform/ipc/Pipes.h"
 #include "platform/services/ServiceControl.h"
 #include "testing/MachineNetwork.h"
+#include "testing/TestPipes.h"
+#include "testing/Wait.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
+using vn::testing::OpenPipe;
+using vn::testing::OpenPipeWhenFree;
+using vn::testing::Receive;
+using vn::testing::Send;
+using vn::testing::WaitUntil;
 
 constexpr const char* kEcho = "\\\\SRV1\\pipe\\Echo";
-
-HANDLE Open(const std::string& path) {
-  return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-}
-
-bool Send(HANDLE pipe, const std::string& text) {
-  DWORD written = 0;
-  return WriteFile(pipe, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
-}
-
-// One message, or "<error N>".
-std::string Receive(HANDLE pipe, DWORD size = 4096) {
-  std::string buffer(size, '\0');
-  DWORD read = 0;
-  if (!ReadFile(pipe, buffer.data(), size, &read, nullptr)) return "<error " + std::to_string(GetLastError()) + ">";
-  buffer.resize(read);
-  return buffer;
-}
-
-// Opens `path`, waiting while the single instance is busy (the previous
-// client's break-off travels back to the server first).
-HANDLE OpenWhenFree(const std::string& path) {
-  for (int attempt = 0; attempt < 50; ++attempt) {
-    HANDLE pipe = Open(path);
-    if (pipe != INVALID_HANDLE_VALUE || GetLastError() != static_cast<DWORD>(ERROR_PIPE_BUSY)) return pipe;
-    WaitNamedPipeA(path.c_str(), 5000);
-  }
-  return INVALID_HANDLE_VALUE;
-}
 
 class RemotePipesTest : public ::testing::Test {
  protected:
@@ -71,14 +48,20 @@ class RemotePipesTest : public ::testing::Test {
     ASSERT_NE(m_service, nullptr) << GetLastError();
     ASSERT_TRUE(StartServiceA(m_service, 0, nullptr)) << GetLastError();
     // The pipe exists once the server has created it.
-    for (int i = 0; i < 100 && !WaitNamedPipeA(kEcho, 1000); ++i) {
-      ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-      std::this_thread::sleep_for(50ms);
-    }
+    ASSERT_TRUE(WaitUntil([] { return WaitNamedPipeA(kEcho, 1000) != FALSE; })) << GetLastError();
   }
 
   void TearDown() override {
-    if (m_service) CloseServiceHandle(m_service);
+    if (!m_service) return;
+    // The network's teardown kills the machine services outright, which
+    // leaves their services running: stop the echo server first.
+    SERVICE_STATUS status{};
+    if (ControlService(m_service, SERVICE_CONTROL_STOP, &status)) {
+      EXPECT_TRUE(WaitUntil([&] {
+        return QueryServiceStatus(m_service, &status) && status.dwCurrentState == SERVICE_STOPPED;
+      })) << "the echo server did not stop";
+    }
+    CloseServiceHandle(m_service);
   }
 
   vn::testing::MachineNetwork m_net;
@@ -86,7 +69,7 @@ class RemotePipesTest : public ::testing::Test {
 };
 
 TEST_F(RemotePipesTest, ClientsInTurnThroughTheMachineService) {
-  HANDLE first = OpenWhenFree("\\\\srv1\\PIPE\\echo");
+  HANDLE first = OpenPipeWhenFree("\\\\srv1\\PIPE\\echo");
   ASSERT_NE(first, INVALID_HANDLE_VALUE) << GetLastError();
   EXPECT_TRUE(Send(first, "hello"));
   EXPECT_EQ(Receive(first), "echo:hello");
@@ -117,7 +100,7 @@ TEST_F(RemotePipesTest, ClientsInTurnThroughTheMachineService) {
   ASSERT_TRUE(Send(first, "pending"));
   ASSERT_TRUE(CloseHandle(first));
 
-  HANDLE second = OpenWhenFree(kEcho);
+  HANDLE second = OpenPipeWhenFree(kEcho);
   ASSERT_NE(second, INVALID_HANDLE_VALUE) << GetLastError();
   EXPECT_TRUE(Send(second, "two"));
   EXPECT_EQ(Receive(second), "echo:two");
@@ -126,7 +109,7 @@ TEST_F(RemotePipesTest, ClientsInTurnThroughTheMachineService) {
   EXPECT_EQ(Receive(second), "<error 109>");
   EXPECT_TRUE(CloseHandle(second));
 
-  HANDLE third = OpenWhenFree(kEcho);
+  HANDLE third = OpenPipeWhenFree(kEcho);
   ASSERT_NE(third, INVALID_HANDLE_VALUE) << GetLastError();
   EXPECT_TRUE(Send(third, ""));
   EXPECT_EQ(Receive(third), "echo:");
@@ -134,51 +117,53 @@ TEST_F(RemotePipesTest, ClientsInTurnThroughTheMachineService) {
 }
 
 TEST_F(RemotePipesTest, BusyUntilTheClientBeforeLetsGo) {
-  HANDLE holder = OpenWhenFree(kEcho);
+  HANDLE holder = OpenPipeWhenFree(kEcho);
   ASSERT_NE(holder, INVALID_HANDLE_VALUE) << GetLastError();
 
-  EXPECT_EQ(Open(kEcho), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(OpenPipe(kEcho), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PIPE_BUSY));
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(WaitNamedPipeA(kEcho, 300));
+  EXPECT_FALSE(WaitNamedPipeA(kEcho, 100));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SEM_TIMEOUT));
-  EXPECT_GE(std::chrono::steady_clock::now() - start, 250ms);
 
-  auto release = std::async(std::launch::async, [holder] {
-    std::this_thread::sleep_for(300ms);
-    return CloseHandle(holder);
+  // A waiter is held while the client holds the instance, and let through
+  // when it lets go, long before its own time-out.
+  auto waiter = std::async(std::launch::async, [] {
+    const BOOL free = WaitNamedPipeA(kEcho, 60000);
+    return free ? DWORD{0} : GetLastError();
   });
-  EXPECT_TRUE(WaitNamedPipeA(kEcho, 10000)) << GetLastError();
-  HANDLE next = OpenWhenFree(kEcho);
+  EXPECT_EQ(waiter.wait_for(300ms), std::future_status::timeout) << "let through while the instance is held";
+  ASSERT_TRUE(CloseHandle(holder));
+  ASSERT_EQ(waiter.wait_for(vn::testing::kWaitCeiling), std::future_status::ready);
+  EXPECT_EQ(waiter.get(), 0u);
+  HANDLE next = OpenPipeWhenFree(kEcho);
   ASSERT_NE(next, INVALID_HANDLE_VALUE) << GetLastError();
   EXPECT_TRUE(Send(next, "after"));
   EXPECT_EQ(Receive(next), "echo:after");
   EXPECT_TRUE(CloseHandle(next));
-  EXPECT_TRUE(release.get());
 }
 
 TEST_F(RemotePipesTest, PipesThatAreNotThere) {
-  EXPECT_EQ(Open("\\\\SRV1\\pipe\\NoSuchPipe"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(OpenPipe("\\\\SRV1\\pipe\\NoSuchPipe"), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_FALSE(WaitNamedPipeA("\\\\SRV1\\pipe\\NoSuchPipe", 100));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-  EXPECT_EQ(Open("\\\\NOSUCHPC\\pipe\\Echo"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(OpenPipe("\\\\NOSUCHPC\\pipe\\Echo"), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_NETPATH));
 
   // The server's service stops while a client is connected: the client's
   // next read finds the pipe ended, and the name is gone.
-  HANDLE client = OpenWhenFree(kEcho);
+  HANDLE client = OpenPipeWhenFree(kEcho);
   ASSERT_NE(client, INVALID_HANDLE_VALUE) << GetLastError();
   SERVICE_STATUS status{};
   ASSERT_TRUE(ControlService(m_service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
   EXPECT_EQ(Receive(client), "<error 109>");
   EXPECT_TRUE(CloseHandle(client));
-  EXPECT_EQ(Open(kEcho), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(OpenPipe(kEcho), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 
   // The machine itself stops.
   m_net.Stop("SRV1");
-  EXPECT_EQ(Open(kEcho), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(OpenPipe(kEcho), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_NETPATH));
 }
 

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -10,19 +11,12 @@
 #include "platform/core/LastError.h"
 #include "platform/ipc/Sync.h"
 #include "testing/TempMachineHome.h"
+#include "testing/Wait.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-// Waits (up to two seconds) until `count` reaches `expected`, then a little
-// longer to see that it stays there.
-int SettledCount(const std::atomic<int>& count, int expected) {
-  const auto until = std::chrono::steady_clock::now() + 2s;
-  while (count.load() < expected && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(1ms);
-  std::this_thread::sleep_for(50ms);
-  return count.load();
-}
+using vn::testing::WaitUntil;
 
 TEST(EventTest, AutoResetReleasesOneWaiterPerSet) {
   vn::testing::TempMachineHome home;
@@ -41,12 +35,13 @@ TEST(EventTest, AutoResetReleasesOneWaiterPerSet) {
     waiters.emplace_back([&] {
       if (WaitForSingleObject(event, INFINITE) == WAIT_OBJECT_0) ++released;
     });
-  std::this_thread::sleep_for(50ms);
-  EXPECT_EQ(released.load(), 0);
+  EXPECT_FALSE(WaitUntil([&] { return released.load() > 0; }, 50ms)) << "a waiter went before any set";
   for (int set = 1; set <= kWaiters; ++set) {
     ASSERT_TRUE(SetEvent(event));
-    EXPECT_EQ(SettledCount(released, set), set) << "after SetEvent number " << set;
+    EXPECT_TRUE(WaitUntil([&] { return released.load() >= set; })) << "after SetEvent number " << set;
+    EXPECT_EQ(released.load(), set) << "after SetEvent number " << set;
   }
+  // A set that let two waiters go would leave the last set untaken.
   for (std::thread& waiter : waiters) waiter.join();
   EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT) << "each set was taken by its waiter";
   EXPECT_TRUE(CloseHandle(event));
@@ -62,7 +57,7 @@ TEST(EventTest, ManualResetReleasesEveryWaiterUntilReset) {
     waiters.emplace_back([&] {
       if (WaitForSingleObject(event, 5000) == WAIT_OBJECT_0) ++released;
     });
-  std::this_thread::sleep_for(30ms);
+  EXPECT_FALSE(WaitUntil([&] { return released.load() > 0; }, 30ms)) << "a waiter went before the set";
   ASSERT_TRUE(SetEvent(event));
   for (std::thread& waiter : waiters) waiter.join();
   EXPECT_EQ(released.load(), 4);
@@ -76,22 +71,16 @@ TEST(EventTest, ManualResetReleasesEveryWaiterUntilReset) {
 TEST(EventTest, TimeOuts) {
   vn::testing::TempMachineHome home;
   HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  auto start = std::chrono::steady_clock::now();
+  // A zero time-out only looks; a timed wait on an event nobody sets runs out.
   EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 250ms) << "a zero time-out only looks";
-  start = std::chrono::steady_clock::now();
   EXPECT_EQ(WaitForSingleObject(event, 100), WAIT_TIMEOUT);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, 95ms);
 
-  // A set during a timed wait ends it early.
-  std::thread setter([&] {
-    std::this_thread::sleep_for(30ms);
-    SetEvent(event);
-  });
-  start = std::chrono::steady_clock::now();
-  EXPECT_EQ(WaitForSingleObject(event, 5000), WAIT_OBJECT_0);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
-  setter.join();
+  // A set during a long timed wait ends it, long before its time-out.
+  auto waiter = std::async(std::launch::async, [event] { return WaitForSingleObject(event, 60000); });
+  EXPECT_EQ(waiter.wait_for(30ms), std::future_status::timeout) << "ended before the set";
+  ASSERT_TRUE(SetEvent(event));
+  ASSERT_EQ(waiter.wait_for(vn::testing::kWaitCeiling), std::future_status::ready);
+  EXPECT_EQ(waiter.get(), WAIT_OBJECT_0);
 
   // The run form's events: cancel not signalled, done signalled.
   HANDLE done = CreateEventA(nullptr, FALSE, TRUE, nullptr);

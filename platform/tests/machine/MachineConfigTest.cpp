@@ -10,12 +10,13 @@
 #include "platform/machine/Machine.h"
 #include "platform/machine/MachineConfig.h"
 #include "testing/TempMachineHome.h"
+#include "testing/TestFiles.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-void WriteFile(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+using vn::testing::WriteText;
 
 const vn::DriveMapping* FindDrive(const vn::MachineConfig& config, char letter) {
   const auto it = std::find_if(config.drives.begin(), config.drives.end(),
@@ -30,7 +31,8 @@ const vn::ShareDefinition* FindShare(const vn::MachineConfig& config, const std:
 }
 
 TEST(MachineConfigTest, AMinimalFileDescribesAWorkstationOfWorkgroupWithSystemDriveInTheHome) {
-  vn::testing::TempMachineHome home("testpc");
+  vn::testing::TempMachineHome home;
+  WriteText(home.path() / "machine.ini", "[Machine]\nName = testpc\n");
   vn::MachineConfig config;
   std::string error;
   ASSERT_TRUE(vn::LoadMachineConfig(home.path(), &config, &error)) << error;
@@ -40,6 +42,7 @@ TEST(MachineConfigTest, AMinimalFileDescribesAWorkstationOfWorkgroupWithSystemDr
   EXPECT_EQ(config.listenAddress, "127.0.0.1");
   EXPECT_EQ(config.port, vn::kMachineServicePort);
   EXPECT_EQ(config.hostsFile, home.path() / "hosts");
+  EXPECT_TRUE(config.hostResolver);
   ASSERT_TRUE(FindDrive(config, 'C'));
   EXPECT_EQ(FindDrive(config, 'C')->root, "/");
   ASSERT_TRUE(FindDrive(config, 'S'));
@@ -57,7 +60,7 @@ TEST(MachineConfigTest, EverySettingIsRead) {
   vn::testing::TempMachineHome home;
   const fs::path d = home.path() / "d";
   fs::create_directories(d / "Sub");
-  WriteFile(home.path() / "machine.ini",
+  WriteText(home.path() / "machine.ini",
             "; a comment\n"
             "[machine]\n"
             "Name = \"build-07.example.org\"\n"
@@ -66,6 +69,7 @@ TEST(MachineConfigTest, EverySettingIsRead) {
             "Comment = The sales PDC\n"
             "Listen = [::1]:7200\n"
             "HostsFile = net/hosts\n"
+            "hostresolver = No\n"
             "\n"
             "[Drives]\n"
             "d: = " + d.string() + "/, remote, NTFS, Data Disk\n"
@@ -75,7 +79,7 @@ TEST(MachineConfigTest, EverySettingIsRead) {
             "Abs = /srv/abs\n"
             "[Unrelated]\n"
             "Anything = goes\n");
-  WriteFile(home.path() / "secrets.ini", "[Secrets]\nsales = s3cret\nLab=other\n");
+  WriteText(home.path() / "secrets.ini", "[Secrets]\nsales = s3cret\nLab=other\n");
   ::chmod((home.path() / "secrets.ini").c_str(), 0600);
   vn::MachineConfig config;
   std::string error;
@@ -87,6 +91,7 @@ TEST(MachineConfigTest, EverySettingIsRead) {
   EXPECT_EQ(config.listenAddress, "[::1]");
   EXPECT_EQ(config.port, 7200);
   EXPECT_EQ(config.hostsFile, home.path() / "net/hosts");
+  EXPECT_FALSE(config.hostResolver);
   // [Drives] replaces the host's drives: C: is "/" unless given, S: is always there.
   ASSERT_EQ(config.drives.size(), 4u);
   EXPECT_EQ(config.drives[0].root, "/");
@@ -111,7 +116,7 @@ TEST(MachineConfigTest, EverySettingIsRead) {
 
 TEST(MachineConfigTest, SpecialSharesAreTheOnesTheConsoleFilterKeepsOrDrops) {
   vn::testing::TempMachineHome home;
-  WriteFile(home.path() / "machine.ini", "[Drives]\nD = /tmp\n");
+  WriteText(home.path() / "machine.ini", "[Drives]\nD = /tmp\n");
   vn::MachineConfig config;
   std::string error;
   ASSERT_TRUE(vn::LoadMachineConfig(home.path(), &config, &error)) << error;
@@ -158,6 +163,7 @@ TEST(MachineConfigTest, MalformedFilesAreRefusedNamingTheLineAndNothingIsFilledI
       {"[Machine]\nListen=300.1.1.1\n", 2, "IPv4"},
       {"[Machine]\nListen=bad host\n", 2, "host name"},
       {"[Machine]\nHostsFile=\n", 2, "HostsFile"},
+      {"[Machine]\nHostResolver=maybe\n", 2, "HostResolver \"maybe\" is not yes or no"},
       {"[Machine]\nSystemDrive=C\n", 2, "SystemDrive"},
       {"[Drives]\n1 = /tmp\n", 2, "drive letter"},
       {"[Drives]\nDD = /tmp\n", 2, "drive letter"},
@@ -179,7 +185,7 @@ TEST(MachineConfigTest, MalformedFilesAreRefusedNamingTheLineAndNothingIsFilledI
   };
   for (const Case& c : cases) {
     vn::testing::TempMachineHome home;
-    WriteFile(home.path() / "machine.ini", c.text);
+    WriteText(home.path() / "machine.ini", c.text);
     vn::MachineConfig config;
     config.name = "UNTOUCHED";
     std::string error;
@@ -209,7 +215,7 @@ TEST(MachineConfigTest, SecretsMustBePrivateAndWellFormed) {
   for (const Case& c : cases) {
     vn::testing::TempMachineHome home;
     const auto path = home.path() / "secrets.ini";
-    WriteFile(path, c.text);
+    WriteText(path, c.text);
     ::chmod(path.c_str(), c.mode);
     vn::MachineConfig config;
     std::string error;
@@ -225,9 +231,9 @@ TEST(MachineConfigTest, SecretsMustBePrivateAndWellFormed) {
 TEST(MachineConfigTest, DefaultDrivesComeFromTheMountTable) {
   vn::testing::TempMachineHome home;
   const auto fileMount = home.path() / "a-file";
-  WriteFile(fileMount, "");
+  WriteText(fileMount, "");
   const auto mountinfo = home.path() / "mountinfo";
-  WriteFile(mountinfo,
+  WriteText(mountinfo,
             "21 26 0:20 / /proc rw,relatime - proc proc rw\n"
             "22 26 0:21 / /sys rw,relatime - sysfs sysfs rw\n"
             "26 1 0:52 / / rw,relatime master:1 - overlay overlay rw,lowerdir=/x\n"
@@ -291,7 +297,7 @@ TEST(MachineConfigTest, TheComputerNameIsReadTheSameWayEverywhere) {
   };
   for (const Case& c : cases) {
     vn::testing::TempMachineHome home;
-    WriteFile(home.path() / "machine.ini", c.ini);
+    WriteText(home.path() / "machine.ini", c.ini);
     if (c.expected.empty()) {
       EXPECT_NE(vn::LocalComputerName(), "NOTTHIS") << c.ini;
       EXPECT_NE(vn::LocalComputerName(), "BROKEN") << c.ini;
@@ -317,7 +323,7 @@ TEST(MachineConfigTest, ArbitraryTextNeverCrashesTheLoader) {
     std::string text;
     const int count = static_cast<int>(random() % 40);
     for (int i = 0; i < count; ++i) text += pieces[random() % std::size(pieces)];
-    WriteFile(home.path() / "machine.ini", text);
+    WriteText(home.path() / "machine.ini", text);
     vn::MachineConfig config;
     std::string error;
     if (!vn::LoadMachineConfig(home.path(), &config, &error)) {

@@ -15,10 +15,13 @@
 #include "platform/net/WNet.h"
 #include "testing/MachineNetwork.h"
 #include "testing/TempMachineHome.h"
+#include "testing/TestFiles.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using vn::testing::ReadText;
+using vn::testing::WriteText;
 
 // What a search reports of one entry, in a form that compares across machines.
 struct Found {
@@ -63,20 +66,11 @@ std::vector<Found> FindAll(const std::string& pattern, DWORD* error) {
   return found;
 }
 
-void WriteFile(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // The same small tree wherever it is made: two files, one directory.
 void MakeTree(const fs::path& dir) {
   fs::create_directories(dir / "Sub");
-  WriteFile(dir / "b.log", std::string(70000, 'x'));
-  WriteFile(dir / "A.txt", "hello");
+  WriteText(dir / "b.log", std::string(70000, 'x'));
+  WriteText(dir / "A.txt", "hello");
   const auto when = fs::file_time_type::clock::now() - std::chrono::hours(30 * 24);
   fs::last_write_time(dir / "A.txt", when);
 }
@@ -123,7 +117,7 @@ class LocalFilesTest : public ::testing::Test {
     m_d = m_home.path() / "d";
     m_r = m_home.path() / "r";
     for (const auto& dir : {m_c, m_d / "Data", m_r}) fs::create_directories(dir);
-    std::ofstream(m_home.path() / "machine.ini") << "[Machine]\nName=FILESPC\nDomain=SALES\n"
+    std::ofstream(m_home.path() / "machine.ini") << "[Machine]\nName=FILESPC\nDomain=SALES\nHostResolver=no\n"
                                                  << "[Drives]\nC = " << m_c.string() << ", fixed, NTFS, SYSTEM\n"
                                                  << "D = " << m_d.string() << ", fixed\n"
                                                  << "R = " << m_r.string() << ", cdrom, CDFS\n"
@@ -280,7 +274,7 @@ TEST_F(LocalFilesTest, VolumeInformationAndSpace) {
 // Each path form reaches the same place; roots and relative paths are refused
 // before any machine is asked; ".." stops at the root of its drive or share.
 TEST_F(LocalFilesTest, PathFormsOfCreateRemoveDeleteAndAttributes) {
-  WriteFile(m_d / "Data" / "file.txt", "x");
+  WriteText(m_d / "Data" / "file.txt", "x");
   struct Step {
     const char* what;
     std::function<BOOL()> call;
@@ -325,13 +319,13 @@ TEST_F(LocalFilesTest, PathFormsOfCreateRemoveDeleteAndAttributes) {
 
 TEST_F(LocalFilesTest, CopyKeepsWriteTimeAndHonoursFailIfExists) {
   MakeTree(m_d / "Data" / "Tree");
-  WriteFile(m_c / "target.txt", "old");
+  WriteText(m_c / "target.txt", "old");
   ASSERT_FALSE(CopyFileA("D:\\Data\\Tree\\A.txt", "C:\\target.txt", TRUE));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
-  EXPECT_EQ(ReadFile(m_c / "target.txt"), "old");
+  EXPECT_EQ(ReadText(m_c / "target.txt"), "old");
 
   ASSERT_TRUE(CopyFileA("D:\\Data\\Tree\\A.txt", "C:\\target.txt", FALSE));
-  EXPECT_EQ(ReadFile(m_c / "target.txt"), "hello");
+  EXPECT_EQ(ReadText(m_c / "target.txt"), "hello");
   // Write times travel as FILETIME ticks (100 ns).
   EXPECT_EQ(HostWriteTicks(m_c / "target.txt"), HostWriteTicks(m_d / "Data" / "Tree" / "A.txt"));
 
@@ -423,8 +417,8 @@ TEST_F(RemoteFilesTest, CopyInEveryDirectionWithFailIfExists) {
   const fs::path localDir = Console().driveD;
   const fs::path srv1Dir = Srv1().ShareDir("Data");
   const fs::path srv2Dir = Srv2().ShareDir("Tools");
-  WriteFile(localDir / "src.txt", "from console");
-  WriteFile(srv1Dir / "src.txt", "from srv1");
+  WriteText(localDir / "src.txt", "from console");
+  WriteText(srv1Dir / "src.txt", "from srv1");
   const auto old = fs::file_time_type::clock::now() - std::chrono::hours(48);
   fs::last_write_time(localDir / "src.txt", old);
   fs::last_write_time(srv1Dir / "src.txt", old);
@@ -441,13 +435,13 @@ TEST_F(RemoteFilesTest, CopyInEveryDirectionWithFailIfExists) {
       {"\\\\srv1\\data\\SRC.TXT", "\\\\SRV2\\Tools\\far.txt", srv2Dir / "far.txt", "from srv1"},
   };
   for (const auto& c : cases) {
-    WriteFile(c.target, "existing");
+    WriteText(c.target, "existing");
     EXPECT_FALSE(CopyFileA(c.from, c.to, TRUE)) << c.to;
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS)) << c.to;
-    EXPECT_EQ(ReadFile(c.target), "existing") << c.to;
+    EXPECT_EQ(ReadText(c.target), "existing") << c.to;
     fs::remove(c.target);
     ASSERT_TRUE(CopyFileA(c.from, c.to, TRUE)) << c.from << " -> " << c.to << ": " << GetLastError();
-    EXPECT_EQ(ReadFile(c.target), c.content) << c.to;
+    EXPECT_EQ(ReadText(c.target), c.content) << c.to;
     EXPECT_EQ(HostWriteTicks(c.target), HostWriteTicks(localDir / "src.txt")) << c.to;
     ASSERT_TRUE(CopyFileA(c.from, c.to, FALSE)) << c.to;  // replacing is allowed without the flag
   }
@@ -473,7 +467,7 @@ TEST_F(RemoteFilesTest, LargeFileCrossesMachinesByteForByte) {
 
 TEST_F(RemoteFilesTest, RemoteDirectoriesAndDrives) {
   ASSERT_TRUE(CreateDirectoryA("\\\\SRV1\\Data\\Made", nullptr)) << GetLastError();
-  WriteFile(Srv1().ShareDir("Data") / "Made" / "f.txt", "x");
+  WriteText(Srv1().ShareDir("Data") / "Made" / "f.txt", "x");
   EXPECT_EQ(GetFileAttributesA("\\\\SRV1\\Data\\Made\\F.TXT") & FILE_ATTRIBUTE_DIRECTORY, 0u);
   EXPECT_FALSE(RemoveDirectoryA("\\\\SRV1\\Data\\Made"));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
@@ -491,7 +485,7 @@ TEST_F(RemoteFilesTest, RemoteDirectoriesAndDrives) {
 // The push install's way: redirect a letter to a machine's administrative
 // share, work on it through the letter, and drop it.
 TEST_F(RemoteFilesTest, ConnectedLetterReachesTheRemoteShare) {
-  WriteFile(Console().driveD / "dist.txt", "payload");
+  WriteText(Console().driveD / "dist.txt", "payload");
   NETRESOURCEA resource{};
   resource.dwType = RESOURCETYPE_DISK;
   std::string remote = "\\\\SRV1\\D$";
@@ -515,7 +509,7 @@ TEST_F(RemoteFilesTest, ConnectedLetterReachesTheRemoteShare) {
   EXPECT_EQ(found[0].name, "Data");
   ASSERT_TRUE(CreateDirectoryA("E:\\Program Files", nullptr));
   ASSERT_TRUE(CopyFileA("D:\\dist.txt", "E:\\Program Files\\x", FALSE)) << GetLastError();
-  EXPECT_EQ(ReadFile(Srv1().driveD / "Program Files" / "x"), "payload");
+  EXPECT_EQ(ReadText(Srv1().driveD / "Program Files" / "x"), "payload");
 
   ASSERT_EQ(WNetCancelConnectionA(access, TRUE), static_cast<DWORD>(ERROR_SUCCESS));
   EXPECT_EQ(GetDriveTypeA("E:\\"), DRIVE_NO_ROOT_DIR);

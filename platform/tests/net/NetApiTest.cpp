@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -9,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/core/AsciiText.h"
 #include "platform/core/WideString.h"
 #include "platform/net/Net.h"
 #include "testing/MachineNetwork.h"
@@ -102,7 +102,7 @@ class LocalNetTest : public ::testing::Test {
   void SetUp() override {
     fs::create_directories(m_home.path() / "d" / "Data");
     std::ofstream(m_home.path() / "machine.ini")
-        << "[Machine]\nName=NETPC\nDomain=SALES\nRole=workstation\nComment=Front desk\n"
+        << "[Machine]\nName=NETPC\nDomain=SALES\nRole=workstation\nComment=Front desk\nHostResolver=no\n"
         << "[Drives]\nC = " << m_home.path().string() << "\nD = " << (m_home.path() / "d").string() << "\n"
         << "[Shares]\nData = D:\\Data, Team data\n";
     std::ofstream(m_home.path() / "hosts") << "127.0.0.1:1  SRV1  #DOM:SALES  #PDC\n"
@@ -296,8 +296,7 @@ TEST_F(RemoteNetTest, ServerTypesByRole) {
     ASSERT_EQ(NetServerGetInfo(c.name, 101, &buffer), NERR_Success) << vn::ToUtf8(c.name);
     const auto* info = reinterpret_cast<SERVER_INFO_101*>(buffer);
     std::string expectedName = vn::ToUtf8(c.name);
-    expectedName.erase(0, expectedName.find_first_not_of('\\'));
-    std::transform(expectedName.begin(), expectedName.end(), expectedName.begin(), ::toupper);
+    expectedName = vn::ToUpperAscii(expectedName.substr(expectedName.find_first_not_of('\\')));
     EXPECT_EQ(vn::ToUtf8(info->sv101_name), expectedName);
     EXPECT_EQ(info->sv101_type & c.required, c.required) << expectedName;
     EXPECT_EQ(info->sv101_type & c.absent, 0u) << expectedName;

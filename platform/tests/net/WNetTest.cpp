@@ -108,7 +108,7 @@ class LocalWNetTest : public ::testing::Test {
     fs::create_directories(m_home.path() / "d" / "Data");
     std::ofstream(m_home.path() / "d" / "Data" / "inside.txt") << "x";
     std::ofstream(m_home.path() / "machine.ini")
-        << "[Machine]\nName=NETPC\nDomain=SALES\n"
+        << "[Machine]\nName=NETPC\nDomain=SALES\nHostResolver=no\n"
         << "[Drives]\nC = " << m_home.path().string() << "\nD = " << (m_home.path() / "d").string() << "\n"
         << "[Shares]\nData = D:\\Data, Team data\n";
     std::ofstream(m_home.path() / "hosts") << "127.0.0.1:1  SRV1  #DOM:SALES  #PDC\n"

@@ -10,12 +10,16 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/core/Process.h"
 #include "platform/core/UniqueFd.h"
+#include "platform/core/Handles.h"
+#include "platform/ipc/Sync.h"
+#include "platform/net/Files.h"
 #include "platform/registry/LocalHive.h"
 #include "platform/registry/Registry.h"
 #include "testing/TempMachineHome.h"
@@ -321,6 +325,43 @@ TEST(RegistryTest, BadHandlesAndMissingOutputsAreRefused) {
   EXPECT_EQ(RegEnumKeyExA(later.get(), 0, nullptr, &size, nullptr, nullptr, nullptr, nullptr), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(RegSetValueExA(later.get(), "v", 0, REG_BINARY, nullptr, 4), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(RegConnectRegistryA(nullptr, HKEY_LOCAL_MACHINE, nullptr), ERROR_INVALID_PARAMETER);
+}
+
+TEST(RegistryTest, KeyHandlesNeverShareANumberWithOtherHandles) {
+  vn::testing::TempMachineHome home;
+  Key software = Create(HKEY_LOCAL_MACHINE, "SOFTWARE");
+  // Enough keys to count past 0x10000 from 0x1000 in steps of four, with
+  // events and searches opened among them, every one kept open.
+  constexpr int kKeys = 16000;
+  std::vector<HKEY> keys;
+  std::vector<HANDLE> others;
+  std::set<std::uintptr_t> numbers;
+  for (int i = 0; i < kKeys; ++i) {
+    if (i % 400 == 0) {
+      others.push_back(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+      WIN32_FIND_DATAA found{};
+      others.push_back(FindFirstFileA("C:\\*", &found));
+    }
+    HKEY key = nullptr;
+    ASSERT_EQ(Open(software.get(), "", &key), 0) << i;
+    keys.push_back(key);
+  }
+  for (const HKEY key : keys) {
+    const auto number = reinterpret_cast<std::uintptr_t>(key);
+    EXPECT_TRUE(numbers.insert(number).second) << std::hex << number;
+    EXPECT_LT(number, reinterpret_cast<std::uintptr_t>(HKEY_CLASSES_ROOT)) << "a predefined root";
+  }
+  for (const HANDLE other : others) {
+    ASSERT_NE(other, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(numbers.insert(reinterpret_cast<std::uintptr_t>(other)).second)
+        << std::hex << reinterpret_cast<std::uintptr_t>(other) << " is a key handle too";
+  }
+  for (const HKEY key : keys) EXPECT_EQ(RegCloseKey(key), 0);
+  for (std::size_t i = 0; i < others.size(); i += 2) {
+    EXPECT_TRUE(CloseHandle(others[i]));
+    EXPECT_TRUE(FindClose(others[i + 1]));
+  }
 }
 
 TEST(RegistryTest, ConnectingGivesThisMachineItsOwnHiveAndAsksTheConnectorForOthers) {

@@ -7,45 +7,31 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <thread>
 
 #include "platform/core/LastError.h"
 #include "platform/core/Process.h"
 #include "platform/registry/Registry.h"
 #include "testing/MachineNetwork.h"
+#include "testing/TestFiles.h"
+#include "testing/Wait.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using vn::testing::MachineNetwork;
+using vn::testing::ReadText;
+using vn::testing::WaitUntil;
+using vn::testing::WriteScript;
 
 constexpr const char* kSrv1 = "\\\\SRV1";
-
-// Writes an executable script at `dir`/`name` on the host.
-void WriteScript(const fs::path& dir, const std::string& name, const std::string& body) {
-  fs::create_directories(dir);
-  const fs::path path = dir / name;
-  std::ofstream(path) << "#!/bin/sh\n" << body;
-  fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // A process that exists and is not a zombie (an orphan waits for whoever
 // adopted it to reap it).
 bool Alive(pid_t pid) {
   if (::kill(pid, 0) != 0) return false;
-  const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  const std::string stat = ReadText("/proc/" + std::to_string(pid) + "/stat");
   const std::size_t close = stat.rfind(')');
   return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
 }
@@ -87,28 +73,18 @@ class ServiceControlTest : public ::testing::Test {
     return "\"D:\\svc dir\\sleeper.sh\" " + (m_out / tag).string();
   }
 
-  // The pid a sleeper wrote to `path` once the whole line is there (about
-  // three seconds at most; 0 if it never is), removing the file.
+  // The pid a sleeper wrote to `path` once the whole line is there (0 if it
+  // never is), removing the file.
   static pid_t WaitForPid(const fs::path& path) {
-    for (int i = 0; i < 60; ++i) {
-      const std::string text = ReadFile(path);
-      if (text.ends_with('\n')) {
-        fs::remove(path);
-        return std::stoi(text);
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return 0;
+    const pid_t pid = vn::testing::WaitForPidFile(path);
+    fs::remove(path);
+    return pid;
   }
 
-  // Queries until the state is `state` or about three seconds have passed.
+  // The status once the state is `state`, or the last one seen.
   static SERVICE_STATUS WaitForState(SC_HANDLE service, DWORD state) {
     SERVICE_STATUS status{};
-    for (int i = 0; i < 60; ++i) {
-      EXPECT_TRUE(QueryServiceStatus(service, &status)) << GetLastError();
-      if (status.dwCurrentState == state) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    WaitUntil([&] { return QueryServiceStatus(service, &status) && status.dwCurrentState == state; });
     return status;
   }
 
@@ -161,7 +137,7 @@ TEST_F(ServiceControlTest, CreateStartQueryStopDelete) {
   EXPECT_EQ(status.dwCurrentState, SERVICE_RUNNING);
   const pid_t pid = WaitForPid(m_out / "sleeper.pid");
   ASSERT_GT(pid, 0);
-  EXPECT_EQ(ReadFile(m_out / "sleeper.args"), "two words|extra|");
+  EXPECT_EQ(ReadText(m_out / "sleeper.args"), "two words|extra|");
 
   ASSERT_TRUE(ControlService(again, SERVICE_CONTROL_STOP, &status)) << GetLastError();
   EXPECT_TRUE(status.dwCurrentState == SERVICE_STOPPED || status.dwCurrentState == SERVICE_STOP_PENDING);
@@ -279,10 +255,7 @@ TEST_F(ServiceControlTest, RefusalsCarryTheCodesCallersCheck) {
   EXPECT_EQ(status.dwCurrentState, SERVICE_RUNNING);
   ASSERT_TRUE(ControlService(sleeper, SERVICE_CONTROL_STOP, &status));
   SC_HANDLE reborn = nullptr;
-  for (int i = 0; i < 60 && !reborn; ++i) {
-    reborn = Create(manager, "Doomed", "D:\\svc dir\\quick.sh 0");
-    if (!reborn) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  WaitUntil([&] { return (reborn = Create(manager, "Doomed", "D:\\svc dir\\quick.sh 0")) != nullptr; });
   EXPECT_NE(reborn, nullptr) << "the name is free once the deleted service has stopped";
   CloseServiceHandle(reborn);
   CloseServiceHandle(sleeper);
