@@ -11,7 +11,8 @@
 # Other targets:
 #   make build          everything of build/release (product, tests, benchmarks), no test run
 #   make build-release  only what `make run` starts (VNMgr, vnmachined)
-#   make test-debug     the tests in build/debug (unoptimised, for a debugger)
+#   make build-debug    everything of build/debug (unoptimised, for a debugger), no test run
+#   make test-debug     the same, and its tests
 #   make asan           the tests in build/asan (address, leak and undefined-behaviour sanitizers)
 #   make clean          remove every build folder
 # CTEST_ARGS passes options to ctest, e.g. make test CTEST_ARGS="-L platform".
