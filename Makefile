@@ -2,32 +2,53 @@
 #   make run    install what is missing, build, and start the console on this machine
 #   make test   install what is missing, build, and run every test
 # Both may be run again at any time; they rebuild only what changed.
+#
+# Both use one build, build/release (the "release" preset: optimised, with debug
+# information; the configuration the product runs and the benchmarks are
+# measured in), so `make run` after `make test` builds nothing new, and
+# `make test` after `make run` builds only the tests and benchmarks.
+#
+# Other targets:
+#   make build          everything of build/release (product, tests, benchmarks), no test run
+#   make build-release  only what `make run` starts (VNMgr, vnmachined)
+#   make build-debug    everything of build/debug (unoptimised, for a debugger), no test run
+#   make test-debug     the same, and its tests
+#   make asan           the tests in build/asan (address, leak and undefined-behaviour sanitizers)
+#   make clean          remove every build folder
+# CTEST_ARGS passes options to ctest, e.g. make test CTEST_ARGS="-L platform".
 
 JOBS ?= $(shell nproc)
 CTEST_ARGS ?=
 
-.PHONY: run test asan deps build-release build-debug clean
+.PHONY: run test build build-release configure-release build-debug test-debug asan deps clean
 
 deps:
 	@scripts/install-deps
 
-build-release: deps
-	cmake --preset release >/dev/null
+configure-release: deps
+	@cmake --preset release >/dev/null
+
+build-release: configure-release
 	cmake --build --preset release -j $(JOBS) --target VNMgr vnmachined
 
-build-debug: deps
-	cmake --preset debug >/dev/null
-	cmake --build --preset debug -j $(JOBS)
+build: configure-release
+	cmake --build --preset release -j $(JOBS)
 
 run: build-release
 	build/release/bin/VNMgr
 
-test: build-debug
+test: build
+	ctest --preset release -j $(JOBS) $(CTEST_ARGS)
+
+build-debug: deps
+	@cmake --preset debug >/dev/null
+	cmake --build --preset debug -j $(JOBS)
+
+test-debug: build-debug
 	ctest --preset debug -j $(JOBS) $(CTEST_ARGS)
 
-# The sanitizer build of the tests (address + undefined behaviour).
 asan: deps
-	cmake --preset asan >/dev/null
+	@cmake --preset asan >/dev/null
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS) $(CTEST_ARGS)
 

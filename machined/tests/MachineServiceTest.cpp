@@ -268,7 +268,11 @@ TEST_F(MachineServiceTest, ContentsAndListingsTravelInBoundedPieces) {
   std::ofstream(Data() / "file.bin", std::ios::binary) << std::string(kFileSize, 'z');
   fs::create_directories(Data() / "Many");
   constexpr int kFiles = 2500;
-  for (int i = 0; i < kFiles; ++i) std::ofstream(Data() / "Many" / ("f" + std::to_string(i) + ".txt"));
+  for (int i = 0; i < kFiles; ++i) {
+    std::string name = "f";
+    name += std::to_string(i) + ".txt";
+    std::ofstream(Data() / "Many" / name);
+  }
 
   pb::PathRequest request;
   request.mutable_path()->set_root("Data");

@@ -120,10 +120,11 @@ std::string QuoteArgument(std::string_view argument) {
 
 bool QuoteProgram(std::string_view program, std::string* quoted) {
   if (program.find('"') != std::string_view::npos) return false;
-  if (!program.empty() && program.find_first_of(" \t") == std::string_view::npos)
-    *quoted = std::string(program);
-  else
-    *quoted = "\"" + std::string(program) + "\"";
+  const bool bare = !program.empty() && program.find_first_of(" \t") == std::string_view::npos;
+  quoted->clear();
+  if (!bare) *quoted += '"';
+  *quoted += program;
+  if (!bare) *quoted += '"';
   return true;
 }
 

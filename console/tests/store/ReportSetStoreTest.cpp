@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -66,9 +67,12 @@ void PutText(const std::string& path, const char* name, const std::string& text)
   PutValue(path, name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
 }
 
+// A fixed text field as the store writes it: the text, cut to leave room for
+// its terminator, and zeros to the end of the field.
 template <std::size_t N>
 void SetText(char (&field)[N], const std::string& text) {
-  std::strncpy(field, text.c_str(), N - 1);
+  const std::size_t length = std::min(text.size(), N - 1);
+  std::fill(std::copy_n(text.data(), length, field), field + N, '\0');
 }
 
 // Every field that the store keeps, with values unlike the defaults; texts at

@@ -41,7 +41,8 @@ std::string SidText(PSID sid) {
   for (int i = 0; i < bytes[1]; ++i) {
     DWORD sub = 0;
     std::memcpy(&sub, bytes + 8 + 4 * i, 4);
-    text += "-" + std::to_string(sub);
+    text += '-';
+    text += std::to_string(sub);
   }
   return text;
 }

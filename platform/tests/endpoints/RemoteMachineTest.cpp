@@ -58,6 +58,19 @@ std::string Hex(const BYTE* data, DWORD size) {
   return text;
 }
 
+// One line of an enumeration: the index asked for and, when the call found
+// an entry, its name.
+std::string Enumerated(const char* call, DWORD index, LONG rc, const char* name) {
+  std::string line = call;
+  line += ' ';
+  line += std::to_string(index);
+  if (rc == ERROR_SUCCESS) {
+    line += ' ';
+    line += name;
+  }
+  return line;
+}
+
 // One pass over the registry calls, written down as a transcript of results
 // and outputs (never times), so that a remote hive can be compared with the
 // local one call by call.
@@ -108,7 +121,7 @@ std::vector<std::string> RegistryTranscript(HKEY root) {
     DWORD cch = sizeof name;
     DWORD type = 0;
     const LONG rc = RegEnumValueA(key, i, name, &cch, nullptr, &type, nullptr, nullptr);
-    note("enum-value " + std::to_string(i) + (rc == ERROR_SUCCESS ? " " + std::string(name) : ""), rc);
+    note(Enumerated("enum-value", i, rc, name), rc);
     if (rc != ERROR_SUCCESS) break;
   }
 
@@ -125,7 +138,7 @@ std::vector<std::string> RegistryTranscript(HKEY root) {
     DWORD cch = sizeof name;
     FILETIME written{};
     const LONG rc = RegEnumKeyExA(parent, i, name, &cch, nullptr, nullptr, nullptr, &written);
-    note("enum-key " + std::to_string(i) + (rc == ERROR_SUCCESS ? " " + std::string(name) : ""), rc);
+    note(Enumerated("enum-key", i, rc, name), rc);
     if (rc != ERROR_SUCCESS) break;
     EXPECT_NE(written.dwHighDateTime, 0u) << name;
   }

@@ -441,7 +441,11 @@ TEST(RegistryTest, DamagedOrUnusableHivesGiveErrors) {
   vn::KeyId key = 0;
   ASSERT_EQ(hive->CreateKey(vn::kRootKey, "Full", &key, nullptr), 0);
   const std::vector<BYTE> data(1000, 7);
-  for (int i = 0; i < 50; ++i) ASSERT_EQ(hive->SetValue(key, "v" + std::to_string(i), 0, data.data(), 1000), 0);
+  for (int i = 0; i < 50; ++i) {
+    std::string name = "v";
+    name += std::to_string(i);
+    ASSERT_EQ(hive->SetValue(key, name, 0, data.data(), 1000), 0);
+  }
   hive.reset();
   const auto size = std::filesystem::file_size(file);
   std::fstream(file, std::ios::in | std::ios::out | std::ios::binary).seekp(4096) << std::string(size - 4096, '\xA5');
@@ -505,7 +509,9 @@ void ExpectCall(const std::string& prefix, long i) {
   HKEY key = nullptr;
   ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, (prefix + "\\K" + std::to_string(i / 25)).c_str(), &key), 0) << i;
   const std::string expected = i % 25 ? prefix + ":" + std::to_string(i) + '\0' : "error 2";
-  EXPECT_EQ(Get(key, ("V" + std::to_string(i)).c_str()), expected);
+  std::string name = "V";
+  name += std::to_string(i);
+  EXPECT_EQ(Get(key, name.c_str()), expected);
   RegCloseKey(key);
 }
 

@@ -28,7 +28,8 @@ int main(int argc, char** argv) {
       error = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                               nullptr, &key, nullptr);
     } else {
-      const std::string name = "V" + std::to_string(i);
+      std::string name = "V";
+      name += std::to_string(i);
       const std::string data = prefix + ":" + std::to_string(i);
       error = RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
                              static_cast<DWORD>(data.size() + 1));
