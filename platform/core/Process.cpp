@@ -192,6 +192,15 @@ std::string Describe(const ChildFailure& failure, const ProcessOptions& options)
   sigemptyset(&defaults.sa_mask);
   for (int signal = 1; signal < NSIG; ++signal)
     if (signal != SIGKILL && signal != SIGSTOP) ::sigaction(signal, &defaults, nullptr);
+  // The C library keeps the signals just below SIGRTMIN for itself and
+  // refuses to change them, yet one that whoever started this process
+  // ignored stays ignored across the exec (make does that to two of them).
+  // The kernel's own call puts them back: an all-zero record is SIG_DFL,
+  // no flags, nothing blocked.
+  for (int signal = 32; signal < SIGRTMIN; ++signal) {
+    unsigned long kernelAction[4] = {};
+    ::syscall(SYS_rt_sigaction, signal, kernelAction, nullptr, (NSIG - 1) / 8);
+  }
   sigset_t none;
   sigemptyset(&none);
   ::sigprocmask(SIG_SETMASK, &none, nullptr);
