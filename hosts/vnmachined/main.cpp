@@ -93,13 +93,7 @@ int StartInBackground(const std::filesystem::path& home) {
     return 1;
   }
   ready.write.Reset();
-  std::string text;
-  char buffer[512];
-  for (ssize_t n; (n = ::read(ready.read.Get(), buffer, sizeof buffer)) != 0;) {
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
+  std::string text = vn::ReadToEnd(ready.read);
   // A service that could not start has ended (or is ending): reap it, so it
   // is no zombie for as long as this process lives. A running one is left to
   // run; it is adopted when this process exits.

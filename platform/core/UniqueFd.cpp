@@ -30,4 +30,15 @@ PipeEnds MakePipe(int* error) {
   return {UniqueFd(fds[0]), UniqueFd(fds[1])};
 }
 
+std::string ReadToEnd(const UniqueFd& fd) {
+  std::string text;
+  char buffer[512];
+  for (ssize_t n; (n = ::read(fd.Get(), buffer, sizeof buffer)) != 0;) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  return text;
+}
+
 }  // namespace vn

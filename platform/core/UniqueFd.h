@@ -9,6 +9,7 @@
 //
 // Threads: as for any value; one owner at a time.
 
+#include <string>
 #include <utility>
 
 namespace vn {
@@ -49,5 +50,9 @@ struct PipeEnds {
   UniqueFd write;
 };
 PipeEnds MakePipe(int* error = nullptr);
+
+// Everything `fd` yields until end of file (or a read error), e.g. what a
+// child writes into a pipe until it closes its end. Blocks.
+std::string ReadToEnd(const UniqueFd& fd);
 
 }  // namespace vn

@@ -56,13 +56,7 @@ bool Launch(const std::filesystem::path& program, const std::filesystem::path& h
     return false;
   }
   out.write.Reset();
-  std::string text;
-  char buffer[512];
-  for (ssize_t n; (n = ::read(out.read.Get(), buffer, sizeof buffer)) != 0;) {
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
+  std::string text = ReadToEnd(out.read);
   const ProcessExit exit = WaitProcess(pid);
   while (!text.empty() && text.back() == '\n') text.pop_back();
   if (detail) *detail = text;
