@@ -5,7 +5,7 @@ add_library(vnconsolecore STATIC
   reports/ReportSet.h reports/ReportSet.cpp
   reports/ReportSetStore.h reports/ReportSetStore.cpp
 )
-target_link_libraries(vnconsolecore PUBLIC vn_common_cfg vnplatform)
+target_link_libraries(vnconsolecore PUBLIC vn_common_cfg vnplatform VNCli)
 
 vn_add_test(store_tests store
   SOURCES

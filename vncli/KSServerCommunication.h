@@ -1,0 +1,151 @@
+#pragma once
+// The records the console and the reporting server exchange.
+//
+// KSServerCommunicationReportRec is the options of one report: its criteria,
+// server report code, output options, detail column mask, filters, mail
+// settings and batch command. The console keeps it in its report sets (as
+// ReportOptions) and the server receives it byte for byte, so its layout is
+// fixed (5410 bytes, no padding, texts zero-terminated in fixed arrays,
+// numbers 32-bit little endian) and the records stay trivially copyable:
+// memcpy them, never add members. A default-constructed record holds the
+// defaults of a report that has not been edited yet.
+
+#include <cstddef>
+#include <type_traits>
+
+#include "platform/core/Win32Types.h"
+
+namespace vn {
+
+// Three-state file attribute tests of a criterion.
+inline constexpr LONG kAttributeCleared = 0;
+inline constexpr LONG kAttributeSet = 1;
+inline constexpr LONG kAttributeEither = 2;
+
+// ReportOptions::Report before the record is given a catalogue entry's code.
+inline constexpr DWORD kUnassignedReportCode = 17;
+// Every detail column except "Owner" (bit kOwnerColumn).
+inline constexpr DWORD kDefaultFields = 0xFFFFBFFF;
+
+// Bits of ReportOptions::Options.
+inline constexpr DWORD kOptionSizesInBytes = 0x01;
+inline constexpr DWORD kOptionSizesInMegabytes = 0x02;
+inline constexpr DWORD kOptionSizesInKilobytes = 0x04;
+inline constexpr DWORD kOptionCommaDelimited = 0x08;
+inline constexpr DWORD kOptionHtml = 0x10;
+inline constexpr DWORD kOptionDbf = 0x20;
+inline constexpr DWORD kOptionAscii = 0x40;
+
+inline constexpr int kCriterionCount = 5;
+
+#pragma pack(push, 1)
+
+// One criterion slot (Value0 to Value4 in the store). Scope: 2 between Value1
+// and Value2, 3 larger than / before Value1, 4 smaller than / since Value1,
+// 5 no limit. Measure: 1 MB, 2 KB, 3 bytes, 4 a date text in the user's
+// locale, 5 days, 6 months, 7 years, 8 percent. Value1/Value2 are the bounds
+// as typed. The attribute tests take kAttribute*; Compare switches the
+// content comparison of the duplicate test.
+struct ReportCriterion {
+  DWORD Scope = 0;
+  DWORD Measure = 0;
+  char Value1[40] = {};
+  char Value2[40] = {};
+  LONG ReadOnly = kAttributeEither;
+  LONG Archive = kAttributeEither;
+  LONG Compress = kAttributeEither;
+  LONG Hidden = kAttributeEither;
+  LONG System = kAttributeEither;
+  LONG Temp = kAttributeEither;
+  LONG Compare = 0;
+};
+
+// Mail delivery of a result. MailProfile and MailPassword hold the bytes the
+// mail dialog keeps (scrambled); the report set store moves them unchanged.
+// A new block is all zero.
+struct MailSettings {
+  char Reserved1[257] = {};
+  char MailTo[257] = {};  // names separated by ";"
+  char MailSubject[257] = {};
+  char MailCC[257] = {};  // names separated by ";"
+  char Reserved2[257] = {};
+  BYTE MailProfile[81] = {};
+  BYTE MailPassword[81] = {};
+  BYTE Pad = 0;
+  LONG MailToCount = 0;
+  LONG MailCCCount = 0;
+};
+
+struct KSServerCommunicationReportRec {
+  DWORD Reserved1 = 0;
+  DWORD Reserved2 = 0;
+  ReportCriterion Criteria[kCriterionCount];
+  DWORD Report = kUnassignedReportCode;  // server code, never the catalogue index
+  DWORD Options = 0;                     // kOption* bits
+  DWORD Fields = kDefaultFields;         // bit i shows detail column i
+  DWORD Reserved3 = 0;
+  char CustomReport[MAX_PATH] = {};  // "\\machine\name" for a custom report, else empty
+  char PipeName[MAX_PATH] = {};      // progress pipe, set by a run before each server call
+  LONG RptLen = 0;                   // records to show, 0 = all
+  BYTE Reserved4[256] = {};
+  char FileFilter[MAX_PATH] = {};
+  char OwnerFilter[1025] = {};
+  MailSettings Mail;
+  BYTE Reserved5[260] = {};
+  char BatchCommand[1025] = {};
+};
+
+#pragma pack(pop)
+
+static_assert(std::is_trivially_copyable_v<KSServerCommunicationReportRec> &&
+              std::is_standard_layout_v<KSServerCommunicationReportRec>);
+
+static_assert(sizeof(ReportCriterion) == 116);
+static_assert(offsetof(ReportCriterion, Scope) == 0);
+static_assert(offsetof(ReportCriterion, Measure) == 4);
+static_assert(offsetof(ReportCriterion, Value1) == 8);
+static_assert(offsetof(ReportCriterion, Value2) == 48);
+static_assert(offsetof(ReportCriterion, ReadOnly) == 88);
+static_assert(offsetof(ReportCriterion, Archive) == 92);
+static_assert(offsetof(ReportCriterion, Compress) == 96);
+static_assert(offsetof(ReportCriterion, Hidden) == 100);
+static_assert(offsetof(ReportCriterion, System) == 104);
+static_assert(offsetof(ReportCriterion, Temp) == 108);
+static_assert(offsetof(ReportCriterion, Compare) == 112);
+
+static_assert(sizeof(MailSettings) == 1456);
+static_assert(offsetof(MailSettings, Reserved1) == 0);
+static_assert(offsetof(MailSettings, MailTo) == 257);
+static_assert(offsetof(MailSettings, MailSubject) == 514);
+static_assert(offsetof(MailSettings, MailCC) == 771);
+static_assert(offsetof(MailSettings, Reserved2) == 1028);
+static_assert(offsetof(MailSettings, MailProfile) == 1285);
+static_assert(offsetof(MailSettings, MailPassword) == 1366);
+static_assert(offsetof(MailSettings, Pad) == 1447);
+static_assert(offsetof(MailSettings, MailToCount) == 1448);
+static_assert(offsetof(MailSettings, MailCCCount) == 1452);
+
+static_assert(sizeof(KSServerCommunicationReportRec) == 5410);
+static_assert(offsetof(KSServerCommunicationReportRec, Reserved1) == 0);
+static_assert(offsetof(KSServerCommunicationReportRec, Reserved2) == 4);
+static_assert(offsetof(KSServerCommunicationReportRec, Criteria) == 8 && sizeof(KSServerCommunicationReportRec::Criteria) == 580);
+static_assert(offsetof(KSServerCommunicationReportRec, Report) == 588);
+static_assert(offsetof(KSServerCommunicationReportRec, Options) == 592);
+static_assert(offsetof(KSServerCommunicationReportRec, Fields) == 596);
+static_assert(offsetof(KSServerCommunicationReportRec, Reserved3) == 600);
+static_assert(offsetof(KSServerCommunicationReportRec, CustomReport) == 604);
+static_assert(offsetof(KSServerCommunicationReportRec, PipeName) == 864);
+static_assert(offsetof(KSServerCommunicationReportRec, RptLen) == 1124);
+static_assert(offsetof(KSServerCommunicationReportRec, Reserved4) == 1128);
+static_assert(offsetof(KSServerCommunicationReportRec, FileFilter) == 1384);
+static_assert(offsetof(KSServerCommunicationReportRec, OwnerFilter) == 1644);
+static_assert(offsetof(KSServerCommunicationReportRec, Mail) == 2669);
+static_assert(offsetof(KSServerCommunicationReportRec, Mail) + offsetof(MailSettings, MailTo) == 2926);
+static_assert(offsetof(KSServerCommunicationReportRec, Mail) + offsetof(MailSettings, MailSubject) == 3183);
+static_assert(offsetof(KSServerCommunicationReportRec, Mail) + offsetof(MailSettings, MailCC) == 3440);
+static_assert(offsetof(KSServerCommunicationReportRec, Mail) + offsetof(MailSettings, MailProfile) == 3954);
+static_assert(offsetof(KSServerCommunicationReportRec, Mail) + offsetof(MailSettings, MailPassword) == 4035);
+static_assert(offsetof(KSServerCommunicationReportRec, Reserved5) == 4125);
+static_assert(offsetof(KSServerCommunicationReportRec, BatchCommand) == 4385);
+
+}  // namespace vn
