@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -70,6 +72,20 @@ bool PidFileHeld(const std::filesystem::path& home) {
   return ::flock(fd.Get(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
 }
 
+// The pid of the service holding the pid file's lock, or 0. A file nobody
+// holds is left over from a service that died: its pid means nothing.
+int LockedServicePid(const std::filesystem::path& home) {
+  const UniqueFd fd(::open((home / "vnmachined.pid").c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return 0;
+  if (::flock(fd.Get(), LOCK_SH | LOCK_NB) == 0 || errno != EWOULDBLOCK) return 0;
+  char text[32] = {};
+  const ssize_t length = ::pread(fd.Get(), text, sizeof text - 1, 0);
+  if (length <= 0) return 0;   // still starting: the pid is not written yet
+  int pid = 0;
+  const auto [end, error] = std::from_chars(text, text + length, pid);
+  return error == std::errc() && (end == text + length || *end == '\n') && pid > 1 ? pid : 0;
+}
+
 std::string ServiceAddress(const MachineConfig& config) {
   return PingAddress(config.listenAddress) + ":" + std::to_string(config.port);
 }
@@ -122,6 +138,28 @@ LONG EnsureLocalMachineService(std::string* detail, bool* started, std::chrono::
                ": give this machine an address or port of its own (Listen in machine.ini)";
   }
   return ERROR_SERVICE_REQUEST_TIMEOUT;
+}
+
+LocalMachineServiceState QueryLocalMachineService() {
+  const auto config = LocalMachineConfig();
+  LocalMachineServiceState state;
+  state.name = config->name;
+  state.domain = config->domain;
+  state.address = config->listenAddress + ":" + std::to_string(config->port);
+  state.pid = LockedServicePid(config->home);
+  state.running = state.pid != 0;
+  state.answers = state.running && AnswersAs(*config);
+  return state;
+}
+
+LONG StopLocalMachineService(std::chrono::milliseconds timeout, int* pid) {
+  const auto config = LocalMachineConfig();
+  const int service = LockedServicePid(config->home);
+  if (pid) *pid = service;
+  if (service == 0) return ERROR_SERVICE_NOT_ACTIVE;
+  if (const int error = SignalProcess(service, SIGTERM); error != 0)
+    return error == ESRCH ? ERROR_SERVICE_NOT_ACTIVE : ERROR_ACCESS_DENIED;
+  return WaitForProcessEnd(service, timeout) ? ERROR_SUCCESS : ERROR_SERVICE_REQUEST_TIMEOUT;
 }
 
 }  // namespace vn

@@ -40,4 +40,24 @@ LONG EnsureLocalMachineService(std::string* detail = nullptr, bool* started = nu
 // True when this machine's own service runs and answers, as described above.
 bool LocalMachineServiceAnswers();
 
+// What the administrator's tools show of this machine's service.
+struct LocalMachineServiceState {
+  bool running = false;   // a service holds the home's pid file
+  bool answers = false;   // ... and answers with this machine's name
+  int pid = 0;            // the pid it wrote there (0 when none runs)
+  std::string name;       // from the machine's configuration
+  std::string domain;
+  std::string address;    // where it listens, "ADDR:PORT"
+};
+LocalMachineServiceState QueryLocalMachineService();
+
+// Stops this machine's own service politely (SIGTERM: it stops its services
+// first, as at shutdown) and waits up to `timeout` for it to end. Only the
+// process holding the home's pid file is signalled, never a service of
+// another home. ERROR_SUCCESS once it has ended (*pid, when given, says
+// which process it was); ERROR_SERVICE_NOT_ACTIVE when none runs;
+// ERROR_SERVICE_REQUEST_TIMEOUT when it still runs after `timeout`;
+// ERROR_ACCESS_DENIED when it belongs to a user this process may not signal.
+LONG StopLocalMachineService(std::chrono::milliseconds timeout, int* pid = nullptr);
+
 }  // namespace vn

@@ -1,0 +1,42 @@
+#pragma once
+// The verbs of vnadmin, the administrator's command line. Each takes the
+// arguments after its name, writes its result to `out` and its complaints to
+// `err`, and returns the process's exit status (AdminOutput.h: kExitSuccess,
+// kExitFailure, kExitUsage, kExitNotRunning). They use only the platform's
+// calls, so each works the same for this machine and for any other the
+// machine directory can reach. Call them from one thread at a time: the Win32
+// calls report their failures through the thread's last error.
+//
+// The formats they print are described in docs/vnadmin.md.
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace vn::admin {
+
+using Arguments = std::vector<std::string>;
+
+// NetVerbs.cpp: the machines of a domain, the domains, a machine's shares.
+int ViewVerb(const Arguments& args, std::ostream& out, std::ostream& err);
+int SharesVerb(const Arguments& args, std::ostream& out, std::ostream& err);
+
+// FileVerbs.cpp: directory listings, copies and deletes on any machine.
+int DirVerb(const Arguments& args, std::ostream& out, std::ostream& err);
+int CopyVerb(const Arguments& args, std::ostream& out, std::ostream& err);
+int DelVerb(const Arguments& args, std::ostream& out, std::ostream& err);
+
+// RegVerb.cpp: query, add and delete registry keys and values.
+int RegVerb(const Arguments& args, std::ostream& out, std::ostream& err);
+
+// ScVerb.cpp: a machine's services.
+int ScVerb(const Arguments& args, std::ostream& out, std::ostream& err);
+
+// AtVerb.cpp: a machine's scheduled jobs.
+int AtVerb(const Arguments& args, std::ostream& out, std::ostream& err);
+
+// MachineVerbs.cpp: this machine's own service.
+int StatusVerb(const Arguments& args, std::ostream& out, std::ostream& err);
+int StopVerb(const Arguments& args, std::ostream& out, std::ostream& err);
+
+}  // namespace vn::admin
