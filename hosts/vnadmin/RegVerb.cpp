@@ -374,6 +374,24 @@ int Add(const KeyPath& path, const RegOptions& options, std::ostream& out, std::
   return kExitSuccess;
 }
 
+// Deletes every key below `key`, deepest first: a key that still has
+// subkeys cannot be deleted. Stops at the first failure; what was deleted
+// until then stays deleted.
+LONG DeleteSubkeys(HKEY key) {
+  for (;;) {
+    char name[256] = {};
+    DWORD length = sizeof name;
+    LONG error = RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (error == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
+    if (error != ERROR_SUCCESS) return error;
+    Key child;
+    error = RegOpenKeyExA(key, name, 0, KEY_ALL_ACCESS, child.Out());
+    if (error == ERROR_SUCCESS) error = DeleteSubkeys(child.Get());
+    if (error == ERROR_SUCCESS) error = RegDeleteKeyA(key, name);
+    if (error != ERROR_SUCCESS) return error;
+  }
+}
+
 int Delete(const KeyPath& path, const RegOptions& options, std::ostream& out, std::ostream& err) {
   if (options.type || options.data) return BadUsage(err, kVerb, "delete takes only /v, /ve or /va");
   if (!options.value && !options.allValues && path.subkey.empty())
@@ -395,8 +413,10 @@ int Delete(const KeyPath& path, const RegOptions& options, std::ostream& out, st
       if (const LONG deleted = RegDeleteValueA(key.Get(), name); deleted != ERROR_SUCCESS)
         return Fail(err, path.Text() + " value " + ValueLabel(name), static_cast<DWORD>(deleted));
     }
-  } else if (const LONG error = RegDeleteKeyA(key.Get(), ""); error != ERROR_SUCCESS) {
-    return Fail(err, path.Text(), static_cast<DWORD>(error));
+  } else {
+    LONG error = DeleteSubkeys(key.Get());
+    if (error == ERROR_SUCCESS) error = RegDeleteKeyA(key.Get(), "");
+    if (error != ERROR_SUCCESS) return Fail(err, path.Text(), static_cast<DWORD>(error));
   }
   out << SystemText(ERROR_SUCCESS) << "\n";
   return kExitSuccess;
