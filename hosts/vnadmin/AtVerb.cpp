@@ -158,14 +158,16 @@ int Add(const std::string& machine, LPCWSTR server, const Arguments& rest, std::
   AT_INFO info{*time, 0, 0, JOB_NONINTERACTIVE, nullptr};
   bool daysGiven = false;
   std::size_t next = 1;
-  for (; next < rest.size() && rest[next].starts_with("/"); ++next) {
+  // The options, then the command: the first word that is not one of them
+  // starts it (commands are often absolute paths, "/usr/bin/...").
+  for (; next < rest.size(); ++next) {
     const std::string option = ToUpperAscii(rest[next]);
     if (option == "/INTERACTIVE") {
       info.Flags = static_cast<UCHAR>(info.Flags & ~JOB_NONINTERACTIVE);
       continue;
     }
     const bool every = option.starts_with("/EVERY:");
-    if (!every && !option.starts_with("/NEXT:")) return BadUsage(err, kVerb, "unknown option " + rest[next]);
+    if (!every && !option.starts_with("/NEXT:")) break;
     if (daysGiven) return BadUsage(err, kVerb, "give /every or /next once");
     daysGiven = true;
     const std::string_view days = std::string_view(rest[next]).substr(every ? 7 : 6);

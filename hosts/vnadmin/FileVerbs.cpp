@@ -100,14 +100,12 @@ int DirVerb(const Arguments& args, std::ostream& out, std::ostream& err) {
 int CopyVerb(const Arguments& args, std::ostream& out, std::ostream& err) {
   bool replace = false;
   std::vector<std::string> paths;
+  // Everything but /y is a path: "//SRV1/Data/x" is one too.
   for (const auto& arg : args) {
-    if (arg == "/y" || arg == "/Y") {
+    if (arg == "/y" || arg == "/Y")
       replace = true;
-    } else if (arg.starts_with("/")) {
-      return BadUsage(err, "copy", "unknown option " + arg);
-    } else {
+    else
       paths.push_back(arg);
-    }
   }
   if (paths.size() != 2) return BadUsage(err, "copy", "give one SOURCE and one DESTINATION");
   const std::string& source = paths[0];

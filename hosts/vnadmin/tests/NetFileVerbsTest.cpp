@@ -178,7 +178,12 @@ TEST_F(NetFileVerbsTest, CopyBetweenMachinesBothWaysAndIntoDirectories) {
   ExpectFailure(RunAdmin({"copy", "C:\\new.txt", "\\\\NOSUCH\\Data\\x"}), 53, "The network path was not found.");
   ExpectUsage(RunAdmin({"copy", "C:\\new.txt"}), "copy");
   ExpectUsage(RunAdmin({"copy", "C:\\*.txt", "\\\\SRV2\\Data"}), "copy");
-  ExpectUsage(RunAdmin({"copy", "/z", "C:\\new.txt", "\\\\SRV2\\Data"}), "copy");
+  ExpectUsage(RunAdmin({"copy", "/y", "C:\\new.txt", "\\\\SRV2\\Data", "\\\\SRV1\\Data"}), "copy");
+
+  // Forward slashes are separators too, also at the start of a machine's path.
+  run = RunAdmin({"copy", "/y", "//SRV2/Data/kept.txt", "//SRV1/Data/slashes.txt"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(ReadText(Data("SRV1") / "slashes.txt"), "new");
 }
 
 TEST_F(NetFileVerbsTest, DelDeletesFilesAndPatternsButNotDirectories) {

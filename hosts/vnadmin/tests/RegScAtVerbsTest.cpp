@@ -247,11 +247,14 @@ TEST_F(AdminVerbsTest, ScheduledJobsAddListShowDelete) {
   EXPECT_EQ(run.out, "Added job 2\n");
   run = RunAdmin({"at", "\\\\SRV1", "07:05:09", "/interactive", "once.sh"});
   ASSERT_EQ(run.status, 0) << run.err;
+  // The first word that is not an option starts the command, a path too.
+  run = RunAdmin({"at", "\\\\SRV1", "07:05", "/usr/bin/touch", "/every:M"});
+  ASSERT_EQ(run.status, 0) << run.err;
 
   run = RunAdmin({"at", "\\\\SRV1"});
   ASSERT_EQ(run.status, 0) << run.err;
   auto rows = ParseTable(run.out);
-  ASSERT_EQ(rows.size(), 3u) << run.out;
+  ASSERT_EQ(rows.size(), 4u) << run.out;
   EXPECT_EQ(rows[0]["ID"], "1");
   EXPECT_EQ(rows[0]["Status"], "OK");
   EXPECT_EQ(rows[0]["Day"], "Each M W Th 15");
@@ -262,6 +265,7 @@ TEST_F(AdminVerbsTest, ScheduledJobsAddListShowDelete) {
   EXPECT_EQ(rows[1]["Command"], "VN /RUN Weekly");
   EXPECT_TRUE(rows[2]["Day"] == "Today" || rows[2]["Day"] == "Tomorrow") << rows[2]["Day"];
   EXPECT_EQ(rows[2]["Time"], "07:05:09");
+  EXPECT_EQ(rows[3]["Command"], "/usr/bin/touch /every:M");
 
   run = RunAdmin({"at", "\\\\SRV1", "2"});
   ASSERT_EQ(run.status, 0) << run.err;
@@ -274,7 +278,7 @@ TEST_F(AdminVerbsTest, ScheduledJobsAddListShowDelete) {
   EXPECT_EQ(run.out, "Deleted job 2\n");
   ExpectFailure(RunAdmin({"at", "\\\\SRV1", "2", "/delete"}), 3801, "The scheduled job does not exist.");
   ExpectFailure(RunAdmin({"at", "\\\\SRV1", "2"}), 3801, "The scheduled job does not exist.");
-  EXPECT_EQ(ParseTable(RunAdmin({"at", "\\\\SRV1"}).out).size(), 2u);
+  EXPECT_EQ(ParseTable(RunAdmin({"at", "\\\\SRV1"}).out).size(), 3u);
 
   const struct {
     std::vector<std::string> args;
