@@ -1,4 +1,6 @@
 // at: the scheduled jobs of a machine, through its "Schedule" service.
+#include "hosts/vnadmin/AdminVerbs.h"
+
 #include <charconv>
 #include <cstdio>
 #include <memory>
@@ -6,7 +8,6 @@
 #include <ostream>
 
 #include "hosts/vnadmin/AdminOutput.h"
-#include "hosts/vnadmin/AdminVerbs.h"
 #include "platform/core/AsciiText.h"
 #include "platform/core/WideString.h"
 #include "platform/services/NetSchedule.h"

@@ -1,11 +1,12 @@
 // dir, copy and del: files on this machine ("C:\Dir") and on any other
 // ("\\MACHINE\Share\Dir"), through the platform's file calls.
+#include "hosts/vnadmin/AdminVerbs.h"
+
 #include <chrono>
 #include <cstdio>
 #include <ostream>
 
 #include "hosts/vnadmin/AdminOutput.h"
-#include "hosts/vnadmin/AdminVerbs.h"
 #include "platform/core/LastError.h"
 #include "platform/net/Files.h"
 

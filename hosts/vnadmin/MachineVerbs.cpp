@@ -1,10 +1,11 @@
 // status and stop: this machine's own service (vnmachined), found through the
 // pid file in its home.
+#include "hosts/vnadmin/AdminVerbs.h"
+
 #include <chrono>
 #include <ostream>
 
 #include "hosts/vnadmin/AdminOutput.h"
-#include "hosts/vnadmin/AdminVerbs.h"
 #include "platform/endpoints/MachineServiceStarter.h"
 
 namespace vn::admin {

@@ -1,9 +1,10 @@
 // view and shares: what the LAN Manager calls tell of the network.
+#include "hosts/vnadmin/AdminVerbs.h"
+
 #include <memory>
 #include <ostream>
 
 #include "hosts/vnadmin/AdminOutput.h"
-#include "hosts/vnadmin/AdminVerbs.h"
 #include "platform/core/AsciiText.h"
 #include "platform/core/WideString.h"
 #include "platform/endpoints/MachineDirectory.h"

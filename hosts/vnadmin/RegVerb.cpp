@@ -1,10 +1,13 @@
 // reg: keys and values of a machine's registry, this machine's or another's.
+#include "hosts/vnadmin/AdminVerbs.h"
+
+#include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <optional>
 #include <ostream>
 
 #include "hosts/vnadmin/AdminOutput.h"
-#include "hosts/vnadmin/AdminVerbs.h"
 #include "platform/core/AsciiText.h"
 #include "platform/registry/Registry.h"
 

@@ -1,10 +1,11 @@
 // sc: the services of a machine, through its service control manager.
+#include "hosts/vnadmin/AdminVerbs.h"
+
 #include <map>
 #include <optional>
 #include <ostream>
 
 #include "hosts/vnadmin/AdminOutput.h"
-#include "hosts/vnadmin/AdminVerbs.h"
 #include "platform/core/AsciiText.h"
 #include "platform/core/LastError.h"
 #include "platform/registry/Registry.h"

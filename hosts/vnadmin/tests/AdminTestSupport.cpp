@@ -1,6 +1,7 @@
 #include "hosts/vnadmin/tests/AdminTestSupport.h"
 
 #include <sstream>
+#include <utility>
 
 #include "hosts/vnadmin/AdminCommand.h"
 

@@ -4,6 +4,7 @@
 // is in another domain.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
