@@ -7,6 +7,7 @@
 #include "hosts/vnadmin/AdminVerbs.h"
 #include "platform/core/AsciiText.h"
 #include "platform/machine/Machine.h"
+#include "platform/machine/MachineConfig.h"
 
 namespace vn::admin {
 namespace {
@@ -166,6 +167,13 @@ int RunVnAdmin(const std::vector<std::string>& args, std::ostream& out, std::ost
     return kExitSuccess;
   }
   if (std::string why; CheckMachineHome(&why) != ERROR_SUCCESS) {
+    err << "vnadmin: " << why << "\n";
+    return kExitFailure;
+  }
+  // Every call reads this machine's configuration (its hosts file, its
+  // secrets): one it cannot read would fail them all, each less clearly.
+  MachineConfig config;
+  if (std::string why; !LoadMachineConfig(MachineHome(), &config, &why)) {
     err << "vnadmin: " << why << "\n";
     return kExitFailure;
   }

@@ -9,8 +9,9 @@
 //
 // --home makes DIR this machine's home for the process (as VORNAL_HOME does)
 // and the home is checked before any verb runs (vn::CheckMachineHome): a home
-// that cannot be used ends the run with status 1 and the reason. Returns the
-// exit status (AdminOutput.h).
+// that cannot be used, or a machine configuration that cannot be read, ends
+// the run with status 1 and the reason. Returns the exit status
+// (AdminOutput.h).
 
 #include <iosfwd>
 #include <string>

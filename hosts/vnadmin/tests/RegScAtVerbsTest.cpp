@@ -89,6 +89,7 @@ TEST_F(AdminVerbsTest, RegistryRoundTripOnAnotherMachine) {
   ExpectDone(RunAdmin({"reg", "add", kKey, "/v", "Max", "/t", "REG_DWORD", "/d", "4294967295"}));
   ExpectDone(RunAdmin({"reg", "add", kKey, "/v", "Blob", "/t", "REG_BINARY", "/d", "00ff10Ab"}));
   ExpectDone(RunAdmin({"reg", "add", kKey, "/ve", "/d", "default"}));
+  ExpectDone(RunAdmin({"reg", "add", kKey, "/v", "Lines", "/d", "a\tb\nc\x01"}));
   ExpectDone(RunAdmin({"reg", "add", std::string(kKey) + "\\Child"}));
   ExpectDone(RunAdmin({"reg", "add", std::string(kKey) + "\\Child\\Grandchild", "/v", "Deep", "/d", "x"}));
 
@@ -102,6 +103,7 @@ TEST_F(AdminVerbsTest, RegistryRoundTripOnAnotherMachine) {
   EXPECT_EQ(type, REG_DWORD);
   EXPECT_EQ(RawValue("Blob", &type), std::string("\x00\xff\x10\xab", 4));
   EXPECT_EQ(type, REG_BINARY);
+  EXPECT_EQ(RawValue("Lines", &type), std::string("a\tb\nc\x01\0", 7));
 
   // And shown back as they were given.
   AdminRun run = RunAdmin({"reg", "query", kKey});
@@ -115,6 +117,7 @@ TEST_F(AdminVerbsTest, RegistryRoundTripOnAnotherMachine) {
                   {"List", "REG_MULTI_SZ", "a\\0b c\\0d"}, {"Semi", "REG_MULTI_SZ", "x\\0y"},
                   {"Count", "REG_DWORD", "0x2a"},          {"Max", "REG_DWORD", "0xffffffff"},
                   {"Blob", "REG_BINARY", "00FF10AB"},      {"(Default)", "REG_SZ", "default"},
+                  {"Lines", "REG_SZ", "a\\tb\\nc\\x01"},   // one row, whatever the text holds
                   {"Child", "KEY", ""}};
   ASSERT_EQ(rows.size(), std::size(expected)) << run.out;
   for (const auto& value : expected) {

@@ -93,6 +93,15 @@ TEST(VnAdminProgramTest, WorksAsTheMachineOfItsHome) {
   EXPECT_EQ(run.err,
             "vnadmin: \\\\SRV1\\Data\\gone.txt: The system cannot find the file specified. (error 2)\n");
 
+  // So does a configuration it cannot read: the reason names the file.
+  const fs::path broken = net.Root() / "broken-home";
+  fs::create_directories(broken);
+  vn::testing::WriteText(broken / "machine.ini", "[Machine]\nRole=Emperor\n");
+  run = RunProgram({QStringLiteral("--home"), Q(broken.string()), QStringLiteral("shares")});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find("machine.ini"), std::string::npos) << run.err;
+
   // A home that cannot be used stops it before any verb runs.
   const fs::path file = net.Root() / "not-a-directory";
   vn::testing::WriteText(file, "");
