@@ -4,6 +4,12 @@ add_library(vnconsolecore STATIC
   reports/ReportCatalogue.h reports/ReportCatalogue.cpp
   reports/ReportSet.h reports/ReportSet.cpp
   reports/ReportSetStore.h reports/ReportSetStore.cpp
+  objects/KSItemType.h
+  objects/ObjectTree.h objects/ObjectTree.cpp
+  objects/SelectedObjects.h objects/SelectedObjects.cpp
+  objects/ObjectEnumeration.h objects/ObjectEnumeration.cpp
+  objects/ObjectTreeLoader.h objects/ObjectTreeLoader.cpp
+  objects/MachineInfo.h objects/MachineInfo.cpp
 )
 target_link_libraries(vnconsolecore PUBLIC vn_common_cfg vnplatform VNCli)
 
