@@ -5,6 +5,7 @@ add_library(vnconsolecore STATIC
   reports/ReportSet.h reports/ReportSet.cpp
   reports/ReportSetStore.h reports/ReportSetStore.cpp
   objects/KSItemType.h
+  objects/BackgroundWork.h objects/BackgroundWork.cpp
   objects/ObjectTree.h objects/ObjectTree.cpp
   objects/SelectedObjects.h objects/SelectedObjects.cpp
   objects/ObjectEnumeration.h objects/ObjectEnumeration.cpp

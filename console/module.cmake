@@ -9,6 +9,13 @@ add_library(VNConsole SHARED
   graphs/GraphView.h graphs/GraphView.cpp
   grid/GridLibrary.h grid/GridLibrary.cpp
   help/VN4Help.h help/VN4Help.cpp
+  objects/ObjectTreeModel.h objects/ObjectTreeModel.cpp
+  objects/KSMgrDoc.h objects/KSMgrDoc.cpp
+  objects/KSMgrFrame.h objects/KSMgrFrame.cpp
+  objects/KSTreeView.h objects/KSTreeView.cpp
+  objects/KSListView.h objects/KSListView.cpp
+  objects/AddPreferredMachineDlg.h objects/AddPreferredMachineDlg.cpp
+  objects/ChooseServerDlg.h objects/ChooseServerDlg.cpp
 )
 set_target_properties(VNConsole PROPERTIES
   CXX_VISIBILITY_PRESET hidden

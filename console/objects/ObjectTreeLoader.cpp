@@ -1,7 +1,5 @@
 #include "console/objects/ObjectTreeLoader.h"
 
-#include <QMetaObject>
-#include <mutex>
 #include <vector>
 
 #include "console/objects/ObjectEnumeration.h"
@@ -9,13 +7,6 @@
 #include "platform/core/AsciiText.h"
 
 namespace vn::console {
-
-// Lets a listing hand its result over only while the loader exists: the
-// destructor closes it before waiting for the listings still running.
-struct CObjectTreeLoader::Gate {
-  std::mutex mutex;
-  bool open = true;
-};
 
 namespace {
 
@@ -35,34 +26,16 @@ bool ShareOrder(const CObjectNode& a, const CObjectNode& b) {
 }  // namespace
 
 CObjectTreeLoader::CObjectTreeLoader(CObjectTree& tree, QObject* parent)
-    : QObject(parent), m_tree(tree), m_gate(std::make_shared<Gate>()) {
-  m_pool.setMaxThreadCount(kListingThreads);
-}
+    : QObject(parent), m_tree(tree), m_work(kListingThreads) {}
 
-CObjectTreeLoader::~CObjectTreeLoader() {
-  {
-    const std::lock_guard<std::mutex> lock(m_gate->mutex);
-    m_gate->open = false;
-  }
-  m_pool.waitForDone();
-}
+CObjectTreeLoader::~CObjectTreeLoader() = default;
 
 template <class Result>
 void CObjectTreeLoader::Run(const CObjectNode* node, std::function<Result()> work,
                             std::function<void(CObjectNode*, Result&)> apply) {
-  ++m_pending;
   const std::uint64_t id = node->id;
-  m_pool.start([this, gate = m_gate, id, work = std::move(work), apply = std::move(apply)]() mutable {
-    auto result = std::make_shared<Result>(work());
-    const std::lock_guard<std::mutex> lock(gate->mutex);
-    if (!gate->open) return;
-    QMetaObject::invokeMethod(
-        this,
-        [this, id, result, apply = std::move(apply)]() {
-          --m_pending;
-          if (CObjectNode* target = m_tree.Find(id)) apply(target, *result);
-        },
-        Qt::QueuedConnection);
+  m_work.Run(std::move(work), [this, id, apply = std::move(apply)](Result& result) {
+    if (CObjectNode* target = m_tree.Find(id)) apply(target, result);
   });
 }
 

@@ -19,11 +19,11 @@
 // platform's connection time-out) and drops their results.
 
 #include <QObject>
-#include <QThreadPool>
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "console/objects/BackgroundWork.h"
 #include "console/objects/ObjectTree.h"
 
 namespace vn::console {
@@ -48,13 +48,12 @@ class CObjectTreeLoader : public QObject {
   void SavePreferences();
 
   // Listings started and not yet applied.
-  int PendingWork() const { return m_pending; }
+  int PendingWork() const { return m_work.Pending(); }
   // Called on the user-interface thread after node's children were first
   // filled (also when nothing was found).
   void SetPopulatedCallback(std::function<void(CObjectNode*)> callback) { m_onPopulated = std::move(callback); }
 
  private:
-  struct Gate;
   template <class Result>
   void Run(const CObjectNode* node, std::function<Result()> work, std::function<void(CObjectNode*, Result&)> apply);
   void FinishPopulate(CObjectNode* node);
@@ -65,9 +64,7 @@ class CObjectTreeLoader : public QObject {
   int ChildState(const CObjectNode* node) const;
 
   CObjectTree& m_tree;
-  QThreadPool m_pool;
-  std::shared_ptr<Gate> m_gate;
-  int m_pending = 0;
+  CBackgroundWork m_work;
   std::function<void(CObjectNode*)> m_onPopulated;
 };
 
