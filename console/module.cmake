@@ -35,3 +35,9 @@ qt_add_resources(VNConsole vn4help
 vn_add_test(entry_tests entry WIDGETS
   SOURCES tests/entry/EntryTest.cpp
   LIBRARIES VNConsole vnui ${CMAKE_DL_LIBS})
+
+# The manager window, object tree, information pane and machine dialogs,
+# offscreen, against machines of the test harness.
+vn_add_test(objects_view_tests objects WIDGETS
+  SOURCES tests/objects/ObjectViewsTest.cpp
+  LIBRARIES VNConsole vnui vnconsolecore vn_machine_testing Qt6::Test)

@@ -7,10 +7,12 @@
 
 #include <QDialog>
 
+#include "console/entry/KSExport.h"
+
 class QLineEdit;
 class QPushButton;
 
-class CAddPreferredMachineDlg : public QDialog {
+class KS_EXPORT CAddPreferredMachineDlg : public QDialog {
  public:
   explicit CAddPreferredMachineDlg(QWidget* parent = nullptr);
   ~CAddPreferredMachineDlg() override;

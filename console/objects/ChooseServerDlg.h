@@ -11,12 +11,14 @@
 #include <QDialog>
 #include <string>
 
+#include "console/entry/KSExport.h"
+
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 
-class CChooseServerDlg : public QDialog {
+class KS_EXPORT CChooseServerDlg : public QDialog {
  public:
   explicit CChooseServerDlg(QWidget* parent = nullptr);
   ~CChooseServerDlg() override;
