@@ -87,23 +87,35 @@ BOOL CKSMgrFrame::OnCmdMsg(UINT nID, int nCode, CCmdUI* pCmdUI) {
 int CKSMgrFrame::SaveObjectData() { return m_pTreeView ? m_pTreeView->SaveObject() : 1; }
 
 void CKSMgrFrame::ReadPlacement() {
-  QRect current = geometry();
-  if (QMdiArea* pArea = mdiArea(); pArea && current.width() < 100)
-    current = QRect(QPoint(0, 0), pArea->viewport()->size().expandedTo(QSize(640, 480)));
+  constexpr int kMissing = -32768;
+  const QRect current = geometry();
   ProfileInt("wp.flags", 0);  // kept for the placement's sake; no flag changes how the frame opens
-  const int left = ProfileInt("wp.rcNormalPosition.left", current.left());
-  const int top = ProfileInt("wp.rcNormalPosition.top", current.top());
-  const int right = ProfileInt("wp.rcNormalPosition.right", current.left() + current.width());
-  const int bottom = ProfileInt("wp.rcNormalPosition.bottom", current.top() + current.height());
+  const int left = ProfileInt("wp.rcNormalPosition.left", kMissing);
+  const int top = ProfileInt("wp.rcNormalPosition.top", kMissing);
+  const int right = ProfileInt("wp.rcNormalPosition.right", kMissing);
+  const int bottom = ProfileInt("wp.rcNormalPosition.bottom", kMissing);
   // Shown normal whatever show state was stored; the rectangle must be a window.
-  if (right - left >= 100 && bottom - top >= 100)
+  const bool stored = left != kMissing && top != kMissing && right != kMissing && bottom != kMissing;
+  if (stored && right - left >= 100 && bottom - top >= 100)
     setGeometry(QRect(QPoint(left, top), QSize(right - left, bottom - top)));
   else
-    setGeometry(current);
+    m_bFillArea = true;
   showNormal();
   hide();  // the template shows the frame when it activates it
+  if (m_bFillArea) setGeometry(current);
   m_rcNormal = geometry();
   m_bPlaced = true;
+}
+
+void CKSMgrFrame::ActivateFrame() {
+  CKSMDIChildWnd::ActivateFrame();
+  if (!m_bFillArea) return;
+  m_bFillArea = false;
+  if (QMdiArea* pArea = mdiArea()) {
+    const QSize area = pArea->viewport()->size();
+    if (area.width() >= 100 && area.height() >= 100) setGeometry(QRect(QPoint(0, 0), area));
+  }
+  m_rcNormal = geometry();
 }
 
 void CKSMgrFrame::RememberNormalRect() {

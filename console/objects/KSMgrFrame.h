@@ -4,7 +4,8 @@
 // a splitter); "Reports" and "Run" join as they are built. It keeps its normal
 // rectangle and the tree column's width in the profile (section "KSMgrFrame":
 // the "wp." window placement values and "Object.pane.tree", default 200
-// pixels) and always reopens in its normal show state. While it is active the
+// pixels) and always reopens in its normal show state (the first time, with
+// nothing stored, filling the main window's document area). While it is active the
 // application's help file is the module's (as CKSMDIChildWnd). Refresh (F5)
 // is enabled only while the "Object" tab is showing.
 //
@@ -30,6 +31,8 @@ class KS_EXPORT CKSMgrFrame : public CKSMDIChildWnd {
 
   BOOL LoadFrame(UINT nIDResource, CCreateContext* pContext) override;
   BOOL OnCmdMsg(UINT nID, int nCode, CCmdUI* pCmdUI) override;
+  // The first time, without a stored placement, the frame fills the MDI area.
+  void ActivateFrame() override;
 
   // Rebuilds the document's object lists from the tree's check boxes. Returns 1.
   int SaveObjectData();
@@ -55,4 +58,5 @@ class KS_EXPORT CKSMgrFrame : public CKSMDIChildWnd {
   CKSListView* m_pListView = nullptr;
   QRect m_rcNormal;
   bool m_bPlaced = false;
+  bool m_bFillArea = false;   // no stored placement: fill the MDI area when first shown
 };

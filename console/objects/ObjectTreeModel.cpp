@@ -33,7 +33,7 @@ CObjectTreeModel::CObjectTreeModel(CObjectTree& tree, QObject* parent) : QAbstra
     const QStyle::StandardPixmap pictures[] = {
         QStyle::SP_ComputerIcon, QStyle::SP_DriveHDIcon, QStyle::SP_DriveCDIcon, QStyle::SP_DriveNetIcon,
         QStyle::SP_DirClosedIcon, QStyle::SP_DirOpenIcon, QStyle::SP_DriveNetIcon, QStyle::SP_DirLinkIcon,
-        QStyle::SP_ComputerIcon, QStyle::SP_DirHomeIcon, QStyle::SP_DirLinkOpenIcon};
+        QStyle::SP_ComputerIcon, QStyle::SP_DirHomeIcon, QStyle::SP_DriveNetIcon};
     for (std::size_t i = 0; i < m_images.size(); ++i) m_images[i] = style->standardIcon(pictures[i]);
   }
   m_tree.SetObserver(this);
