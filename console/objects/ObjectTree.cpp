@@ -129,11 +129,20 @@ int CObjectTree::ClickCheckBox(CObjectNode* node) {
 }
 
 void CObjectTree::ResetChildrenState(CObjectNode* node, bool checked) {
+  // One notification for the children's rows: a big folder is one repaint.
+  const int state = checked ? KS_STATE_CHECKED : KS_STATE_UNCHECKED;
+  int first = -1;
+  int last = -1;
   for (auto& child : node->children) {
     if (child->state == KS_STATE_NONE) continue;  // no check box: neither it nor its subtree
-    SetState(child.get(), checked ? KS_STATE_CHECKED : KS_STATE_UNCHECKED);
+    if (child->state != state) {
+      child->state = state;
+      if (first < 0) first = child->row;
+      last = child->row;
+    }
     ResetChildrenState(child.get(), checked);
   }
+  if (first >= 0 && m_observer) m_observer->ChildrenChanged(node, first, last);
 }
 
 CObjectTree::Summary CObjectTree::Summarise(const CObjectNode* node) {

@@ -54,6 +54,8 @@ class CObjectTreeObserver {
   virtual void BeginRemove(CObjectNode* parent, int first, int last) = 0;
   virtual void EndRemove() = 0;
   virtual void NodeChanged(CObjectNode* node) = 0;   // state or expand button
+  // The states of several children of parent changed at once (rows first..last).
+  virtual void ChildrenChanged(CObjectNode* parent, int first, int last) = 0;
   // The children of parent are about to be put in another order / were.
   virtual void BeginReorder(CObjectNode* parent) = 0;
   virtual void EndReorder(CObjectNode* parent) = 0;

@@ -140,6 +140,11 @@ void CObjectTreeModel::NodeChanged(CObjectNode* node) {
   emit dataChanged(at, at, {Qt::CheckStateRole, Qt::DecorationRole});
 }
 
+void CObjectTreeModel::ChildrenChanged(CObjectNode* parent, int first, int last) {
+  const QModelIndex at = ParentIndex(parent);
+  emit dataChanged(index(first, 0, at), index(last, 0, at), {Qt::CheckStateRole});
+}
+
 void CObjectTreeModel::BeginReorder(CObjectNode* parent) {
   emit layoutAboutToBeChanged({ParentIndex(parent)}, QAbstractItemModel::VerticalSortHint);
   m_reorderFrom.clear();

@@ -42,6 +42,7 @@ class CObjectTreeModel : public QAbstractItemModel, private CObjectTreeObserver 
   void BeginRemove(CObjectNode* parent, int first, int last) override;
   void EndRemove() override;
   void NodeChanged(CObjectNode* node) override;
+  void ChildrenChanged(CObjectNode* parent, int first, int last) override;
   void BeginReorder(CObjectNode* parent) override;
   void EndReorder(CObjectNode* parent) override;
   QModelIndex ParentIndex(CObjectNode* parent) const;
