@@ -220,14 +220,20 @@ TEST_F(ObjectEnumerationTest, MyComputerOffersFixedRemoteAndCdromDrivesAndFollow
   tree.ClickCheckBox(Child(mine, "E:"));
 
   // E: turns into a fixed drive, F: goes away, G: appears.
-  writeDrives("E=" + extra.string() + ",fixed\nG=" + extra.string() + ",fixed\n");
+  writeDrives("E=" + extra.string() + ",fixed\nG=" + extra.string() + ",fixed\nR=" + (extra / "absent").string() +
+              ",cdrom\n");
   loader.Refresh();
   ASSERT_TRUE(Settle(loader));
-  EXPECT_EQ(Texts(mine), (std::vector<std::string>{"C:", "D:", "E:", "G:", "S:"}));
+  EXPECT_EQ(Texts(mine), (std::vector<std::string>{"C:", "D:", "E:", "G:", "R:", "S:"}));
   EXPECT_EQ(Child(mine, "C:"), c);
   EXPECT_EQ(c->state, KS_STATE_CHECKED);
   EXPECT_EQ(Child(mine, "E:")->Type(), KS_FIXED_DRIVE);
   EXPECT_EQ(Child(mine, "E:")->state, KS_STATE_UNCHECKED) << "a drive of another kind is a new item";
+
+  // A drive that is not ready (an empty CD-ROM drive) has neither file system nor space rows.
+  const std::vector<KSInfoRow> empty = DriveRows("R:\\");
+  EXPECT_EQ(Labels(empty), (std::vector<std::string>{"Drive", "Storage Type"}));
+  EXPECT_EQ(Value(empty, "Storage Type"), "CD-ROM");
   std::ofstream(ini, std::ios::trunc) << original;
 }
 
@@ -271,6 +277,31 @@ TEST_F(ObjectEnumerationTest, InformationRowsDescribeDrivesFoldersSharesAndDomai
             (std::vector<std::string>{"Processor", "Number of Processors", "Total Memory", "Available memory"}));
   EXPECT_GE(std::stoi(Value(local, "Number of Processors")), 1);
   EXPECT_TRUE(MachineInfoRows(KS_NETWORK, "Microsoft Windows Network", "").empty());
+}
+
+TEST_F(ObjectEnumerationTest, ALoaderGoneBeforeItsListingsArriveLeavesTheTreeAlone) {
+  CObjectTree tree;
+  CObjectNode* network = nullptr;
+  {
+    CObjectTreeLoader loader(tree);
+    loader.InsertRoots();
+    network = tree.Top()->children[1].get();
+    loader.PopulateTreeNode(network);
+    loader.PopulateTreeNode(tree.FirstRoot());
+    EXPECT_EQ(loader.PendingWork(), 2);
+  }
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(network->children.empty());
+  EXPECT_TRUE(tree.FirstRoot()->children.empty());
+
+  // A node deleted while its listing runs drops the result.
+  CObjectTreeLoader loader(tree);
+  CObjectNode* mine = tree.FirstRoot();
+  mine->expandedOnce = false;
+  loader.PopulateTreeNode(mine);
+  tree.DeleteItem(mine);
+  ASSERT_TRUE(Settle(loader));
+  EXPECT_EQ(Texts(tree.Top()), (std::vector<std::string>{"Microsoft Windows Network", "Preferred Machines"}));
 }
 
 TEST_F(ObjectEnumerationTest, PreferredMachinesLoadFromAndSaveToTheProfile) {

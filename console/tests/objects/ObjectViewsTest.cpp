@@ -239,11 +239,20 @@ TEST_F(ObjectViewsTest, TreeFillsAsItExpandsFeedsTheDocumentAndDrivesTheInformat
   pTree->SaveObject();
   EXPECT_FALSE(pDoc->HasObjects());
 
-  // A folder removed outside disappears on F5's refresh.
+  // A folder removed outside disappears on F5's refresh; a share missing from
+  // the tree comes back in share order, ordinary shares first.
   fs::remove_all(s_net->Machine("SRV1").ShareDir("Data") / "Archive");
+  const std::vector<std::string> shares = Texts(srv1);
+  pTree->Tree().DeleteItem(Child(srv1, "C$"));
+  CObjectNode* stray = pTree->Tree().InsertKSItem(srv1, vn::console::KS_INSERT_FIRST, "Zeta$", KS_STATE_UNCHECKED,
+                                                  true, KS_SHARE);
+  const std::uint64_t strayId = stray->id;
   EXPECT_TRUE(pTree->OnCmdMsg(vn::console::ID_OBJECT_REFRESH, CN_COMMAND, nullptr));
   ASSERT_TRUE(Settle(pDoc));
   EXPECT_EQ(Texts(data), (std::vector<std::string>{"Projects"}));
+  EXPECT_EQ(Texts(srv1), shares);
+  EXPECT_EQ(pTree->Tree().Find(strayId), nullptr);
+  EXPECT_EQ(Child(srv1, "Data"), data) << "kept, with its folders";
   fs::create_directories(s_net->Machine("SRV1").ShareDir("Data") / "Archive");
 }
 
