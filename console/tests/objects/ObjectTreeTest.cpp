@@ -97,10 +97,11 @@ TEST(ObjectTreeTest, MergingChildrenKeepsChecksAndCountsNoChildrenAsAllChecked) 
   EXPECT_EQ(t.sub->children[1]->state, U);
 
   CObjectNode* share = Add(t.tree, t.sub, "Share", KS_SHARE);
+  const std::uint64_t xId = t.x->id;
   t.tree.CheckChildren(t.sub, {}, KS_FOLDER);
   ASSERT_EQ(t.sub->children.size(), 1u);
   EXPECT_EQ(t.sub->children[0].get(), share);
-  EXPECT_EQ(t.tree.Find(t.x->id), nullptr) << "a deleted item cannot be found again";
+  EXPECT_EQ(t.tree.Find(xId), nullptr) << "a deleted item cannot be found again";
 }
 
 TEST(ObjectTreeTest, CheckedItemsBecomeObjectPathsPerMachine) {
