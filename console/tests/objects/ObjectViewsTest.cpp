@@ -234,6 +234,16 @@ TEST_F(ObjectViewsTest, TreeFillsAsItExpandsFeedsTheDocumentAndDrivesTheInformat
   EXPECT_EQ(pDoc->NetworkObjects().at("SRV1"), (std::vector<std::string>{"\\\\Srv1\\Data\\Projects"}));
   EXPECT_EQ(pDoc->CanRunReport(), 0) << "objects alone, no report chosen";
 
+  // Checking a domain whose machines were never listed lists them, checked.
+  CObjectNode* lab = Child(network, "Lab");
+  ASSERT_TRUE(lab != nullptr && lab->children.empty());
+  ASSERT_TRUE(model->setData(model->index(lab->row, 0, model->index(1, 0)), Qt::Checked, Qt::CheckStateRole));
+  ASSERT_TRUE(Settle(pDoc));
+  ASSERT_EQ(Texts(lab), (std::vector<std::string>{"Srv2"}));
+  EXPECT_EQ(lab->children[0]->state, KS_STATE_CHECKED);
+  pTree->SaveObject();
+  EXPECT_EQ(pDoc->NetworkObjects().at("SRV2"), (std::vector<std::string>{"\\\\Srv2"}));
+
   // Clear Selections unchecks everything; nothing is selected for a run then.
   EXPECT_TRUE(pTree->OnCmdMsg(vn::console::ID_CLEAR_SELECTIONS, CN_COMMAND, nullptr));
   pTree->SaveObject();
