@@ -180,7 +180,7 @@ void CObjectTreeLoader::RefreshFolder(CObjectNode* item) {
   if (!item->hasButton && !item->HasChildren()) {
     Run<bool>(item, [path] { return HasSubfolder(path); },
               [this](CObjectNode* folder, bool& has) {
-                if (has && !folder->HasChildren()) m_tree.SetButton(folder, true);
+                if (has && !folder->HasChildren()) GiveButton(folder);
               });
     return;
   }
@@ -201,9 +201,16 @@ void CObjectTreeLoader::RefreshFolder(CObjectNode* item) {
                                  if (child->HasChildren())
                                    RefreshFolder(child.get());
                                  else if (!child->hasButton && has)
-                                   m_tree.SetButton(child.get(), true);
+                                   GiveButton(child.get());
                                }
                              });
+}
+
+void CObjectTreeLoader::GiveButton(CObjectNode* folder) {
+  // A folder that was empty when first expanded has subfolders now: its next
+  // expansion lists them.
+  folder->expandedOnce = false;
+  m_tree.SetButton(folder, true);
 }
 
 void CObjectTreeLoader::RefreshNetworkChildren(CObjectNode* item) {

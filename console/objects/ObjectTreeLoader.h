@@ -59,6 +59,7 @@ class CObjectTreeLoader : public QObject {
   void FinishPopulate(CObjectNode* node);
   void RefreshMyComputer(CObjectNode* root);
   void RefreshFolder(CObjectNode* item);
+  void GiveButton(CObjectNode* folder);
   void RefreshNetworkItem(CObjectNode* item);
   void RefreshNetworkChildren(CObjectNode* item);
   int ChildState(const CObjectNode* node) const;

@@ -89,9 +89,7 @@ QVariant CObjectTreeModel::data(const QModelIndex& index, int role) const {
   if (!node) return {};
   switch (role) {
     case Qt::DisplayRole:
-    case Qt::ToolTipRole:
-      return role == Qt::ToolTipRole && node->Type() != KS_FOLDER ? QVariant()
-                                                                    : QVariant(QString::fromStdString(node->Text()));
+      return QString::fromStdString(node->Text());
     case Qt::DecorationRole:
       return Image(node, node->Type() == KS_FOLDER && node->expandedOnce && node->HasChildren());
     case Qt::CheckStateRole:

@@ -174,6 +174,17 @@ TEST_F(ObjectEnumerationTest, ExpansionFillsOnceAndRefreshMergesKeepingTheChecks
   EXPECT_TRUE(alpha->children.empty());
   EXPECT_EQ(alpha->state, KS_STATE_CHECKED);
   EXPECT_EQ(share->state, KS_STATE_PARTIAL);
+  // Beta, empty when first expanded, gains a subfolder: the next refresh gives
+  // it its button back and its next expansion lists it.
+  ASSERT_TRUE(Populate(loader, beta));
+  EXPECT_FALSE(beta->hasButton);
+  fs::create_directories(data / "Beta" / "Later");
+  loader.Refresh();
+  ASSERT_TRUE(Settle(loader));
+  EXPECT_TRUE(beta->hasButton);
+  ASSERT_TRUE(Populate(loader, beta));
+  EXPECT_EQ(Texts(beta), (std::vector<std::string>{"Later"}));
+  EXPECT_EQ(beta->children[0]->state, KS_STATE_CHECKED) << "under a checked folder";
   // Only what was expanded is revisited.
   CObjectNode* srv2 = Child(lab, "Srv2");
   ASSERT_NE(srv2, nullptr);
