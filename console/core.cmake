@@ -4,6 +4,13 @@ add_library(vnconsolecore STATIC
   reports/ReportCatalogue.h reports/ReportCatalogue.cpp
   reports/ReportSet.h reports/ReportSet.cpp
   reports/ReportSetStore.h reports/ReportSetStore.cpp
+  objects/KSItemType.h
+  objects/BackgroundWork.h objects/BackgroundWork.cpp
+  objects/ObjectTree.h objects/ObjectTree.cpp
+  objects/SelectedObjects.h objects/SelectedObjects.cpp
+  objects/ObjectEnumeration.h objects/ObjectEnumeration.cpp
+  objects/ObjectTreeLoader.h objects/ObjectTreeLoader.cpp
+  objects/MachineInfo.h objects/MachineInfo.cpp
 )
 target_link_libraries(vnconsolecore PUBLIC vn_common_cfg vnplatform VNCli)
 
@@ -34,3 +41,11 @@ endforeach()
 add_custom_target(vn_test_locales DEPENDS ${vn_test_locale_files})
 add_dependencies(store_tests vn_test_locales)
 target_compile_definitions(store_tests PRIVATE VN_TEST_LOCALES="${VN_TEST_LOCALES}")
+
+# The object tree's logic, listings and information rows, against machines of
+# the test harness.
+vn_add_test(objects_tests objects
+  SOURCES
+    tests/objects/ObjectTreeTest.cpp
+    tests/objects/ObjectEnumerationTest.cpp
+  LIBRARIES vnconsolecore vn_machine_testing)

@@ -9,6 +9,13 @@ add_library(VNConsole SHARED
   graphs/GraphView.h graphs/GraphView.cpp
   grid/GridLibrary.h grid/GridLibrary.cpp
   help/VN4Help.h help/VN4Help.cpp
+  objects/ObjectTreeModel.h objects/ObjectTreeModel.cpp
+  objects/KSMgrDoc.h objects/KSMgrDoc.cpp
+  objects/KSMgrFrame.h objects/KSMgrFrame.cpp
+  objects/KSTreeView.h objects/KSTreeView.cpp
+  objects/KSListView.h objects/KSListView.cpp
+  objects/AddPreferredMachineDlg.h objects/AddPreferredMachineDlg.cpp
+  objects/ChooseServerDlg.h objects/ChooseServerDlg.cpp
 )
 set_target_properties(VNConsole PROPERTIES
   CXX_VISIBILITY_PRESET hidden
@@ -28,3 +35,9 @@ qt_add_resources(VNConsole vn4help
 vn_add_test(entry_tests entry WIDGETS
   SOURCES tests/entry/EntryTest.cpp
   LIBRARIES VNConsole vnui ${CMAKE_DL_LIBS})
+
+# The manager window, object tree, information pane and machine dialogs,
+# offscreen, against machines of the test harness.
+vn_add_test(objects_view_tests objects WIDGETS
+  SOURCES tests/objects/ObjectViewsTest.cpp
+  LIBRARIES VNConsole vnui vnconsolecore vn_machine_testing Qt6::Test)

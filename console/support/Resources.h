@@ -56,8 +56,18 @@ enum : UINT {
 
 // Command ids the module's menus carry; help contexts are 65536 + the id.
 enum : UINT {
+  ID_OBJECT_NEW = 32792,         // "&New...": a preferred machine
+  ID_OBJECT_REFRESH = 32799,     // "&Refresh\tF5"
   ID_HELP_GETTING_STARTED = 33331,
+  ID_CLEAR_SELECTIONS = 33339,   // "C&lear Selections"
+  ID_OBJECT_DELETE = 57632,      // "&Delete\tDel": the framework's Edit Clear id
 };
+// Dialogs, whose help contexts are 0x20000 + the id.
+enum : UINT {
+  IDD_ADD_PREFERRED_MACHINE = 411,
+  IDD_CHOOSE_SERVER = 412,
+};
+inline constexpr DWORD kHelpDialogBase = 0x20000;
 inline constexpr DWORD kHelpCommandBase = 0x10000;
 
 }  // namespace vn::console

@@ -5,11 +5,16 @@
 #include <cstdio>
 
 #include "console/entry/KSEntry.h"
+#include "console/objects/KSMgrDoc.h"
+#include "console/objects/KSMgrFrame.h"
+#include "console/objects/KSTreeView.h"
+#include "console/support/Resources.h"
 #include "hosts/VNMgr/MainFrame.h"
 #include "platform/endpoints/MachineServiceStarter.h"
 #include "platform/machine/Machine.h"
 #include "ui/CommandIds.h"
 #include "ui/MessageBox.h"
+#include "ui/MultiDocTemplate.h"
 
 CVNMgrApp::CVNMgrApp() : CWinApp(QStringLiteral("VNMgr")) {
   m_strAppName = QStringLiteral("Vornal");
@@ -48,6 +53,8 @@ BOOL CVNMgrApp::InitInstance() {
   m_pMainFrame = std::make_unique<CMainFrame>();
   m_pMainWnd = m_pMainFrame.get();
   m_pMainFrame->show();
+  // The manager window opens with the console.
+  if (m_pManagerTemplate) m_pManagerTemplate->OpenDocumentFile(QString());
   return TRUE;
 }
 
@@ -71,8 +78,11 @@ void CVNMgrApp::RegisterDocTemplates() {
   //                 stored in pKSRptDocTemplate, through which the module opens
   //                 finished results
   //   402 schedule: CKSScheDoc in a CKSMDIChildWnd with a CKSScheView
-  // None of these classes exists yet, so there is nothing to register and
-  // pKSRptDocTemplate stays null.
+  // Only the manager's classes exist so far; pKSRptDocTemplate stays null
+  // until the result window's do.
+  m_pManagerTemplate = new CMultiDocTemplate(vn::console::IDR_KSMGRTYPE, RUNTIME_CLASS(CKSMgrDoc),
+                                             RUNTIME_CLASS(CKSMgrFrame), RUNTIME_CLASS(CKSTreeView));
+  AddDocTemplate(m_pManagerTemplate);
 }
 
 void CVNMgrApp::OnAppAbout() {

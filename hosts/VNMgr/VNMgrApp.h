@@ -2,7 +2,7 @@
 // The console host's application object: profile "VNMgr", help file "VN4.hlp".
 // InitInstance brings the module up in the order it requires (the module is
 // already loaded, since the host links it), registers the host's document
-// templates and shows the main frame; ExitInstance closes every module window,
+// templates, shows the main frame and opens the manager window in it; ExitInstance closes every module window,
 // then ends the module. One per process, on the user-interface thread, made
 // after the Qt application object.
 
@@ -11,6 +11,7 @@
 #include "ui/WinApp.h"
 
 class CMainFrame;
+class CMultiDocTemplate;
 
 class CVNMgrApp : public CWinApp {
  public:
@@ -26,5 +27,6 @@ class CVNMgrApp : public CWinApp {
   void OnAppAbout();
 
   std::unique_ptr<CMainFrame> m_pMainFrame;
+  CMultiDocTemplate* m_pManagerTemplate = nullptr;  // owned by the template list
   bool m_bInitialized = false;
 };
