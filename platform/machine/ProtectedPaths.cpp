@@ -62,15 +62,28 @@ bool IsStrictlyInside(const fs::path& path, const fs::path& directory) {
 
 }  // namespace
 
-void ProtectedPaths::Add(const fs::path& path) {
+void ProtectedPaths::Add(const fs::path& path, std::vector<fs::path>* added) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) m_places.insert({st.st_dev, st.st_ino});
+  if (::stat(path.c_str(), &st) != 0) return;
+  m_places.insert({st.st_dev, st.st_ino});
+  std::error_code ec;
+  if (const fs::path real = fs::weakly_canonical(path, ec); !ec) added->push_back(real);
+}
+
+void ProtectedPaths::Open(const fs::path& root, const std::vector<fs::path>& around) {
+  std::error_code ec;
+  const fs::path real = fs::weakly_canonical(root, ec);
+  struct stat st {};
+  if (ec || ::stat(real.c_str(), &st) != 0) return;
+  if (std::any_of(around.begin(), around.end(), [&](const fs::path& place) { return IsStrictlyInside(real, place); }))
+    m_openings.insert({st.st_dev, st.st_ino});
 }
 
 ProtectedPaths ProtectedPaths::ForNetwork(const MachineConfig& config) {
   ProtectedPaths paths;
-  paths.Add(config.home);
-  for (const char* place : kSystemPlaces) paths.Add(place);
+  std::vector<fs::path> home, system;
+  paths.Add(config.home, &home);
+  for (const char* place : kSystemPlaces) paths.Add(place, &system);
   // Every account's home directory, as the host's account database lists them.
   std::vector<fs::path> homes{"/root"};
   ::setpwent();
@@ -83,22 +96,19 @@ ProtectedPaths ProtectedPaths::ForNetwork(const MachineConfig& config) {
   ::endpwent();
   std::sort(homes.begin(), homes.end());
   homes.erase(std::unique(homes.begin(), homes.end()), homes.end());
-  for (const auto& home : homes)
-    for (const char* place : kUserPlaces) paths.Add(home / place);
+  for (const auto& userHome : homes)
+    for (const char* place : kUserPlaces) paths.Add(userHome / place, &system);
 
-  // Drives and shares inside the home stay reachable below their roots.
-  std::error_code ec;
-  const fs::path home = fs::weakly_canonical(config.home, ec);
-  std::vector<fs::path> roots;
-  for (const auto& drive : config.drives) roots.push_back(drive.root);
+  // What the configuration puts inside a protected place stays reachable
+  // below its root: drives inside the machine's home (the system drive, a
+  // test machine's drives) or inside another place, and shares inside a
+  // place other than the home. A share of a directory inside the home that
+  // is on no drive there stays hidden: the home's own files are never shared.
+  std::vector<fs::path> all = home;
+  all.insert(all.end(), system.begin(), system.end());
+  for (const auto& drive : config.drives) paths.Open(drive.root, all);
   for (const auto& share : config.shares)
-    if (!share.root.empty()) roots.push_back(share.root);
-  for (const auto& root : roots) {
-    const fs::path real = fs::weakly_canonical(root, ec);
-    struct stat st {};
-    if (!ec && !home.empty() && IsStrictlyInside(real, home) && ::stat(real.c_str(), &st) == 0)
-      paths.m_openings.insert({st.st_dev, st.st_ino});
-  }
+    if (!share.root.empty()) paths.Open(share.root, system);
   return paths;
 }
 

@@ -4,9 +4,10 @@
 // drives, and the machine service usually runs as root.
 //
 // - The machine's home: its configuration, secrets.ini and keys, registry,
-//   logs, pid files, pipes and jobs. Only the drives and shares whose
-//   directories lie inside the home (the system drive with the Windows
-//   directory, a test machine's drives) stay reachable, below their roots.
+//   logs, pid files, pipes and jobs. Only the drives whose directories lie
+//   inside the home (the system drive with the Windows directory, a test
+//   machine's drives) stay reachable, below their roots, with the shares on
+//   them.
 // - The default machine home of the host (/var/lib/vornal) and, for every
 //   user of the host, their own machine home (~/.local/share/Vornal) and
 //   their keys (~/.ssh, ~/.gnupg).
@@ -17,6 +18,10 @@
 //   and any file system of their kinds (procfs, sysfs, devpts, securityfs,
 //   debugfs, tracefs, cgroup, bpf, efivarfs, pstore, configfs, mqueue,
 //   binfmt_misc) wherever it is mounted.
+//
+// A drive or share the configuration roots inside one of the other places
+// (a share of a directory under /run, say) is the administrator's choice
+// and stays reachable below its root.
 //
 // Places are known by device and inode, taken when the object is made, so a
 // bind mount or a link that leads to one is recognised as well; a directory
@@ -33,6 +38,7 @@
 #include <filesystem>
 #include <set>
 #include <utility>
+#include <vector>
 
 #include "platform/machine/MachineConfig.h"
 
@@ -58,10 +64,13 @@ class ProtectedPaths {
 
  private:
   using Id = std::pair<dev_t, ino_t>;
-  void Add(const std::filesystem::path& path);
+  // Protects `path` (when it exists) and appends its real path to *added.
+  void Add(const std::filesystem::path& path, std::vector<std::filesystem::path>* added);
+  // Keeps `root` reachable when it lies inside one of `around`.
+  void Open(const std::filesystem::path& root, const std::vector<std::filesystem::path>& around);
 
   std::set<Id> m_places;
-  std::set<Id> m_openings;   // drive and share roots inside the machine's home
+  std::set<Id> m_openings;   // configured roots inside protected places
 };
 
 }  // namespace vn

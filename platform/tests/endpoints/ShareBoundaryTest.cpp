@@ -278,7 +278,9 @@ TEST_F(ShareBoundaryTest, BothWalksFollowTheSameLinks) {
 }
 
 TEST_F(ShareBoundaryTest, AdministrativeSharesHideTheHomeTheCredentialsAndTheKernelsTrees) {
-  Configure("C=/\n", "Home=" + home.path().string() + "\n");
+  fs::create_directories(home.path() / "keys");
+  WriteText(home.path() / "keys" / "machine.key", "private");
+  Configure("C=/\n", "Home=" + home.path().string() + "\nKeys=" + (home.path() / "keys").string() + "\n");
   const std::string rel = home.path().relative_path().string();
   const std::string parentRel = home.path().parent_path().relative_path().string();
   const std::string homeName = home.path().filename().string();
@@ -297,6 +299,7 @@ TEST_F(ShareBoundaryTest, AdministrativeSharesHideTheHomeTheCredentialsAndTheKer
       {"the home itself", {"C$", rel}},
       {"a link to the home", {"C$", parentRel + "\\" + homeName + "-door\\secrets.ini"}},
       {"a share of the home", {"Home", "secrets.ini"}},
+      {"a share inside the home, on no drive", {"Keys", "machine.key"}},
       {"the process's environment", {"C$", "proc\\self\\environ"}},
       {"devices", {"C$", "dev\\null"}},
       {"a link to the secrets", {"C$", parentRel + "\\" + homeName + "-peek"}, true},
