@@ -1,8 +1,10 @@
 #include "platform/machine/OpenBeneath.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -47,6 +49,17 @@ bool ReadLink(int dir, const char* name, std::string* target) {
   }
   target->assign(buffer, static_cast<std::size_t>(n));
   return true;
+}
+
+// Links of the process file system that lead to whatever a descriptor holds
+// (/proc/self/fd/N, /proc/self/cwd: absolute or "socket:[...]" targets) are
+// never followed, as the kernel's RESOLVE_NO_MAGICLINKS refuses them; its
+// plain relative links (/proc/self -> "1234") are. `at` is the directory or
+// the link itself.
+bool IsMagicLink(int at, const std::string& target) {
+  struct statfs sfs {};
+  if (::fstatfs(at, &sfs) != 0) return true;
+  return sfs.f_type == PROC_SUPER_MAGIC && (target.starts_with('/') || target.find(":[") != std::string::npos);
 }
 
 int KernelOpen(int root, const std::vector<std::string>& components, int flags, LinkScope scope) {
@@ -100,6 +113,10 @@ int DescriptorOpen(int root, const std::vector<std::string>& components, int fla
         return -1;
       }
       if (!ReadLink(next.Get(), "", &target)) return -1;
+      if (IsMagicLink(next.Get(), target)) {
+        errno = ELOOP;
+        return -1;
+      }
       if (target.starts_with('/')) {
         if (scope == LinkScope::Beneath) {
           errno = EXDEV;
@@ -171,6 +188,7 @@ int LocateBeneath(int root, std::vector<std::string> components, bool followLast
     if (links >= kMaxLinks) return ELOOP;
     std::string target;
     if (!ReadLink(dir.Get(), last.c_str(), &target)) return errno;
+    if (IsMagicLink(dir.Get(), target)) return ELOOP;
     if (target.starts_with('/')) {
       if (scope == LinkScope::Beneath) return EXDEV;
       components.clear();

@@ -274,6 +274,15 @@ TEST_F(ShareBoundaryTest, BothWalksFollowTheSameLinks) {
     EXPECT_EQ(name, "f.txt");
     vn::UniqueFd up(vn::OpenDirectoryBeneath(top.Get(), {"..", "..", "tmp"}, O_PATH, vn::LinkScope::WholeTree));
     EXPECT_TRUE(up) << walker.name << ": .. stops at /";
+    // The process file system's plain links are followed, its descriptor links never.
+    EXPECT_EQ(vn::LocateBeneath(top.Get(), {"proc", "self", "status"}, true, vn::LinkScope::WholeTree, &parent, &name), 0)
+        << walker.name;
+    EXPECT_EQ(vn::LocateBeneath(top.Get(), {"proc", "self", "cwd"}, true, vn::LinkScope::WholeTree, &parent, &name),
+              ELOOP)
+        << walker.name;
+    vn::UniqueFd viaFd(vn::OpenDirectoryBeneath(top.Get(), {"proc", "self", "cwd", "."}, O_PATH, vn::LinkScope::WholeTree));
+    EXPECT_FALSE(viaFd) << walker.name;
+    EXPECT_EQ(errno, ELOOP) << walker.name;
   }
 }
 
