@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,7 +15,9 @@
 #include "machined/ServiceManager.h"
 #include "platform/core/UniqueFd.h"
 #include "platform/endpoints/LocalMachine.h"
+#include "platform/machine/HostsFile.h"
 #include "platform/machine/MachineSetup.h"
+#include "platform/machine/PartialCopies.h"
 #include "platform/registry/RegistryHive.h"
 
 namespace vn {
@@ -90,6 +93,20 @@ bool MachineDaemon::Configure(std::string* error) {
   auto config = std::make_shared<MachineConfig>();
   if (!LoadMachineConfig(m_home, config.get(), error)) return false;
   m_config = std::move(config);
+  HostsChanged(&m_hostsWarnings);
+  return true;
+}
+
+bool MachineDaemon::HostsChanged(std::vector<std::string>* warnings) {
+  struct stat st {};
+  std::string stamp = "missing";
+  if (::stat(m_config->hostsFile.c_str(), &st) == 0)
+    stamp = std::to_string(st.st_size) + ":" + std::to_string(st.st_ino) + ":" + std::to_string(st.st_mtim.tv_sec) +
+            "." + std::to_string(st.st_mtim.tv_nsec) + ":" + std::to_string(st.st_ctim.tv_nsec);
+  if (stamp == m_hostsStamp) return false;
+  m_hostsStamp = std::move(stamp);
+  warnings->clear();
+  HostsFile::Load(m_config->hostsFile, warnings);
   return true;
 }
 
@@ -105,6 +122,9 @@ bool MachineDaemon::Start(std::string* error) {
     *error = "cannot initialise the machine " + m_config->name + " (error " + std::to_string(code) + ")";
     return false;
   }
+  if (const std::size_t removed = RemovePartialCopies(*m_config); removed > 0)
+    std::fprintf(stderr, "vnmachined: %s: removed %zu temporary file%s of interrupted writes\n", m_config->name.c_str(),
+                 removed, removed == 1 ? "" : "s");
   LONG hiveError = ERROR_SUCCESS;
   auto hive = OpenLocalHive(m_home.string(), &hiveError);
   if (!hive) {
@@ -149,6 +169,10 @@ void MachineDaemon::Watch() {
     if (std::error_code ec; !std::filesystem::exists(pidPath, ec)) {
       std::fprintf(stderr, "vnmachined: %s: the machine home is gone\n", m_config->name.c_str());
       m_stopping = true;
+    }
+    if (std::vector<std::string> warnings; HostsChanged(&warnings)) {
+      for (const auto& warning : warnings) std::fprintf(stderr, "vnmachined: warning: %s\n", warning.c_str());
+      std::fflush(stderr);
     }
   }
   lock.unlock();

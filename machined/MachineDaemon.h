@@ -7,10 +7,11 @@
 // vnmachined's main is the command line and signals around it; a test builds,
 // starts and stops one in its own process.
 //
-// Start, in order: reads <home>/machine.ini (Configure), takes an exclusive
-// lock on <home>/vnmachined.pid and writes this process's pid into it (a
-// second service for the same machine is refused), sets the machine up
-// (InitialiseMachine), opens its registry, loads the scheduled jobs, listens,
+// Start, in order: reads <home>/machine.ini and the hosts file (Configure),
+// takes an exclusive lock on <home>/vnmachined.pid and writes this process's
+// pid into it (a second service for the same machine is refused), sets the
+// machine up (InitialiseMachine), removes the temporary files that writes of
+// a killed service left in its shares (PartialCopies.h), opens its registry, loads the scheduled jobs, listens,
 // then starts the automatic services. A failure undoes what was done (the pid
 // file included) and says why in *error.
 //
@@ -34,6 +35,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/machine/MachineConfig.h"
 
@@ -65,6 +67,12 @@ class MachineDaemon {
 
   // Once configured.
   const MachineConfig& Config() const { return *m_config; }
+  // The problems of the hosts file found by Configure, one per skipped line
+  // ("FILE:LINE: problem; line ignored"; never the line itself). vnmachined
+  // prints them with its start output. While the service runs, the watcher
+  // reads the file again when it changes and writes its problems to stderr
+  // (the service's log in the background).
+  const std::vector<std::string>& HostsWarnings() const { return m_hostsWarnings; }
   // Once started: the port listened on, and "address:port".
   std::uint16_t Port() const;
   std::string Address() const;
@@ -72,10 +80,15 @@ class MachineDaemon {
  private:
   class PidFile;
   void Watch();
+  // Reads the hosts file again when it changed since the last look; true
+  // (with its warnings) when it did.
+  bool HostsChanged(std::vector<std::string>* warnings);
 
   std::filesystem::path m_home;
   std::filesystem::path m_vnHost;
   std::shared_ptr<MachineConfig> m_config;
+  std::vector<std::string> m_hostsWarnings;
+  std::string m_hostsStamp;   // size, inode and change time of the hosts file when last read
   std::unique_ptr<PidFile> m_pidFile;
   std::shared_ptr<ServiceManager> m_services;
   std::shared_ptr<JobScheduler> m_scheduler;

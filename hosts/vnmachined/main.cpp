@@ -151,6 +151,10 @@ int main(int argc, char** argv) {
     Report("vnmachined: " + error, false);
     return 2;
   }
+  // Skipped lines of the hosts file: on the terminal that starts the service,
+  // and (the background service runs this too) in its log.
+  for (const auto& warning : daemon.HostsWarnings()) std::fprintf(stderr, "vnmachined: warning: %s\n", warning.c_str());
+  std::fflush(stderr);
   if (background) return StartInBackground(home);
 
   // Writes into connections and pipes whose reader has gone fail with EPIPE

@@ -6,15 +6,14 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <random>
 #include <utility>
 
 #include "platform/accounts/AccountTable.h"
@@ -22,6 +21,8 @@
 #include "platform/core/UniqueFd.h"
 #include "platform/endpoints/MachineDirectory.h"
 #include "platform/machine/HostsFile.h"
+#include "platform/machine/OpenBeneath.h"
+#include "platform/machine/PartialCopies.h"
 
 namespace vn {
 namespace {
@@ -46,8 +47,8 @@ std::uint64_t FileTimeOf(std::int64_t seconds, std::uint32_t nanoseconds) {
 }
 
 // statx relative to `dir` (AT_FDCWD for absolute paths), following links when asked.
-bool StatX(int dir, const char* path, bool follow, struct statx* sx) {
-  const int flags = (follow ? 0 : AT_SYMLINK_NOFOLLOW) | AT_NO_AUTOMOUNT;
+bool StatX(int dir, const char* path, bool follow, struct statx* sx, int extraFlags = 0) {
+  const int flags = (follow ? 0 : AT_SYMLINK_NOFOLLOW) | AT_NO_AUTOMOUNT | extraFlags;
   return ::statx(dir, path, flags, STATX_BASIC_STATS | STATX_BTIME, sx) == 0;
 }
 
@@ -74,13 +75,6 @@ FileEntry EntryOf(const std::string& name, const struct statx& sx) {
 bool IsWindowsName(std::string_view name) {
   return std::none_of(name.begin(), name.end(),
                       [](unsigned char c) { return c < 0x20 || std::strchr("\\/:*?\"<>|", c) != nullptr; });
-}
-
-bool IsInside(const std::string& path, const fs::path& root) {
-  char buffer[PATH_MAX];
-  if (!::realpath(root.c_str(), buffer)) return false;
-  const std::string real(buffer);
-  return real == "/" || path == real || (path.starts_with(real) && path.size() > real.size() && path[real.size()] == '/');
 }
 
 std::string FileSystemOfMagic(std::uint64_t magic) {
@@ -135,16 +129,22 @@ class LocalFileReader final : public FileReader {
   std::uint64_t m_size;
 };
 
+// Writes a temporary file beside the target, in the directory it holds open,
+// and renames it into place on Commit: both names are taken relative to that
+// directory, so a swapped path cannot move the file anywhere else.
 class LocalFileWriter final : public FileWriter {
  public:
-  LocalFileWriter(UniqueFd fd, fs::path temporary, fs::path target, bool failIfExists)
+  LocalFileWriter(UniqueFd fd, UniqueFd directory, std::string temporary, std::string target, bool failIfExists,
+                  PartialCopyRecord record)
       : m_fd(std::move(fd)),
+        m_directory(std::move(directory)),
         m_temporary(std::move(temporary)),
         m_target(std::move(target)),
-        m_failIfExists(failIfExists) {}
+        m_failIfExists(failIfExists),
+        m_record(std::move(record)) {}
   ~LocalFileWriter() override {
     m_fd.Reset();
-    if (!m_committed) ::unlink(m_temporary.c_str());
+    if (!m_committed) ::unlinkat(m_directory.Get(), m_temporary.c_str(), 0);
   }
   LocalFileWriter(const LocalFileWriter&) = delete;
   LocalFileWriter& operator=(const LocalFileWriter&) = delete;
@@ -179,46 +179,45 @@ class LocalFileWriter final : public FileWriter {
       return errno == EIO ? ERROR_WRITE_FAULT : Win32FromErrno(errno);
     // A late write error shows at the close: the data did not all arrive.
     if (const int error = m_fd.Close(); error != 0) return error == EIO ? ERROR_WRITE_FAULT : Win32FromErrno(error);
+    const int dir = m_directory.Get();
+    const char* temporary = m_temporary.c_str();
+    const char* target = m_target.c_str();
     if (m_failIfExists) {
-      if (::renameat2(AT_FDCWD, m_temporary.c_str(), AT_FDCWD, m_target.c_str(), RENAME_NOREPLACE) != 0) {
+      if (::renameat2(dir, temporary, dir, target, RENAME_NOREPLACE) != 0) {
         if (errno == EEXIST) return ERROR_FILE_EXISTS;
         if (errno != EINVAL && errno != ENOSYS) return Win32FromErrno(errno, true);
         // The file system cannot rename without replacing: a link never replaces either.
-        if (::link(m_temporary.c_str(), m_target.c_str()) != 0)
+        if (::linkat(dir, temporary, dir, target, 0) != 0)
           return errno == EEXIST ? ERROR_FILE_EXISTS : Win32FromErrno(errno, true);
-        ::unlink(m_temporary.c_str());
+        ::unlinkat(dir, temporary, 0);
       }
     } else {
       struct stat st {};
-      if (::lstat(m_target.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))
+      if (::fstatat(dir, target, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))
         return ERROR_ACCESS_DENIED;
-      if (::rename(m_temporary.c_str(), m_target.c_str()) != 0) return Win32FromErrno(errno, true);
+      if (::renameat(dir, temporary, dir, target) != 0) return Win32FromErrno(errno, true);
     }
     m_committed = true;
+    m_record = PartialCopyRecord();
     return ERROR_SUCCESS;
   }
 
  private:
   UniqueFd m_fd;
-  fs::path m_temporary;
-  fs::path m_target;
+  UniqueFd m_directory;
+  std::string m_temporary;
+  std::string m_target;
   bool m_failIfExists;
   bool m_committed = false;
+  PartialCopyRecord m_record;   // removed after the temporary file (members go in reverse order)
 };
 
-// Creates a new temporary file in `directory`; -1 with errno on failure.
-int CreateTemporary(const fs::path& directory, fs::path* path) {
-  static std::atomic<std::uint64_t> counter{std::random_device{}()};
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    char name[48];
-    std::snprintf(name, sizeof name, ".vn%016llx.tmp", static_cast<unsigned long long>(counter.fetch_add(0x9E3779B97F4A7C15ULL)));
-    *path = directory / name;
-    const int fd = ::open(path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  errno = EEXIST;
-  return -1;
+// The code for an errno of a guarded lookup: leaving the root is a refusal.
+LONG BeneathError(int error, bool missingIsPath) {
+  return error == EXDEV ? ERROR_ACCESS_DENIED : Win32FromErrno(error, missingIsPath);
 }
+
+dev_t DeviceOf(const struct statx& sx) { return makedev(sx.stx_dev_major, sx.stx_dev_minor); }
 
 }  // namespace
 
@@ -244,7 +243,9 @@ DWORD ServerTypeOf(MachineRole role, bool domainMember) {
 }
 
 LocalMachine::LocalMachine(std::shared_ptr<const MachineConfig> config, RootAccess roots)
-    : m_config(std::move(config)), m_roots(roots) {}
+    : m_config(std::move(config)),
+      m_roots(roots),
+      m_protected(roots == RootAccess::SharesOnly ? ProtectedPaths::ForNetwork(*m_config) : ProtectedPaths()) {}
 
 LocalMachine::LocalMachine(MachineConfig config, RootAccess roots)
     : LocalMachine(std::make_shared<const MachineConfig>(std::move(config)), roots) {}
@@ -361,14 +362,50 @@ LONG LocalMachine::GetDrives(std::vector<DriveInfo>* drives) {
   return ERROR_SUCCESS;
 }
 
+// An object of a resolved path, held open: the root, the directory holding
+// the object and its name there (none for a root), and the object itself
+// (O_PATH, when asked for and it exists).
+struct LocalMachine::Target {
+  UniqueFd root;
+  LinkScope scope = LinkScope::Beneath;
+  UniqueFd parent;
+  std::string name;
+  UniqueFd object;
+  // The directory to do *at calls in, and the name to give them.
+  int Dir() const { return parent ? parent.Get() : root.Get(); }
+  const char* Name() const { return parent ? name.c_str() : "."; }
+};
+
+LONG LocalMachine::Open(const ResolvedPath& resolved, bool followLast, bool needObject, Target* target) const {
+  target->root.Reset(::open(resolved.root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!target->root) return resolved.drive ? ERROR_NOT_READY : ERROR_BAD_NET_NAME;
+  target->scope = ScopeOfRoot(resolved.root.string());
+  if (resolved.IsRoot()) {
+    if (m_protected.HidesDirectory(target->root.Get())) return ERROR_ACCESS_DENIED;
+    if (needObject) target->object.Reset(::fcntl(target->root.Get(), F_DUPFD_CLOEXEC, 0));
+    return target->object || !needObject ? ERROR_SUCCESS : Win32FromErrno(errno);
+  }
+  if (const int error = LocateBeneath(target->root.Get(), resolved.components, followLast, target->scope,
+                                      &target->parent, &target->name))
+    return BeneathError(error, true);
+  if (m_protected.HidesDirectory(target->parent.Get())) return ERROR_ACCESS_DENIED;
+  if (!needObject) return ERROR_SUCCESS;
+  target->object.Reset(::openat(target->parent.Get(), target->name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  if (!target->object) return Win32FromErrno(errno);
+  if (m_protected.HidesObject(target->object.Get())) return ERROR_ACCESS_DENIED;
+  return ERROR_SUCCESS;
+}
+
 LONG LocalMachine::GetVolumeInfo(const MachinePath& root, VolumeInfo* info) {
   ResolvedPath resolved;
   if (LONG error = Resolve({root.root, {}}, PathKind::Name, &resolved)) return error;
+  Target target;
+  if (LONG error = Open(resolved, true, true, &target)) return error;
+  const int fd = target.object.Get();
   struct stat st {};
   struct statvfs vfs {};
   struct statfs sfs {};
-  if (::stat(resolved.root.c_str(), &st) != 0 || ::statvfs(resolved.root.c_str(), &vfs) != 0 ||
-      ::statfs(resolved.root.c_str(), &sfs) != 0)
+  if (::fstat(fd, &st) != 0 || ::fstatvfs(fd, &vfs) != 0 || ::fstatfs(fd, &sfs) != 0)
     return Win32FromErrno(errno, true);
   *info = {};
   info->label = resolved.drive ? resolved.drive->label : std::string();
@@ -386,8 +423,10 @@ LONG LocalMachine::GetDiskSpace(const MachinePath& path, DiskSpace* space) {
   ResolvedPath resolved;
   if (LONG error = Resolve(path, PathKind::Name, &resolved)) return error;
   if (!resolved.Exists()) return ERROR_PATH_NOT_FOUND;
+  Target target;
+  if (LONG error = Open(resolved, true, true, &target)) return error == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : error;
   struct statvfs vfs {};
-  if (::statvfs(resolved.host.c_str(), &vfs) != 0) return Win32FromErrno(errno, true);
+  if (::fstatvfs(target.object.Get(), &vfs) != 0) return Win32FromErrno(errno, true);
   const std::uint64_t unit = vfs.f_frsize ? vfs.f_frsize : vfs.f_bsize;
   *space = {};
   space->totalBytes = vfs.f_blocks * unit;
@@ -403,15 +442,19 @@ LONG LocalMachine::FindFiles(const MachinePath& pattern, std::vector<FileEntry>*
   ResolvedPath resolved;
   if (LONG error = Resolve(pattern, PathKind::SearchPattern, &resolved)) return error;
   if (!resolved.Exists()) return ERROR_PATH_NOT_FOUND;
-  UniqueFd opened(::open(resolved.host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!opened) return Win32FromErrno(errno, true);
+  UniqueFd root(::open(resolved.root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!root) return resolved.drive ? ERROR_NOT_READY : ERROR_BAD_NET_NAME;
+  const LinkScope scope = ScopeOfRoot(resolved.root.string());
+  UniqueFd opened(OpenDirectoryBeneath(root.Get(), resolved.components, O_RDONLY, scope));
+  if (!opened) return BeneathError(errno, true);
+  if (m_protected.HidesDirectory(opened.Get())) return ERROR_ACCESS_DENIED;
   std::unique_ptr<DIR, int (*)(DIR*)> dir(::fdopendir(opened.Get()), &::closedir);
   if (!dir) return Win32FromErrno(errno, true);
   const int dirFd = opened.Release();   // the directory stream owns it now
   std::vector<std::string> names;
   while (const dirent* entry = ::readdir(dir.get())) {
     const std::string name(entry->d_name);
-    if (name == "." || name == "..") continue;
+    if (name == "." || name == ".." || IsPartialCopyName(name)) continue;
     if (IsWindowsName(name) && MatchesWildcard(resolved.pattern, name)) names.push_back(name);
   }
   // Without case first; names that differ only in case in byte order.
@@ -424,12 +467,18 @@ LONG LocalMachine::FindFiles(const MachinePath& pattern, std::vector<FileEntry>*
   for (const auto& name : names) {
     struct statx sx {};
     if (!StatX(dirFd, name.c_str(), false, &sx)) continue;  // gone meanwhile
+    if (!m_protected.Empty() && m_protected.IsPlace(DeviceOf(sx), static_cast<ino_t>(sx.stx_ino))) continue;
     if (S_ISLNK(sx.stx_mode)) {
       // A link is described by what it leads to, when that lies inside the root.
-      char buffer[PATH_MAX];
+      std::vector<std::string> components = resolved.components;
+      components.push_back(name);
+      UniqueFd parent;
+      std::string last;
       struct statx target {};
-      if (::realpath((resolved.host / name).c_str(), buffer) && IsInside(buffer, resolved.root) &&
-          StatX(dirFd, name.c_str(), true, &target))
+      if (LocateBeneath(root.Get(), std::move(components), true, scope, &parent, &last) == 0 &&
+          !m_protected.HidesDirectory(parent.Get()) && StatX(parent.Get(), last.c_str(), false, &target) &&
+          !S_ISLNK(target.stx_mode) &&
+          !(!m_protected.Empty() && m_protected.IsPlace(DeviceOf(target), static_cast<ino_t>(target.stx_ino))))
         sx = target;
     }
     entries->push_back(EntryOf(name, sx));
@@ -441,9 +490,23 @@ LONG LocalMachine::GetFileInfo(const MachinePath& path, FileEntry* entry) {
   ResolvedPath resolved;
   if (LONG error = Resolve(path, PathKind::Name, &resolved)) return error;
   if (LONG error = MissingCode(resolved)) return error;
+  // What a link leads to, when that lies inside the root; else the link itself.
+  Target target;
+  LONG error = Open(resolved, true, true, &target);
+  if (error != ERROR_SUCCESS && error != ERROR_NOT_READY && error != ERROR_BAD_NET_NAME) {
+    target = Target();
+    const LONG itself = Open(resolved, false, true, &target);
+    if (itself == ERROR_SUCCESS) {
+      struct stat st {};
+      // Only a link that leads nowhere it may go is described as itself.
+      if (::fstat(target.object.Get(), &st) == 0 && S_ISLNK(st.st_mode)) error = ERROR_SUCCESS;
+    } else {
+      error = itself;
+    }
+  }
+  if (error != ERROR_SUCCESS) return error;
   struct statx sx {};
-  if (!StatX(AT_FDCWD, resolved.host.c_str(), true, &sx) && !StatX(AT_FDCWD, resolved.host.c_str(), false, &sx))
-    return Win32FromErrno(errno);
+  if (!StatX(target.object.Get(), "", false, &sx, AT_EMPTY_PATH)) return Win32FromErrno(errno);
   *entry = EntryOf(resolved.IsRoot() ? std::string() : resolved.components.back(), sx);
   return ERROR_SUCCESS;
 }
@@ -453,7 +516,9 @@ LONG LocalMachine::CreateDirectory(const MachinePath& path) {
   if (LONG error = Resolve(path, PathKind::Name, &resolved)) return error;
   if (resolved.Exists()) return ERROR_ALREADY_EXISTS;
   if (resolved.existing + 1 < resolved.components.size()) return ERROR_PATH_NOT_FOUND;
-  if (::mkdir(resolved.host.c_str(), 0777) != 0) return Win32FromErrno(errno, true);
+  Target target;
+  if (LONG error = Open(resolved, false, false, &target)) return error;
+  if (::mkdirat(target.Dir(), target.Name(), 0777) != 0) return Win32FromErrno(errno, true);
   return ERROR_SUCCESS;
 }
 
@@ -462,7 +527,9 @@ LONG LocalMachine::RemoveDirectory(const MachinePath& path) {
   if (LONG error = Resolve(path, PathKind::Name, &resolved)) return error;
   if (resolved.IsRoot()) return ERROR_ACCESS_DENIED;
   if (LONG error = MissingCode(resolved)) return error;
-  if (::rmdir(resolved.host.c_str()) != 0) {
+  Target target;
+  if (LONG error = Open(resolved, false, true, &target)) return error;
+  if (::unlinkat(target.Dir(), target.Name(), AT_REMOVEDIR) != 0) {
     if (errno == ENOTDIR) return ERROR_DIRECTORY;
     if (errno == EEXIST) return ERROR_DIR_NOT_EMPTY;
     return Win32FromErrno(errno);
@@ -475,10 +542,12 @@ LONG LocalMachine::DeleteFile(const MachinePath& path) {
   if (LONG error = Resolve(path, PathKind::Name, &resolved)) return error;
   if (resolved.IsRoot()) return ERROR_ACCESS_DENIED;
   if (LONG error = MissingCode(resolved)) return error;
+  Target target;
+  if (LONG error = Open(resolved, false, true, &target)) return error;
   struct stat st {};
-  if (::lstat(resolved.host.c_str(), &st) != 0) return Win32FromErrno(errno);
+  if (::fstat(target.object.Get(), &st) != 0) return Win32FromErrno(errno);
   if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))) return ERROR_ACCESS_DENIED;
-  if (::unlink(resolved.host.c_str()) != 0) return Win32FromErrno(errno);
+  if (::unlinkat(target.Dir(), target.Name(), 0) != 0) return errno == EISDIR ? ERROR_ACCESS_DENIED : Win32FromErrno(errno);
   return ERROR_SUCCESS;
 }
 
@@ -487,8 +556,12 @@ LONG LocalMachine::OpenRead(const MachinePath& path, std::unique_ptr<FileReader>
   if (LONG error = Resolve(path, PathKind::Name, &resolved)) return error;
   if (resolved.IsRoot()) return ERROR_ACCESS_DENIED;
   if (LONG error = MissingCode(resolved)) return error;
-  UniqueFd fd(::open(resolved.host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd) return Win32FromErrno(errno);
+  Target target;
+  if (LONG error = Open(resolved, true, false, &target)) return error;
+  // O_NOFOLLOW: a link swapped in since the lookup is refused, not followed.
+  UniqueFd fd(::openat(target.Dir(), target.Name(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+  if (!fd) return errno == ELOOP ? ERROR_ACCESS_DENIED : Win32FromErrno(errno);
+  if (m_protected.HidesObject(fd.Get())) return ERROR_ACCESS_DENIED;
   struct stat st {};
   if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return ERROR_ACCESS_DENIED;
   // Regular files never block; the flag only kept a FIFO swapped in from stalling open.
@@ -502,20 +575,35 @@ LONG LocalMachine::OpenWrite(const MachinePath& path, bool failIfExists, std::un
   if (LONG error = Resolve(path, PathKind::Name, &resolved)) return error;
   if (resolved.IsRoot()) return ERROR_ACCESS_DENIED;
   if (resolved.existing + 1 < resolved.components.size()) return ERROR_PATH_NOT_FOUND;
-  if (resolved.Exists()) {
-    struct stat st {};
-    if (::stat(resolved.host.c_str(), &st) == 0) {
-      if (S_ISDIR(st.st_mode)) return ERROR_ACCESS_DENIED;
-      if (failIfExists) return ERROR_FILE_EXISTS;
-      if (!(st.st_mode & S_IWUSR)) return ERROR_ACCESS_DENIED;
-    } else if (failIfExists) {
-      return ERROR_FILE_EXISTS;  // a dangling link still holds the name
-    }
+  Target target;
+  if (LONG error = Open(resolved, false, false, &target)) return error;
+  if (target.name == ".") return ERROR_ACCESS_DENIED;
+  struct stat st {};
+  if (::fstatat(target.parent.Get(), target.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (m_protected.IsPlace(st)) return ERROR_ACCESS_DENIED;
+    if (S_ISDIR(st.st_mode)) return ERROR_ACCESS_DENIED;
+    if (failIfExists) return ERROR_FILE_EXISTS;
+    if (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)) return ERROR_ACCESS_DENIED;
+  } else if (errno != ENOENT) {
+    return Win32FromErrno(errno, true);
   }
-  fs::path temporary;
-  UniqueFd fd(CreateTemporary(resolved.host.parent_path(), &temporary));
-  if (!fd) return Win32FromErrno(errno, true);
-  *writer = std::make_unique<LocalFileWriter>(std::move(fd), std::move(temporary), resolved.host, failIfExists);
+  // The record names the temporary file before it exists, so a process killed
+  // at any point leaves nothing that the next start of the service misses.
+  std::string temporary;
+  UniqueFd fd;
+  PartialCopyRecord record;
+  for (int attempt = 0; attempt < 100 && !fd; ++attempt) {
+    temporary = NewPartialCopyName();
+    std::vector<std::string> components(resolved.components.begin(), resolved.components.end() - 1);
+    components.push_back(temporary);
+    record = PartialCopyRecord(m_config->home, resolved.root, components);
+    fd.Reset(::openat(target.parent.Get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                      0666));
+    if (!fd && errno != EEXIST) return Win32FromErrno(errno, true);
+  }
+  if (!fd) return Win32FromErrno(EEXIST, true);
+  *writer = std::make_unique<LocalFileWriter>(std::move(fd), std::move(target.parent), std::move(temporary),
+                                              std::move(target.name), failIfExists, std::move(record));
   return ERROR_SUCCESS;
 }
 

@@ -11,7 +11,12 @@
 // shares; the service answers other machines through an endpoint made with
 // RootAccess::SharesOnly, so that a drive root from the network is
 // ERROR_BAD_NET_NAME and only shares are reachable. Every path goes through
-// PathMap.h's rules.
+// PathMap.h's rules, and is then opened below its root's directory without a
+// gap between check and use (OpenBeneath.h: links that lead outside the root
+// give ERROR_ACCESS_DENIED, also when swapped in during a call). A SharesOnly
+// endpoint also refuses the places ProtectedPaths.h lists (the machine's home
+// and secrets, the system's credentials, /proc, /sys, /dev, /run) with
+// ERROR_ACCESS_DENIED, and leaves them out of directory listings.
 //
 // The browse list (EnumServers, GetDCName) comes from the machine's hosts file,
 // read anew on each call. A hosts entry without #DOM belongs to WORKGROUP, the
@@ -36,11 +41,14 @@
 //   (ERROR_DIR_NOT_EMPTY); CreateDirectory gives ERROR_ALREADY_EXISTS for any
 //   existing name and ERROR_PATH_NOT_FOUND when the parent is missing. Roots
 //   cannot be created, removed or written (ERROR_ACCESS_DENIED).
-// - OpenWrite writes a temporary file (".vn*.tmp", hidden) in the target
-//   directory; Commit sets the write time, flushes and renames it into place (with
+// - OpenWrite writes a temporary file (".vnpart-*.tmp", PartialCopies.h) in the
+//   target directory, which it holds open; Commit sets the write time, flushes
+//   and renames it into place relative to that directory (with
 //   failIfExists, atomically without ever replacing a file that appeared
 //   meanwhile). The temporary file is removed when the writer is destroyed
-//   uncommitted. A writer used after Commit gives ERROR_INVALID_HANDLE.
+//   uncommitted, and by the next start of the machine service when the writing
+//   process was killed. Listings never show temporary files. A writer used
+//   after Commit gives ERROR_INVALID_HANDLE.
 // - OpenRead streams from an open descriptor; the reader keeps reading the
 //   file it opened even when the name is replaced meanwhile.
 
@@ -48,6 +56,7 @@
 
 #include "platform/endpoints/MachineEndpoint.h"
 #include "platform/machine/PathMap.h"
+#include "platform/machine/ProtectedPaths.h"
 
 namespace vn {
 
@@ -79,10 +88,15 @@ class LocalMachine final : public MachineEndpoint {
   LONG GetAccounts(AccountTable* table) override;
 
  private:
+  struct Target;
   LONG Resolve(const MachinePath& path, PathKind kind, ResolvedPath* resolved) const;
+  // Opens what `resolved` names below its root (OpenBeneath.h), refusing
+  // protected places: ERROR_ACCESS_DENIED.
+  LONG Open(const ResolvedPath& resolved, bool followLast, bool needObject, Target* target) const;
 
   std::shared_ptr<const MachineConfig> m_config;
   RootAccess m_roots;
+  ProtectedPaths m_protected;   // empty for the local machine's own callers
 };
 
 // The server type bits of a machine in `role`; `domainMember` adds

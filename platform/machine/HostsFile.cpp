@@ -48,14 +48,19 @@ bool ParseLine(std::string_view line, HostEntry* entry, std::string* problem) {
   std::istringstream words{std::string(line)};
   std::string address;
   if (!(words >> address) || address.starts_with('#')) return true;  // blank or comment
-  if (!ParseAddressAndPort(address, &entry->address, &entry->port, problem)) return false;
+  if (!ParseAddressAndPort(address, &entry->address, &entry->port, problem)) {
+    // A warning never repeats words of the line: a secret pasted into the
+    // wrong file must not travel on into logs.
+    if (problem->find('"') != std::string::npos) *problem = "the address is no IPv4 address, [IPv6] address or host name";
+    return false;
+  }
   std::string name;
   if (!(words >> name) || name.starts_with('#')) {
     *problem = "no machine name after the address";
     return false;
   }
   if (!IsNetBiosName(name)) {
-    *problem = "\"" + name + "\" is not a computer name (1 to 15 characters, no dots)";
+    *problem = "the machine name is not a computer name (1 to 15 characters, no dots)";
     return false;
   }
   entry->name = ToUpperAscii(name);
@@ -63,14 +68,14 @@ bool ParseLine(std::string_view line, HostEntry* entry, std::string* problem) {
   bool bdc = false;
   for (std::string word; words >> word;) {
     if (!word.starts_with('#')) {
-      *problem = "unexpected \"" + word + "\" (marks start with '#')";
+      *problem = "a word after the name is no mark (marks start with '#')";
       return false;
     }
     const std::string mark = ToUpperAscii(word);
     if (mark.starts_with("#DOM:")) {
       const std::string domain = mark.substr(5);
       if (!IsNetBiosName(domain)) {
-        *problem = "\"" + word + "\" names no valid domain";
+        *problem = "#DOM: names no valid domain";
         return false;
       }
       if (!entry->domain.empty() && entry->domain != domain) {

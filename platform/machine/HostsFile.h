@@ -43,7 +43,11 @@ bool ParseAddressAndPort(std::string_view text, std::string* address, std::uint1
 class HostsFile {
  public:
   // Reads `path`; a missing file is an empty table. Malformed lines are
-  // skipped and reported in *warnings when given.
+  // skipped and reported in *warnings when given, as "FILE:LINE: problem;
+  // line ignored" (Parse: "LINE: ..."). A warning names the problem, never
+  // the words of the line (a secret pasted into the wrong file must not
+  // travel on into logs); only a duplicate's machine name is repeated. The
+  // caller decides where warnings go (vnmachined prints them).
   static HostsFile Load(const std::filesystem::path& path, std::vector<std::string>* warnings = nullptr);
   static HostsFile Parse(std::string_view text, std::vector<std::string>* warnings = nullptr);
 

@@ -27,6 +27,9 @@
 //   leads outside the root's own directory (also resolved), the path is
 //   ERROR_ACCESS_DENIED. Roots that are "/" have nothing to escape. A link as
 //   the last component that dangles is left alone (deleting it deletes the link).
+//   This is the early answer for names that lead out; the file calls then open
+//   the path below a descriptor of the root (OpenBeneath.h), which holds also
+//   when the tree changes after this check.
 //
 // Plain functions over a configuration the caller owns; safe from any thread.
 

@@ -1,6 +1,10 @@
 #include "platform/registry/LocalHive.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <map>
@@ -18,6 +22,12 @@ constexpr int kFormatVersion = 1;
 constexpr int kBusyTimeoutMs = 10'000;
 constexpr std::size_t kMaxKeyNameLength = 255;
 constexpr std::size_t kMaxValueNameLength = 16'383;
+// Enumerations continued from where they stopped, kept per hive; the oldest
+// goes when more run at once.
+constexpr std::size_t kMaxCursors = 64;
+// The bytes of <hive>-lock that writers queue on (see Transaction).
+constexpr off_t kGateByte = 0;
+constexpr off_t kTurnByte = 1;
 
 // Ticks between 1601-01-01 and the Unix epoch.
 constexpr std::int64_t kUnixEpochAsFileTime = 116'444'736'000'000'000;
@@ -70,6 +80,20 @@ LONG Error(int rc) {
   }
 }
 
+// Waits for another connection's lock in short, even steps, for at most
+// kBusyTimeoutMs. SQLite's own handler sleeps longer and longer (up to 100 ms
+// a time), so against a writer that takes the lock again at once it nearly
+// never gets in; writers of this hive queue in WriterTurn first, so this
+// matters only against other programs and the log's checkpoints.
+int RetryWhileBusy(void* since, int count) {
+  auto* start = static_cast<std::chrono::steady_clock::time_point*>(since);
+  const auto now = std::chrono::steady_clock::now();
+  if (count == 0) *start = now;
+  if (now - *start >= std::chrono::milliseconds(kBusyTimeoutMs)) return 0;
+  std::this_thread::sleep_for(count < 1000 ? std::chrono::microseconds(100) : std::chrono::microseconds(1000));
+  return 1;
+}
+
 std::string Fold(std::string_view name) {
   std::string fold(name);
   for (char& c : fold)
@@ -106,7 +130,10 @@ enum LocalHive::Sql : int {
   kDeleteKeyValues,
   kDeleteKeyRow,
   kEnumKey,
+  kEnumKeyAfter,
+  kEnumKeyFrom,
   kEnumValue,
+  kEnumValueAfter,
   kQueryValue,
   kSetValue,
   kDeleteValueRow,
@@ -130,8 +157,11 @@ constexpr const char* kSql[] = {
     "SELECT parent FROM keys WHERE id = ?1",
     "DELETE FROM vals WHERE key = ?1",
     "DELETE FROM keys WHERE id = ?1",
-    "SELECT name, written FROM keys WHERE parent = ?1 ORDER BY fold LIMIT 1 OFFSET ?2",
-    "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY seq LIMIT 1 OFFSET ?2",
+    "SELECT name, written, fold FROM keys WHERE parent = ?1 ORDER BY fold LIMIT 1 OFFSET ?2",
+    "SELECT name, written, fold FROM keys WHERE parent = ?1 AND fold > ?2 ORDER BY fold LIMIT 1",
+    "SELECT name, written, fold FROM keys WHERE parent = ?1 AND fold >= ?2 ORDER BY fold LIMIT 1",
+    "SELECT name, type, data, seq FROM vals WHERE key = ?1 ORDER BY seq LIMIT 1 OFFSET ?2",
+    "SELECT name, type, data, seq FROM vals WHERE key = ?1 AND seq > ?2 ORDER BY seq LIMIT 1",
     "SELECT name, type, data FROM vals WHERE key = ?1 AND name = ?2",
     // Overwriting keeps the row, so the value keeps its place and its name's case.
     "INSERT INTO vals(key, name, type, data) VALUES(?1, ?2, ?3, ?4) "
@@ -188,12 +218,55 @@ class LocalHive::Statement {
   sqlite3_stmt* m_stmt;
 };
 
+// A writer's turn at the hive, across processes: two open-file-description
+// locks on <hive>-lock, taken as gate then turn, with the gate let go as soon
+// as the turn is held. A writer that finishes and comes straight back finds
+// the gate held by the one waiting for the turn, so the two alternate; with
+// more writers, the turn never goes twice in a row to one while another
+// waits at it. The locks go with the descriptor, so a killed writer holds
+// nobody up. Without the lock file (it cannot be created) writers rely on
+// SQLite's busy handler alone.
+class LocalHive::WriterTurn {
+ public:
+  WriterTurn() = default;
+  explicit WriterTurn(int fd) {
+    if (fd < 0 || !Lock(fd, kGateByte, F_WRLCK)) return;
+    const bool turn = Lock(fd, kTurnByte, F_WRLCK);
+    Lock(fd, kGateByte, F_UNLCK);
+    if (turn) m_fd = fd;
+  }
+  ~WriterTurn() {
+    if (m_fd >= 0) Lock(m_fd, kTurnByte, F_UNLCK);
+  }
+  WriterTurn(const WriterTurn&) = delete;
+  WriterTurn& operator=(const WriterTurn&) = delete;
+
+ private:
+  static bool Lock(int fd, off_t byte, short type) {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = byte;
+    lock.l_len = 1;
+    while (::fcntl(fd, F_OFD_SETLKW, &lock) != 0)
+      if (errno != EINTR) return false;
+    return true;
+  }
+
+  int m_fd = -1;
+};
+
 // A transaction of the calling operation: writes take the write lock at once
 // (BEGIN IMMEDIATE), so they never fail half-way for a lock; whatever was not
 // committed is rolled back when the object goes.
+//
+// Writers of every process take their turn first (WriterTurn), so that one
+// writing in a tight loop cannot starve the others: SQLite's busy handler
+// sleeps longer and longer while the lock stays taken, and a writer that
+// releases and retakes the lock at once would nearly always win.
 class LocalHive::Transaction {
  public:
-  Transaction(LocalHive& hive, bool write) : m_hive(hive) {
+  Transaction(LocalHive& hive, bool write) : m_hive(hive), m_turn(write ? WriterTurn(hive.m_writers.Get()) : WriterTurn()) {
     m_status = Statement(hive, write ? kBeginImmediate : kBegin).Run();
     m_open = m_status == ERROR_SUCCESS;
   }
@@ -213,6 +286,7 @@ class LocalHive::Transaction {
 
  private:
   LocalHive& m_hive;
+  WriterTurn m_turn;   // released after the transaction has ended (members go in reverse order)
   LONG m_status;
   bool m_open;
 };
@@ -236,7 +310,8 @@ LONG LocalHive::Open(const std::filesystem::path& file, std::shared_ptr<LocalHiv
   // A file SQLite could only open for reading is no hive for us: every
   // process using it writes, if only the shared-memory index of the log.
   if (sqlite3_db_readonly(db, "main") != 0) return ERROR_CANTOPEN;
-  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  sqlite3_busy_handler(db, &RetryWhileBusy, &opened->m_busySince);
+  opened->m_writers.Reset(::open((file.string() + "-lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
 
   // Write-ahead logging lets readers go on while one process writes, and makes
   // a transaction durable once its commit record is in the log. synchronous =
@@ -399,18 +474,60 @@ LONG LocalHive::DeleteKey(KeyId parent, std::string_view path) {
   return txn.Commit();
 }
 
+LocalHive::Cursor* LocalHive::FindCursor(KeyId key, bool values, DWORD index) {
+  // An enumeration asks for the index after the one it had last, or (a
+  // buffer was too small) the same one again. Index 0 starts a pass afresh.
+  if (index == 0) return nullptr;
+  for (auto& cursor : m_cursors)
+    if (cursor.key == key && cursor.values == values && (cursor.index + 1 == index || cursor.index == index))
+      return &cursor;
+  return nullptr;
+}
+
+void LocalHive::KeepCursor(const Cursor& cursor, Cursor* found) {
+  if (!found)
+    for (auto& other : m_cursors)
+      if (other.key == cursor.key && other.values == cursor.values && other.index == cursor.index) found = &other;
+  if (found) {
+    *found = cursor;
+    return;
+  }
+  if (m_cursors.size() >= kMaxCursors) m_cursors.erase(m_cursors.begin());
+  m_cursors.push_back(cursor);
+}
+
+void LocalHive::DropCursor(Cursor* found) {
+  if (found) m_cursors.erase(m_cursors.begin() + (found - m_cursors.data()));
+}
+
 LONG LocalHive::EnumKey(KeyId key, DWORD index, std::string* name, std::uint64_t* lastWriteTime) {
   std::lock_guard lock(m_mutex);
   Transaction txn(*this, false);
   if (txn.status() != ERROR_SUCCESS) return txn.status();
   if (const LONG error = KeyExists(key); error != ERROR_SUCCESS) return error;
+  Cursor* cursor = FindCursor(key, false, index);
   {
-    Statement stmt(*this, kEnumKey);
-    const int rc = stmt.Bind(1, key).Bind(2, std::int64_t{index}).Step();
-    if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
+    // Continuing after the name given last costs one step of the index on
+    // (parent, fold); only a jump counts its way from the first subkey.
+    // Keys added or removed meanwhile are seen or not by where their names
+    // sort, never twice in one pass: names only ever grow.
+    const bool again = cursor && cursor->index == index;
+    Statement stmt(*this, !cursor ? kEnumKey : again ? kEnumKeyFrom : kEnumKeyAfter);
+    stmt.Bind(1, key);
+    if (cursor) {
+      stmt.Bind(2, cursor->fold);
+    } else {
+      stmt.Bind(2, std::int64_t{index});
+    }
+    const int rc = stmt.Step();
+    if (rc == SQLITE_DONE) {
+      DropCursor(cursor);
+      return ERROR_NO_MORE_ITEMS;
+    }
     if (rc != SQLITE_ROW) return Error(rc);
     *name = stmt.Text(0);
     if (lastWriteTime) *lastWriteTime = static_cast<std::uint64_t>(stmt.Int(1));
+    KeepCursor(Cursor{key, false, index, stmt.Text(2), 0}, cursor);
   }
   return txn.Commit();
 }
@@ -420,12 +537,24 @@ LONG LocalHive::EnumValue(KeyId key, DWORD index, RegValue* value) {
   Transaction txn(*this, false);
   if (txn.status() != ERROR_SUCCESS) return txn.status();
   if (const LONG error = KeyExists(key); error != ERROR_SUCCESS) return error;
+  Cursor* cursor = FindCursor(key, true, index);
   {
-    Statement stmt(*this, kEnumValue);
-    const int rc = stmt.Bind(1, key).Bind(2, std::int64_t{index}).Step();
-    if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
+    // As for subkeys, by the order values were first written (seq).
+    Statement stmt(*this, cursor ? kEnumValueAfter : kEnumValue);
+    stmt.Bind(1, key);
+    if (cursor) {
+      stmt.Bind(2, cursor->index == index ? cursor->seq - 1 : cursor->seq);
+    } else {
+      stmt.Bind(2, std::int64_t{index});
+    }
+    const int rc = stmt.Step();
+    if (rc == SQLITE_DONE) {
+      DropCursor(cursor);
+      return ERROR_NO_MORE_ITEMS;
+    }
     if (rc != SQLITE_ROW) return Error(rc);
     *value = RegValue{stmt.Text(0), static_cast<DWORD>(stmt.Int(1)), stmt.Blob(2)};
+    KeepCursor(Cursor{key, true, index, {}, stmt.Int(3)}, cursor);
   }
   return txn.Commit();
 }

@@ -17,7 +17,18 @@
 //
 // Every change is one IMMEDIATE transaction; reads run in one read transaction
 // each, so a call sees one consistent state of the hive. Other processes see a
-// change as soon as the call that made it returns.
+// change as soon as the call that made it returns. Writers of all processes
+// take turns (two open-file-description locks on <hive>-lock, a gate and a
+// turn) before they begin, so one writing in a tight loop does not starve the
+// others.
+//
+// Enumeration by index continues where the last call for the same key
+// stopped (a cursor per key and position, up to 64 in the hive), so a pass
+// over n subkeys or values costs n steps, not n * n / 2. Between calls the
+// hive may change: a pass then sees each name that stayed once, in order, and
+// names added or removed meanwhile or not, by where they sort; it never
+// repeats a name nor loops. An index that does not follow the last one is
+// counted from the first entry, as before.
 //
 // Threads: any. One connection per hive, guarded by a mutex.
 // Failures: ERROR_CANTOPEN when the file cannot be opened or created,
@@ -25,9 +36,14 @@
 // when reading or writing fails or another process holds the hive locked for
 // longer than the busy timeout.
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/core/UniqueFd.h"
 
 #include "platform/registry/RegistryHive.h"
 
@@ -64,6 +80,20 @@ class LocalHive final : public RegistryHive {
   enum Sql : int;
   class Transaction;
   class Statement;
+  class WriterTurn;
+
+  // Where an enumeration of a key's subkeys (by fold) or values (by seq)
+  // stopped: the index it gave last and the row there.
+  struct Cursor {
+    KeyId key = 0;
+    bool values = false;
+    DWORD index = 0;
+    std::string fold;
+    std::int64_t seq = 0;
+  };
+  Cursor* FindCursor(KeyId key, bool values, DWORD index);
+  void KeepCursor(const Cursor& cursor, Cursor* found);
+  void DropCursor(Cursor* found);
 
   explicit LocalHive(sqlite3* db);
   LONG Prepare();
@@ -76,6 +106,9 @@ class LocalHive final : public RegistryHive {
   std::mutex m_mutex;
   sqlite3* m_db;
   std::unique_ptr<sqlite3_stmt*[]> m_statements;
+  std::vector<Cursor> m_cursors;   // under m_mutex
+  UniqueFd m_writers;              // <hive>-lock, where writers of all processes queue
+  std::chrono::steady_clock::time_point m_busySince;   // the busy handler's, under m_mutex
 };
 
 }  // namespace vn

@@ -76,6 +76,20 @@ TEST(HostsFileTest, MalformedLinesAreSkippedWithAWarningNamingTheLine) {
   }
 }
 
+TEST(HostsFileTest, WarningsNeverRepeatTheWordsOfALine) {
+  const std::string lines[] = {
+      "p4ssw0rd!",           "127.0.0.1 p4ss.w0rd",       "127.0.0.1 OK p4ssw0rd", "127.0.0.1 OK2 #DOM:p4ss.w0rd",
+      "[p4ssw0rd] X",        "p4ssw0rd:99999 X",          "p4ssw0rd..x Y",
+  };
+  for (const auto& line : lines) {
+    std::vector<std::string> warnings;
+    vn::HostsFile::Parse(line, &warnings);
+    ASSERT_EQ(warnings.size(), 1u) << line;
+    EXPECT_EQ(warnings[0].find("p4ss"), std::string::npos) << warnings[0];
+    EXPECT_EQ(warnings[0].rfind("1: ", 0), 0u) << warnings[0];
+  }
+}
+
 TEST(HostsFileTest, NamesAreFoundWithoutCaseAndDomainsListedInOrder) {
   const auto file = vn::HostsFile::Parse(
       "127.0.0.1:1 B1 #DOM:beta\n127.0.0.1:2 A1 #DOM:ALPHA #PDC\n127.0.0.1:3 B2 #DOM:Beta\n127.0.0.1:4 LONE\n");

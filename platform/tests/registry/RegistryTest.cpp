@@ -4,6 +4,7 @@
 
 #include <QTemporaryDir>
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -23,6 +24,7 @@
 #include "platform/registry/LocalHive.h"
 #include "platform/registry/Registry.h"
 #include "testing/TempMachineHome.h"
+#include "testing/Wait.h"
 
 namespace {
 
@@ -574,6 +576,31 @@ TEST(RegistryTest, KilledWriterLeavesEveryCompletedCallInAConsistentHive) {
   const std::size_t values = ReadAll(HKEY_LOCAL_MACHINE);
   EXPECT_GE(values, completedValues);
   EXPECT_LE(values, completedValues + last.size());
+}
+
+// A process writing in a tight loop and this one share the hive by turns:
+// while this process makes its writes, the other makes about as many, not
+// many times more (as it would if this one only got in when the other
+// happened to pause).
+TEST(RegistryTest, AWriterInATightLoopDoesNotStarveAnother) {
+  vn::testing::TempMachineHome home;
+  Key mine = Create(HKEY_LOCAL_MACHINE, "Mine");
+  Writer hog("Hog", 0);
+  std::atomic<long> hogCalls{0};
+  std::thread counter([&] {
+    while (hog.Next() >= 0) ++hogCalls;
+  });
+  ASSERT_TRUE(vn::testing::WaitUntil([&] { return hogCalls.load() > 50; }));
+  constexpr long kMine = 400;
+  const long before = hogCalls.load();
+  for (long i = 0; i < kMine; ++i) ASSERT_EQ(Set(mine.get(), ("V" + std::to_string(i)).c_str(), "x"), 0);
+  const long during = hogCalls.load() - before;
+  vn::SignalProcess(hog.pid, SIGKILL);
+  counter.join();
+  vn::WaitProcess(hog.pid);
+  EXPECT_GT(during, 0);
+  EXPECT_LT(during, 2 * kMine) << "the other writer made " << during << " writes while this one made " << kMine;
+  EXPECT_EQ(ValueNames(mine.get()).size(), static_cast<std::size_t>(kMine));
 }
 
 }  // namespace
