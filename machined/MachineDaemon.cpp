@@ -14,6 +14,7 @@
 #include "machined/ServiceManager.h"
 #include "platform/core/UniqueFd.h"
 #include "platform/endpoints/LocalMachine.h"
+#include "platform/machine/DomainIdentity.h"
 #include "platform/machine/MachineSetup.h"
 #include "platform/registry/RegistryHive.h"
 
@@ -104,6 +105,13 @@ bool MachineDaemon::Start(std::string* error) {
   if (const LONG code = InitialiseMachine(*m_config); code != ERROR_SUCCESS) {
     *error = "cannot initialise the machine " + m_config->name + " (error " + std::to_string(code) + ")";
     return false;
+  }
+  // A machine on its own becomes its domain's authority; one that joins an
+  // existing domain has had its bundle installed before (docs/protocol.md).
+  if (std::string note; !EnsureMachineIdentity(m_home, m_config->name, m_config->domain, &note, error)) {
+    return false;
+  } else if (!note.empty()) {
+    std::fprintf(stderr, "vnmachined: %s: %s\n", m_config->name.c_str(), note.c_str());
   }
   LONG hiveError = ERROR_SUCCESS;
   auto hive = OpenLocalHive(m_home.string(), &hiveError);

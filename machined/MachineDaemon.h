@@ -10,7 +10,8 @@
 // Start, in order: reads <home>/machine.ini (Configure), takes an exclusive
 // lock on <home>/vnmachined.pid and writes this process's pid into it (a
 // second service for the same machine is refused), sets the machine up
-// (InitialiseMachine), opens its registry, loads the scheduled jobs, listens,
+// (InitialiseMachine), gives it an identity in its domain when it has none
+// (EnsureMachineIdentity), opens its registry, loads the scheduled jobs, listens,
 // then starts the automatic services. A failure undoes what was done (the pid
 // file included) and says why in *error.
 //
