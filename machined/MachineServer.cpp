@@ -4,8 +4,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <mutex>
 
+#include <grpc/support/log.h>
 #include <grpcpp/grpcpp.h>
 #include <grpcpp/resource_quota.h>
 #include <grpcpp/security/server_credentials.h>
@@ -31,6 +34,32 @@ constexpr int kHandshakeTimeoutMs = 10 * 1000;
 // written by calls, the registry, services' logs, gRPC's own.
 constexpr rlim_t kReservedDescriptors = 128;
 
+// The RPC library logs every failed handshake: anyone who can connect could
+// otherwise grow the service's log without end. At most kLogLines of its
+// lines a minute are kept, and how many were left out is said.
+constexpr int kLogLines = 20;
+
+void LimitedLibraryLog(gpr_log_func_args* args) {
+  static std::mutex mutex;
+  static std::chrono::steady_clock::time_point window;
+  static int lines = 0;
+  static int dropped = 0;
+  std::lock_guard lock(mutex);
+  const auto now = std::chrono::steady_clock::now();
+  if (now - window > std::chrono::minutes(1)) {
+    if (dropped > 0) std::fprintf(stderr, "vnmachined: %d messages of the RPC library left out\n", dropped);
+    window = now;
+    lines = 0;
+    dropped = 0;
+  }
+  if (++lines > kLogLines) {
+    ++dropped;
+    return;
+  }
+  std::fprintf(stderr, "%s %s:%d] %s\n", gpr_log_severity_string(args->severity), args->file, args->line,
+               args->message);
+}
+
 }  // namespace
 
 MachineServer::MachineServer(std::shared_ptr<MachineEndpoint> machine, std::shared_ptr<const MachineConfig> config,
@@ -49,6 +78,8 @@ MachineServer::~MachineServer() {
 }
 
 bool MachineServer::Start(std::string* error) {
+  static std::once_flag logging;
+  std::call_once(logging, [] { gpr_set_log_function(&LimitedLibraryLog); });
   DomainCredentials own;
   if (!LoadCredentials(m_config->home, m_config->domain, &own, error)) {
     *error = "no usable identity in domain " + m_config->domain + ": " + *error;

@@ -356,6 +356,23 @@ TEST_F(TransportTest, RecordedTrafficShowsNothingAndCannotBeReplayed) {
   EXPECT_TRUE(reply.empty() || reply[0] == '\x15') << "answered in clear: " << reply.size() << " bytes";
 }
 
+TEST_F(TransportTest, RefusedHandshakesCannotFillTheServicesLog) {
+  const auto log = s_net->Machine("SRV2").home / "vnmachined.log";
+  const auto handshakeLines = [&] {
+    std::ifstream in(log);
+    std::size_t count = 0;
+    for (std::string line; std::getline(in, line);) count += line.find("andshake") != std::string::npos ? 1 : 0;
+    return count;
+  };
+  const std::size_t before = handshakeLines();
+  // Each of these is a handshake the service refuses, and the library logs.
+  for (int i = 0; i < 150; ++i) Exchange(s_net->Machine("SRV2").port, "GET / HTTP/1.1\r\nHost: x\r\n\r\n");
+  // A call answered after them: the service is still there, and what it
+  // logged for them is in the file.
+  EXPECT_EQ(SetValueOn("\\\\SRV2", "AfterNoise", "x"), ERROR_SUCCESS);
+  EXPECT_LE(handshakeLines() - before, 40u);
+}
+
 TEST_F(TransportTest, AMachineAnsweringForAnotherIsRefusedAndAnEmptyPortIsUnreachable) {
   // SRV1's name pointed at SRV2, a member of the same domain: SRV2 cannot
   // present SRV1's certificate, so nothing meant for SRV1 reaches it.
