@@ -100,6 +100,13 @@ class ConnectionFront::Relay {
   // Moves what `from` can give to `to`; false when the link is over.
   bool Pump(Side& from, Side& to);
   bool Flush(Side& to, Side& from);
+  // Whether a link is over once everything for `to` has been passed on and
+  // `to` has ended: when the service ended its side (it closes idle and
+  // half-open connections; the caller must not keep one alive alone), or
+  // when both sides have ended.
+  static bool Finished(const Side& to, const Side& from) {
+    return &to == &to.link->caller || (from.ended && from.pending.empty());
+  }
   void Watch(Side& side, bool add);
   void PauseListener(bool pause);
 
@@ -256,8 +263,9 @@ bool ConnectionFront::Relay::Pump(Side& from, Side& to) {
       from.readable = false;
       to.ended = true;
       Watch(from, false);
-      if (to.pending.empty()) ::shutdown(to.fd.Get(), SHUT_WR);
-      return !(from.ended && from.pending.empty() && to.pending.empty());
+      if (!to.pending.empty()) return true;
+      ::shutdown(to.fd.Get(), SHUT_WR);
+      return !Finished(to, from);
     }
     std::size_t done = 0;
     while (done < static_cast<std::size_t>(n)) {
@@ -290,7 +298,7 @@ bool ConnectionFront::Relay::Flush(Side& to, Side& from) {
   Watch(to, false);
   if (to.ended) {
     ::shutdown(to.fd.Get(), SHUT_WR);
-    return !(from.ended && from.pending.empty());
+    return !Finished(to, from);
   }
   from.readable = true;
   Watch(from, false);

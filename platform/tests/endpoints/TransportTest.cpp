@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <random>
@@ -174,6 +175,16 @@ class RecordingRelay {
   std::thread m_thread;
 };
 
+// How many descriptors a process holds.
+std::size_t Descriptors(int pid) {
+  std::error_code ec;
+  std::size_t count = 0;
+  for (std::filesystem::directory_iterator it("/proc/" + std::to_string(pid) + "/fd", ec), end; !ec && it != end;
+       it.increment(ec))
+    ++count;
+  return count;
+}
+
 // The resident memory of a process, in KiB.
 long ResidentKiB(int pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
@@ -244,6 +255,8 @@ TEST_F(TransportTest, AFloodOfIdleConnectionsPastTheDescriptorLimitLeavesTheServ
   ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
   ASSERT_GE(limit.rlim_cur, 1024u) << "this host allows too few descriptors for the test";
   const std::uint16_t port = s_net->Machine("SRV1").port;
+  const int pid = s_net->Pid("SRV1");
+  const std::size_t baseline = Descriptors(pid);
 
   // 600 connections from one address that never say anything: all but the
   // per-address share are closed at once, and the service answers others.
@@ -263,6 +276,14 @@ TEST_F(TransportTest, AFloodOfIdleConnectionsPastTheDescriptorLimitLeavesTheServ
     for (int i = 0; i < 100; ++i)
       flood.push_back(ConnectFrom(("127.0.0." + std::to_string(address)).c_str(), port));
   EXPECT_TRUE(WaitUntil([&] { return closed() >= flood.size() - 42; })) << closed() << " closed";
+
+  // Those that got through are closed once their time to complete a
+  // handshake is over: a silent caller keeps nothing, at either end (the
+  // console's one connection, three descriptors, stays).
+  EXPECT_TRUE(WaitUntil([&] { return closed() == flood.size() && Descriptors(pid) <= baseline + 3; },
+                        std::chrono::seconds(40)))
+      << flood.size() - closed() << " still open; the service holds " << Descriptors(pid) << " descriptors, "
+      << baseline << " before";
 
   // The flood gone, a caller with a connection of its own is served.
   flood.clear();
