@@ -136,6 +136,7 @@ class RecordingRelay {
       }
       if (::poll(fds.data(), fds.size(), -1) < 0) continue;
       if (fds[0].revents) return;
+      const std::size_t polled = links.size();   // a link accepted now is polled next time
       if (fds[1].revents & POLLIN) {
         Link link{UniqueFd(::accept4(m_listener.Get(), nullptr, nullptr, SOCK_CLOEXEC)),
                   UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)), links.empty() && m_first.empty()};
@@ -143,7 +144,7 @@ class RecordingRelay {
         if (link.client && ::connect(link.server.Get(), reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0)
           links.push_back(std::move(link));
       }
-      for (std::size_t i = 0; i < links.size(); ++i) {
+      for (std::size_t i = 0; i < polled; ++i) {
         bool over = false;
         for (int side = 0; side < 2; ++side) {
           if (!fds[2 + 2 * i + side].revents) continue;
@@ -328,7 +329,13 @@ TEST_F(TransportTest, SustainedCallsAtFullSpeedAreNeverRefusedAndMemoryStaysBoun
   EXPECT_EQ(round(5000), 0);
   const long after = ResidentKiB(s_net->Pid("SRV2"));
   ASSERT_GT(warm, 0);
-  EXPECT_LT(after - warm, 16 * 1024) << "KiB resident: " << warm << " after the warm-up, " << after << " at the end";
+  // The address sanitizer keeps freed memory in quarantine: no bound there.
+#if defined(__SANITIZE_ADDRESS__)
+  constexpr long kBoundKiB = 1024 * 1024;
+#else
+  constexpr long kBoundKiB = 16 * 1024;
+#endif
+  EXPECT_LT(after - warm, kBoundKiB) << "KiB resident: " << warm << " after the warm-up, " << after << " at the end";
   RegCloseKey(key);
   RegCloseKey(remote);
 }
