@@ -16,6 +16,7 @@
 #include "platform/core/UniqueFd.h"
 #include "platform/endpoints/LocalMachine.h"
 #include "platform/machine/HostsFile.h"
+#include "platform/machine/DomainIdentity.h"
 #include "platform/machine/MachineSetup.h"
 #include "platform/machine/PartialCopies.h"
 #include "platform/registry/RegistryHive.h"
@@ -125,6 +126,13 @@ bool MachineDaemon::Start(std::string* error) {
   if (const std::size_t removed = RemovePartialCopies(*m_config); removed > 0)
     std::fprintf(stderr, "vnmachined: %s: removed %zu temporary file%s of interrupted writes\n", m_config->name.c_str(),
                  removed, removed == 1 ? "" : "s");
+  // A machine on its own becomes its domain's authority; one that joins an
+  // existing domain has had its bundle installed before (docs/protocol.md).
+  if (std::string note; !EnsureMachineIdentity(m_home, m_config->name, m_config->domain, &note, error)) {
+    return false;
+  } else if (!note.empty()) {
+    std::fprintf(stderr, "vnmachined: %s: %s\n", m_config->name.c_str(), note.c_str());
+  }
   LONG hiveError = ERROR_SUCCESS;
   auto hive = OpenLocalHive(m_home.string(), &hiveError);
   if (!hive) {

@@ -10,8 +10,10 @@
 // Start, in order: reads <home>/machine.ini and the hosts file (Configure),
 // takes an exclusive lock on <home>/vnmachined.pid and writes this process's
 // pid into it (a second service for the same machine is refused), sets the
-// machine up (InitialiseMachine), removes the temporary files that writes of
-// a killed service left in its shares (PartialCopies.h), opens its registry, loads the scheduled jobs, listens,
+// machine up (InitialiseMachine), gives it an identity in its domain when it
+// has none (EnsureMachineIdentity), removes the temporary files that writes
+// of a killed service left in its shares (PartialCopies.h), opens its
+// registry, loads the scheduled jobs, listens,
 // then starts the automatic services. A failure undoes what was done (the pid
 // file included) and says why in *error.
 //

@@ -1,11 +1,21 @@
 #include "machined/MachineServer.h"
 
-#include <chrono>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+
+#include <grpc/support/log.h>
 #include <grpcpp/grpcpp.h>
 #include <grpcpp/resource_quota.h>
+#include <grpcpp/security/server_credentials.h>
 
 #include "machined/MachineServiceImpl.h"
+#include "platform/machine/DomainIdentity.h"
+#include "platform/net/ConnectionFront.h"
 #include "proto/MachineProtocol.h"
 
 namespace vn {
@@ -15,6 +25,40 @@ namespace {
 // Enough threads for many consoles' calls at once; each stream holds one.
 constexpr int kMaxThreads = 64;
 constexpr auto kShutdownGrace = std::chrono::seconds(2);
+// A connection without calls for this long is closed (a client reconnects
+// on its next call, at the cost of one handshake).
+constexpr int kConnectionIdleMs = 60 * 1000;
+// A connection must complete its TLS handshake within this.
+constexpr int kHandshakeTimeoutMs = 10 * 1000;
+// Descriptors kept for everything but connections: files being read or
+// written by calls, the registry, services' logs, gRPC's own.
+constexpr rlim_t kReservedDescriptors = 128;
+
+// The RPC library logs every failed handshake: anyone who can connect could
+// otherwise grow the service's log without end. At most kLogLines of its
+// lines a minute are kept, and how many were left out is said.
+constexpr int kLogLines = 20;
+
+void LimitedLibraryLog(gpr_log_func_args* args) {
+  static std::mutex mutex;
+  static std::chrono::steady_clock::time_point window;
+  static int lines = 0;
+  static int dropped = 0;
+  std::lock_guard lock(mutex);
+  const auto now = std::chrono::steady_clock::now();
+  if (now - window > std::chrono::minutes(1)) {
+    if (dropped > 0) std::fprintf(stderr, "vnmachined: %d messages of the RPC library left out\n", dropped);
+    window = now;
+    lines = 0;
+    dropped = 0;
+  }
+  if (++lines > kLogLines) {
+    ++dropped;
+    return;
+  }
+  std::fprintf(stderr, "%s %s:%d] %s\n", gpr_log_severity_string(args->severity), args->file, args->line,
+               args->message);
+}
 
 }  // namespace
 
@@ -29,13 +73,41 @@ MachineServer::~MachineServer() {
     m_server->Shutdown(std::chrono::system_clock::now());
     m_server->Wait();
   }
+  if (m_front) m_front->Stop();
+  if (!m_socket.empty()) ::unlink(m_socket.c_str());
 }
 
 bool MachineServer::Start(std::string* error) {
+  static std::once_flag logging;
+  std::call_once(logging, [] { gpr_set_log_function(&LimitedLibraryLog); });
+  DomainCredentials own;
+  if (!LoadCredentials(m_config->home, m_config->domain, &own, error)) {
+    *error = "no usable identity in domain " + m_config->domain + ": " + *error;
+    return false;
+  }
+  m_service->TrustMembers(std::make_shared<MemberCheck>(own.domain, own.authorityPem));
+
+  // The network side first: a port that is taken is the most common reason
+  // not to start, and nothing else has been made yet.
+  m_front = std::make_unique<ConnectionFront>(LimitsFor(DescriptorLimit(), kReservedDescriptors));
+  if (!m_front->Listen(m_config->listenAddress, m_config->port, error)) {
+    *error += "; give this machine another Listen= in " + (m_config->home / "machine.ini").string();
+    m_front.reset();
+    return false;
+  }
+
+  // The RPC server speaks TLS on a local socket of the home; only the front
+  // connects to it. Callers present a certificate when they have one: the
+  // handlers decide (MachineServiceImpl::Authorise), so that GetServerInfo
+  // stays open and a refusal is an answer, not a broken handshake.
+  const std::filesystem::path socket = std::filesystem::absolute(m_config->home / "vnmachined.sock");
+  ::unlink(socket.c_str());   // a killed service's; the pid file lock says none runs
+  grpc::SslServerCredentialsOptions tls(GRPC_SSL_REQUEST_CLIENT_CERTIFICATE_BUT_DONT_VERIFY);
+  tls.pem_root_certs = own.authorityPem;
+  tls.pem_key_cert_pairs.push_back({own.keyPem, own.certificatePem});
   grpc::ServerBuilder builder;
   int port = 0;
-  const std::string address = m_config->listenAddress + ":" + std::to_string(m_config->port);
-  builder.AddListeningPort(address, grpc::InsecureServerCredentials(), &port);
+  builder.AddListeningPort("unix:" + socket.string(), grpc::SslServerCredentials(tls), &port);
   builder.RegisterService(m_service.get());
   builder.SetMaxReceiveMessageSize(static_cast<int>(kMaxMessageBytes));
   builder.SetMaxSendMessageSize(static_cast<int>(kMaxMessageBytes));
@@ -52,13 +124,25 @@ bool MachineServer::Start(std::string* error) {
   // Only one service may own a port: without this, a second service on the
   // same port would share it with the first.
   builder.AddChannelArgument(GRPC_ARG_ALLOW_REUSEPORT, 0);
+  builder.AddChannelArgument(GRPC_ARG_MAX_CONNECTION_IDLE_MS, kConnectionIdleMs);
+  builder.AddChannelArgument(GRPC_ARG_SERVER_HANDSHAKE_TIMEOUT_MS, kHandshakeTimeoutMs);
   m_server = builder.BuildAndStart();
   if (!m_server || port == 0) {
     m_server.reset();
-    *error = "cannot listen on " + address;
+    m_front.reset();
+    *error = "cannot listen on " + socket.string();
     return false;
   }
-  m_port = static_cast<std::uint16_t>(port);
+  ::chmod(socket.c_str(), 0600);
+  if (!m_front->Start(socket, error)) {
+    m_server->Shutdown(std::chrono::system_clock::now());
+    m_server->Wait();
+    m_server.reset();
+    m_front.reset();
+    return false;
+  }
+  m_socket = socket;
+  m_port = m_front->Port();
   return true;
 }
 
@@ -69,7 +153,10 @@ void MachineServer::Wait() {
 }
 
 void MachineServer::Shutdown() {
+  // Calls in progress get their grace (the server returns once they are
+  // done or cancelled), then the connections are closed.
   if (m_server) m_server->Shutdown(std::chrono::system_clock::now() + kShutdownGrace);
+  if (m_front) m_front->Stop();
 }
 
 }  // namespace vn

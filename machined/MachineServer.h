@@ -1,12 +1,17 @@
 #pragma once
-// The machine service of one machine, listening: the gRPC server with the
-// protocol's limits (message sizes, a bounded thread pool) around
-// MachineServiceImpl.
+// The machine service of one machine, listening: the connection front
+// (platform/net/ConnectionFront.h: the TCP port, connection limits) relaying
+// to the gRPC server, which speaks TLS with the machine's identity in its
+// domain and has the protocol's limits (message sizes, a bounded thread
+// pool, idle and handshake time-outs) around MachineServiceImpl.
 //
 // Threads: Start and Wait from one thread; Shutdown from any (a signal
-// handler thread, say). Failure: Start returns false with a message.
+// handler thread, say). Failure: Start returns false with a message (no
+// identity in the machine's domain, the port taken: the message names the
+// Listen= setting to change).
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -19,6 +24,7 @@ class Server;
 
 namespace vn {
 
+class ConnectionFront;
 class JobScheduler;
 class MachineServiceImpl;
 class ServiceManager;
@@ -49,6 +55,8 @@ class MachineServer {
   std::shared_ptr<const MachineConfig> m_config;
   std::unique_ptr<MachineServiceImpl> m_service;
   std::unique_ptr<grpc::Server> m_server;
+  std::unique_ptr<ConnectionFront> m_front;
+  std::filesystem::path m_socket;
   std::uint16_t m_port = 0;
 };
 

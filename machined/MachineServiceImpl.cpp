@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "machined/PeerIdentity.h"
 #include "proto/MachineProtocol.h"
 
 namespace vn {
@@ -74,13 +75,20 @@ MachineServiceImpl::MachineServiceImpl(std::shared_ptr<MachineEndpoint> machine,
     : m_machine(std::move(machine)),
       m_config(std::move(config)),
       m_services(std::move(services)),
-      m_scheduler(std::move(scheduler)) {
-  if (const auto it = m_config->secrets.find(m_config->domain); it != m_config->secrets.end())
-    m_secret = it->second;
+      m_scheduler(std::move(scheduler)) {}
+
+grpc::Status MachineServiceImpl::Authorise(const grpc::ServerContextBase& context, const char* /*method*/) {
+  // Every member may make every call: the domain is the unit of trust.
+  if (!m_members) return {grpc::StatusCode::PERMISSION_DENIED, "this machine holds no identity in its domain"};
+  if (!PeerMachine(context, *m_members))
+    return {CallerCertificate(context).empty() ? grpc::StatusCode::UNAUTHENTICATED
+                                               : grpc::StatusCode::PERMISSION_DENIED,
+            "this call needs a certificate of the machine's domain"};
+  return grpc::Status::OK;
 }
 
-grpc::Status MachineServiceImpl::Authorise(const Context& context, const char* method) {
-  return CheckCallProof(context, method, m_config->domain, m_secret, &m_replays, UnixNow());
+std::string MachineServiceImpl::PeerIdentity(const grpc::ServerContextBase& context) const {
+  return m_members ? vn::PeerIdentity(context, *m_members) : context.peer();
 }
 
 // The hive is opened once and kept: opening it costs far more than a call.

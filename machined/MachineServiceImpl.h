@@ -2,9 +2,10 @@
 // The machine service's handlers: each call of proto/machine.proto becomes
 // the same call on the machine's endpoint (its LocalMachine), after the
 // checks that make the service safe to expose:
-// - every call except GetServerInfo must carry proof of the machine's domain
-//   secret (proto/MachineAuth.h); without it the call is refused before
-//   anything is read or changed;
+// - every call except GetServerInfo must come from a caller that presented,
+//   on its TLS connection, a certificate issued by the machine's domain
+//   (platform/machine/DomainIdentity.h); without one the call is refused
+//   before anything is read or changed;
 // - requests are untrusted: names and paths over the protocol's limits,
 //   registry paths that start at the top of the hive, and embedded NULs are
 //   answered with ERROR_INVALID_PARAMETER; key ids go to the hive, which
@@ -30,7 +31,7 @@
 #include "machine.grpc.pb.h"
 #include "platform/endpoints/MachineEndpoint.h"
 #include "platform/machine/MachineConfig.h"
-#include "proto/MachineAuth.h"
+#include "platform/machine/DomainIdentity.h"
 
 namespace vn {
 
@@ -39,11 +40,20 @@ class ServiceManager;
 
 class MachineServiceImpl final : public vornal::machine::Machine::Service {
  public:
-  // Serves `machine`, whose domain and secrets are those of `config`, with
+  // Serves `machine`, whose domain is that of `config`, with
   // its services and scheduled jobs when given.
   MachineServiceImpl(std::shared_ptr<MachineEndpoint> machine, std::shared_ptr<const MachineConfig> config,
                      std::shared_ptr<ServiceManager> services = nullptr,
                      std::shared_ptr<JobScheduler> scheduler = nullptr);
+
+  // Accepts as members the callers whose certificates `members` confirms.
+  // Set before the server starts; until then every call but GetServerInfo
+  // is refused.
+  void TrustMembers(std::shared_ptr<const MemberCheck> members) { m_members = std::move(members); }
+
+  // The machine the caller's certificate names when the domain issued it,
+  // else the transport's peer ("unix:..."). For logs and per-client limits.
+  std::string PeerIdentity(const grpc::ServerContextBase& context) const;
 
   using Context = grpc::ServerContext;
   template <typename T>
@@ -111,7 +121,9 @@ class MachineServiceImpl final : public vornal::machine::Machine::Service {
                      vornal::machine::GetAccountsReply*) override;
 
  private:
-  Status Authorise(const Context& context, const char* method);
+  // The one check every handler but GetServerInfo makes first: OK, or
+  // UNAUTHENTICATED (no certificate) / PERMISSION_DENIED (not of this domain).
+  Status Authorise(const grpc::ServerContextBase& context, const char* method);
   // The scheduler when it may serve calls, else null with *error set.
   std::shared_ptr<JobScheduler> Scheduler(std::uint32_t* error) const;
   LONG Hive(std::shared_ptr<RegistryHive>* hive);
@@ -120,10 +132,9 @@ class MachineServiceImpl final : public vornal::machine::Machine::Service {
   std::shared_ptr<const MachineConfig> m_config;
   std::shared_ptr<ServiceManager> m_services;   // may be null
   std::shared_ptr<JobScheduler> m_scheduler;    // may be null
-  std::string m_secret;   // of the machine's own domain; empty when it has none
+  std::shared_ptr<const MemberCheck> m_members;   // null: no caller is a member
   std::mutex m_hiveMutex;
   std::shared_ptr<RegistryHive> m_hive;
-  ReplayGuard m_replays;
 };
 
 }  // namespace vn

@@ -62,13 +62,6 @@ std::uint16_t FreePort() {
   return 0;
 }
 
-std::string NewSecret() {
-  std::random_device random;
-  std::ostringstream text;
-  for (int i = 0; i < 4; ++i) text << std::hex << random();
-  return text.str();
-}
-
 const char* RoleName(MachineRole role) {
   switch (role) {
     case MachineRole::Workstation: return "workstation";
@@ -88,9 +81,9 @@ struct MachineNetwork::Process {
 MachineNetwork::MachineNetwork(std::string consoleDomain) {
   m_root = std::filesystem::path(m_dir.path().toStdString());
   m_hostsFile = m_root / "hosts";
-  m_machines.push_back(Create("CONSOLE", consoleDomain, MachineRole::Workstation, {}));
+  m_machines.push_back(Create({"CONSOLE", consoleDomain, MachineRole::Workstation, {}, {}}));
   WriteHostsFile();
-  WriteSecrets(m_machines.front());
+  WriteIdentities(m_machines.front());
   m_local.emplace(m_machines.front().home);
 }
 
@@ -100,12 +93,16 @@ MachineNetwork::~MachineNetwork() {
     if (IsRunning(machine.name)) Stop(machine.name);
 }
 
-TestMachine MachineNetwork::Create(const std::string& name, const std::string& domain, MachineRole role,
-                                   const std::vector<std::string>& shares) {
+TestMachine MachineNetwork::Create(const TestMachineSpec& spec) {
+  const std::string& name = spec.name;
+  const std::string& domain = spec.domain;
+  const auto& shares = spec.shares;
+  const MachineRole role = spec.role;
   TestMachine machine;
   machine.name = name;
   machine.domain = domain;
   machine.role = role;
+  machine.serviceArguments = spec.serviceArguments;
   const auto base = m_root / name;
   machine.home = base / "home";
   machine.driveC = base / "C";
@@ -124,64 +121,76 @@ TestMachine MachineNetwork::Create(const std::string& name, const std::string& d
       ini << share << "=D:\\" << share << "\n";
     }
   }
-  Secret(domain);
+  Authority(domain);
   return machine;
 }
 
 const TestMachine& MachineNetwork::Add(const TestMachineSpec& wanted) {
   if (FindConst(wanted.name)) ADD_FAILURE() << "machine " << wanted.name << " added twice";
-  const bool newDomain = !m_secrets.contains(wanted.domain);
-  m_machines.push_back(Create(wanted.name, wanted.domain, wanted.role, wanted.shares));
+  const bool newDomain = !m_authorities.contains(wanted.domain);
+  m_machines.push_back(Create(wanted));
   WriteHostsFile();
   if (newDomain) {
-    for (const auto& machine : m_machines) WriteSecrets(machine);
+    for (const auto& machine : m_machines) WriteIdentities(machine);
   } else {
-    WriteSecrets(m_machines.back());
+    WriteIdentities(m_machines.back());
   }
   return m_machines.back();
 }
 
-std::string MachineNetwork::Secret(const std::string& domain) {
-  auto [it, added] = m_secrets.try_emplace(domain);
-  if (added) it->second = NewSecret();
+const DomainAuthority& MachineNetwork::Authority(const std::string& domain) {
+  auto [it, added] = m_authorities.try_emplace(domain);
+  if (added) {
+    std::string error;
+    if (!CreateAuthority(domain, &it->second, &error)) ADD_FAILURE() << error;
+  }
   return it->second;
 }
 
-void MachineNetwork::SetSecret(const std::string& machine, const std::string& domain,
-                               const std::optional<std::string>& secret) {
-  m_overrides[machine][domain] = secret;
-  WriteSecrets(Find(machine));
+void MachineNetwork::SetIdentity(const std::string& machine, const std::string& domain, TestIdentity identity) {
+  m_overrides[machine][domain] = identity;
+  WriteIdentities(Find(machine));
 }
 
-void MachineNetwork::WriteSecrets(const TestMachine& machine) {
-  std::map<std::string, std::string> secrets = m_secrets;
-  if (const auto it = m_overrides.find(machine.name); it != m_overrides.end()) {
-    for (const auto& [domain, secret] : it->second) {
-      if (secret)
-        secrets[domain] = *secret;
-      else
-        secrets.erase(domain);
+void MachineNetwork::Redirect(const std::string& machine, std::uint16_t port) {
+  if (port == 0)
+    m_redirects.erase(machine);
+  else
+    m_redirects[machine] = port;
+  WriteHostsFile();
+}
+
+void MachineNetwork::WriteIdentities(const TestMachine& machine) {
+  for (const auto& [domain, authority] : m_authorities) {
+    TestIdentity kind = TestIdentity::Issued;
+    if (const auto it = m_overrides.find(machine.name); it != m_overrides.end())
+      if (const auto found = it->second.find(domain); found != it->second.end()) kind = found->second;
+    std::string error;
+    if (kind == TestIdentity::None) {
+      std::error_code ec;
+      std::filesystem::remove(IdentityFile(machine.home, domain), ec);
+      continue;
     }
+    DomainAuthority impostor;
+    const DomainAuthority* issuer = &authority;
+    if (kind == TestIdentity::Foreign) {
+      if (!CreateAuthority(domain, &impostor, &error)) ADD_FAILURE() << error;
+      issuer = &impostor;
+    }
+    DomainCredentials credentials;
+    if (!IssueCredentials(*issuer, machine.name, &credentials, &error) ||
+        !WriteCredentials(machine.home, credentials, &error))
+      ADD_FAILURE() << "identity of " << machine.name << " in " << domain << ": " << error;
   }
-  std::ostringstream text;
-  text << "[Secrets]\n";
-  for (const auto& [domain, secret] : secrets) text << domain << "=" << secret << "\n";
-  // Written beside and renamed into place, private from the start.
-  const auto path = machine.home / "secrets.ini";
-  const auto temp = machine.home / "secrets.ini.new";
-  UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-  const std::string data = text.str();
-  if (!fd || ::write(fd.Get(), data.data(), data.size()) != static_cast<ssize_t>(data.size()) || fd.Close() != 0) {
-    ADD_FAILURE() << "cannot write " << temp;
-  }
-  std::filesystem::rename(temp, path);
 }
 
 void MachineNetwork::WriteHostsFile() {
   std::ostringstream text;
   text << "# The test network: every machine of it, CONSOLE included.\n";
   for (const auto& machine : m_machines) {
-    text << "127.0.0.1:" << machine.port << "  " << machine.name << "  #DOM:" << machine.domain;
+    const auto redirect = m_redirects.find(machine.name);
+    const std::uint16_t port = redirect == m_redirects.end() ? machine.port : redirect->second;
+    text << "127.0.0.1:" << port << "  " << machine.name << "  #DOM:" << machine.domain;
     if (machine.role == MachineRole::PrimaryDomainController) text << "  #PDC";
     if (machine.role == MachineRole::BackupDomainController) text << "  #BDC";
     text << "\n";
@@ -204,6 +213,7 @@ bool MachineNetwork::Start(const std::string& name) {
   ProcessOptions options;
   options.program = VN_MACHINED_PATH;
   options.arguments = {"--home", machine.home.string()};
+  options.arguments.insert(options.arguments.end(), machine.serviceArguments.begin(), machine.serviceArguments.end());
   options.input = ChildStream::Null();
   options.output = ChildStream::Descriptor(out.write.Get());
   options.error = ChildStream::AppendTo(log);

@@ -3,8 +3,9 @@
 // machine has its own temporary home, computer name, loopback port and drives
 // (temporary directories), and runs a real machine service process (vnmachined
 // in the foreground). All machines share one hosts file, ask no resolver about
-// names it does not hold (they are unknown at once), and know the secrets of
-// every test domain (one random secret per domain).
+// names it does not hold (they are unknown at once), and hold an identity in
+// every test domain, issued by that domain's authority (one per domain, made
+// in memory by the network; platform/machine/DomainIdentity.h).
 //
 // The test process itself is the machine "CONSOLE" of `consoleDomain`:
 // constructing the network makes CONSOLE's home the local machine of the
@@ -22,8 +23,8 @@
 //   RegConnectRegistryA("\\\\SRV1", HKEY_LOCAL_MACHINE, &key);   // reaches SRV1's service
 //   net.Stop("SRV1", /*kill=*/true);  net.Start("SRV1");           // same port again
 //
-// Add every machine before starting any: a domain added later has its secret
-// written to every home, but running services read their secrets at start.
+// Add every machine before starting any: a domain added later has identities
+// written to every home, but running services read theirs at start.
 // Failures (a service that does not answer within 10 s) are reported as
 // GoogleTest failures with the service's log.
 // Threads: one test thread, which outlives the network (the machine services
@@ -39,6 +40,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/machine/DomainIdentity.h"
 #include "platform/machine/MachineConfig.h"
 #include "testing/ScopedLocalMachine.h"
 
@@ -50,6 +52,15 @@ struct TestMachineSpec {
   MachineRole role = MachineRole::Server;
   // Disk shares to create: name -> directory made under the machine's D: drive.
   std::vector<std::string> shares;
+  // Extra vnmachined options for every start ("--max-files", "200").
+  std::vector<std::string> serviceArguments;
+};
+
+// Which identity a machine holds in a domain.
+enum class TestIdentity {
+  Issued,    // issued by the domain's authority (the default)
+  None,      // none: it can neither prove membership nor check the domain's machines
+  Foreign,   // the same names, issued by another authority (an impostor's)
 };
 
 struct TestMachine {
@@ -60,6 +71,7 @@ struct TestMachine {
   std::uint16_t port = 0;
   std::filesystem::path driveC;   // C:
   std::filesystem::path driveD;   // D:
+  std::vector<std::string> serviceArguments;
   std::filesystem::path ShareDir(const std::string& share) const { return driveD / share; }
 };
 
@@ -88,20 +100,21 @@ class MachineNetwork {
   const std::filesystem::path& HostsFile() const;
   const std::filesystem::path& Root() const { return m_root; }
 
-  // The secret every machine holds for `domain` (created when first named).
-  std::string Secret(const std::string& domain);
-  // Rewrites one machine's secrets.ini: `secret` for `domain`, or the domain
-  // left out when nullopt. The console sees the change at its next call; a
-  // running service at its next start.
-  void SetSecret(const std::string& machine, const std::string& domain, const std::optional<std::string>& secret);
+  // The authority of `domain` (created when first named).
+  const DomainAuthority& Authority(const std::string& domain);
+  // Replaces one machine's identity in `domain`. The console sees the change
+  // at its next call; a running service at its next start.
+  void SetIdentity(const std::string& machine, const std::string& domain, TestIdentity identity);
+  // Points the hosts file's entry of `machine` at another loopback port
+  // (0: back to its own), as a misdirected or spoofed name would.
+  void Redirect(const std::string& machine, std::uint16_t port);
 
  private:
   struct Process;
   TestMachine& Find(const std::string& name);
   const TestMachine* FindConst(const std::string& name) const;
-  TestMachine Create(const std::string& name, const std::string& domain, MachineRole role,
-                     const std::vector<std::string>& shares);
-  void WriteSecrets(const TestMachine& machine);
+  TestMachine Create(const TestMachineSpec& spec);
+  void WriteIdentities(const TestMachine& machine);
   void WriteHostsFile();
 
   QTemporaryDir m_dir;
@@ -109,8 +122,9 @@ class MachineNetwork {
   std::filesystem::path m_hostsFile;
   std::deque<TestMachine> m_machines;    // CONSOLE first; references stay valid as machines are added
   std::map<std::string, std::unique_ptr<Process>> m_processes;
-  std::map<std::string, std::string> m_secrets;                       // domain -> secret
-  std::map<std::string, std::map<std::string, std::optional<std::string>>> m_overrides;  // machine -> domain -> secret
+  std::map<std::string, DomainAuthority> m_authorities;                       // by domain
+  std::map<std::string, std::map<std::string, TestIdentity>> m_overrides;     // machine -> domain -> identity
+  std::map<std::string, std::uint16_t> m_redirects;                           // machine -> port
   std::optional<ScopedLocalMachine> m_local;   // CONSOLE as this process's machine
 };
 

@@ -7,7 +7,21 @@
 // the machine's scheduled jobs. machined/MachineDaemon.h is the service
 // itself; this is its command line.
 //
-//   vnmachined [--home DIR] [--background]
+//   vnmachined [--home DIR] [--background] [--max-files N]
+//   vnmachined [--home DIR] --create-domain
+//   vnmachined [--home DIR] --issue MACHINE --bundle FILE [--domain DOMAIN]
+//   vnmachined [--home DIR] --join FILE
+//
+// The last three are an administrator's steps, done once and not a service:
+// --create-domain makes this machine the certificate authority of its domain
+// (and gives it its identity); --issue, on that machine, writes a bundle (an
+// identity for MACHINE in this machine's domain or DOMAIN, key included) into
+// the new file FILE; --join, on MACHINE, installs the bundle as its identity.
+// Each prints what it did and exits 0, or the reason and exits 1
+// (docs/protocol.md, "Joining a machine").
+//
+// --max-files sets the service's descriptor limit (by default it raises it to
+// the hard limit); the connection limits follow from it.
 //
 // In the foreground (the default, used by tests) it prints one line when it is
 // ready, "vnmachined: NAME listening on ADDR:PORT", and runs until SIGTERM or
@@ -44,9 +58,12 @@
 #include <thread>
 
 #include "machined/MachineDaemon.h"
+#include "platform/core/AsciiText.h"
 #include "platform/core/Process.h"
 #include "platform/core/UniqueFd.h"
+#include "platform/machine/DomainIdentity.h"
 #include "platform/machine/Machine.h"
+#include "platform/net/ConnectionFront.h"
 
 namespace {
 
@@ -68,7 +85,7 @@ void Report(const std::string& line, bool ok) {
 
 // The starting process of --background: starts the service in a session of
 // its own, passes its first line on and exits with its outcome.
-int StartInBackground(const std::filesystem::path& home) {
+int StartInBackground(const std::filesystem::path& home, const std::string& maxFiles) {
   int error = 0;
   vn::PipeEnds ready = vn::MakePipe(&error);
   if (!ready.read) {
@@ -80,6 +97,7 @@ int StartInBackground(const std::filesystem::path& home) {
   vn::ProcessOptions options;
   options.program = ec ? std::string("/proc/self/exe") : self.string();
   options.arguments = {"--home", home.string(), "--ready-fd", std::to_string(kReadyFd)};
+  if (!maxFiles.empty()) options.arguments.insert(options.arguments.end(), {"--max-files", maxFiles});
   options.descriptors = {{ready.write.Get(), kReadyFd}};
   options.group = vn::ProcessGroup::NewSession;
   options.workingDirectory = "/";
@@ -106,8 +124,53 @@ int StartInBackground(const std::filesystem::path& home) {
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: vnmachined [--home DIR] [--background]\n");
+  std::fprintf(stderr,
+               "usage: vnmachined [--home DIR] [--background] [--max-files N]\n"
+               "       vnmachined [--home DIR] --create-domain\n"
+               "       vnmachined [--home DIR] --issue MACHINE --bundle FILE [--domain DOMAIN]\n"
+               "       vnmachined [--home DIR] --join FILE\n");
   return 2;
+}
+
+// The administrator's steps on the identities of the machine's domain.
+int Administer(const vn::MachineConfig& config, bool createDomain, const std::string& issue,
+               const std::string& bundle, const std::string& domain, const std::string& join) {
+  std::string error;
+  if (createDomain) {
+    if (!vn::CreateDomainAuthority(config.home, config.domain, config.name, &error)) {
+      std::fprintf(stderr, "vnmachined: %s\n", error.c_str());
+      return 1;
+    }
+    std::printf("vnmachined: %s is now the certificate authority of %s (%s)\n", config.name.c_str(),
+                config.domain.c_str(), vn::AuthorityFile(config.home, config.domain).c_str());
+    return 0;
+  }
+  if (!issue.empty()) {
+    const std::string inDomain = domain.empty() ? config.domain : domain;
+    if (!vn::IssueMachineBundle(config.home, inDomain, issue, bundle, &error)) {
+      std::fprintf(stderr, "vnmachined: %s\n", error.c_str());
+      return 1;
+    }
+    std::printf("vnmachined: wrote the identity of %s in %s to %s; it holds a private key: move it to that "
+                "machine privately, install it there with --join, then delete it\n",
+                issue.c_str(), vn::ToUpperAscii(inDomain).c_str(), bundle.c_str());
+    return 0;
+  }
+  std::string joined;
+  if (!vn::InstallMachineBundle(config.home, config.name, join, &joined, &error)) {
+    std::fprintf(stderr, "vnmachined: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("vnmachined: %s now holds its identity in %s; restart its service to use it\n", config.name.c_str(),
+              joined.c_str());
+  return 0;
+}
+
+// A positive decimal number, or 0.
+rlim_t ParseCount(const std::string& text) {
+  rlim_t value = 0;
+  const auto [end, parsed] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return parsed == std::errc() && end == text.data() + text.size() ? value : 0;
 }
 
 }  // namespace
@@ -116,6 +179,8 @@ int main(int argc, char** argv) {
   std::filesystem::path home;
   bool background = false;
   int readyFd = -1;
+  bool createDomain = false;
+  std::string issue, bundle, domain, join, maxFiles;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--home" && i + 1 < argc) {
@@ -124,6 +189,19 @@ int main(int argc, char** argv) {
       home = arg.substr(7);
     } else if (arg == "--background" || arg == "--daemon") {
       background = true;
+    } else if (arg == "--create-domain") {
+      createDomain = true;
+    } else if (arg == "--issue" && i + 1 < argc) {
+      issue = argv[++i];
+    } else if (arg == "--bundle" && i + 1 < argc) {
+      bundle = argv[++i];
+    } else if (arg == "--domain" && i + 1 < argc) {
+      domain = argv[++i];
+    } else if (arg == "--join" && i + 1 < argc) {
+      join = argv[++i];
+    } else if (arg == "--max-files" && i + 1 < argc) {
+      maxFiles = argv[++i];
+      if (ParseCount(maxFiles) < 16) return Usage();
     } else if (arg == "--ready-fd" && i + 1 < argc) {
       const std::string value = argv[++i];
       const auto [end, parsed] = std::from_chars(value.data(), value.data() + value.size(), readyFd);
@@ -134,6 +212,10 @@ int main(int argc, char** argv) {
       return Usage();
     }
   }
+  const int steps = int(createDomain) + int(!issue.empty()) + int(!join.empty());
+  if (steps > 1 || (!issue.empty()) != (!bundle.empty()) || (!domain.empty() && issue.empty()) ||
+      (steps == 1 && (background || !maxFiles.empty())))
+    return Usage();
   if (!home.empty()) {
     std::error_code ec;
     home = std::filesystem::absolute(home, ec);
@@ -155,7 +237,12 @@ int main(int argc, char** argv) {
   // and (the background service runs this too) in its log.
   for (const auto& warning : daemon.HostsWarnings()) std::fprintf(stderr, "vnmachined: warning: %s\n", warning.c_str());
   std::fflush(stderr);
-  if (background) return StartInBackground(home);
+  if (steps == 1) return Administer(daemon.Config(), createDomain, issue, bundle, domain, join);
+  if (background) return StartInBackground(home, maxFiles);
+
+  // Every connection costs descriptors: take all the system allows (or the
+  // number asked for), and let the connection limits follow.
+  vn::SetDescriptorLimit(ParseCount(maxFiles));
 
   // Writes into connections and pipes whose reader has gone fail with EPIPE
   // instead of ending the service. (What the service starts gets the default

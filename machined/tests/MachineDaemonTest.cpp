@@ -130,7 +130,7 @@ TEST_F(MachineDaemonTest, RefusesToStartWhereItCannotAndLeavesNothing) {
     fs::path home;
     const char* error;
   } cases[] = {
-      {"port taken", srv2.home, "cannot listen on 127.0.0.1:"},
+      {"port taken", srv2.home, "in use (another program holds the port); give this machine another Listen= in"},
       {"bad configuration", srv3.home, "Listen"},
   };
   for (const auto& c : cases) {

@@ -1,9 +1,7 @@
 // The machine service spoken to with a raw gRPC stub, so that requests a
-// RemoteMachine never makes (unsigned, replayed, oversized, malformed) reach it.
+// RemoteMachine never makes (without a certificate, with a foreign one,
+// oversized, malformed) reach it.
 #include "machined/MachineServer.h"
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -19,11 +17,10 @@
 #include <QTemporaryDir>
 
 #include "machine.grpc.pb.h"
-#include "platform/core/UniqueFd.h"
 #include "platform/endpoints/LocalMachine.h"
+#include "platform/machine/DomainIdentity.h"
 #include "platform/machine/MachineConfig.h"
 #include "platform/machine/MachineSetup.h"
-#include "proto/MachineAuth.h"
 #include "proto/MachineProtocol.h"
 
 namespace {
@@ -31,34 +28,26 @@ namespace {
 namespace fs = std::filesystem;
 namespace pb = vornal::machine;
 
-constexpr char kSecret[] = "correct horse battery";
-
-// The metadata of one call, as a client would add it; each field can be spoiled.
-struct Proof {
-  std::string method;
-  std::string domain = "TESTDOM";
-  std::string secret = kSecret;
-  std::int64_t time = vn::UnixNow();
-  std::string nonce;
-
-  void Sign(grpc::ClientContext* context) const {
-    static int counter = 0;
-    std::string n = nonce;
-    if (n.empty()) {
-      char text[33];
-      std::snprintf(text, sizeof text, "%032x", ++counter + static_cast<int>(::getpid()) * 4096);
-      n = text;
-    }
-    const std::string t = std::to_string(time);
-    context->AddMetadata("vn-domain", domain);
-    context->AddMetadata("vn-time", t);
-    context->AddMetadata("vn-nonce", n);
-    context->AddMetadata("vn-proof", vn::MakeCallProof(secret, method, domain, t, n));
+// A stub on its own TLS channel to the service: trusting `trusted` (a domain's
+// certificate), presenting `identity` when given, expecting the machine `name`.
+std::unique_ptr<pb::Machine::Stub> Connect(std::uint16_t port, const std::string& trusted,
+                                           const vn::DomainCredentials* identity, const std::string& name = "SRV9") {
+  grpc::SslCredentialsOptions tls;
+  tls.pem_root_certs = trusted;
+  if (identity) {
+    tls.pem_private_key = identity->keyPem;
+    tls.pem_cert_chain = identity->certificatePem;
   }
-};
+  grpc::ChannelArguments args;
+  args.SetMaxSendMessageSize(64 * 1024 * 1024);
+  args.SetSslTargetNameOverride(name);
+  return pb::Machine::NewStub(
+      grpc::CreateCustomChannel("127.0.0.1:" + std::to_string(port), grpc::SslCredentials(tls), args));
+}
 
 // One machine (SRV9 of TESTDOM, share "Data") served in this process on a free
-// loopback port.
+// loopback port, its own authority and identity made as a machine on its own
+// makes them.
 class MachineServiceTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -68,21 +57,18 @@ class MachineServiceTest : public ::testing::Test {
     std::ofstream(home / "machine.ini") << "[Machine]\nName=SRV9\nDomain=TESTDOM\nRole=server\n[Drives]\nC="
                                         << (m_root / "C").string() << ",fixed\nD=" << (m_root / "D").string()
                                         << ",fixed\n[Shares]\nData=D:\\Data\n";
-    const vn::UniqueFd fd(::open((home / "secrets.ini").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    const std::string secrets = std::string("[Secrets]\nTESTDOM=") + kSecret + "\n";
-    ASSERT_EQ(::write(fd.Get(), secrets.data(), secrets.size()), static_cast<ssize_t>(secrets.size()));
     auto config = std::make_shared<vn::MachineConfig>();
     std::string error;
     ASSERT_TRUE(vn::LoadMachineConfig(home, config.get(), &error)) << error;
     config->port = 0;
     ASSERT_EQ(vn::InitialiseMachine(*config), ERROR_SUCCESS);
+    std::string note;
+    ASSERT_TRUE(vn::EnsureMachineIdentity(home, "SRV9", "TESTDOM", &note, &error)) << error;
+    ASSERT_TRUE(vn::LoadCredentials(home, "TESTDOM", &m_identity, &error)) << error;
     m_server = std::make_unique<vn::MachineServer>(
         std::make_shared<vn::LocalMachine>(config, vn::RootAccess::SharesOnly), config);
     ASSERT_TRUE(m_server->Start(&error)) << error;
-    grpc::ChannelArguments args;
-    args.SetMaxSendMessageSize(64 * 1024 * 1024);
-    m_stub = pb::Machine::NewStub(grpc::CreateCustomChannel("127.0.0.1:" + std::to_string(m_server->Port()),
-                                                            grpc::InsecureChannelCredentials(), args));
+    m_stub = Connect(m_server->Port(), m_identity.authorityPem, &m_identity);
   }
 
   void TearDown() override {
@@ -91,51 +77,57 @@ class MachineServiceTest : public ::testing::Test {
 
   fs::path Data() const { return m_root / "D" / "Data"; }
 
-  // A signed unary call.
+  // A unary call of a member of the domain.
   template <typename Request, typename Reply>
   grpc::Status Call(grpc::Status (pb::Machine::Stub::*fn)(grpc::ClientContext*, const Request&, Reply*),
-                    const char* method, const Request& request, Reply* reply) {
+                    const char* /*method*/, const Request& request, Reply* reply) {
     grpc::ClientContext context;
-    Proof{method}.Sign(&context);
     return ((*m_stub).*fn)(&context, request, reply);
   }
 
   QTemporaryDir m_dir;
   fs::path m_root;
+  vn::DomainCredentials m_identity;
   std::unique_ptr<vn::MachineServer> m_server;
   std::unique_ptr<pb::Machine::Stub> m_stub;
 };
 
-TEST_F(MachineServiceTest, OnlyCallsProvingTheDomainSecretAreServed) {
+TEST_F(MachineServiceTest, OnlyMembersOfTheDomainAreServed) {
   pb::SetValueRequest set;
   set.set_key(vn::kRootKey);
   set.set_name("Planted");
   set.set_type(REG_SZ);
   set.set_data("x");
-  const std::string usedNonce(32, 'a');
+  // Identities that are not of TESTDOM: the same names from an impostor's
+  // authority, and a machine of another domain.
+  std::string error;
+  vn::DomainAuthority impostor, other;
+  vn::DomainCredentials forged, outsider;
+  ASSERT_TRUE(vn::CreateAuthority("TESTDOM", &impostor, &error) &&
+              vn::IssueCredentials(impostor, "SRV9", &forged, &error) &&
+              vn::CreateAuthority("OTHERDOM", &other, &error) &&
+              vn::IssueCredentials(other, "WKS1", &outsider, &error))
+      << error;
   struct Case {
     const char* what;
-    bool sign;
-    Proof proof;
+    const vn::DomainCredentials* identity;
     grpc::StatusCode expected;
   } cases[] = {
-      {"no proof", false, {"SetValue"}, grpc::StatusCode::UNAUTHENTICATED},
-      {"wrong secret", true, {"SetValue", "TESTDOM", "guess"}, grpc::StatusCode::PERMISSION_DENIED},
-      {"another domain", true, {"SetValue", "OTHERDOM"}, grpc::StatusCode::PERMISSION_DENIED},
-      {"domain in other case", true, {"SetValue", "testdom"}, grpc::StatusCode::PERMISSION_DENIED},
-      {"proof of another call", true, {"QueryInfo"}, grpc::StatusCode::PERMISSION_DENIED},
-      {"too old", true, {"SetValue", "TESTDOM", kSecret, vn::UnixNow() - 2 * vn::kProofWindowSeconds},
-       grpc::StatusCode::PERMISSION_DENIED},
-      {"from the future", true, {"SetValue", "TESTDOM", kSecret, vn::UnixNow() + 2 * vn::kProofWindowSeconds},
-       grpc::StatusCode::PERMISSION_DENIED},
-      {"malformed nonce", true, {"SetValue", "TESTDOM", kSecret, vn::UnixNow(), "not-hex!"},
-       grpc::StatusCode::PERMISSION_DENIED},
+      {"no certificate", nullptr, grpc::StatusCode::UNAUTHENTICATED},
+      {"certificate of an impostor's authority", &forged, grpc::StatusCode::PERMISSION_DENIED},
+      {"certificate of another domain", &outsider, grpc::StatusCode::PERMISSION_DENIED},
   };
   for (const auto& c : cases) {
+    auto stub = Connect(m_server->Port(), m_identity.authorityPem, c.identity);
     grpc::ClientContext context;
-    if (c.sign) c.proof.Sign(&context);
     pb::ErrorReply reply;
-    EXPECT_EQ(m_stub->SetValue(&context, set, &reply).error_code(), c.expected) << c.what;
+    EXPECT_EQ(stub->SetValue(&context, set, &reply).error_code(), c.expected) << c.what;
+    // Server information is open to anyone who can check the machine's certificate.
+    grpc::ClientContext infoContext;
+    pb::ServerInfoReply info;
+    ASSERT_TRUE(stub->GetServerInfo(&infoContext, pb::ServerInfoRequest(), &info).ok()) << c.what;
+    EXPECT_EQ(info.server().name(), "SRV9");
+    EXPECT_EQ(info.server().domain(), "TESTDOM");
   }
   // Nothing was written by the refused calls.
   pb::QueryValueRequest query;
@@ -145,21 +137,24 @@ TEST_F(MachineServiceTest, OnlyCallsProvingTheDomainSecretAreServed) {
   ASSERT_TRUE(Call(&pb::Machine::Stub::QueryValue, "QueryValue", query, &value).ok());
   EXPECT_EQ(value.error(), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
 
-  // A recorded call is accepted once.
-  const Proof recorded{"SetValue", "TESTDOM", kSecret, vn::UnixNow(), usedNonce};
-  for (const auto expected : {grpc::StatusCode::OK, grpc::StatusCode::PERMISSION_DENIED}) {
+  // The client refuses a machine that is not the one it meant, or whose
+  // certificate its domain did not issue; a caller without TLS gets nothing.
+  struct Reach {
+    const char* what;
+    std::unique_ptr<pb::Machine::Stub> stub;
+  } reaches[] = {
+      {"another machine's name", Connect(m_server->Port(), m_identity.authorityPem, &m_identity, "SRV8")},
+      {"an impostor's authority trusted", Connect(m_server->Port(), impostor.certificatePem, &forged)},
+      {"no TLS", pb::Machine::NewStub(grpc::CreateChannel("127.0.0.1:" + std::to_string(m_server->Port()),
+                                                          grpc::InsecureChannelCredentials()))},
+  };
+  for (auto& r : reaches) {
     grpc::ClientContext context;
-    recorded.Sign(&context);
-    pb::ErrorReply reply;
-    EXPECT_EQ(m_stub->SetValue(&context, set, &reply).error_code(), expected);
+    context.set_deadline(std::chrono::system_clock::now() + std::chrono::seconds(20));
+    pb::ServerInfoReply info;
+    const grpc::Status status = r.stub->GetServerInfo(&context, pb::ServerInfoRequest(), &info);
+    EXPECT_EQ(status.error_code(), grpc::StatusCode::UNAVAILABLE) << r.what;
   }
-
-  // Server information needs no proof.
-  grpc::ClientContext context;
-  pb::ServerInfoReply info;
-  ASSERT_TRUE(m_stub->GetServerInfo(&context, pb::ServerInfoRequest(), &info).ok());
-  EXPECT_EQ(info.server().name(), "SRV9");
-  EXPECT_EQ(info.server().domain(), "TESTDOM");
 }
 
 TEST_F(MachineServiceTest, MalformedRequestsGetErrorRepliesAndTheServiceCarriesOn) {
@@ -250,7 +245,6 @@ TEST_F(MachineServiceTest, WriteStreamsOutOfOrderLeaveNothingBehind) {
   cases[3].expected = ERROR_BAD_NET_NAME;
   for (const auto& c : cases) {
     grpc::ClientContext context;
-    Proof{"WriteFile"}.Sign(&context);
     std::unique_ptr<Stream> stream = m_stub->WriteFile(&context);
     for (const auto& request : c.sent) stream->Write(request);
     stream->WritesDone();
@@ -279,7 +273,6 @@ TEST_F(MachineServiceTest, ContentsAndListingsTravelInBoundedPieces) {
   request.mutable_path()->set_path("file.bin");
   {
     grpc::ClientContext context;
-    Proof{"ReadFile"}.Sign(&context);
     auto stream = m_stub->ReadFile(&context, request);
     pb::ReadFileReply reply;
     ASSERT_TRUE(stream->Read(&reply));
@@ -300,7 +293,6 @@ TEST_F(MachineServiceTest, ContentsAndListingsTravelInBoundedPieces) {
   request.mutable_path()->set_path("Many\\*.*");
   {
     grpc::ClientContext context;
-    Proof{"FindFiles"}.Sign(&context);
     auto stream = m_stub->FindFiles(&context, request);
     pb::FindFilesReply batch;
     std::size_t total = 0;
@@ -318,7 +310,6 @@ TEST_F(MachineServiceTest, ContentsAndListingsTravelInBoundedPieces) {
   // A missing directory: one reply with the error.
   request.mutable_path()->set_path("Nowhere\\*.*");
   grpc::ClientContext context;
-  Proof{"FindFiles"}.Sign(&context);
   auto stream = m_stub->FindFiles(&context, request);
   pb::FindFilesReply batch;
   ASSERT_TRUE(stream->Read(&batch));

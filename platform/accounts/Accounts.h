@@ -33,7 +33,7 @@
 // without "\\") is this machine. Another machine answers through its service
 // from its own accounts (AccountTable.h): ERROR_BAD_NETPATH (53) when it
 // cannot be found or reached, NERR_InvalidComputer (2351) for a bad name,
-// ERROR_ACCESS_DENIED without the secret of its domain.
+// ERROR_ACCESS_DENIED without an identity in its domain.
 //
 // Buffers follow Net.h: one allocation holding the records and their strings
 // (and SIDs), owned by the caller and freed with NetApiBufferFree; null on

@@ -8,11 +8,13 @@
 #include <map>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include "platform/core/AsciiText.h"
 #include "platform/endpoints/LocalMachine.h"
 #include "platform/endpoints/RemoteMachine.h"
 #include "platform/ipc/Pipes.h"
+#include "platform/machine/DomainIdentity.h"
 #include "platform/machine/HostsFile.h"
 #include "platform/machine/Machine.h"
 #include "platform/registry/RegistryHive.h"
@@ -38,15 +40,25 @@ FileStamp Stamp(const std::filesystem::path& path) {
           static_cast<std::int64_t>(st.st_size), static_cast<std::uint64_t>(st.st_ino)};
 }
 
+// This machine's identities, as the connections to other machines use them:
+// one per domain, and for a machine of a domain it holds none of, the
+// certificates of every domain it does hold (to trust) without an identity.
+struct Identities {
+  std::map<std::string, std::shared_ptr<const DomainCredentials>> byDomain;
+  std::shared_ptr<const DomainCredentials> anonymous;   // null: it trusts no domain
+};
+
 // The local machine as last loaded: reloaded when the home changes or its
-// configuration or secrets file is written.
+// configuration or identities are written (an identity file is renamed into
+// place, which changes its folder).
 struct LocalState {
   std::mutex mutex;
   std::filesystem::path home;
   FileStamp machineIni;
-  FileStamp secretsIni;
+  FileStamp identityDir;
   std::shared_ptr<const MachineConfig> config;
   std::shared_ptr<MachineEndpoint> endpoint;
+  std::shared_ptr<const Identities> identities;
 };
 
 LocalState& Local() {
@@ -54,13 +66,32 @@ LocalState& Local() {
   return state;
 }
 
+std::shared_ptr<const Identities> LoadIdentities(const std::filesystem::path& home) {
+  auto identities = std::make_shared<Identities>();
+  std::vector<std::string> problems;
+  std::string trusted;
+  for (auto& [domain, credentials] : LoadAllCredentials(home, &problems)) {
+    trusted += credentials.authorityPem;
+    identities->byDomain.emplace(domain, std::make_shared<const DomainCredentials>(std::move(credentials)));
+  }
+  for (const auto& problem : problems) std::fprintf(stderr, "vornal: %s\n", problem.c_str());
+  if (!trusted.empty()) {
+    auto anonymous = std::make_shared<DomainCredentials>();
+    anonymous->authorityPem = std::move(trusted);
+    identities->anonymous = std::move(anonymous);
+  }
+  return identities;
+}
+
 // Brings the local state up to date; called with the state's mutex held.
 void RefreshLocal(LocalState& state) {
   const std::filesystem::path home = MachineHome();
   const FileStamp machineIni = Stamp(home / "machine.ini");
-  const FileStamp secretsIni = Stamp(home / "secrets.ini");
-  if (state.config && state.home == home && state.machineIni == machineIni && state.secretsIni == secretsIni)
+  const FileStamp identityDir = Stamp(home / "identity");
+  if (state.config && state.home == home && state.machineIni == machineIni && state.identityDir == identityDir)
     return;
+  state.identities = LoadIdentities(home);
+  state.identityDir = identityDir;
   auto config = std::make_shared<MachineConfig>();
   std::string error;
   if (!LoadMachineConfig(home, config.get(), &error)) {
@@ -69,7 +100,6 @@ void RefreshLocal(LocalState& state) {
     // same home; a new home gets the defaults with its name.
     if (state.config && state.home == home) {
       state.machineIni = machineIni;
-      state.secretsIni = secretsIni;
       return;
     }
     config = std::make_shared<MachineConfig>();
@@ -79,7 +109,6 @@ void RefreshLocal(LocalState& state) {
   }
   state.home = home;
   state.machineIni = machineIni;
-  state.secretsIni = secretsIni;
   state.config = config;
   state.endpoint = std::make_shared<LocalMachine>(config);
 }
@@ -114,11 +143,19 @@ bool ValidComputerName(std::string_view name) {
   return true;
 }
 
-std::optional<std::string> SecretOf(const std::string& domain) {
-  const auto config = LocalMachineConfig();
-  if (const auto it = config->secrets.find(domain); it != config->secrets.end()) return it->second;
-  return std::nullopt;
+}  // namespace
+
+std::shared_ptr<const DomainCredentials> LocalIdentity(const std::string& domain) {
+  LocalState& state = Local();
+  std::lock_guard lock(state.mutex);
+  RefreshLocal(state);
+  if (!state.identities) return nullptr;
+  if (const auto it = state.identities->byDomain.find(domain); it != state.identities->byDomain.end())
+    return it->second;
+  return state.identities->anonymous;
 }
+
+namespace {
 
 // Connections by machine name, for the machine home they were made from.
 struct Connections {
@@ -247,7 +284,7 @@ LONG FindMachine(std::string_view machine, std::shared_ptr<MachineEndpoint>* end
     entry.home = config->home;
     entry.target = target;
     entry.domain = domain;
-    entry.machine = std::make_shared<RemoteMachine>(name, target, domain, &SecretOf);
+    entry.machine = std::make_shared<RemoteMachine>(name, target, domain, &LocalIdentity);
   }
   *endpoint = entry.machine;
   return ERROR_SUCCESS;
@@ -274,13 +311,7 @@ std::shared_ptr<RemoteMachine> LocalMachineService() {
   if (!machine || current != config) {
     config = current;
     const std::string target = ReachableAddress(current->listenAddress) + ":" + std::to_string(current->port);
-    machine = std::make_shared<RemoteMachine>(current->name, target, current->domain,
-                                              [](const std::string& domain) -> std::optional<std::string> {
-                                                const auto now = LocalMachineConfig();
-                                                const auto it = now->secrets.find(domain);
-                                                if (it == now->secrets.end()) return std::nullopt;
-                                                return it->second;
-                                              });
+    machine = std::make_shared<RemoteMachine>(current->name, target, current->domain, &LocalIdentity);
   }
   return machine;
 }

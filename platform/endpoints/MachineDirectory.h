@@ -22,6 +22,7 @@
 namespace vn {
 
 class RemoteMachine;
+struct DomainCredentials;
 
 
 // `machine` with or without two leading backslashes; empty = this machine.
@@ -38,5 +39,11 @@ LONG FindMachineService(std::string_view machine, std::shared_ptr<RemoteMachine>
 
 // This machine's configuration, as LocalMachineEndpoint uses it.
 std::shared_ptr<const MachineConfig> LocalMachineConfig();
+
+// What this machine holds to reach a machine of `domain` (upper case; empty
+// when not known): its identity there, else the certificates of the domains
+// it trusts without an identity, else null. Re-read when the machine's
+// identity files change (RemoteMachine.h's IdentityLookup).
+std::shared_ptr<const DomainCredentials> LocalIdentity(const std::string& domain);
 
 }  // namespace vn

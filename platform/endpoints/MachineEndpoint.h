@@ -102,7 +102,7 @@ class MachineEndpoint {
  public:
   virtual ~MachineEndpoint() = default;
 
-  // NetServerGetInfo level 101; the only call that needs no domain secret.
+  // NetServerGetInfo level 101; the only call that needs no identity in the domain.
   virtual LONG GetServerInfo(ServerInfo* info) = 0;
   // The servers this machine's browse list knows (its hosts file) whose type has
   // any of `typeMask`'s bits, in `domain` when not empty; with SV_TYPE_DOMAIN_ENUM

@@ -93,7 +93,7 @@ std::string ServiceAddress(const MachineConfig& config) {
 // True when a service answers on the configured address and port with the
 // machine's name, whichever home it serves.
 bool AnswersAs(const MachineConfig& config) {
-  RemoteMachine service(config.name, ServiceAddress(config), config.domain, nullptr);
+  RemoteMachine service(config.name, ServiceAddress(config), config.domain, &LocalIdentity);
   ServerInfo info;
   return service.GetServerInfo(&info) == ERROR_SUCCESS && info.name == config.name;
 }

@@ -1,8 +1,8 @@
 #pragma once
 // The connection to another machine's service that every call of RemoteMachine
-// goes through: the channel (made again after a transport failure), the
-// proof of the domain secret, one unary call, and what a transport status
-// means to the caller. Private to the platform library's remote calls
+// goes through: the TLS channel (made again after a transport failure or when
+// this machine's identities change), one unary call, and what a transport
+// status means to the caller. Private to the platform library's remote calls
 // (RemoteMachine.cpp, RemotePipe.cpp).
 
 #include <chrono>
@@ -17,7 +17,8 @@
 
 #include "machine.grpc.pb.h"
 #include "platform/endpoints/RemoteMachine.h"
-#include "proto/MachineAuth.h"
+#include "platform/core/AsciiText.h"
+#include "platform/machine/DomainIdentity.h"
 #include "proto/MachineProtocol.h"
 
 namespace vn {
@@ -31,6 +32,13 @@ inline constexpr int kConnectTimeoutMs = 5000;
 // `midStream`: the call had already received part of its answer.
 LONG MapStatus(const grpc::Status& status, bool midStream);
 
+// A connection that reached the machine but whose TLS handshake failed.
+bool IsHandshakeFailure(const grpc::Status& status);
+
+// The certificate of an authority made for this process and forgotten: what a
+// machine that trusts no domain trusts.
+const std::string& UntrustedAuthority();
+
 // Statuses after which the connection is made anew for the next call.
 bool IsTransportFailure(const grpc::Status& status);
 
@@ -40,20 +48,22 @@ bool IsTransportFailure(const grpc::Status& status);
 void WatchChannel(const std::shared_ptr<grpc::Channel>& channel);
 
 // The channel to the machine's service and what every call needs: the domain
-// to prove the secret of and where the secret comes from.
+// to prove membership of and where this machine's identities come from.
 class RemoteMachine::Connection : public std::enable_shared_from_this<RemoteMachine::Connection> {
  public:
-  Connection(std::string name, std::string target, std::string domain, SecretLookup secrets)
+  Connection(std::string name, std::string target, std::string domain, IdentityLookup identities)
       : m_name(std::move(name)), m_target(std::move(target)), m_domain(std::move(domain)),
-        m_secrets(std::move(secrets)) {}
+        m_identities(std::move(identities)) {}
 
   const std::string& Name() const { return m_name; }
   const std::string& Target() const { return m_target; }
 
-  // The stub of the current channel; a new channel after a transport failure.
+  // The stub of the current channel; a new channel after a transport failure
+  // or when the identity to use changed.
   std::shared_ptr<pb::Machine::Stub> Stub() {
+    std::shared_ptr<const DomainCredentials> identity = Identity();
     std::lock_guard lock(m_mutex);
-    if (!m_stub) {
+    if (!m_stub || identity != m_stubIdentity) {
       grpc::ChannelArguments args;
       args.SetMaxReceiveMessageSize(static_cast<int>(kMaxMessageBytes));
       args.SetMaxSendMessageSize(static_cast<int>(kMaxMessageBytes));
@@ -70,9 +80,24 @@ class RemoteMachine::Connection : public std::enable_shared_from_this<RemoteMach
       args.SetInt(GRPC_ARG_HTTP2_STREAM_LOOKAHEAD_BYTES, static_cast<int>(kStreamReadAheadBytes));
       args.SetInt(GRPC_ARG_KEEPALIVE_TIME_MS, 30000);
       args.SetInt(GRPC_ARG_KEEPALIVE_TIMEOUT_MS, 20000);
-      auto channel = grpc::CreateCustomChannel(m_target, grpc::InsecureChannelCredentials(), args);
+      // The machine must present a certificate naming it, issued by its
+      // domain: the address alone (often a loopback one) proves nothing.
+      args.SetSslTargetNameOverride(ToUpperAscii(m_name));
+      grpc::SslCredentialsOptions tls;
+      if (identity && !identity->authorityPem.empty()) {
+        tls.pem_root_certs = identity->authorityPem;
+        tls.pem_private_key = identity->keyPem;
+        tls.pem_cert_chain = identity->certificatePem;
+      } else {
+        // Trusting no domain, this machine can check no one: it still
+        // connects (a machine that is down is then told from one that cannot
+        // prove itself) but trusts only an authority nobody holds the key of.
+        tls.pem_root_certs = UntrustedAuthority();
+      }
+      auto channel = grpc::CreateCustomChannel(m_target, grpc::SslCredentials(tls), args);
       WatchChannel(channel);
       m_stub = std::make_shared<pb::Machine::Stub>(channel);
+      m_stubIdentity = std::move(identity);
     }
     return m_stub;
   }
@@ -83,17 +108,16 @@ class RemoteMachine::Connection : public std::enable_shared_from_this<RemoteMach
     if (m_stub == stub) m_stub.reset();
   }
 
-  // Prepares a context for `method`: a deadline for unary calls, and the proof
-  // of the domain secret for every call but GetServerInfo. Without a secret
-  // for the domain the call goes unsigned and the machine refuses it.
+  // Prepares a context for `method`: a deadline for unary calls, and the
+  // machine's domain known for every call but GetServerInfo, so that the
+  // connection carries this machine's identity in it. A machine that holds
+  // no identity in the domain still connects and is refused (by the service,
+  // or by its own check of the service's certificate).
   LONG Prepare(grpc::ClientContext* context, std::string_view method, bool unary) {
     if (unary) context->set_deadline(std::chrono::system_clock::now() + kCallDeadline);
     if (method == "GetServerInfo") return ERROR_SUCCESS;
     std::string domain;
-    if (const LONG error = Domain(&domain); error != ERROR_SUCCESS) return error;
-    if (auto secret = m_secrets ? m_secrets(domain) : std::nullopt; secret && !secret->empty())
-      SignCall(context, method, domain, *secret);
-    return ERROR_SUCCESS;
+    return Domain(&domain);
   }
 
   template <typename Request, typename Reply>
@@ -132,12 +156,24 @@ class RemoteMachine::Connection : public std::enable_shared_from_this<RemoteMach
     return ERROR_SUCCESS;
   }
 
+  // This machine's identity for the machine's domain (while the domain is not
+  // known: the domains it trusts).
+  std::shared_ptr<const DomainCredentials> Identity() {
+    std::string domain;
+    {
+      std::lock_guard lock(m_mutex);
+      domain = m_domain;
+    }
+    return m_identities ? m_identities(domain) : nullptr;
+  }
+
   const std::string m_name;
   const std::string m_target;
   std::mutex m_mutex;
   std::string m_domain;
-  SecretLookup m_secrets;
+  IdentityLookup m_identities;
   std::shared_ptr<pb::Machine::Stub> m_stub;
+  std::shared_ptr<const DomainCredentials> m_stubIdentity;   // what m_stub's channel was made with
 };
 
 

@@ -18,6 +18,9 @@ LONG MapStatus(const grpc::Status& status, bool midStream) {
     case grpc::StatusCode::PERMISSION_DENIED:
       return ERROR_ACCESS_DENIED;
     case grpc::StatusCode::UNAVAILABLE:
+      // Reached, but the TLS handshake failed: one side could not prove
+      // itself (a certificate of another domain or machine).
+      if (IsHandshakeFailure(status)) return ERROR_ACCESS_DENIED;
       return midStream ? ERROR_NETNAME_DELETED : ERROR_BAD_NETPATH;
     case grpc::StatusCode::CANCELLED:
     case grpc::StatusCode::INTERNAL:
@@ -26,6 +29,26 @@ LONG MapStatus(const grpc::Status& status, bool midStream) {
     default:
       return ERROR_UNEXP_NET_ERR;
   }
+}
+
+bool IsHandshakeFailure(const grpc::Status& status) {
+  // gRPC reports a failed TLS handshake only in the status message: the
+  // certificate's chain ("Ssl handshake failed: ... certificate verify
+  // failed") or its name ("Peer name SRV1 is not in peer certificate").
+  if (status.error_code() != grpc::StatusCode::UNAVAILABLE) return false;
+  const std::string& message = status.error_message();
+  return message.find("andshake failed") != std::string::npos ||
+         message.find("is not in peer certificate") != std::string::npos;
+}
+
+const std::string& UntrustedAuthority() {
+  static const std::string* certificate = [] {
+    DomainAuthority authority;
+    std::string error;
+    CreateAuthority("NOBODY", &authority, &error);
+    return new std::string(authority.certificatePem);  // lives as long as the process
+  }();
+  return *certificate;
 }
 
 bool IsTransportFailure(const grpc::Status& status) {
@@ -372,9 +395,9 @@ class RemoteFileWriter final : public FileWriter {
 
 }  // namespace
 
-RemoteMachine::RemoteMachine(std::string name, std::string target, std::string domain, SecretLookup secrets)
+RemoteMachine::RemoteMachine(std::string name, std::string target, std::string domain, IdentityLookup identities)
     : m_connection(std::make_shared<Connection>(std::move(name), std::move(target), std::move(domain),
-                                                std::move(secrets))) {}
+                                                std::move(identities))) {}
 
 RemoteMachine::~RemoteMachine() = default;
 
@@ -424,7 +447,7 @@ LONG RemoteMachine::EnumShares(std::vector<ShareInfo>* shares) {
 
 LONG RemoteMachine::ConnectRegistry(std::shared_ptr<RegistryHive>* hive) {
   // Connecting asks the machine for its root key, so that an unreachable
-  // machine or a refused secret shows at RegConnectRegistryA.
+  // machine or a refused identity shows at RegConnectRegistryA.
   auto remote = std::make_shared<RemoteHive>(m_connection);
   RegKeyInfo info;
   if (const LONG error = remote->QueryInfo(kRootKey, &info); error != ERROR_SUCCESS) return error;

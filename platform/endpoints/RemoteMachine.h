@@ -1,8 +1,9 @@
 #pragma once
 // Another machine, reached through its machine service (proto/machine.proto):
 // every MachineEndpoint call and every call of the hive ConnectRegistry
-// returns becomes one call of the service, authenticated with the secret of
-// the machine's domain (docs/protocol.md).
+// returns becomes one call of the service, over a TLS connection on which
+// both machines prove their membership of the machine's domain with their
+// certificates (platform/machine/DomainIdentity.h, docs/protocol.md).
 //
 // The connection is made on first use and made again after a call found the
 // service unreachable, so a RemoteMachine (and the hives and handles made
@@ -14,7 +15,9 @@
 // Errors, as an NT console would see them over the network:
 //   the service cannot be reached (refused, no route)    ERROR_BAD_NETPATH (53)
 //   a stream (file read, write, listing) broke midway     ERROR_NETNAME_DELETED (64)
-//   the call was refused for want of the domain secret    ERROR_ACCESS_DENIED (5)
+//   either side could not prove itself (no identity in
+//   the domain, a certificate of another domain or of
+//   another machine than the one named)                 ERROR_ACCESS_DENIED (5)
 //   timed out, or anything else the transport reports     ERROR_UNEXP_NET_ERR (59)
 //   a name, path or value beyond the protocol's limits    ERROR_INVALID_PARAMETER (87)
 // Otherwise the code is the one the machine itself returned.
@@ -55,9 +58,15 @@ class ScheduleJobGetInfoReply;
 
 namespace vn {
 
-// The secret this machine holds for `domain` (upper case), looked up at each
-// call so that a change to this machine's secrets applies at once.
-using SecretLookup = std::function<std::optional<std::string>(const std::string& domain)>;
+struct DomainCredentials;
+
+// What this machine holds for a machine of `domain` (upper case; empty while
+// the domain is not known): its identity in the domain, or without one, the
+// certificates of the domains it trusts and no identity of its own (null: it
+// trusts none). Looked up at each call so that a change to this machine's
+// identities applies at once; the same object is returned while nothing
+// changed.
+using IdentityLookup = std::function<std::shared_ptr<const DomainCredentials>(const std::string& domain)>;
 
 class RemoteMachine final : public MachineEndpoint {
  public:
@@ -65,7 +74,7 @@ class RemoteMachine final : public MachineEndpoint {
   // "[::1]:7139", "files.example.org:7139"). `domain` is the machine's domain
   // when known (from the hosts file); when empty it is learned from the
   // machine's GetServerInfo on the first call that needs it.
-  RemoteMachine(std::string name, std::string target, std::string domain, SecretLookup secrets);
+  RemoteMachine(std::string name, std::string target, std::string domain, IdentityLookup identities);
   ~RemoteMachine() override;
   RemoteMachine(const RemoteMachine&) = delete;
   RemoteMachine& operator=(const RemoteMachine&) = delete;

@@ -20,7 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// machine.ini and secrets.ini are a few lines; anything this big is not one.
+// machine.ini is a few lines; anything this big is not one.
 constexpr std::uintmax_t kMaxConfigSize = 1 << 20;
 
 std::string Trim(std::string_view text) {
@@ -440,39 +440,6 @@ class Loader {
     return true;
   }
 
-  bool Secrets() {
-    const fs::path path = m_home / "secrets.ini";
-    std::string text;
-    bool exists = false;
-    if (!ReadSmallFile(path, &text, &exists, m_error)) return false;
-    if (!exists) return true;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && (st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
-      *m_error = path.string() + ": other users may read it; make it private (chmod 600)";
-      return false;
-    }
-    std::vector<IniSection> sections;
-    if (!ParseIni(text, path.string(), &sections, m_error)) return false;
-    for (const auto& section : sections) {
-      if (!EqualsIgnoringCase(section.name, "Secrets")) continue;
-      for (const auto& e : section.entries) {
-        const std::string domain = ToUpperAscii(e.key);
-        if (domain.size() > MAX_COMPUTERNAME_LENGTH ||
-            !std::all_of(domain.begin(), domain.end(), [](unsigned char c) { return IsNameCharacter(c) && c != '.'; }))
-          return FailIn(path, e.line, "\"" + e.key + "\" is not a domain name");
-        if (e.value.empty()) return FailIn(path, e.line, "the secret of " + domain + " is empty");
-        if (!m_config->secrets.emplace(domain, e.value).second)
-          return FailIn(path, e.line, "domain " + domain + " is given twice");
-      }
-    }
-    return true;
-  }
-
-  bool FailIn(const fs::path& file, int line, const std::string& what) {
-    *m_error = file.string() + ":" + std::to_string(line) + ": " + what;
-    return false;
-  }
-
   bool Load() {
     m_config->home = m_home;
     m_config->hostsFile = m_home / "hosts";
@@ -512,8 +479,7 @@ class Loader {
     m_config->windowsDirectory = std::string(1, m_config->systemDrive) + ":\\WINNT";
     if (shares && !Shares(*shares)) return false;
     AddSpecialShares(m_config);
-    if (accounts && !Accounts(*accounts)) return false;
-    return Secrets();
+    return !accounts || Accounts(*accounts);
   }
 
  private:

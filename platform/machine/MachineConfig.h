@@ -5,9 +5,9 @@
 // setting has a default, so an empty or missing file describes the host itself
 // as a workstation of domain WORKGROUP with the host's file systems as drives.
 //
-// The secrets of the domains this machine may manage are kept apart, in
-// secrets.ini (mode 0600) beside it: never in the registry, which other
-// machines can read.
+// The identities that let this machine reach the machines of its domain (and
+// of the other domains it manages) are kept apart, in identity/ beside it
+// (DomainIdentity.h): never in the registry, which other machines can read.
 //
 // Plain data; loading is the only operation that can fail.
 
@@ -80,16 +80,14 @@ struct MachineConfig {
   std::vector<ShareDefinition> shares;
   // Accounts of [Accounts], in file order.
   std::vector<AccountDefinition> accounts;
-  // Domain name (upper case) -> shared secret, from secrets.ini.
-  std::map<std::string, std::string> secrets;
 };
 
-// Reads the configuration of the machine whose home is `home` (machine.ini and
-// secrets.ini; docs/machine-configuration.md). Fails (with a message naming
+// Reads the configuration of the machine whose home is `home` (machine.ini;
+// docs/machine-configuration.md). Fails (with a message naming
 // the file, line and problem in *error) on a malformed file: an unknown role or
 // setting, a bad port or address, a drive letter out of A-Z, a drive directory
 // that is not absolute, a share whose directory is not absolute or names no
-// drive, a secrets file other users may read. Never half-fills *config. Does
+// drive. Never half-fills *config. Does
 // not touch the disk beyond reading (InitialiseMachine creates directories).
 bool LoadMachineConfig(const std::filesystem::path& home, MachineConfig* config, std::string* error);
 

@@ -10,7 +10,7 @@
 // Results are NET_API_STATUS codes: 0 on success, else ERROR_BAD_NETPATH (53)
 // for a machine that cannot be found or reached, NERR_InvalidComputer (2351)
 // for a name that cannot be a computer name, ERROR_ACCESS_DENIED (5) when the
-// machine refuses us (no secret of its domain), ERROR_INVALID_LEVEL (124) for a
+// machine refuses us (no identity in its domain), ERROR_INVALID_LEVEL (124) for a
 // level not listed below, ERROR_INVALID_PARAMETER (87) for a missing output.
 //
 // Buffers: every *bufptr returned is one allocation holding the array of

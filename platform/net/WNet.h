@@ -36,7 +36,7 @@
 // CONNECT_LOCALDRIVE in *lpResult; without CONNECT_REDIRECT it makes a
 // deviceless connection and returns the remote name. Paths on the letter
 // ("E:\Dir", Files.h) then reach the share. User and password are not used: a
-// machine accepts this one by the secret of its domain. The table of
+// machine accepts this one by its identity in its domain. The table of
 // connections belongs to the process (not to the machine home), is shared by
 // all threads and is never remembered across runs. WNetCancelConnectionA with
 // a letter drops that redirection; with a remote name it drops the deviceless

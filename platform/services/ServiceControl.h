@@ -9,13 +9,13 @@
 // is a call of a machine service (proto/machine.proto, "Service control
 // manager"): this machine's is reached on the address and port of its own
 // configuration, another machine's through the machine directory. Both are
-// signed with the domain secret as every machine service call is.
+// authenticated by the domain identities as every machine service call is.
 //
 // Handles are numbers of this process (HandleTable.h), never reused; a handle
 // remembers its machine and, for a service, the service's name. A handle does
 // not keep anything open on the machine: a service deleted under it answers
 // ERROR_SERVICE_DOES_NOT_EXIST at the next call. Access masks are recorded
-// but not checked: whoever holds the domain secret administers the machine.
+// but not checked: whoever holds an identity in the domain administers the machine.
 //
 // Errors (GetLastError after FALSE or a null handle), besides the service
 // control codes of each call:
@@ -24,7 +24,7 @@
 //   a machine name that cannot be found                   ERROR_BAD_NETPATH (53)
 //   the machine's service (this machine's included) does not answer
 //                                                         RPC_S_SERVER_UNAVAILABLE (1722)
-//   the call was refused for want of the domain secret    ERROR_ACCESS_DENIED (5)
+//   the caller holds no identity in the domain            ERROR_ACCESS_DENIED (5)
 //   a database other than "ServicesActive"                ERROR_DATABASE_DOES_NOT_EXIST (1065)
 //   a name that is empty, too long or holds '\' or '/'    ERROR_INVALID_NAME (123)
 //

@@ -117,11 +117,11 @@ TEST(VNMgrHostTest, ConsoleUsesOnlyItsOwnMachineService) {
   const auto& impostor = net.Add({"IMPOSTOR"});
   ASSERT_TRUE(net.Start("IMPOSTOR"));
 
-  // A home configured exactly as IMPOSTOR (name, port, secrets), served by nobody.
+  // A home configured exactly as IMPOSTOR (name, port, identity), served by nobody.
   QTemporaryDir lookalike;
   const fs::path lookalikeHome = lookalike.path().toStdString();
-  for (const char* name : {"machine.ini", "secrets.ini"})
-    fs::copy_file(impostor.home / name, lookalikeHome / name);
+  fs::copy_file(impostor.home / "machine.ini", lookalikeHome / "machine.ini");
+  fs::copy(impostor.home / "identity", lookalikeHome / "identity", fs::copy_options::recursive);
   const Finished refused =
       RunToEnd({QStringLiteral("--home"), QString::fromStdString(lookalikeHome.string())}, UserEnvironment());
   EXPECT_EQ(refused.exitCode, 1);

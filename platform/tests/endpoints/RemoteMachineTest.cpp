@@ -22,6 +22,7 @@
 
 #include "platform/endpoints/MachineDirectory.h"
 #include "platform/endpoints/MachineServiceStarter.h"
+#include "platform/machine/DomainIdentity.h"
 #include "platform/registry/LocalHive.h"
 #include "platform/registry/Registry.h"
 #include "testing/MachineNetwork.h"
@@ -175,7 +176,7 @@ std::vector<std::string> RegistryTranscript(HKEY root) {
 }
 
 // SALES: SRV1 (controller, share "Data") and WKS1 (never started); LAB: SRV2.
-// The test process is CONSOLE of SALES, holding both domains' secrets.
+// The test process is CONSOLE of SALES, holding an identity in both domains.
 class RemoteMachineTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -189,8 +190,8 @@ class RemoteMachineTest : public ::testing::Test {
   static void TearDownTestSuite() { s_net.reset(); }
 
   void TearDown() override {
-    // Every test leaves the console holding the real secrets and SRV1 running.
-    for (const char* domain : {"SALES", "LAB"}) s_net->SetSecret("CONSOLE", domain, s_net->Secret(domain));
+    // Every test leaves the console holding its real identities and SRV1 running.
+    for (const char* domain : {"SALES", "LAB"}) s_net->SetIdentity("CONSOLE", domain, vn::testing::TestIdentity::Issued);
     if (!s_net->IsRunning("SRV1")) s_net->Start("SRV1");
   }
 
@@ -325,7 +326,7 @@ TEST_F(RemoteMachineTest, ServerInfoAndSharesComeFromTheRemoteMachine) {
   EXPECT_EQ(controller, "SRV2");
 }
 
-TEST_F(RemoteMachineTest, CallsWithoutTheDomainSecretAreRefusedAndChangeNothing) {
+TEST_F(RemoteMachineTest, CallsWithoutAnIdentityInTheDomainAreRefusedAndChangeNothing) {
   HKEY remote = nullptr;
   ASSERT_EQ(RegConnectRegistryA("\\\\SRV1", HKEY_LOCAL_MACHINE, &remote), ERROR_SUCCESS);
   HKEY key = nullptr;
@@ -333,10 +334,10 @@ TEST_F(RemoteMachineTest, CallsWithoutTheDomainSecretAreRefusedAndChangeNothing)
             ERROR_SUCCESS);
   const auto target = Srv1().ShareDir("Data") / "refused.txt";
 
-  // The console holds no secret for SALES, then a wrong one.
-  for (const auto& secret : {std::optional<std::string>(), std::optional<std::string>("not-the-secret")}) {
-    SCOPED_TRACE(secret ? "wrong secret" : "no secret");
-    s_net->SetSecret("CONSOLE", "SALES", secret);
+  // The console holds no identity in SALES, then one an impostor's authority issued.
+  for (const auto identity : {vn::testing::TestIdentity::None, vn::testing::TestIdentity::Foreign}) {
+    SCOPED_TRACE(identity == vn::testing::TestIdentity::None ? "no identity" : "foreign identity");
+    s_net->SetIdentity("CONSOLE", "SALES", identity);
     HKEY refused = nullptr;
     EXPECT_EQ(RegConnectRegistryA("\\\\SRV1", HKEY_LOCAL_MACHINE, &refused), ERROR_ACCESS_DENIED);
     EXPECT_EQ(RegSetValueExA(key, "Planted", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2), ERROR_ACCESS_DENIED);
@@ -348,17 +349,17 @@ TEST_F(RemoteMachineTest, CallsWithoutTheDomainSecretAreRefusedAndChangeNothing)
     EXPECT_EQ(srv1->OpenWrite({"Data", "refused.txt"}, false, &writer), ERROR_ACCESS_DENIED);
     std::vector<vn::FileEntry> entries;
     EXPECT_EQ(srv1->FindFiles({"Data", "*"}, &entries), ERROR_ACCESS_DENIED);
-    // Server information needs no secret.
+    // Not even server information: the console cannot tell that the
+    // machine answering is SRV1.
     vn::ServerInfo info;
-    EXPECT_EQ(srv1->GetServerInfo(&info), ERROR_SUCCESS);
-    EXPECT_EQ(info.name, "SRV1");
-    // The secret of SALES opens nothing in LAB either way.
+    EXPECT_EQ(srv1->GetServerInfo(&info), ERROR_ACCESS_DENIED);
+    // LAB is reached as before.
     std::vector<vn::ShareInfo> labShares;
     EXPECT_EQ(Endpoint("\\\\SRV2")->EnumShares(&labShares), ERROR_SUCCESS);
   }
 
-  // Back with the right secret: nothing was changed by the refused calls.
-  s_net->SetSecret("CONSOLE", "SALES", s_net->Secret("SALES"));
+  // Back with its identity: nothing was changed by the refused calls.
+  s_net->SetIdentity("CONSOLE", "SALES", vn::testing::TestIdentity::Issued);
   DWORD size = 0;
   EXPECT_EQ(RegQueryValueExA(key, "Planted", nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
   EXPECT_FALSE(fs::exists(target));
@@ -557,10 +558,17 @@ TEST_F(RemoteMachineTest, TheConsoleStartsItsOwnServiceOnceAndItOutlivesTheCall)
   // Found again, not started twice.
   ASSERT_EQ(vn::EnsureLocalMachineService(&detail), ERROR_SUCCESS) << detail;
   EXPECT_EQ(runningPid(), pid);
-  // Other machines reach the console through it, with the domain secret.
+  // Other machines reach the console through it, with an identity in its domain.
   {
     vn::RemoteMachine console("CONSOLE", "127.0.0.1:" + std::to_string(s_net->Console().port), "",
-                              [](const std::string& domain) { return std::optional(s_net->Secret(domain)); });
+                              [](const std::string&) {
+                                auto credentials = std::make_shared<vn::DomainCredentials>();
+                                std::string error;
+                                EXPECT_TRUE(vn::LoadCredentials(s_net->Console().home, "SALES", credentials.get(),
+                                                                &error))
+                                    << error;
+                                return std::shared_ptr<const vn::DomainCredentials>(credentials);
+                              });
     std::vector<vn::ShareInfo> shares;
     EXPECT_EQ(console.EnumShares(&shares), ERROR_SUCCESS);
     EXPECT_FALSE(shares.empty());

@@ -294,8 +294,18 @@ TEST_F(ShareBoundaryTest, AdministrativeSharesHideTheHomeTheCredentialsAndTheKer
   const std::string parentRel = home.path().parent_path().relative_path().string();
   const std::string homeName = home.path().filename().string();
   // A link a local user leaves where the network can reach it, to the secrets.
-  fs::create_symlink(home.path() / "secrets.ini", home.path().parent_path() / (homeName + "-peek"));
-  fs::create_directory_symlink(home.path(), home.path().parent_path() / (homeName + "-door"));
+  const fs::path peek = home.path().parent_path() / (homeName + "-peek");
+  const fs::path door = home.path().parent_path() / (homeName + "-door");
+  fs::create_symlink(home.path() / "secrets.ini", peek);
+  fs::create_directory_symlink(home.path(), door);
+  // The links live beside the home, outside what the home's own cleanup removes.
+  struct RemoveLinks {
+    std::vector<fs::path> links;
+    ~RemoveLinks() {
+      std::error_code ignored;
+      for (const auto& link : links) fs::remove(link, ignored);
+    }
+  } removeLinks{{peek, door}};
 
   struct Case {
     const char* what;

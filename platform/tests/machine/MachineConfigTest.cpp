@@ -53,7 +53,6 @@ TEST(MachineConfigTest, AMinimalFileDescribesAWorkstationOfWorkgroupWithSystemDr
   ASSERT_TRUE(FindShare(config, "ADMIN$"));
   EXPECT_EQ(FindShare(config, "ADMIN$")->root, home.path() / "system" / "WINNT");
   EXPECT_EQ(config.shares.back().name, "IPC$");
-  EXPECT_TRUE(config.secrets.empty());
 }
 
 TEST(MachineConfigTest, EverySettingIsRead) {
@@ -79,8 +78,6 @@ TEST(MachineConfigTest, EverySettingIsRead) {
             "Abs = /srv/abs\n"
             "[Unrelated]\n"
             "Anything = goes\n");
-  WriteText(home.path() / "secrets.ini", "[Secrets]\nsales = s3cret\nLab=other\n");
-  ::chmod((home.path() / "secrets.ini").c_str(), 0600);
   vn::MachineConfig config;
   std::string error;
   ASSERT_TRUE(vn::LoadMachineConfig(home.path(), &config, &error)) << error;
@@ -111,7 +108,6 @@ TEST(MachineConfigTest, EverySettingIsRead) {
   EXPECT_EQ(FindShare(config, "Data")->remark, "Remark, with commas");
   EXPECT_EQ(FindShare(config, "Data")->type, STYPE_DISKTREE);
   EXPECT_EQ(FindShare(config, "Abs")->root, "/srv/abs");
-  EXPECT_EQ(config.secrets, (std::map<std::string, std::string>{{"LAB", "other"}, {"SALES", "s3cret"}}));
 }
 
 TEST(MachineConfigTest, SpecialSharesAreTheOnesTheConsoleFilterKeepsOrDrops) {
@@ -194,37 +190,6 @@ TEST(MachineConfigTest, MalformedFilesAreRefusedNamingTheLineAndNothingIsFilledI
     EXPECT_NE(error.find(c.words), std::string::npos) << c.text << " -> " << error;
     EXPECT_EQ(config.name, "UNTOUCHED") << c.text;
     EXPECT_TRUE(config.drives.empty()) << c.text;
-  }
-}
-
-TEST(MachineConfigTest, SecretsMustBePrivateAndWellFormed) {
-  struct Case {
-    std::string text;
-    mode_t mode;
-    std::string words;  // empty = loads
-  };
-  const Case cases[] = {
-      {"[Secrets]\nSALES=x\n", 0600, ""},
-      {"[Secrets]\nSALES=x\n", 0644, "chmod 600"},
-      {"[Secrets]\nSALES=x\n", 0660, "chmod 600"},
-      {"[Secrets]\nSALES=\n", 0600, "empty"},
-      {"[Secrets]\nSALES=x\nsales=y\n", 0600, "twice"},
-      {"[Secrets]\nnot.a.domain=x\n", 0600, "domain name"},
-      {"SALES=x\n", 0600, "outside of a section"},
-  };
-  for (const Case& c : cases) {
-    vn::testing::TempMachineHome home;
-    const auto path = home.path() / "secrets.ini";
-    WriteText(path, c.text);
-    ::chmod(path.c_str(), c.mode);
-    vn::MachineConfig config;
-    std::string error;
-    const bool loaded = vn::LoadMachineConfig(home.path(), &config, &error);
-    EXPECT_EQ(loaded, c.words.empty()) << c.text << error;
-    if (!loaded) {
-      EXPECT_NE(error.find("secrets.ini"), std::string::npos) << error;
-      EXPECT_NE(error.find(c.words), std::string::npos) << c.text << " -> " << error;
-    }
   }
 }
 

@@ -358,8 +358,8 @@ TEST_F(ServiceControlTest, ReachingTheManager) {
   EXPECT_EQ(OpenSCManagerA("\\\\NOSUCHMACHINE", nullptr, SC_MANAGER_ALL_ACCESS), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_NETPATH));
 
-  // Without the domain secret, SRV1 refuses.
-  m_net.SetSecret("CONSOLE", "TESTDOM", std::nullopt);
+  // Without an identity in the domain, SRV1 is out of reach.
+  m_net.SetIdentity("CONSOLE", "TESTDOM", vn::testing::TestIdentity::None);
   EXPECT_EQ(OpenSCManagerA(kSrv1, nullptr, SC_MANAGER_ALL_ACCESS), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
