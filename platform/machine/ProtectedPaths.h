@@ -3,7 +3,7 @@
 // share, however the share is rooted: C$ is "/" on a machine with default
 // drives, and the machine service usually runs as root.
 //
-// - The machine's home: its configuration, secrets.ini and keys, registry,
+// - The machine's home: its configuration, identities (keys), registry,
 //   logs, pid files, pipes and jobs. Only the drives whose directories lie
 //   inside the home (the system drive with the Windows directory, a test
 //   machine's drives) stay reachable, below their roots, with the shares on

@@ -395,7 +395,9 @@ TEST(ShareBoundaryNetworkTest, TheServicesHomeIsUnreachableThroughItsAdministrat
 
   const std::string home = "\\\\SRV1\\C$\\" + srv1.home.relative_path().string();
   const std::string copy = "D:\\stolen.txt";
-  EXPECT_FALSE(CopyFileA((home + "\\secrets.ini").c_str(), copy.c_str(), FALSE));
+  // The machine's key for its domain.
+  ASSERT_TRUE(fs::exists(srv1.home / "identity" / "TESTDOM.pem"));
+  EXPECT_FALSE(CopyFileA((home + "\\identity\\TESTDOM.pem").c_str(), copy.c_str(), FALSE));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_FALSE(CopyFileA((home + "\\registry.db").c_str(), copy.c_str(), FALSE));
   EXPECT_FALSE(fs::exists(net.Console().driveD / "stolen.txt"));
