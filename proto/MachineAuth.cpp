@@ -46,7 +46,7 @@ bool IsHex(std::string_view text) {
 }
 
 // One metadata value, or empty when absent.
-std::string_view Metadata(const grpc::ServerContext& context, std::string_view key) {
+std::string_view Metadata(const grpc::ServerContextBase& context, std::string_view key) {
   const auto& metadata = context.client_metadata();
   const auto it = metadata.find(grpc::string_ref(key.data(), key.size()));
   if (it == metadata.end()) return {};
@@ -97,7 +97,7 @@ bool ReplayGuard::Accept(const std::string& nonce, std::int64_t now) {
   return true;
 }
 
-grpc::Status CheckCallProof(const grpc::ServerContext& context, std::string_view method, std::string_view domain,
+grpc::Status CheckCallProof(const grpc::ServerContextBase& context, std::string_view method, std::string_view domain,
                             std::string_view secret, ReplayGuard* guard, std::int64_t now) {
   const std::string_view callDomain = Metadata(context, kDomainKey);
   const std::string_view time = Metadata(context, kTimeKey);

@@ -61,7 +61,7 @@ class ReplayGuard {
 // Checks the proof of a call of `method` to a machine of `domain` whose secret
 // is `secret` (empty: the machine knows no secret for its domain, and every
 // call is refused). `now` is seconds since 1970.
-grpc::Status CheckCallProof(const grpc::ServerContext& context, std::string_view method, std::string_view domain,
+grpc::Status CheckCallProof(const grpc::ServerContextBase& context, std::string_view method, std::string_view domain,
                             std::string_view secret, ReplayGuard* guard, std::int64_t now);
 
 std::int64_t UnixNow();
