@@ -4,8 +4,8 @@
 // (opening, one chunk read or written, the commit, a listing) — so memory
 // stays at one chunk per stream besides gRPC's read-ahead, and the stream
 // ends (Finish) only when nothing of its own is in flight. A stream holds a
-// place of StreamLimits from its start to OnDone; a caller without a place
-// gets ERROR_REQ_NOT_ACCEP in the stream's first reply. An idle stream is
+// place of StreamLimits from its start until it ends; a caller without a
+// place gets ERROR_REQ_NOT_ACCEP in the stream's first reply. An idle stream is
 // cancelled: its pending read or write fails, and it ends from there.
 
 #include <algorithm>
@@ -51,13 +51,13 @@ class ReadFileReactor final : public grpc::ServerWriteReactor<pb::ReadFileReply>
     m_place = TakePlace(m_kit, context);
     if (!m_place) {
       m_reply.set_error(ERROR_REQ_NOT_ACCEP);
-      StartWriteAndFinish(&m_reply, grpc::WriteOptions(), grpc::Status::OK);
+      EndWith(&m_reply);
       return;
     }
     MachinePath path;
     if (const LONG error = CheckPath(request.path(), &path); error != ERROR_SUCCESS) {
       m_reply.set_error(static_cast<std::uint32_t>(error));
-      StartWriteAndFinish(&m_reply, grpc::WriteOptions(), grpc::Status::OK);
+      EndWith(&m_reply);
       return;
     }
     m_kit.workers.Post([this, path = std::move(path)] { Open(path); });
@@ -65,7 +65,7 @@ class ReadFileReactor final : public grpc::ServerWriteReactor<pb::ReadFileReply>
 
   void OnWriteDone(bool ok) override {
     if (!ok) {  // the caller went away or the stream was cancelled
-      Finish(grpc::Status::OK);
+      End();
       return;
     }
     m_place->Touch();
@@ -79,7 +79,7 @@ class ReadFileReactor final : public grpc::ServerWriteReactor<pb::ReadFileReply>
     const LONG error = m_kit.machine.OpenRead(path, &m_reader);
     m_reply.set_error(static_cast<std::uint32_t>(error));
     if (error != ERROR_SUCCESS) {
-      StartWriteAndFinish(&m_reply, grpc::WriteOptions(), grpc::Status::OK);
+      EndWith(&m_reply);
       return;
     }
     m_reply.set_size(m_reader->Size());
@@ -92,15 +92,27 @@ class ReadFileReactor final : public grpc::ServerWriteReactor<pb::ReadFileReply>
     m_reply.Clear();
     if (const LONG error = m_reader->Read(m_buffer, &got); error != ERROR_SUCCESS) {
       m_reply.set_error(static_cast<std::uint32_t>(error));
-      StartWriteAndFinish(&m_reply, grpc::WriteOptions(), grpc::Status::OK);
+      EndWith(&m_reply);
       return;
     }
     if (got == 0) {
-      Finish(grpc::Status::OK);
+      End();
       return;
     }
     m_reply.set_data(reinterpret_cast<const char*>(m_buffer.data()), got);
     StartWrite(&m_reply);
+  }
+
+  // The end of the stream. The place is given back first, so that the
+  // caller's next stream finds it free.
+  void End() {
+    m_place.reset();
+    Finish(grpc::Status::OK);
+  }
+  template <typename Reply>
+  void EndWith(const Reply* last) {
+    m_place.reset();
+    StartWriteAndFinish(last, grpc::WriteOptions(), grpc::Status::OK);
   }
 
   StreamKit m_kit;
@@ -117,13 +129,13 @@ class FindFilesReactor final : public grpc::ServerWriteReactor<pb::FindFilesRepl
     m_place = TakePlace(m_kit, context);
     if (!m_place) {
       m_batch.set_error(ERROR_REQ_NOT_ACCEP);
-      StartWriteAndFinish(&m_batch, grpc::WriteOptions(), grpc::Status::OK);
+      EndWith(&m_batch);
       return;
     }
     MachinePath path;
     if (const LONG error = CheckPath(request.path(), &path); error != ERROR_SUCCESS) {
       m_batch.set_error(static_cast<std::uint32_t>(error));
-      StartWriteAndFinish(&m_batch, grpc::WriteOptions(), grpc::Status::OK);
+      EndWith(&m_batch);
       return;
     }
     m_kit.workers.Post([this, path = std::move(path)] {
@@ -136,7 +148,7 @@ class FindFilesReactor final : public grpc::ServerWriteReactor<pb::FindFilesRepl
 
   void OnWriteDone(bool ok) override {
     if (!ok) {
-      Finish(grpc::Status::OK);
+      End();
       return;
     }
     m_place->Touch();
@@ -153,13 +165,25 @@ class FindFilesReactor final : public grpc::ServerWriteReactor<pb::FindFilesRepl
     for (; m_next < end; ++m_next) ToProto(m_entries[m_next], m_batch.add_entries());
     if (m_next == m_entries.size()) {
       if (m_first || m_batch.entries_size() > 0)
-        StartWriteAndFinish(&m_batch, grpc::WriteOptions(), grpc::Status::OK);
+        EndWith(&m_batch);
       else
-        Finish(grpc::Status::OK);
+        End();
       return;
     }
     m_first = false;
     StartWrite(&m_batch);
+  }
+
+  // The end of the stream. The place is given back first, so that the
+  // caller's next stream finds it free.
+  void End() {
+    m_place.reset();
+    Finish(grpc::Status::OK);
+  }
+  template <typename Reply>
+  void EndWith(const Reply* last) {
+    m_place.reset();
+    StartWriteAndFinish(last, grpc::WriteOptions(), grpc::Status::OK);
   }
 
   StreamKit m_kit;
@@ -188,7 +212,7 @@ class WriteFileReactor final : public grpc::ServerBidiReactor<pb::WriteFileReque
   void OnReadDone(bool ok) override {
     if (!ok) {  // the caller ended or broke the stream without a commit, or it was cancelled
       m_writer.reset();  // before the caller hears the end, nothing is left
-      Finish(grpc::Status::OK);
+      End();
       return;
     }
     m_place->Touch();
@@ -223,7 +247,7 @@ class WriteFileReactor final : public grpc::ServerBidiReactor<pb::WriteFileReque
   void OnWriteDone(bool ok) override {
     if (!ok) {
       m_writer.reset();
-      Finish(grpc::Status::OK);
+      End();
       return;
     }
     StartRead(&m_request);
@@ -236,7 +260,19 @@ class WriteFileReactor final : public grpc::ServerBidiReactor<pb::WriteFileReque
   void Answer(LONG error) {
     m_writer.reset();  // committed, or its data discarded, before the caller hears the end
     m_reply.set_error(static_cast<std::uint32_t>(error));
-    StartWriteAndFinish(&m_reply, grpc::WriteOptions(), grpc::Status::OK);
+    EndWith(&m_reply);
+  }
+
+  // The end of the stream. The place is given back first, so that the
+  // caller's next stream finds it free.
+  void End() {
+    m_place.reset();
+    Finish(grpc::Status::OK);
+  }
+  template <typename Reply>
+  void EndWith(const Reply* last) {
+    m_place.reset();
+    StartWriteAndFinish(last, grpc::WriteOptions(), grpc::Status::OK);
   }
 
   StreamKit m_kit;
