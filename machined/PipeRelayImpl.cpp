@@ -115,34 +115,46 @@ class PipeRelay final : public grpc::ServerBidiReactor<pb::PipeFrame, pb::PipeFr
     }
     m_workers.Post([this, name = std::move(name), access] {
       HANDLE pipe = CreateFileA(name.c_str(), access, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-      const LONG error = pipe == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+      LONG error = pipe == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
       DWORD mode = PIPE_READMODE_MESSAGE | PIPE_NOWAIT;
-      if (pipe != INVALID_HANDLE_VALUE) SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr);
-      bool ending = false;
-      {
-        std::lock_guard lock(m_mutex);
-        m_opening = false;
-        ending = m_ending;
-        if (!ending) m_pipe = pipe;
-      }
-      if (ending) {  // cancelled meanwhile
-        if (pipe != INVALID_HANDLE_VALUE) CloseHandle(pipe);
-        return FinishWhenIdle();
-      }
-      if (error != ERROR_SUCCESS) return Refuse(error);
       DWORD outSize = 0;
       DWORD inSize = 0;
       DWORD instances = 0;
-      GetNamedPipeInfo(pipe, nullptr, &outSize, &inSize, &instances);
-      m_inLimit = inSize;
+      if (error == ERROR_SUCCESS && (!SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr) ||
+                                     !GetNamedPipeInfo(pipe, nullptr, &outSize, &inSize, &instances)))
+        error = GetLastError();
       pb::PipeOpened* opened = m_out.mutable_opened();
-      // The server's open mode as this client sees it: what it may read and write.
-      opened->set_open_mode((access & GENERIC_WRITE ? PIPE_ACCESS_INBOUND : 0) |
-                            (access & GENERIC_READ ? PIPE_ACCESS_OUTBOUND : 0));
-      opened->set_out_buffer_size(outSize);
-      opened->set_in_buffer_size(inSize);
-      opened->set_max_instances(instances);
-      Write();
+      opened->set_error(static_cast<std::uint32_t>(error));
+      if (error == ERROR_SUCCESS) {
+        // The server's open mode as this client sees it: what it may read and write.
+        opened->set_open_mode((access & GENERIC_WRITE ? PIPE_ACCESS_INBOUND : 0) |
+                              (access & GENERIC_READ ? PIPE_ACCESS_OUTBOUND : 0));
+        opened->set_out_buffer_size(outSize);
+        opened->set_in_buffer_size(inSize);
+        opened->set_max_instances(instances);
+      }
+      // From here the job touches the relay no more than the one call below,
+      // and a concurrent Stop cannot finish the stream before that call's end.
+      bool ending = false;
+      {
+        std::lock_guard lock(m_mutex);
+        ending = m_ending;
+        if (!ending && error == ERROR_SUCCESS) {
+          m_pipe = pipe;
+          m_inLimit = inSize;
+          m_writing = true;
+        } else if (!ending) {
+          m_ending = true;
+          m_finished = true;
+        }
+        m_opening = false;
+      }
+      if (ending || error != ERROR_SUCCESS) {
+        if (pipe != INVALID_HANDLE_VALUE) CloseHandle(pipe);
+      }
+      if (ending) return FinishWhenIdle();  // cancelled meanwhile
+      if (error != ERROR_SUCCESS) return StartWriteAndFinish(&m_out, grpc::WriteOptions(), grpc::Status::OK);
+      StartWrite(&m_out);
     });
   }
 

@@ -187,8 +187,13 @@ TEST_F(RemotePipesTest, ACallerOverItsPipeLimitIsToldSo) {
   EXPECT_TRUE(Send(holder, "still here"));
   EXPECT_EQ(Receive(holder), "echo:still here");
   ASSERT_TRUE(CloseHandle(holder));
-  HANDLE next = OpenPipeWhenFree(kEcho);
-  ASSERT_NE(next, INVALID_HANDLE_VALUE) << GetLastError();
+  // The place comes back once SRV1 has seen the close, which the close does
+  // not wait for.
+  HANDLE next = INVALID_HANDLE_VALUE;
+  ASSERT_TRUE(WaitUntil([&] {
+    next = OpenPipe(kEcho);
+    return next != INVALID_HANDLE_VALUE;
+  })) << GetLastError();
   EXPECT_TRUE(Send(next, "after"));
   EXPECT_EQ(Receive(next), "echo:after");
   EXPECT_TRUE(CloseHandle(next));
