@@ -22,7 +22,8 @@ namespace vn {
 
 namespace {
 
-// Enough threads for many consoles' calls at once; each stream holds one.
+// Threads for the unary calls of many consoles at once. The streams and
+// relayed pipes are served by reactors that hold none (MachineServiceImpl.h).
 constexpr int kMaxThreads = 64;
 constexpr auto kShutdownGrace = std::chrono::seconds(2);
 // A connection without calls for this long is closed (a client reconnects

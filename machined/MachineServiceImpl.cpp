@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "machined/PeerIdentity.h"
+#include "machined/RequestChecks.h"
+#include "platform/ipc/PipeWatcher.h"
 #include "proto/MachineProtocol.h"
 
 namespace vn {
@@ -22,6 +24,24 @@ bool ValidName(std::string_view name) {
 
 // A registry path: a valid name that does not start from the top of the hive.
 bool ValidKeyPath(std::string_view path) { return ValidName(path) && !path.starts_with('\\'); }
+
+template <typename R>
+grpc::Status Reply(R* reply, LONG error) {
+  reply->set_error(static_cast<std::uint32_t>(error));
+  return grpc::Status::OK;
+}
+
+void FillValue(const RegValue& value, pb::ValueReply* reply) {
+  reply->set_name(value.name);
+  reply->set_type(value.type);
+  reply->set_data(reinterpret_cast<const char*>(value.data.data()), value.data.size());
+}
+
+// Threads for the disk work of all file streams: enough to keep a few disks
+// busy, few enough that a caller cannot make the service spawn more.
+constexpr unsigned kDiskWorkers = 4;
+
+}  // namespace
 
 // A file path from the network. Only share roots are reachable: "C:" and
 // anything else that cannot be a share name gets ERROR_BAD_NET_NAME.
@@ -54,20 +74,6 @@ void ToProto(const FileEntry& entry, pb::FileEntry* out) {
   out->set_last_write_time(entry.lastWriteTime);
 }
 
-template <typename R>
-grpc::Status Reply(R* reply, LONG error) {
-  reply->set_error(static_cast<std::uint32_t>(error));
-  return grpc::Status::OK;
-}
-
-void FillValue(const RegValue& value, pb::ValueReply* reply) {
-  reply->set_name(value.name);
-  reply->set_type(value.type);
-  reply->set_data(reinterpret_cast<const char*>(value.data.data()), value.data.size());
-}
-
-}  // namespace
-
 MachineServiceImpl::MachineServiceImpl(std::shared_ptr<MachineEndpoint> machine,
                                        std::shared_ptr<const MachineConfig> config,
                                        std::shared_ptr<ServiceManager> services,
@@ -75,7 +81,12 @@ MachineServiceImpl::MachineServiceImpl(std::shared_ptr<MachineEndpoint> machine,
     : m_machine(std::move(machine)),
       m_config(std::move(config)),
       m_services(std::move(services)),
-      m_scheduler(std::move(scheduler)) {}
+      m_scheduler(std::move(scheduler)),
+      m_limits(m_config->limits),
+      m_workers(kDiskWorkers),
+      m_pipes(std::make_unique<PipeWatcher>()) {}
+
+MachineServiceImpl::~MachineServiceImpl() = default;
 
 grpc::Status MachineServiceImpl::Authorise(const grpc::ServerContextBase& context, const char* /*method*/) {
   // Every member may make every call: the domain is the unit of trust.
@@ -316,26 +327,6 @@ grpc::Status MachineServiceImpl::GetDiskSpace(Context* context, const pb::PathRe
   return Reply(reply, error);
 }
 
-grpc::Status MachineServiceImpl::FindFiles(Context* context, const pb::PathRequest* request,
-                                           Writer<pb::FindFilesReply>* writer) {
-  if (auto status = Authorise(*context, "FindFiles"); !status.ok()) return status;
-  pb::FindFilesReply batch;
-  MachinePath path;
-  std::vector<FileEntry> entries;
-  LONG error = CheckPath(request->path(), &path);
-  if (error == ERROR_SUCCESS) error = m_machine->FindFiles(path, &entries);
-  batch.set_error(static_cast<std::uint32_t>(error));
-  for (std::size_t i = 0; error == ERROR_SUCCESS && i < entries.size(); ++i) {
-    ToProto(entries[i], batch.add_entries());
-    if (static_cast<std::size_t>(batch.entries_size()) == kFindBatchEntries) {
-      if (!writer->Write(batch)) return grpc::Status::OK;  // the caller went away
-      batch.Clear();
-    }
-  }
-  if (batch.error() || batch.entries_size() > 0 || entries.empty()) writer->Write(batch);
-  return grpc::Status::OK;
-}
-
 grpc::Status MachineServiceImpl::GetFileInfo(Context* context, const pb::PathRequest* request,
                                              pb::FileInfoReply* reply) {
   if (auto status = Authorise(*context, "GetFileInfo"); !status.ok()) return status;
@@ -369,68 +360,6 @@ grpc::Status MachineServiceImpl::DeleteFile(Context* context, const pb::PathRequ
   MachinePath path;
   if (const LONG error = CheckPath(request->path(), &path); error != ERROR_SUCCESS) return Reply(reply, error);
   return Reply(reply, m_machine->DeleteFile(path));
-}
-
-grpc::Status MachineServiceImpl::ReadFile(Context* context, const pb::PathRequest* request,
-                                          Writer<pb::ReadFileReply>* writer) {
-  if (auto status = Authorise(*context, "ReadFile"); !status.ok()) return status;
-  pb::ReadFileReply reply;
-  MachinePath path;
-  std::unique_ptr<FileReader> reader;
-  LONG error = CheckPath(request->path(), &path);
-  if (error == ERROR_SUCCESS) error = m_machine->OpenRead(path, &reader);
-  reply.set_error(static_cast<std::uint32_t>(error));
-  if (error == ERROR_SUCCESS) reply.set_size(reader->Size());
-  if (!writer->Write(reply) || error != ERROR_SUCCESS) return grpc::Status::OK;
-  // One chunk buffer for the whole file; gRPC's flow control makes Write wait
-  // while the caller is behind, so memory stays at a few chunks.
-  std::vector<BYTE> buffer(kFileChunkBytes);
-  for (;;) {
-    std::size_t got = 0;
-    if (const LONG readError = reader->Read(buffer, &got); readError != ERROR_SUCCESS) {
-      reply.Clear();
-      reply.set_error(static_cast<std::uint32_t>(readError));
-      writer->Write(reply);
-      return grpc::Status::OK;
-    }
-    if (got == 0) return grpc::Status::OK;
-    reply.Clear();
-    reply.set_data(reinterpret_cast<const char*>(buffer.data()), got);
-    if (!writer->Write(reply)) return grpc::Status::OK;  // the caller went away
-  }
-}
-
-grpc::Status MachineServiceImpl::WriteFile(Context* context, WriteStream* stream) {
-  if (auto status = Authorise(*context, "WriteFile"); !status.ok()) return status;
-  pb::WriteFileReply reply;
-  auto answer = [&](LONG error) {
-    reply.set_error(static_cast<std::uint32_t>(error));
-    stream->Write(reply);
-    return grpc::Status::OK;
-  };
-  pb::WriteFileRequest request;
-  if (!stream->Read(&request)) return grpc::Status::OK;
-  if (!request.has_open()) return answer(ERROR_INVALID_PARAMETER);
-  MachinePath path;
-  if (const LONG error = CheckPath(request.open().path(), &path); error != ERROR_SUCCESS) return answer(error);
-  std::unique_ptr<FileWriter> writer;
-  if (const LONG error = m_machine->OpenWrite(path, request.open().fail_if_exists(), &writer);
-      error != ERROR_SUCCESS)
-    return answer(error);
-  reply.set_error(ERROR_SUCCESS);
-  if (!stream->Write(reply)) return grpc::Status::OK;
-  // Until the commit arrives the writer holds the data out of sight; returning
-  // without it (a broken or abandoned stream) discards it.
-  while (stream->Read(&request)) {
-    if (request.has_commit()) return answer(writer->Commit(request.commit().last_write_time()));
-    if (request.part_case() != pb::WriteFileRequest::kData) return answer(ERROR_INVALID_PARAMETER);
-    const std::string& data = request.data();
-    if (data.size() > kFileChunkBytes) return answer(ERROR_INVALID_PARAMETER);
-    if (const LONG error = writer->Write({reinterpret_cast<const BYTE*>(data.data()), data.size()});
-        error != ERROR_SUCCESS)
-      return answer(error);
-  }
-  return grpc::Status::OK;
 }
 
 }  // namespace vn

@@ -17,11 +17,16 @@
 // ERROR_NOT_SUPPORTED when the service was built without one). Job scheduler
 // calls go to the machine's JobScheduler, NERR_ServiceNotInstalled when there
 // is none or "Schedule" is not running. Pipe opens this machine's
-// pipe as a local client and forwards its messages, so each open remote pipe
-// holds one server thread and one thread of its own.
+// pipe as a local client and forwards its messages.
 //
-// Threads: gRPC's server threads call the handlers concurrently; the endpoint
-// and hive are safe from any thread. The object must outlive the server.
+// Threads: unary calls run on gRPC's synchronous server threads, concurrently.
+// The long calls (ReadFile, FindFiles, WriteFile, Pipe) are reactors of
+// gRPC's callback API and hold no thread while they wait: their disk work
+// runs chunk by chunk on a small WorkerPool, and relayed pipes are watched by
+// one PipeWatcher thread for all of them. StreamLimits bounds how many long
+// calls each caller and everyone together hold, and ends idle ones. The
+// endpoint and hive are safe from any thread. The object must outlive the
+// server.
 
 #include <cstdint>
 #include <memory>
@@ -29,6 +34,8 @@
 #include <string>
 
 #include "machine.grpc.pb.h"
+#include "machined/StreamLimits.h"
+#include "machined/WorkerPool.h"
 #include "platform/endpoints/MachineEndpoint.h"
 #include "platform/machine/MachineConfig.h"
 #include "platform/machine/DomainIdentity.h"
@@ -36,15 +43,22 @@
 namespace vn {
 
 class JobScheduler;
+class PipeWatcher;
 class ServiceManager;
 
-class MachineServiceImpl final : public vornal::machine::Machine::Service {
+// The generated service with the long calls served by reactors.
+using MachineServiceBase = vornal::machine::Machine::WithCallbackMethod_ReadFile<
+    vornal::machine::Machine::WithCallbackMethod_FindFiles<vornal::machine::Machine::WithCallbackMethod_WriteFile<
+        vornal::machine::Machine::WithCallbackMethod_Pipe<vornal::machine::Machine::Service>>>>;
+
+class MachineServiceImpl final : public MachineServiceBase {
  public:
   // Serves `machine`, whose domain is that of `config`, with
   // its services and scheduled jobs when given.
   MachineServiceImpl(std::shared_ptr<MachineEndpoint> machine, std::shared_ptr<const MachineConfig> config,
                      std::shared_ptr<ServiceManager> services = nullptr,
                      std::shared_ptr<JobScheduler> scheduler = nullptr);
+  ~MachineServiceImpl() override;
 
   // Accepts as members the callers whose certificates `members` confirms.
   // Set before the server starts; until then every call but GetServerInfo
@@ -59,9 +73,7 @@ class MachineServiceImpl final : public vornal::machine::Machine::Service {
   template <typename T>
   using Writer = grpc::ServerWriter<T>;
   using Status = grpc::Status;
-  using WriteStream =
-      grpc::ServerReaderWriter<vornal::machine::WriteFileReply, vornal::machine::WriteFileRequest>;
-  using PipeStream = grpc::ServerReaderWriter<vornal::machine::PipeFrame, vornal::machine::PipeFrame>;
+  using CallbackContext = grpc::CallbackServerContext;
 
   Status GetServerInfo(Context*, const vornal::machine::ServerInfoRequest*,
                        vornal::machine::ServerInfoReply*) override;
@@ -83,13 +95,16 @@ class MachineServiceImpl final : public vornal::machine::Machine::Service {
   Status GetDrives(Context*, const vornal::machine::GetDrivesRequest*, vornal::machine::GetDrivesReply*) override;
   Status GetVolumeInfo(Context*, const vornal::machine::PathRequest*, vornal::machine::VolumeInfoReply*) override;
   Status GetDiskSpace(Context*, const vornal::machine::PathRequest*, vornal::machine::DiskSpaceReply*) override;
-  Status FindFiles(Context*, const vornal::machine::PathRequest*, Writer<vornal::machine::FindFilesReply>*) override;
+  grpc::ServerWriteReactor<vornal::machine::FindFilesReply>* FindFiles(CallbackContext*,
+                                                                      const vornal::machine::PathRequest*) override;
   Status GetFileInfo(Context*, const vornal::machine::PathRequest*, vornal::machine::FileInfoReply*) override;
   Status CreateDirectory(Context*, const vornal::machine::PathRequest*, vornal::machine::ErrorReply*) override;
   Status RemoveDirectory(Context*, const vornal::machine::PathRequest*, vornal::machine::ErrorReply*) override;
   Status DeleteFile(Context*, const vornal::machine::PathRequest*, vornal::machine::ErrorReply*) override;
-  Status ReadFile(Context*, const vornal::machine::PathRequest*, Writer<vornal::machine::ReadFileReply>*) override;
-  Status WriteFile(Context*, WriteStream* stream) override;
+  grpc::ServerWriteReactor<vornal::machine::ReadFileReply>* ReadFile(CallbackContext*,
+                                                                    const vornal::machine::PathRequest*) override;
+  grpc::ServerBidiReactor<vornal::machine::WriteFileRequest, vornal::machine::WriteFileReply>* WriteFile(
+      CallbackContext*) override;
 
   // Service control (ServiceControlImpl.cpp).
   Status OpenSCManager(Context*, const vornal::machine::OpenSCManagerRequest*,
@@ -115,10 +130,14 @@ class MachineServiceImpl final : public vornal::machine::Machine::Service {
 
   // Named pipes of this machine for other machines' clients
   // (PipeRelayImpl.cpp) and the machine's accounts (AccountsImpl.cpp).
-  Status Pipe(Context*, PipeStream* stream) override;
+  grpc::ServerBidiReactor<vornal::machine::PipeFrame, vornal::machine::PipeFrame>* Pipe(CallbackContext*) override;
   Status WaitPipe(Context*, const vornal::machine::WaitPipeRequest*, vornal::machine::ErrorReply*) override;
   Status GetAccounts(Context*, const vornal::machine::GetAccountsRequest*,
                      vornal::machine::GetAccountsReply*) override;
+
+  // Places held now by long calls (tests).
+  std::size_t HeldStreams() const { return m_limits.Held(StreamLimits::Kind::Stream); }
+  std::size_t HeldPipes() const { return m_limits.Held(StreamLimits::Kind::Pipe); }
 
  private:
   // The one check every handler but GetServerInfo makes first: OK, or
@@ -135,6 +154,9 @@ class MachineServiceImpl final : public vornal::machine::Machine::Service {
   std::shared_ptr<const MemberCheck> m_members;   // null: no caller is a member
   std::mutex m_hiveMutex;
   std::shared_ptr<RegistryHive> m_hive;
+  StreamLimits m_limits;
+  WorkerPool m_workers;
+  std::unique_ptr<PipeWatcher> m_pipes;
 };
 
 }  // namespace vn

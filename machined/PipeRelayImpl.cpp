@@ -1,19 +1,24 @@
-// The named pipe calls of MachineServiceImpl. A pipe of this
-// machine is opened for the caller as a local client (Pipes.h) and its
-// messages are forwarded both ways over the Pipe stream: one thread takes the
-// caller's frames to the pipe, the handler's own thread takes the pipe's
-// messages to the caller. Whichever side ends first closes the pipe handle,
-// which wakes the other.
+// The named pipe calls of MachineServiceImpl. A pipe of this machine is
+// opened for the caller as a local client (Pipes.h), in PIPE_NOWAIT mode, and
+// its messages are forwarded both ways over the Pipe stream by a reactor that
+// holds no thread while it waits: the caller's frames arrive as gRPC reads,
+// the pipe's messages are announced by the service's one PipeWatcher. Each
+// direction has at most one step in flight (a gRPC read or write, or a wait on
+// the watcher), so a relayed pipe holds one message each way at most.
+// Whichever side ends first ends the relay: the pipe handle is closed (the
+// pipe's server reads 109) and the stream finishes once the last message to
+// the caller has gone out.
 
-#include <atomic>
+#include <mutex>
 #include <string>
-#include <system_error>
-#include <thread>
+#include <utility>
 #include <vector>
 
 #include "machined/MachineServiceImpl.h"
+#include "machined/PeerIdentity.h"
 #include "platform/core/Handles.h"
 #include "platform/core/LastError.h"
+#include "platform/ipc/PipeWatcher.h"
 #include "platform/ipc/Pipes.h"
 #include "proto/MachineProtocol.h"
 #include "proto/PipeFrames.h"
@@ -25,6 +30,8 @@ namespace pb = vornal::machine;
 namespace {
 
 constexpr std::size_t kMaxPipeName = 256;
+// The relay reads a pipe message in pieces of this size.
+constexpr DWORD kPipeReadPiece = 64 * 1024;
 
 // The local name of this machine's pipe NAME, or empty when NAME cannot be one.
 std::string LocalPipeName(const std::string& name) {
@@ -32,91 +39,294 @@ std::string LocalPipeName(const std::string& name) {
   return "\\\\.\\pipe\\" + name;
 }
 
-// Closes the pipe handle once, from whichever thread gets there first.
-class SharedHandle {
+class PipeRelay final : public grpc::ServerBidiReactor<pb::PipeFrame, pb::PipeFrame> {
  public:
-  explicit SharedHandle(HANDLE handle) : m_handle(handle) {}
-  ~SharedHandle() { Close(); }
-  HANDLE Get() const { return m_handle; }
-  void Close() {
-    if (!m_closed.exchange(true)) CloseHandle(m_handle);
+  PipeRelay(WorkerPool& workers, PipeWatcher& watcher, StreamLimits& limits, grpc::CallbackServerContext* context,
+            const std::string& caller)
+      : m_workers(workers), m_watcher(watcher) {
+    m_place = limits.Admit(StreamLimits::Kind::Pipe, caller, [context] { context->TryCancel(); });
+    if (!m_place) {
+      // Answered without waiting for the open, so a refused caller holds nothing.
+      m_out.mutable_opened()->set_error(ERROR_REQ_NOT_ACCEP);
+      m_finished = true;
+      StartWriteAndFinish(&m_out, grpc::WriteOptions(), grpc::Status::OK);
+      return;
+    }
+    m_reading = true;
+    StartRead(&m_in);
   }
+
+  void OnReadDone(bool ok) override {
+    std::unique_lock lock(m_mutex);
+    m_reading = false;
+    if (m_ending) return;
+    if (!ok) {  // the caller closed its handle, or the stream broke
+      lock.unlock();
+      Stop();
+      return;
+    }
+    m_place->Touch();
+    if (m_pipe == INVALID_HANDLE_VALUE) {
+      lock.unlock();
+      Open();
+      return;
+    }
+    const PipeFrameResult added = AddPipeFrame(m_in, &m_incoming, m_inLimit);
+    lock.unlock();
+    if (added == PipeFrameResult::Invalid) return Stop();
+    if (added == PipeFrameResult::More) return ContinueReading();
+    WriteToPipe();
+  }
+
+  void OnWriteDone(bool ok) override {
+    bool ending = false;
+    {
+      std::lock_guard lock(m_mutex);
+      m_writing = false;
+      ending = m_ending;
+    }
+    if (ending) return FinishWhenIdle();
+    if (!ok) return Stop();
+    if (!m_opened) {
+      // The pipe is open for the caller: both directions start.
+      m_opened = true;
+      ContinueReading();
+      ReadFromPipe();
+      return;
+    }
+    m_place->Touch();
+    if (m_outOffset < m_outgoing.size()) return SendFrame();
+    ReadFromPipe();
+  }
+
+  void OnCancel() override { Stop(); }
+
+  void OnDone() override { delete this; }
 
  private:
-  HANDLE m_handle;
-  std::atomic<bool> m_closed{false};
-};
-
-// The caller's messages, frame by frame, written to the pipe whole.
-void CallerToPipe(MachineServiceImpl::PipeStream* stream, SharedHandle* pipe, DWORD limit) {
-  std::string message;
-  pb::PipeFrame frame;
-  while (stream->Read(&frame)) {
-    const PipeFrameResult added = AddPipeFrame(frame, &message, limit);
-    if (added == PipeFrameResult::Invalid) break;
-    if (added == PipeFrameResult::More) continue;
-    DWORD written = 0;
-    if (!WriteFile(pipe->Get(), message.data(), static_cast<DWORD>(message.size()), &written, nullptr)) break;
-    message.clear();
+  // The first frame names the pipe; the open (a short exchange with the
+  // pipe's server) runs on the worker pool.
+  void Open() {
+    std::string name = m_in.has_open() ? LocalPipeName(m_in.open().name()) : std::string();
+    if (name.empty()) return Refuse(m_in.has_open() ? ERROR_INVALID_NAME : ERROR_INVALID_PARAMETER);
+    const DWORD access = m_in.open().desired_access() & (GENERIC_READ | GENERIC_WRITE);
+    {
+      std::lock_guard lock(m_mutex);
+      m_opening = true;
+    }
+    m_workers.Post([this, name = std::move(name), access] {
+      HANDLE pipe = CreateFileA(name.c_str(), access, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+      LONG error = pipe == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+      DWORD mode = PIPE_READMODE_MESSAGE | PIPE_NOWAIT;
+      DWORD outSize = 0;
+      DWORD inSize = 0;
+      DWORD instances = 0;
+      if (error == ERROR_SUCCESS && (!SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr) ||
+                                     !GetNamedPipeInfo(pipe, nullptr, &outSize, &inSize, &instances)))
+        error = GetLastError();
+      pb::PipeOpened* opened = m_out.mutable_opened();
+      opened->set_error(static_cast<std::uint32_t>(error));
+      if (error == ERROR_SUCCESS) {
+        // The server's open mode as this client sees it: what it may read and write.
+        opened->set_open_mode((access & GENERIC_WRITE ? PIPE_ACCESS_INBOUND : 0) |
+                              (access & GENERIC_READ ? PIPE_ACCESS_OUTBOUND : 0));
+        opened->set_out_buffer_size(outSize);
+        opened->set_in_buffer_size(inSize);
+        opened->set_max_instances(instances);
+      }
+      // From here the job touches the relay no more than the one call below,
+      // and a concurrent Stop cannot finish the stream before that call's end.
+      bool ending = false;
+      {
+        std::lock_guard lock(m_mutex);
+        ending = m_ending;
+        if (!ending && error == ERROR_SUCCESS) {
+          m_pipe = pipe;
+          m_inLimit = inSize;
+          m_writing = true;
+        } else if (!ending) {
+          m_ending = true;
+          m_finished = true;
+        }
+        m_opening = false;
+      }
+      if (ending || error != ERROR_SUCCESS) {
+        if (pipe != INVALID_HANDLE_VALUE) CloseHandle(pipe);
+      }
+      if (ending) return FinishWhenIdle();  // cancelled meanwhile
+      if (error != ERROR_SUCCESS) return StartWriteAndFinish(&m_out, grpc::WriteOptions(), grpc::Status::OK);
+      StartWrite(&m_out);
+    });
   }
-  pipe->Close();
-}
+
+  // The pipe could not be opened: its error is the only answer.
+  void Refuse(LONG error) {
+    {
+      std::lock_guard lock(m_mutex);
+      m_ending = true;
+      m_finished = true;
+    }
+    m_out.mutable_opened()->set_error(static_cast<std::uint32_t>(error));
+    StartWriteAndFinish(&m_out, grpc::WriteOptions(), grpc::Status::OK);
+  }
+
+  void ContinueReading() {
+    {
+      std::lock_guard lock(m_mutex);
+      if (m_ending) return;
+      m_reading = true;
+    }
+    StartRead(&m_in);
+  }
+
+  void Write() {
+    {
+      std::lock_guard lock(m_mutex);
+      if (m_ending) return;
+      m_writing = true;
+    }
+    StartWrite(&m_out);
+  }
+
+  // The caller's message, whole, to the pipe; when the pipe has no room the
+  // watcher says when to try again.
+  void WriteToPipe() {
+    const HANDLE pipe = Pipe();
+    if (pipe == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    if (!::WriteFile(pipe, m_incoming.data(), static_cast<DWORD>(m_incoming.size()), &written, nullptr))
+      return Stop();
+    if (written == m_incoming.size()) {
+      m_incoming.clear();
+      return ContinueReading();
+    }
+    if (!Await(PipeWatcher::Event::Writable)) Stop();
+  }
+
+  // The pipe handle while the relay runs, else INVALID_HANDLE_VALUE.
+  HANDLE Pipe() {
+    std::lock_guard lock(m_mutex);
+    return m_ending ? INVALID_HANDLE_VALUE : m_pipe;
+  }
+
+  // Has the watcher call the direction's step again when the pipe is ready;
+  // false when it cannot.
+  bool Await(PipeWatcher::Event event) {
+    std::lock_guard lock(m_mutex);
+    if (m_ending) return true;
+    const auto again = [this, event] {
+      if (event == PipeWatcher::Event::Readable)
+        ReadFromPipe();
+      else
+        WriteToPipe();
+    };
+    return m_watcher.Watch(m_pipe, event, again) == ERROR_SUCCESS;
+  }
+
+  // The pipe's next message to the caller, or a wait for it.
+  void ReadFromPipe() {
+    const HANDLE pipe = Pipe();
+    if (pipe == INVALID_HANDLE_VALUE) return;
+    m_outgoing.clear();
+    m_outOffset = 0;
+    m_piece.resize(kPipeReadPiece);
+    for (;;) {
+      DWORD read = 0;
+      const BOOL ok = ::ReadFile(pipe, m_piece.data(), static_cast<DWORD>(m_piece.size()), &read, nullptr);
+      const LONG error = ok ? ERROR_SUCCESS : GetLastError();
+      m_outgoing.append(m_piece.data(), read);
+      if (error == ERROR_MORE_DATA) continue;
+      if (error == ERROR_SUCCESS) break;
+      if (error != ERROR_NO_DATA || !m_outgoing.empty()) return Stop();  // the pipe's server has gone
+      if (!Await(PipeWatcher::Event::Readable)) Stop();
+      return;
+    }
+    m_first = true;
+    SendFrame();
+  }
+
+  // The next frame of the message in m_outgoing (an empty message is one
+  // empty frame).
+  void SendFrame() {
+    const std::size_t n = std::min(m_outgoing.size() - m_outOffset, kPipeFrameBytes);
+    if (n == 0 && !m_first) return ReadFromPipe();
+    m_first = false;
+    pb::PipeData* data = m_out.mutable_data();
+    data->set_data(m_outgoing.data() + m_outOffset, n);
+    m_outOffset += n;
+    data->set_more(m_outOffset < m_outgoing.size());
+    Write();
+  }
+
+  // Ends the relay, once: no new step starts, the watcher lets go of the pipe
+  // and the handle is closed; the stream finishes when no write is in flight.
+  void Stop() {
+    HANDLE pipe = INVALID_HANDLE_VALUE;
+    {
+      std::lock_guard lock(m_mutex);
+      if (m_ending) return;  // the first Stop finishes
+      m_ending = true;
+      m_closing = true;
+      pipe = std::exchange(m_pipe, INVALID_HANDLE_VALUE);
+    }
+    if (pipe != INVALID_HANDLE_VALUE) {
+      m_watcher.Forget(pipe);  // no watcher call of this relay runs after this
+      CloseHandle(pipe);
+    }
+    {
+      std::lock_guard lock(m_mutex);
+      m_closing = false;
+    }
+    FinishWhenIdle();
+  }
+
+  // Finishes the stream once ending and nothing of the relay's own is in
+  // flight (OnDone, which deletes the relay, follows Finish).
+  void FinishWhenIdle() {
+    {
+      std::lock_guard lock(m_mutex);
+      if (!m_ending || m_finished || m_writing || m_opening || m_closing) return;
+      m_finished = true;
+    }
+    Finish(grpc::Status::OK);
+  }
+
+  WorkerPool& m_workers;
+  PipeWatcher& m_watcher;
+  std::unique_ptr<StreamLimits::Place> m_place;
+
+  std::mutex m_mutex;  // guards the flags and m_pipe
+  HANDLE m_pipe = INVALID_HANDLE_VALUE;
+  bool m_opening = false;   // the open runs on the worker pool
+  bool m_reading = false;   // a gRPC read is in flight
+  bool m_writing = false;   // a gRPC write is in flight
+  bool m_ending = false;    // Stop has begun: nothing new starts
+  bool m_finished = false;  // Finish has been called
+  bool m_closing = false;   // Stop is letting go of the pipe
+
+  bool m_opened = false;     // the `opened` frame has gone out
+  DWORD m_inLimit = 0;       // longest message the pipe's server reads
+  pb::PipeFrame m_in;        // caller -> pipe
+  std::string m_incoming;
+  pb::PipeFrame m_out;       // pipe -> caller
+  std::string m_outgoing;
+  std::vector<char> m_piece;
+  std::size_t m_outOffset = 0;
+  bool m_first = false;
+};
 
 }  // namespace
 
-grpc::Status MachineServiceImpl::Pipe(Context* context, PipeStream* stream) {
-  if (auto status = Authorise(*context, "Pipe"); !status.ok()) return status;
-  pb::PipeFrame frame;
-  if (!stream->Read(&frame)) return grpc::Status::OK;
-  pb::PipeFrame answer;
-  pb::PipeOpened* opened = answer.mutable_opened();
-  const std::string name = frame.has_open() ? LocalPipeName(frame.open().name()) : std::string();
-  if (name.empty()) {
-    opened->set_error(frame.has_open() ? ERROR_INVALID_NAME : ERROR_INVALID_PARAMETER);
-    stream->Write(answer);
-    return grpc::Status::OK;
+grpc::ServerBidiReactor<pb::PipeFrame, pb::PipeFrame>* MachineServiceImpl::Pipe(CallbackContext* context) {
+  if (auto status = Authorise(*context, "Pipe"); !status.ok()) {
+    class Refused final : public grpc::ServerBidiReactor<pb::PipeFrame, pb::PipeFrame> {
+     public:
+      explicit Refused(const grpc::Status& status) { Finish(status); }
+      void OnDone() override { delete this; }
+    };
+    return new Refused(status);
   }
-  const DWORD access = frame.open().desired_access() & (GENERIC_READ | GENERIC_WRITE);
-  HANDLE handle = CreateFileA(name.c_str(), access, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    opened->set_error(GetLastError());
-    stream->Write(answer);
-    return grpc::Status::OK;
-  }
-  SharedHandle pipe(handle);
-  DWORD outSize = 0;
-  DWORD inSize = 0;
-  DWORD instances = 0;
-  GetNamedPipeInfo(handle, nullptr, &outSize, &inSize, &instances);
-  // The server's open mode as this client sees it: what it may read and write.
-  opened->set_open_mode((access & GENERIC_WRITE ? PIPE_ACCESS_INBOUND : 0) |
-                        (access & GENERIC_READ ? PIPE_ACCESS_OUTBOUND : 0));
-  opened->set_out_buffer_size(outSize);
-  opened->set_in_buffer_size(inSize);
-  opened->set_max_instances(instances);
-  if (!stream->Write(answer)) return grpc::Status::OK;
-
-  std::thread incoming;
-  try {
-    incoming = std::thread(CallerToPipe, stream, &pipe, inSize);
-  } catch (const std::system_error&) {
-    return grpc::Status(grpc::StatusCode::RESOURCE_EXHAUSTED, "no thread for the pipe");
-  }
-  std::vector<char> buffer(std::min<DWORD>(outSize, 64 * 1024));
-  std::string message;
-  for (;;) {
-    DWORD read = 0;
-    const BOOL ok = ::ReadFile(pipe.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr);
-    message.append(buffer.data(), read);
-    if (!ok && GetLastError() == ERROR_MORE_DATA) continue;
-    if (!ok || !WritePipeMessage(*stream, message)) break;
-    message.clear();
-  }
-  // The server or the caller has ended the pipe: end both directions.
-  pipe.Close();
-  context->TryCancel();
-  incoming.join();
-  return grpc::Status::OK;
+  return new PipeRelay(m_workers, *m_pipes, m_limits, context, PeerIdentity(*context));
 }
 
 grpc::Status MachineServiceImpl::WaitPipe(Context* context, const pb::WaitPipeRequest* request,

@@ -204,6 +204,9 @@ inline constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
 // Network errors.
 inline constexpr LONG ERROR_UNEXP_NET_ERR = 59;
 inline constexpr LONG ERROR_NETNAME_DELETED = 64;
+// The serving machine takes no more streams or pipes from this caller now.
+inline constexpr LONG ERROR_REQ_NOT_ACCEP = 71;
+inline constexpr LONG ERROR_NO_SYSTEM_RESOURCES = 1450;
 inline constexpr LONG ERROR_SERVICE_REQUEST_TIMEOUT = 1053;
 inline constexpr LONG ERROR_SERVICE_DISABLED = 1058;
 inline constexpr LONG ERROR_BAD_EXE_FORMAT = 193;

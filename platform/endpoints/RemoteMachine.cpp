@@ -593,7 +593,10 @@ LONG RemoteMachine::OpenWrite(const MachinePath& path, bool failIfExists, std::u
   ToProto(path, request.mutable_open()->mutable_path());
   request.mutable_open()->set_fail_if_exists(failIfExists);
   pb::WriteFileReply reply;
-  if (!stream->Write(request) || !stream->Read(&reply)) {
+  // The reply is read even when the open could not be sent: a machine that
+  // refuses the stream (too many open) answers without waiting for it.
+  const bool sent = stream->Write(request);
+  if (!stream->Read(&reply) || (!sent && reply.error() == ERROR_SUCCESS)) {
     const grpc::Status status = stream->Finish();
     m_connection->Failed(stub, status);
     return status.ok() ? ERROR_NETNAME_DELETED : MapStatus(status, false);

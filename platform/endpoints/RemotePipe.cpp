@@ -114,7 +114,10 @@ LONG RemoteMachine::OpenPipe(const std::string& pipe, DWORD desiredAccess, int* 
   open.mutable_open()->set_name(pipe);
   open.mutable_open()->set_desired_access(desiredAccess);
   pb::PipeFrame answer;
-  if (!relay->stream->Write(open) || !relay->stream->Read(&answer)) {
+  // The answer is read even when the open could not be sent: a machine that
+  // refuses the pipe (too many open) answers without waiting for it.
+  const bool sent = relay->stream->Write(open);
+  if (!relay->stream->Read(&answer) || (!sent && !answer.has_opened())) {
     const grpc::Status status = relay->stream->Finish();
     m_connection->Failed(relay->stub, status);
     return status.ok() ? ERROR_UNEXP_NET_ERR : MapStatus(status, false);

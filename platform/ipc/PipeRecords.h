@@ -23,4 +23,9 @@ void FitPipeRecordBuffer(int fd, DWORD limit);
 // the end of the socket, -1 with errno on failure.
 ssize_t ReceivePipeRecord(int fd, std::vector<char>* record, int flags);
 
+// The socket of a client end of a local pipe (CreateFileA), for waiting on it
+// (PipeWatcher); -1 for any other handle. It stays valid until the handle
+// is closed.
+int PipeClientSocket(HANDLE pipe);
+
 }  // namespace vn

@@ -1,6 +1,7 @@
 #include "platform/ipc/Pipes.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -306,6 +307,7 @@ struct PipeEnd {
   UniqueFd wake;  // signalled once, when the handle is closed
   bool canRead = false;
   bool canWrite = false;
+  std::atomic<bool> nowait{false};  // PIPE_NOWAIT: reads and writes never wait
   DWORD writeLimit = 0;
   vn::PipeInfo info;  // the server's choices
 };
@@ -360,13 +362,15 @@ LONG CurrentConnection(const PipeEnd& end, std::shared_ptr<Connection>* connecti
   return ERROR_SUCCESS;
 }
 
-// Waits until `fd` is ready for `events` or the end's handle is closed.
+// Waits until `fd` is ready for `events` or the end's handle is closed; in
+// PIPE_NOWAIT mode only looks, and gives ERROR_NO_DATA when it is not ready.
 LONG AwaitSocket(const PipeEnd& end, int fd, short events) {
   pollfd fds[2] = {{fd, events, 0}, {end.wake.Get(), POLLIN, 0}};
   for (;;) {
-    const int ready = ::poll(fds, 2, -1);
+    const int ready = ::poll(fds, 2, end.nowait ? 0 : -1);
     if (ready < 0 && errno == EINTR) continue;
     if (ready < 0) return ERROR_GEN_FAILURE;
+    if (ready == 0) return ERROR_NO_DATA;
     if (fds[1].revents) return ERROR_INVALID_HANDLE;
     return ERROR_SUCCESS;
   }
@@ -412,11 +416,18 @@ BOOL WriteMessage(const PipeEnd& end, const char* data, DWORD size, LPDWORD writ
   record.append(data, size);
   const int fd = connection->socket.Get();
   for (;;) {
-    if (const LONG error = AwaitSocket(end, fd, POLLOUT); error != ERROR_SUCCESS) return Fail(error);
-    if (::send(fd, record.data(), record.size(), MSG_NOSIGNAL | MSG_DONTWAIT) == static_cast<ssize_t>(record.size()))
+    LONG error = AwaitSocket(end, fd, POLLOUT);
+    if (error == ERROR_SUCCESS &&
+        ::send(fd, record.data(), record.size(), MSG_NOSIGNAL | MSG_DONTWAIT) == static_cast<ssize_t>(record.size()))
       break;
-    if (errno == EAGAIN || errno == EINTR) continue;
-    return Fail(errno == EMSGSIZE ? ERROR_INVALID_PARAMETER : ERROR_NO_DATA);
+    if (error == ERROR_SUCCESS && errno != EAGAIN && errno != EINTR)
+      return Fail(errno == EMSGSIZE ? ERROR_INVALID_PARAMETER : ERROR_NO_DATA);
+    if (end.nowait && (error == ERROR_SUCCESS || error == ERROR_NO_DATA)) {
+      // No room now: nothing written, as a non-blocking pipe reports it.
+      if (written) *written = 0;
+      return TRUE;
+    }
+    if (error != ERROR_SUCCESS) return Fail(error);
   }
   if (written) *written = size;
   return TRUE;
@@ -566,6 +577,12 @@ ssize_t ReceivePipeRecord(int fd, std::vector<char>* record, int flags) {
     return -1;
   }
   return taken;
+}
+
+int PipeClientSocket(HANDLE pipe) {
+  const std::shared_ptr<PipeEnd> end = FindEnd(pipe);
+  if (!end || end->server) return -1;
+  return end->connection->socket.Get();
 }
 
 std::shared_ptr<RemotePipeConnector> SetRemotePipeConnector(std::shared_ptr<RemotePipeConnector> connector) {
@@ -736,6 +753,18 @@ BOOL WaitNamedPipeA(LPCSTR lpNamedPipeName, DWORD nTimeOut) {
   if (!reply) return Fail(ERROR_SEM_TIMEOUT);
   if (reply->empty()) return Fail(ERROR_FILE_NOT_FOUND);  // the pipe closed meanwhile
   return (*reply)[0] == kFree ? TRUE : Fail(ERROR_FILE_NOT_FOUND);
+}
+
+BOOL SetNamedPipeHandleState(HANDLE hNamedPipe, LPDWORD lpMode, LPDWORD lpMaxCollectionCount,
+                             LPDWORD lpCollectDataTimeout) {
+  const std::shared_ptr<PipeEnd> end = FindEnd(hNamedPipe);
+  if (!end) return Fail(ERROR_INVALID_HANDLE);
+  if (lpMaxCollectionCount || lpCollectDataTimeout) return Fail(ERROR_INVALID_PARAMETER);
+  if (!lpMode) return TRUE;
+  if ((*lpMode & ~(PIPE_READMODE_MESSAGE | PIPE_NOWAIT)) != 0 || !(*lpMode & PIPE_READMODE_MESSAGE))
+    return Fail(ERROR_INVALID_PARAMETER);
+  end->nowait = (*lpMode & PIPE_NOWAIT) != 0;
+  return TRUE;
 }
 
 BOOL GetNamedPipeInfo(HANDLE hNamedPipe, LPDWORD lpFlags, LPDWORD lpOutBufferSize, LPDWORD lpInBufferSize,

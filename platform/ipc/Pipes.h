@@ -91,6 +91,14 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
 // nTimeOut in milliseconds, NMPWAIT_USE_DEFAULT_WAIT or NMPWAIT_WAIT_FOREVER.
 BOOL WaitNamedPipeA(LPCSTR lpNamedPipeName, DWORD nTimeOut);
 
+// Sets the mode of a pipe handle: PIPE_READMODE_MESSAGE with PIPE_WAIT (the
+// default) or PIPE_NOWAIT. Without waiting, ReadFile with no message there
+// fails with ERROR_NO_DATA, and WriteFile of a message the pipe has no room
+// for now returns TRUE with 0 bytes written (nothing sent); PipeWatcher.h
+// tells when to try again. The other two parameters must be null.
+BOOL SetNamedPipeHandleState(HANDLE hNamedPipe, LPDWORD lpMode, LPDWORD lpMaxCollectionCount,
+                             LPDWORD lpCollectDataTimeout);
+
 // lpFlags: PIPE_SERVER_END for an instance, PIPE_CLIENT_END for a client
 // handle, with PIPE_TYPE_MESSAGE. The buffer sizes and instance count are the
 // server's (0 buffer sizes already replaced by the default). Any pointer may be

@@ -343,6 +343,40 @@ class Loader {
     return true;
   }
 
+  // [Limits]: what the machine service holds open for its callers.
+  bool Limits(const IniSection& section) {
+    struct Setting {
+      const char* key;
+      unsigned* value;
+      unsigned max;
+    };
+    ServiceLimits& limits = m_config->limits;
+    const Setting settings[] = {
+        {"StreamsPerClient", &limits.streamsPerClient, 100000},
+        {"StreamsTotal", &limits.streamsTotal, 100000},
+        {"PipesPerClient", &limits.pipesPerClient, 100000},
+        {"PipesTotal", &limits.pipesTotal, 100000},
+        {"StreamIdleTimeout", &limits.streamIdleSeconds, 86400},
+        {"PipeIdleTimeout", &limits.pipeIdleSeconds, 86400},
+    };
+    for (const auto& e : section.entries) {
+      const Setting* setting = nullptr;
+      for (const Setting& candidate : settings)
+        if (EqualsIgnoringCase(e.key, candidate.key)) setting = &candidate;
+      if (!setting) return Fail(e.line, "unknown setting \"" + e.key + "\" in [Limits]");
+      const std::string value = Unquote(e.value);
+      unsigned long number = 0;
+      const bool digits = !value.empty() && value.size() <= 9 &&
+                          std::all_of(value.begin(), value.end(), [](unsigned char c) { return c >= '0' && c <= '9'; });
+      if (digits) number = std::stoul(value);
+      if (!digits || number < 1 || number > setting->max)
+        return Fail(e.line, std::string(setting->key) + " \"" + value + "\" is not a number from 1 to " +
+                                std::to_string(setting->max));
+      *setting->value = static_cast<unsigned>(number);
+    }
+    return true;
+  }
+
   bool Drives(const IniSection& section) {
     for (const auto& e : section.entries) {
       DriveMapping drive;
@@ -460,6 +494,8 @@ class Loader {
         shares = &section;
       } else if (EqualsIgnoringCase(section.name, "Accounts")) {
         accounts = &section;
+      } else if (EqualsIgnoringCase(section.name, "Limits")) {
+        if (!Limits(section)) return false;
       }
       // Other sections belong to other parts of the system.
     }

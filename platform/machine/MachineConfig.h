@@ -55,6 +55,18 @@ struct AccountDefinition {
   std::string comment;               // may be empty
 };
 
+// What the machine service holds open for its callers ([Limits] of
+// machine.ini): file streams (ReadFile, FindFiles, WriteFile) and relayed
+// pipes, per caller and in total, and how long one may stay idle.
+struct ServiceLimits {
+  unsigned streamsPerClient = 16;
+  unsigned streamsTotal = 256;
+  unsigned pipesPerClient = 16;
+  unsigned pipesTotal = 256;
+  unsigned streamIdleSeconds = 120;
+  unsigned pipeIdleSeconds = 900;
+};
+
 struct MachineConfig {
   std::filesystem::path home;
   std::string name;                  // computer name, upper case, at most 15 characters
@@ -80,6 +92,7 @@ struct MachineConfig {
   std::vector<ShareDefinition> shares;
   // Accounts of [Accounts], in file order.
   std::vector<AccountDefinition> accounts;
+  ServiceLimits limits;
 };
 
 // Reads the configuration of the machine whose home is `home` (machine.ini;

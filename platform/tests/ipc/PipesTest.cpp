@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <atomic>
 #include <future>
 #include <string>
 #include <thread>
@@ -14,6 +15,7 @@
 #include "platform/core/Handles.h"
 #include "platform/core/LastError.h"
 #include "platform/core/UniqueFd.h"
+#include "platform/ipc/PipeWatcher.h"
 #include "platform/ipc/Pipes.h"
 #include "platform/ipc/Sync.h"
 #include "testing/TempMachineHome.h"
@@ -446,3 +448,61 @@ TEST(PipeTest, ConsoleProgressChannel) {
 }
 
 }  // namespace
+
+// A client end without waiting, told by one watcher when to read and write:
+// the way the machine service relays pipes without a thread each.
+TEST(PipeTest, NonBlockingClientWithWatcher) {
+  vn::testing::TempMachineHome home("TESTPC");
+  HANDLE server = Serve("Quiet", 1, 1024);
+  ASSERT_NE(server, INVALID_HANDLE_VALUE);
+  HANDLE client = OpenPipe(Local("Quiet"));
+  ASSERT_NE(client, INVALID_HANDLE_VALUE) << GetLastError();
+  DWORD badMode = PIPE_NOWAIT;
+  EXPECT_FALSE(SetNamedPipeHandleState(client, &badMode, nullptr, nullptr)) << "byte read mode is not offered";
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  DWORD mode = PIPE_READMODE_MESSAGE | PIPE_NOWAIT;
+  ASSERT_TRUE(SetNamedPipeHandleState(client, &mode, nullptr, nullptr));
+
+  char buffer[1024];
+  DWORD read = 0;
+  EXPECT_FALSE(ReadFile(client, buffer, sizeof buffer, &read, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_DATA)) << "nothing there: no wait";
+
+  vn::PipeWatcher watcher;
+  std::atomic<bool> readable{false};
+  ASSERT_EQ(watcher.Watch(client, vn::PipeWatcher::Event::Readable, [&] { readable = true; }), ERROR_SUCCESS);
+  EXPECT_TRUE(Send(server, "first"));
+  ASSERT_TRUE(WaitUntil([&] { return readable.load(); }));
+  ASSERT_TRUE(ReadFile(client, buffer, sizeof buffer, &read, nullptr));
+  EXPECT_EQ(std::string(buffer, read), "first");
+
+  // Writing until the pipe has no room: a message is sent whole or not at all.
+  const std::string message(1000, 'x');
+  DWORD written = 0;
+  int sent = 0;
+  for (; sent < 100000; ++sent) {
+    ASSERT_TRUE(WriteFile(client, message.data(), static_cast<DWORD>(message.size()), &written, nullptr))
+        << GetLastError();
+    if (written == 0) break;
+    ASSERT_EQ(written, message.size());
+  }
+  ASSERT_EQ(written, 0u) << "the pipe never filled";
+  std::atomic<bool> writable{false};
+  ASSERT_EQ(watcher.Watch(client, vn::PipeWatcher::Event::Writable, [&] { writable = true; }), ERROR_SUCCESS);
+  for (int i = 0; i < sent; ++i) ASSERT_EQ(Receive(server, 1024), message) << "message " << i;
+  ASSERT_TRUE(WaitUntil([&] { return writable.load(); }));
+  ASSERT_TRUE(WriteFile(client, message.data(), static_cast<DWORD>(message.size()), &written, nullptr));
+  EXPECT_EQ(written, message.size());
+  EXPECT_EQ(Receive(server, 1024), message);
+
+  // The server going away is news for a reader too.
+  readable = false;
+  ASSERT_EQ(watcher.Watch(client, vn::PipeWatcher::Event::Readable, [&] { readable = true; }), ERROR_SUCCESS);
+  EXPECT_TRUE(CloseHandle(server));
+  ASSERT_TRUE(WaitUntil([&] { return readable.load(); }));
+  EXPECT_FALSE(ReadFile(client, buffer, sizeof buffer, &read, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BROKEN_PIPE));
+  watcher.Forget(client);
+  EXPECT_TRUE(CloseHandle(client));
+  EXPECT_EQ(watcher.Watch(client, vn::PipeWatcher::Event::Readable, [] {}), ERROR_INVALID_HANDLE);
+}

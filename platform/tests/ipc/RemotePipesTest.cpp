@@ -167,4 +167,36 @@ TEST_F(RemotePipesTest, PipesThatAreNotThere) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_NETPATH));
 }
 
+TEST_F(RemotePipesTest, ACallerOverItsPipeLimitIsToldSo) {
+  // SRV1 again, allowing each caller one relayed pipe.
+  SERVICE_STATUS status{};
+  ASSERT_TRUE(ControlService(m_service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+  ASSERT_TRUE(WaitUntil(
+      [&] { return QueryServiceStatus(m_service, &status) && status.dwCurrentState == SERVICE_STOPPED; }));
+  m_net.Stop("SRV1");
+  std::ofstream(m_net.Machine("SRV1").home / "machine.ini", std::ios::app) << "\n[Limits]\nPipesPerClient = 1\n";
+  ASSERT_TRUE(m_net.Start("SRV1"));
+  ASSERT_TRUE(StartServiceA(m_service, 0, nullptr)) << GetLastError();
+  ASSERT_TRUE(WaitUntil([] { return WaitNamedPipeA(kEcho, 1000) != FALSE; })) << GetLastError();
+
+  HANDLE holder = OpenPipeWhenFree(kEcho);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE) << GetLastError();
+  // Refused by the machine before the pipe is asked (which would say busy).
+  EXPECT_EQ(OpenPipe(kEcho), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_REQ_NOT_ACCEP));
+  EXPECT_TRUE(Send(holder, "still here"));
+  EXPECT_EQ(Receive(holder), "echo:still here");
+  ASSERT_TRUE(CloseHandle(holder));
+  // The place comes back once SRV1 has seen the close, which the close does
+  // not wait for.
+  HANDLE next = INVALID_HANDLE_VALUE;
+  ASSERT_TRUE(WaitUntil([&] {
+    next = OpenPipe(kEcho);
+    return next != INVALID_HANDLE_VALUE;
+  })) << GetLastError();
+  EXPECT_TRUE(Send(next, "after"));
+  EXPECT_EQ(Receive(next), "echo:after");
+  EXPECT_TRUE(CloseHandle(next));
+}
+
 }  // namespace

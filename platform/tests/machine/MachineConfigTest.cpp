@@ -6,6 +6,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <tuple>
 
 #include "platform/machine/Machine.h"
 #include "platform/machine/MachineConfig.h"
@@ -76,6 +77,13 @@ TEST(MachineConfigTest, EverySettingIsRead) {
             "[Shares]\n"
             "Data = D:\\Sub\\.\\, Remark, with commas\n"
             "Abs = /srv/abs\n"
+            "[Limits]\n"
+            "streamsperclient = 3\n"
+            "StreamsTotal = 40\n"
+            "PipesPerClient = \"2\"\n"
+            "PipesTotal = 20\n"
+            "StreamIdleTimeout = 5\n"
+            "PipeIdleTimeout = 86400\n"
             "[Unrelated]\n"
             "Anything = goes\n");
   vn::MachineConfig config;
@@ -108,6 +116,10 @@ TEST(MachineConfigTest, EverySettingIsRead) {
   EXPECT_EQ(FindShare(config, "Data")->remark, "Remark, with commas");
   EXPECT_EQ(FindShare(config, "Data")->type, STYPE_DISKTREE);
   EXPECT_EQ(FindShare(config, "Abs")->root, "/srv/abs");
+  const vn::ServiceLimits& limits = config.limits;
+  EXPECT_EQ(std::tie(limits.streamsPerClient, limits.streamsTotal, limits.pipesPerClient, limits.pipesTotal,
+                     limits.streamIdleSeconds, limits.pipeIdleSeconds),
+            std::make_tuple(3u, 40u, 2u, 20u, 5u, 86400u));
 }
 
 TEST(MachineConfigTest, SpecialSharesAreTheOnesTheConsoleFilterKeepsOrDrops) {
@@ -161,6 +173,12 @@ TEST(MachineConfigTest, MalformedFilesAreRefusedNamingTheLineAndNothingIsFilledI
       {"[Machine]\nHostsFile=\n", 2, "HostsFile"},
       {"[Machine]\nHostResolver=maybe\n", 2, "HostResolver \"maybe\" is not yes or no"},
       {"[Machine]\nSystemDrive=C\n", 2, "SystemDrive"},
+      {"[Limits]\nStreamsPerClient=0\n", 2, "StreamsPerClient \"0\" is not a number from 1 to 100000"},
+      {"[Limits]\nStreamsTotal=-5\n", 2, "StreamsTotal"},
+      {"[Limits]\nPipesTotal=100001\n", 2, "PipesTotal"},
+      {"[Limits]\nStreamIdleTimeout=2m\n", 2, "StreamIdleTimeout"},
+      {"[Limits]\nPipeIdleTimeout=99999999999\n", 2, "PipeIdleTimeout"},
+      {"[Limits]\nThreads=4\n", 2, "unknown setting \"Threads\" in [Limits]"},
       {"[Drives]\n1 = /tmp\n", 2, "drive letter"},
       {"[Drives]\nDD = /tmp\n", 2, "drive letter"},
       {"[Drives]\nD = relative/dir\n", 2, "absolute"},

@@ -1,0 +1,309 @@
+// The file streams of MachineServiceImpl: ReadFile, FindFiles and WriteFile
+// as reactors of gRPC's callback API. Each stream has at most one thing in
+// flight at a time — one gRPC read or write, or one job on the worker pool
+// (opening, one chunk read or written, the commit, a listing) — so memory
+// stays at one chunk per stream besides gRPC's read-ahead, and the stream
+// ends (Finish) only when nothing of its own is in flight. A stream holds a
+// place of StreamLimits from its start until it ends; a caller without a
+// place gets ERROR_REQ_NOT_ACCEP in the stream's first reply. An idle stream is
+// cancelled: its pending read or write fails, and it ends from there.
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "machined/MachineServiceImpl.h"
+#include "machined/PeerIdentity.h"
+#include "machined/RequestChecks.h"
+#include "proto/MachineProtocol.h"
+
+namespace vn {
+
+namespace pb = vornal::machine;
+
+namespace {
+
+// A call refused before it started (authentication): ends with `status`.
+template <typename Reactor>
+class RefusedCall final : public Reactor {
+ public:
+  explicit RefusedCall(const grpc::Status& status) { this->Finish(status); }
+  void OnDone() override { delete this; }
+};
+
+// What every file stream uses.
+struct StreamKit {
+  MachineEndpoint& machine;
+  WorkerPool& workers;
+  StreamLimits& limits;
+  std::string caller;  // whose allowance the stream counts against
+};
+
+std::unique_ptr<StreamLimits::Place> TakePlace(StreamKit& kit, grpc::CallbackServerContext* context) {
+  return kit.limits.Admit(StreamLimits::Kind::Stream, kit.caller, [context] { context->TryCancel(); });
+}
+
+// ReadFile: the first reply carries the error and size, then the chunks.
+class ReadFileReactor final : public grpc::ServerWriteReactor<pb::ReadFileReply> {
+ public:
+  ReadFileReactor(StreamKit kit, grpc::CallbackServerContext* context, const pb::PathRequest& request) : m_kit(kit) {
+    m_place = TakePlace(m_kit, context);
+    if (!m_place) {
+      m_reply.set_error(ERROR_REQ_NOT_ACCEP);
+      EndWith(&m_reply);
+      return;
+    }
+    MachinePath path;
+    if (const LONG error = CheckPath(request.path(), &path); error != ERROR_SUCCESS) {
+      m_reply.set_error(static_cast<std::uint32_t>(error));
+      EndWith(&m_reply);
+      return;
+    }
+    m_kit.workers.Post([this, path = std::move(path)] { Open(path); });
+  }
+
+  void OnWriteDone(bool ok) override {
+    if (!ok) {  // the caller went away or the stream was cancelled
+      End();
+      return;
+    }
+    m_place->Touch();
+    m_kit.workers.Post([this] { ReadChunk(); });
+  }
+
+  void OnDone() override { delete this; }
+
+ private:
+  void Open(const MachinePath& path) {
+    const LONG error = m_kit.machine.OpenRead(path, &m_reader);
+    m_reply.set_error(static_cast<std::uint32_t>(error));
+    if (error != ERROR_SUCCESS) {
+      EndWith(&m_reply);
+      return;
+    }
+    m_reply.set_size(m_reader->Size());
+    m_buffer.resize(kFileChunkBytes);
+    StartWrite(&m_reply);
+  }
+
+  void ReadChunk() {
+    std::size_t got = 0;
+    m_reply.Clear();
+    if (const LONG error = m_reader->Read(m_buffer, &got); error != ERROR_SUCCESS) {
+      m_reply.set_error(static_cast<std::uint32_t>(error));
+      EndWith(&m_reply);
+      return;
+    }
+    if (got == 0) {
+      End();
+      return;
+    }
+    m_reply.set_data(reinterpret_cast<const char*>(m_buffer.data()), got);
+    StartWrite(&m_reply);
+  }
+
+  // The end of the stream. The place is given back first, so that the
+  // caller's next stream finds it free.
+  void End() {
+    m_place.reset();
+    Finish(grpc::Status::OK);
+  }
+  template <typename Reply>
+  void EndWith(const Reply* last) {
+    m_place.reset();
+    StartWriteAndFinish(last, grpc::WriteOptions(), grpc::Status::OK);
+  }
+
+  StreamKit m_kit;
+  std::unique_ptr<StreamLimits::Place> m_place;
+  std::unique_ptr<FileReader> m_reader;
+  std::vector<BYTE> m_buffer;
+  pb::ReadFileReply m_reply;
+};
+
+// FindFiles: the directory is listed on the pool, then sent in batches.
+class FindFilesReactor final : public grpc::ServerWriteReactor<pb::FindFilesReply> {
+ public:
+  FindFilesReactor(StreamKit kit, grpc::CallbackServerContext* context, const pb::PathRequest& request) : m_kit(kit) {
+    m_place = TakePlace(m_kit, context);
+    if (!m_place) {
+      m_batch.set_error(ERROR_REQ_NOT_ACCEP);
+      EndWith(&m_batch);
+      return;
+    }
+    MachinePath path;
+    if (const LONG error = CheckPath(request.path(), &path); error != ERROR_SUCCESS) {
+      m_batch.set_error(static_cast<std::uint32_t>(error));
+      EndWith(&m_batch);
+      return;
+    }
+    m_kit.workers.Post([this, path = std::move(path)] {
+      const LONG error = m_kit.machine.FindFiles(path, &m_entries);
+      m_batch.set_error(static_cast<std::uint32_t>(error));
+      if (error != ERROR_SUCCESS) m_entries.clear();
+      SendBatch();
+    });
+  }
+
+  void OnWriteDone(bool ok) override {
+    if (!ok) {
+      End();
+      return;
+    }
+    m_place->Touch();
+    m_batch.Clear();
+    SendBatch();
+  }
+
+  void OnDone() override { delete this; }
+
+ private:
+  // The next batch; the first one is sent even when empty, as it carries the error.
+  void SendBatch() {
+    const std::size_t end = std::min(m_entries.size(), m_next + kFindBatchEntries);
+    for (; m_next < end; ++m_next) ToProto(m_entries[m_next], m_batch.add_entries());
+    if (m_next == m_entries.size()) {
+      if (m_first || m_batch.entries_size() > 0)
+        EndWith(&m_batch);
+      else
+        End();
+      return;
+    }
+    m_first = false;
+    StartWrite(&m_batch);
+  }
+
+  // The end of the stream. The place is given back first, so that the
+  // caller's next stream finds it free.
+  void End() {
+    m_place.reset();
+    Finish(grpc::Status::OK);
+  }
+  template <typename Reply>
+  void EndWith(const Reply* last) {
+    m_place.reset();
+    StartWriteAndFinish(last, grpc::WriteOptions(), grpc::Status::OK);
+  }
+
+  StreamKit m_kit;
+  std::unique_ptr<StreamLimits::Place> m_place;
+  std::vector<FileEntry> m_entries;
+  std::size_t m_next = 0;
+  bool m_first = true;
+  pb::FindFilesReply m_batch;
+};
+
+// WriteFile: open, chunks, commit (the exchange in machine.proto). Until the
+// commit the writer holds the data out of sight; a stream that ends any other
+// way destroys the writer, which discards it.
+class WriteFileReactor final : public grpc::ServerBidiReactor<pb::WriteFileRequest, pb::WriteFileReply> {
+ public:
+  WriteFileReactor(StreamKit kit, grpc::CallbackServerContext* context) : m_kit(kit) {
+    m_place = TakePlace(m_kit, context);
+    if (!m_place) {
+      // Answered without waiting for the open, so a refused caller holds nothing.
+      Answer(ERROR_REQ_NOT_ACCEP);
+      return;
+    }
+    StartRead(&m_request);
+  }
+
+  void OnReadDone(bool ok) override {
+    if (!ok) {  // the caller ended or broke the stream without a commit, or it was cancelled
+      m_writer.reset();  // before the caller hears the end, nothing is left
+      End();
+      return;
+    }
+    m_place->Touch();
+    if (!m_writer) {
+      MachinePath path;
+      if (!m_request.has_open()) return Answer(ERROR_INVALID_PARAMETER);
+      if (const LONG error = CheckPath(m_request.open().path(), &path); error != ERROR_SUCCESS) return Answer(error);
+      m_kit.workers.Post([this, path = std::move(path), failIfExists = m_request.open().fail_if_exists()] {
+        if (const LONG error = m_kit.machine.OpenWrite(path, failIfExists, &m_writer); error != ERROR_SUCCESS)
+          return Answer(error);
+        m_reply.set_error(ERROR_SUCCESS);
+        StartWrite(&m_reply);
+      });
+      return;
+    }
+    if (m_request.has_commit()) {
+      m_kit.workers.Post([this] { Answer(m_writer->Commit(m_request.commit().last_write_time())); });
+      return;
+    }
+    if (m_request.part_case() != pb::WriteFileRequest::kData || m_request.data().size() > kFileChunkBytes)
+      return Answer(ERROR_INVALID_PARAMETER);
+    m_kit.workers.Post([this] {
+      const std::string& data = m_request.data();
+      if (const LONG error = m_writer->Write({reinterpret_cast<const BYTE*>(data.data()), data.size()});
+          error != ERROR_SUCCESS)
+        return Answer(error);
+      StartRead(&m_request);
+    });
+  }
+
+  // Only the reply to the open is written with StartWrite.
+  void OnWriteDone(bool ok) override {
+    if (!ok) {
+      m_writer.reset();
+      End();
+      return;
+    }
+    StartRead(&m_request);
+  }
+
+  void OnDone() override { delete this; }
+
+ private:
+  // The last reply: its error, then the end of the stream.
+  void Answer(LONG error) {
+    m_writer.reset();  // committed, or its data discarded, before the caller hears the end
+    m_reply.set_error(static_cast<std::uint32_t>(error));
+    EndWith(&m_reply);
+  }
+
+  // The end of the stream. The place is given back first, so that the
+  // caller's next stream finds it free.
+  void End() {
+    m_place.reset();
+    Finish(grpc::Status::OK);
+  }
+  template <typename Reply>
+  void EndWith(const Reply* last) {
+    m_place.reset();
+    StartWriteAndFinish(last, grpc::WriteOptions(), grpc::Status::OK);
+  }
+
+  StreamKit m_kit;
+  std::unique_ptr<StreamLimits::Place> m_place;
+  std::unique_ptr<FileWriter> m_writer;
+  pb::WriteFileRequest m_request;
+  pb::WriteFileReply m_reply;
+};
+
+}  // namespace
+
+grpc::ServerWriteReactor<pb::ReadFileReply>* MachineServiceImpl::ReadFile(CallbackContext* context,
+                                                                          const pb::PathRequest* request) {
+  if (auto status = Authorise(*context, "ReadFile"); !status.ok())
+    return new RefusedCall<grpc::ServerWriteReactor<pb::ReadFileReply>>(status);
+  return new ReadFileReactor({*m_machine, m_workers, m_limits, PeerIdentity(*context)}, context, *request);
+}
+
+grpc::ServerWriteReactor<pb::FindFilesReply>* MachineServiceImpl::FindFiles(CallbackContext* context,
+                                                                            const pb::PathRequest* request) {
+  if (auto status = Authorise(*context, "FindFiles"); !status.ok())
+    return new RefusedCall<grpc::ServerWriteReactor<pb::FindFilesReply>>(status);
+  return new FindFilesReactor({*m_machine, m_workers, m_limits, PeerIdentity(*context)}, context, *request);
+}
+
+grpc::ServerBidiReactor<pb::WriteFileRequest, pb::WriteFileReply>* MachineServiceImpl::WriteFile(
+    CallbackContext* context) {
+  if (auto status = Authorise(*context, "WriteFile"); !status.ok())
+    return new RefusedCall<grpc::ServerBidiReactor<pb::WriteFileRequest, pb::WriteFileReply>>(status);
+  return new WriteFileReactor({*m_machine, m_workers, m_limits, PeerIdentity(*context)}, context);
+}
+
+}  // namespace vn
