@@ -58,17 +58,16 @@ std::string SizeWords(const ReportCriterion& c, const char* what) {
   }
 }
 
-// What one entry adds to a total.
+// What one entry adds to a total: a hard-linked file counts at its first name.
 void Add(DirTotals& t, const ScanEntry& e) {
+  if (!e.firstLink) return;
   if (S_ISDIR(e.st->stx_mode)) {
     if (e.dir) ++t.dirs;
   } else {
     ++t.files;
   }
-  if (e.firstLink) {
-    t.size += e.st->stx_size;
-    t.allocated += e.st->stx_blocks * 512;
-  }
+  t.size += e.st->stx_size;
+  t.allocated += e.st->stx_blocks * 512;
 }
 
 // ---------------------------------------------------------------- Partition Summary
