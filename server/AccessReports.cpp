@@ -129,7 +129,8 @@ class AccessReport : public ListingReport {
       for (const AclEntry& a : acl.entries) {
         if (m_code == 21 && !Undefined(a)) continue;
         if (!text.empty()) text += "; ";
-        text += EntryWord(a) + " " + Account(a) + ": " + PermText(a.perms);
+        text += (a.kind == Kind::Everyone ? std::string("Everyone") : EntryWord(a) + " " + Account(a)) + ": " +
+                PermText(a.perms);
       }
       Text(out, text);
       return;
