@@ -311,12 +311,18 @@ void DateFormatter::Append(std::string& out, std::int64_t seconds) {
   const std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
   const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
   const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-  char buf[40];
-  int n = std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld", static_cast<long long>(year),
-                        static_cast<long long>(month), static_cast<long long>(day),
-                        static_cast<long long>(secs / 3600), static_cast<long long>(secs / 60 % 60),
-                        static_cast<long long>(secs % 60));
-  out.append(buf, static_cast<std::size_t>(std::max(n, 0)));
+  // "YYYY-MM-DD HH:MM:SS", digits placed by hand: this runs for every
+  // date of every listed file.
+  char buf[20];
+  auto two = [&](int at, std::int64_t v) {
+    buf[at] = static_cast<char>('0' + v / 10 % 10);
+    buf[at + 1] = static_cast<char>('0' + v % 10);
+  };
+  const std::int64_t y = std::clamp<std::int64_t>(year, 0, 9999);
+  two(0, y / 100), two(2, y % 100), two(5, month), two(8, day);
+  two(11, secs / 3600), two(14, secs / 60 % 60), two(17, secs % 60);
+  buf[4] = buf[7] = '-', buf[10] = ' ', buf[13] = buf[16] = ':';
+  out.append(buf, sizeof buf - 1);
 }
 
 std::string DateText(std::int64_t seconds) {

@@ -25,6 +25,7 @@ namespace {
 
 constexpr std::size_t kFirstBlock = 4096;
 constexpr std::size_t kChunk = 256 * 1024;
+constexpr std::size_t kTogether = 16;  // files read side by side at most
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
@@ -269,7 +270,11 @@ class DuplicateFiles final : public ListingReport {
       if (j - i > 1) {
         std::vector<File> same(readable.begin() + static_cast<std::ptrdiff_t>(i),
                                readable.begin() + static_cast<std::ptrdiff_t>(j));
-        if (same[0].size > kFirstBlock) {
+        if (same[0].size > kFirstBlock && m_compare && same.size() <= kTogether) {
+          // Bytes are compared anyway: read the files side by side once,
+          // splitting them as their contents part, instead of hashing first.
+          for (auto& group : SplitByBytes(same)) Confirm(std::move(group), out, a, b, true);
+        } else if (same[0].size > kFirstBlock) {
           std::vector<File> whole;
           for (File& f : same)
             if (Hash(f, true, a)) whole.push_back(f);
@@ -291,13 +296,67 @@ class DuplicateFiles final : public ListingReport {
     }
   }
 
-  // Content confirmed (bytes, when asked), then the name test.
-  void Confirm(std::vector<File> same, std::vector<std::vector<File>>& out, char* a, char* b) const {
+  // Groups of files whose bytes are equal, reading each file once: chunk by
+  // chunk, every class of files still alike is split where its chunks part;
+  // a file left alone is read no further. Unreadable files drop out.
+  std::vector<std::vector<File>> SplitByBytes(const std::vector<File>& same) const {
+    struct Member {
+      File file;
+      int fd;
+      std::unique_ptr<char[]> buffer;
+    };
+    std::vector<Member> members;
+    for (const File& f : same) {
+      int fd = Open(f);
+      if (fd < 0) continue;
+      ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+      members.push_back({f, fd, std::unique_ptr<char[]>(new char[kChunk])});
+    }
+    std::vector<std::vector<std::size_t>> classes(1);
+    for (std::size_t i = 0; i < members.size(); ++i) classes[0].push_back(i);
+    const std::uint64_t size = same[0].size;
+    for (std::uint64_t off = 0; off < size && !classes.empty();) {
+      const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, size - off));
+      std::vector<std::vector<std::size_t>> next;
+      for (auto& c : classes) {
+        std::vector<std::size_t> readable;
+        for (std::size_t m : c) {
+          ssize_t n;
+          do n = ::pread(members[m].fd, members[m].buffer.get(), want, static_cast<off_t>(off));
+          while (n < 0 && errno == EINTR);
+          if (n == static_cast<ssize_t>(want)) readable.push_back(m);
+        }
+        std::vector<std::vector<std::size_t>> parts;
+        for (std::size_t m : readable) {
+          auto it = std::find_if(parts.begin(), parts.end(), [&](const std::vector<std::size_t>& p) {
+            return std::memcmp(members[p[0]].buffer.get(), members[m].buffer.get(), want) == 0;
+          });
+          if (it == parts.end()) parts.push_back({m});
+          else it->push_back(m);
+        }
+        for (auto& p : parts)
+          if (p.size() > 1) next.push_back(std::move(p));
+      }
+      classes = std::move(next);
+      off += want;
+    }
+    std::vector<std::vector<File>> out;
+    for (auto& c : classes) {
+      out.emplace_back();
+      for (std::size_t m : c) out.back().push_back(members[m].file);
+    }
+    for (Member& m : members) ::close(m.fd);
+    return out;
+  }
+
+  // Content confirmed (bytes, when asked and not done yet), then the name test.
+  void Confirm(std::vector<File> same, std::vector<std::vector<File>>& out, char* a, char* b,
+               bool bytesCompared = false) const {
     std::vector<std::vector<File>> classes;
     for (const File& f : same) {
       bool placed = false;
       for (auto& c : classes) {
-        if ((!m_compare || SameBytes(c[0], f, a, b)) && NamesMatch(Name(c[0]), Name(f))) {
+        if ((!m_compare || bytesCompared || SameBytes(c[0], f, a, b)) && NamesMatch(Name(c[0]), Name(f))) {
           c.push_back(f);
           placed = true;
           break;

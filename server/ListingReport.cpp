@@ -234,9 +234,14 @@ void ListingReport::AppendDetails(std::string& out, const ScanEntry& e, Worker& 
           Text(out, "File");
           break;
         }
-        std::string type;
-        for (char c : e.name.substr(dot + 1)) type += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
-        Text(out, type + " File");
+        char type[64];
+        std::size_t n = 0;
+        for (char c : e.name.substr(dot + 1)) {
+          if (n == sizeof type - 6) break;
+          type[n++] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+        }
+        std::memcpy(type + n, " File", 5);
+        Text(out, std::string_view(type, n + 5));
         break;
       }
       case 13: Text(out, ""); break;  // Linux keeps no short names

@@ -127,8 +127,9 @@ std::vector<ReportResult> RunReports(std::span<const ReportRequest> requests, co
       }
       if (DWORD e = job.writer.Create(requests[i].resultFile)) {
         job.result.error = e;
-        job.result.message = "The result file " + requests[i].resultFile.string() + " cannot be created: " +
-                             std::system_category().message(e == ERROR_FILE_EXISTS ? EEXIST : errno);
+        job.result.message = e == ERROR_FILE_EXISTS
+                                 ? "The result file " + requests[i].resultFile.string() + " exists already."
+                                 : "The result file " + requests[i].resultFile.string() + " cannot be created.";
         continue;
       }
       job.active = true;
@@ -196,7 +197,7 @@ std::vector<ReportResult> RunReports(std::span<const ReportRequest> requests, co
       if (unnamed > 0) HeadingLine(head, "Not read: " + Grouped(unnamed) + " more");
       job.writer.Append(head);
       if (DWORD e = job.report->Write(job.writer, scan)) {
-        Fail(job, e, "The result file cannot be written: " + std::system_category().message(EIO));
+        Fail(job, e, "The result file cannot be written.");
         continue;
       }
       if (DWORD e = job.writer.Finish()) {

@@ -11,13 +11,15 @@ namespace vn::server {
 
 void Text(std::string& out, std::string_view text) {
   out += ",\"";
-  for (char c : text) {
+  const std::size_t start = out.size();
+  out.append(text);
+  // Almost every text is clean: look once, mend only where needed.
+  for (std::size_t i = start; i < out.size(); ++i) {
+    const char c = out[i];
     if (c == '"') {
-      out += '\'';
+      out[i] = '\'';
     } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-      out += ' ';
-    } else {
-      out += c;
+      out[i] = ' ';
     }
   }
   out += '"';
@@ -131,7 +133,6 @@ void ResultWriter::AppendFile(int fd) {
 DWORD ResultWriter::Finish() {
   if (m_fd < 0) return ERROR_INVALID_HANDLE;
   Flush();
-  if (m_error == 0 && ::fdatasync(m_fd) != 0 && errno != EINVAL) m_error = CodeFromErrno(errno);
   if (::close(m_fd) != 0 && m_error == 0) m_error = CodeFromErrno(errno);
   m_fd = -1;
   DWORD error = m_error;

@@ -50,7 +50,9 @@ class ResultWriter {
   void Append(std::string_view bytes);
   // Appends the whole content of an open descriptor (from its start).
   void AppendFile(int fd);
-  // Flushes, syncs and closes: 0 and the file stays, or a code and it is gone.
+  // Flushes and closes: 0 and the file stays, or a code and it is gone.
+  // (Whether to sync it to the disk before it is offered is the host's
+  // choice: a result is cheap to make again.)
   DWORD Finish();
   // Closes and removes the file.
   void Discard();
