@@ -104,7 +104,14 @@ class DuplicateFiles final : public ListingReport {
     c.names.append(e.name);
   }
 
+  ~DuplicateFiles() override {
+    for (int fd : m_roots)
+      if (fd >= 0) ::close(fd);
+  }
+
   DWORD Complete(const Scanner*, std::string&) override {
+    for (const ScanObject& o : m_run.objects)
+      m_roots.push_back(o.error.empty() ? ::open(o.root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC) : -1);
     std::vector<File> files;
     for (Collected& c : m_collect) files.insert(files.end(), c.files.begin(), c.files.end());
     const bool exactNames = m_namePercent == 100 && m_extPercent == 100;
@@ -204,15 +211,17 @@ class DuplicateFiles final : public ListingReport {
     if (a.dir != b.dir) return a.dir->shown < b.dir->shown;
     return Name(a) < Name(b);
   }
-  std::string PathOf(const File& f) const {
-    std::string p = m_run.objects[f.dir->object].root.string();
-    if (!f.dir->rel.empty()) p += '/', p += f.dir->rel;
-    p += '/';
+  // The file's path below its object's root; files are opened relative to
+  // the root, which saves looking up the root's own path every time.
+  std::string RelativePath(const File& f) const {
+    std::string p = f.dir->rel;
+    if (!p.empty()) p += '/';
     p += Name(f);
     return p;
   }
+  int Root(const File& f) const { return m_roots[f.dir->object]; }
   int Open(const File& f) const {
-    return ::open(PathOf(f).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    return ::openat(Root(f), RelativePath(f).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
   }
 
   // Hash of the first block (whole = false) or the whole file; false when
@@ -259,6 +268,12 @@ class DuplicateFiles final : public ListingReport {
 
   // Splits one set of equal-size files into groups of equal content.
   void SplitSet(std::vector<File>& set, std::vector<std::vector<File>>& out, char* a, char* b) const {
+    if (m_compare && set.size() <= kTogether) {
+      // Bytes are compared anyway: one side-by-side read of the whole set
+      // (its first block first, so files that differ early cost little).
+      for (auto& group : SplitByBytes(set)) Confirm(std::move(group), out, a, b, true);
+      return;
+    }
     std::vector<File> readable;
     for (File& f : set)
       if (Hash(f, false, a)) readable.push_back(f);
@@ -314,9 +329,11 @@ class DuplicateFiles final : public ListingReport {
     }
     std::vector<std::vector<std::size_t>> classes(1);
     for (std::size_t i = 0; i < members.size(); ++i) classes[0].push_back(i);
+    if (members.size() < 2) classes.clear();
     const std::uint64_t size = same[0].size;
     for (std::uint64_t off = 0; off < size && !classes.empty();) {
-      const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, size - off));
+      const std::size_t want =
+          static_cast<std::size_t>(std::min<std::uint64_t>(off == 0 ? kFirstBlock : kChunk, size - off));
       std::vector<std::vector<std::size_t>> next;
       for (auto& c : classes) {
         std::vector<std::size_t> readable;
@@ -387,7 +404,7 @@ class DuplicateFiles final : public ListingReport {
         // The detail columns need the file's metadata: read once more for
         // the files that are listed.
         struct statx st {};
-        if (::statx(AT_FDCWD, PathOf(f).c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &st) != 0)
+        if (::statx(Root(f), RelativePath(f).c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &st) != 0)
           continue;
         ScanEntry e;
         e.dir = f.dir;
@@ -403,6 +420,7 @@ class DuplicateFiles final : public ListingReport {
   int m_extPercent = 100;
   bool m_compare = false;
   std::vector<Collected> m_collect;
+  std::vector<int> m_roots;  // O_PATH descriptors of the objects' roots
   std::vector<std::vector<File>> m_result;
   std::uint64_t m_groups = 0;
   std::uint64_t m_redundant = 0;

@@ -94,6 +94,17 @@ TEST(EngineRobustnessTest, DuplicateFilesGroupsEqualContentOnly) {
     for (const std::string& n : g) leaf.insert(n.substr(n.rfind('\\') + 1));
     EXPECT_EQ(leaf.size(), 1u);
   }
+  // Many files of one size (more than are read side by side): hashed, then
+  // compared byte by byte.
+  TestTree many;
+  for (int i = 0; i < 20; ++i) many.Content("m/f" + std::to_string(i), std::string(9000, i % 2 ? 'a' : 'b'));
+  auto big = Record(13);
+  VN_SET(big.Criteria[1].Value1, "0"), VN_SET(big.Criteria[2].Value1, "0");
+  big.Criteria[0].Compare = 1;
+  auto bigOut = RunOn(many, big);
+  EXPECT_EQ(bigOut.parsed.Count("DS"), 2u);
+  EXPECT_EQ(bigOut.parsed.Count("D1"), 20u);
+  EXPECT_EQ(bigOut.parsed.Total("Wasted"), 18 * 9000);
   // At least three copies.
   rec.Criteria[0].Scope = 3;
   VN_SET(rec.Criteria[0].Value1, "3");
