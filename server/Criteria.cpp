@@ -287,19 +287,26 @@ SizeUnit UnitFromOptions(DWORD options) {
   return {};
 }
 
+long DateFormatter::Offset(std::int64_t seconds) {
+  auto lookup = [](std::int64_t s) -> long {
+    std::time_t t = static_cast<std::time_t>(s);
+    std::tm tm{};
+    return localtime_r(&t, &tm) ? tm.tm_gmtoff : 0;
+  };
+  const std::int64_t day = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
+  Slot& slot = m_cache[static_cast<std::uint64_t>(day) % 2048];
+  if (slot.day != day) {
+    slot.day = day;
+    slot.offset = lookup(day * 86400);
+    slot.changes = lookup(day * 86400 + 86399) != slot.offset;
+  }
+  return slot.changes ? lookup(seconds) : slot.offset;
+}
+
 void DateFormatter::Append(std::string& out, std::int64_t seconds) {
   if (seconds == 0) return;
-  // Offsets change only on hour boundaries where time zones are concerned.
-  const std::int64_t hour = seconds >= 0 ? seconds / 3600 : (seconds - 3599) / 3600;
-  Slot& slot = m_cache[static_cast<std::uint64_t>(hour) % 512];
-  if (slot.hour != hour) {
-    std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm tm{};
-    slot.offset = localtime_r(&t, &tm) ? tm.tm_gmtoff : 0;
-    slot.hour = hour;
-  }
   // Civil date from a day count (proleptic Gregorian calendar).
-  const std::int64_t local = seconds + slot.offset;
+  const std::int64_t local = seconds + Offset(seconds);
   std::int64_t days = local >= 0 ? local / 86400 : (local - 86399) / 86400;
   const std::int64_t secs = local - days * 86400;
   days += 719468;

@@ -124,18 +124,21 @@ struct SizeUnit {
 SizeUnit UnitFromOptions(DWORD options);
 
 // Dates as results show them: "2026-12-06 14:03:59" in local time, "" for 0.
-// One formatter per thread: it keeps the local time offsets of the hours it
-// has met, so formatting a date costs no time zone lookup.
+// One formatter per thread: it keeps the local time offsets of the days it
+// has met (a day whose offset changes is looked up by the hour), so
+// formatting a date seldom costs a time zone lookup.
 class DateFormatter {
  public:
   void Append(std::string& out, std::int64_t seconds);
 
  private:
+  long Offset(std::int64_t seconds);
   struct Slot {
-    std::int64_t hour = INT64_MIN;
+    std::int64_t day = INT64_MIN;
     long offset = 0;
+    bool changes = false;  // the offset changes during this day
   };
-  Slot m_cache[512];
+  Slot m_cache[2048];
 };
 std::string DateText(std::int64_t seconds);
 // Whole days from `seconds` to `now` (0 for future dates).

@@ -1,5 +1,9 @@
 // The criteria of a report record as the engine reads them.
 
+#include <cstdlib>
+#include <ctime>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "server/Criteria.h"
@@ -98,15 +102,30 @@ TEST(CriteriaTest, UnitsNeverShowAFileAsNothing) {
   EXPECT_EQ(UnitFromOptions(kOptionSizesInBytes | kOptionSizesInMegabytes).Show(12345), 12345);
 }
 
-TEST(CriteriaTest, DatesFormatLikeTheCalendar) {
-  for (std::time_t t : {std::time_t{1}, std::time_t{951782400}, std::time_t{1764547199}, std::time_t{4102444800}}) {
+TEST(CriteriaTest, DatesFormatLikeTheCalendarAlsoWhereClocksChange) {
+  const char* before = std::getenv("TZ");
+  const std::string saved = before ? before : "";
+  // A zone with summer time: the hours around both changes of 2025.
+  ::setenv("TZ", "Europe/Berlin", 1);
+  ::tzset();
+  std::vector<std::time_t> times = {1, 951782400, 1764547199, 4102444800};
+  for (std::time_t change : {std::time_t{1743296400}, std::time_t{1761440400}})
+    for (std::time_t d : {-3601, -1, 0, 1, 3599, 3600, 7200})
+      times.push_back(change + d);
+  DateFormatter f;  // one formatter for all: its cache must not mix hours
+  for (std::time_t t : times) {
     std::tm tm{};
     localtime_r(&t, &tm);
     char expected[32];
     std::strftime(expected, sizeof expected, "%Y-%m-%d %H:%M:%S", &tm);
-    EXPECT_EQ(DateText(t), expected);
+    std::string got;
+    f.Append(got, t);
+    EXPECT_EQ(got, expected) << t;
   }
   EXPECT_EQ(DateText(0), "");
+  if (before) ::setenv("TZ", saved.c_str(), 1);
+  else ::unsetenv("TZ");
+  ::tzset();
 }
 
 }  // namespace
