@@ -56,12 +56,28 @@ std::pair<std::string_view, std::string_view> StemAndExtension(std::string_view 
   return {name.substr(0, dot), name.substr(dot + 1)};
 }
 
+// Also Wasted Space when its duplicate group is set (`wasted`): copies by
+// content, names not compared, among the files that meet its other groups.
 class DuplicateFiles final : public ListingReport {
  public:
-  using ListingReport::ListingReport;
+  DuplicateFiles(RunContext& run, bool wasted) : ListingReport(run), m_wastedSpace(wasted) {}
 
   DWORD Prepare(unsigned workers, std::string& message) override {
     CriterionError error;
+    if (m_wastedSpace) {
+      std::optional<Range> copies = CountRange(m_rec.Criteria[1], error);
+      std::optional<Range> accessed = copies ? DateRange(m_rec.Criteria[0], m_run.now, error) : std::nullopt;
+      std::optional<Range> revised = accessed ? DateRange(m_rec.Criteria[2], m_run.now, error) : std::nullopt;
+      std::optional<Range> size = revised ? SizeRange(m_rec.Criteria[3], error) : std::nullopt;
+      if (!size) {
+        message = error.message;
+        return ERROR_INVALID_PARAMETER;
+      }
+      m_range = *copies, m_accessed = *accessed, m_revised = *revised, m_size = *size;
+      m_namePercent = m_extPercent = 0;
+      m_collect.resize(workers);
+      return ListingReport::Prepare(workers, message);
+    }
     std::optional<Range> r = CountRange(m_rec.Criteria[0], error);
     std::optional<std::int64_t> name = WholeNumber(m_rec.Criteria[1].Value1, 100);
     std::optional<std::int64_t> ext = WholeNumber(m_rec.Criteria[2].Value1, 100);
@@ -82,7 +98,9 @@ class DuplicateFiles final : public ListingReport {
   }
 
   void Heading(std::vector<std::string>& lines) const override {
-    if (m_namePercent == 100 && m_extPercent == 100) {
+    if (m_wastedSpace) {
+      lines.push_back("Files with copies, among the files that meet the other criteria");
+    } else if (m_namePercent == 100 && m_extPercent == 100) {
       lines.push_back("Exact name match");
     } else if (m_namePercent > 0 || m_extPercent > 0) {
       lines.push_back("Close name match: name " + std::to_string(m_namePercent) + "%, extension " +
@@ -98,6 +116,9 @@ class DuplicateFiles final : public ListingReport {
   void Entry(const ScanEntry& e) override {
     if (!e.dir || !S_ISREG(e.st->stx_mode) || !e.firstLink || e.st->stx_size == 0) return;
     if (!PassesFilters(e)) return;
+    if (m_wastedSpace && !(m_accessed.Contains(e.st->stx_atime.tv_sec) && m_revised.Contains(e.st->stx_mtime.tv_sec) &&
+                      m_size.Contains(static_cast<std::int64_t>(e.st->stx_size))))
+      return;
     Collected& c = m_collect[e.worker];
     c.files.push_back({e.st->stx_size, e.dir, static_cast<std::uint32_t>(c.names.size()),
                        static_cast<std::uint32_t>(e.name.size()), e.worker, 0});
@@ -419,6 +440,8 @@ class DuplicateFiles final : public ListingReport {
   int m_namePercent = 100;
   int m_extPercent = 100;
   bool m_compare = false;
+  bool m_wastedSpace = false;  // Wasted Space with its duplicate group
+  Range m_accessed, m_revised, m_size;
   std::vector<Collected> m_collect;
   std::vector<int> m_roots;  // O_PATH descriptors of the objects' roots
   std::vector<std::vector<File>> m_result;
@@ -429,6 +452,8 @@ class DuplicateFiles final : public ListingReport {
 
 }  // namespace
 
-std::unique_ptr<Report> MakeDuplicateReport(RunContext& run) { return std::make_unique<DuplicateFiles>(run); }
+std::unique_ptr<Report> MakeDuplicateReport(RunContext& run, bool wasted) {
+  return std::make_unique<DuplicateFiles>(run, wasted);
+}
 
 }  // namespace vn::server

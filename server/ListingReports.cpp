@@ -109,9 +109,8 @@ class FilesBySize final : public ListingReport {
 };
 
 // Files that meet every criteria group that is set: not accessed (Value0),
-// not revised (Value2), size (Value3). A duplicate-count group (Value1) is
-// the Duplicate Files report's business and is named in the heading as not
-// applied here.
+// not revised (Value2), size (Value3). With the duplicate group (Value1) set
+// the report is made by the duplicate finder instead (MakeReport).
 class WastedSpace final : public ListingReport {
  public:
   using ListingReport::ListingReport;
@@ -131,9 +130,6 @@ class WastedSpace final : public ListingReport {
     for (std::string w : {DateWords(m_rec.Criteria[0], "Accessed"), DateWords(m_rec.Criteria[2], "Revised"),
                           RangeWords(m_rec.Criteria[3], "Size", SizeUnitWord(m_rec.Criteria[3].Measure))})
       if (!w.empty()) lines.push_back(w);
-    const DWORD dup = m_rec.Criteria[1].Scope;
-    if (dup == 2 || dup == 3 || dup == 4)
-      lines.push_back("The duplicate criterion is not applied here: run Duplicate Files for copies");
     ListingReport::Heading(lines);
   }
 

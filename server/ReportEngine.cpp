@@ -73,6 +73,8 @@ const char* ReportTitle(DWORD code) {
 
 std::unique_ptr<Report> MakeReport(DWORD code, RunContext& run) {
   if (code == 13) return MakeDuplicateReport(run);
+  const DWORD copies = run.record.Criteria[1].Scope;
+  if (code == 2 && (copies == 2 || copies == 3 || copies == 4)) return MakeDuplicateReport(run, true);
   if (auto r = MakeSpaceReport(code, run)) return r;
   if (auto r = MakeListingReport(code, run)) return r;
   return MakeAccessReport(code, run);

@@ -158,7 +158,8 @@ const char* ReportTitle(DWORD code);
 
 std::unique_ptr<Report> MakeSpaceReport(DWORD code, RunContext& run);
 std::unique_ptr<Report> MakeListingReport(DWORD code, RunContext& run);
-std::unique_ptr<Report> MakeDuplicateReport(RunContext& run);
+// Duplicate Files, or (`wasted`) Wasted Space with its duplicate group set.
+std::unique_ptr<Report> MakeDuplicateReport(RunContext& run, bool wasted = false);
 std::unique_ptr<Report> MakeAccessReport(DWORD code, RunContext& run);
 
 // Size of the file system under `path`: total, used and free bytes, and its

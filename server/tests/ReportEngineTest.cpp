@@ -269,6 +269,12 @@ TEST(ReportEngineTest, CriteriaAndFiltersChooseTheFiles) {
   wasted.Criteria[3].Scope = 3, wasted.Criteria[3].Measure = 2;
   VN_SET(wasted.Criteria[3].Value1, "1");
   EXPECT_EQ(names(wasted), (Names{"mid.log", "big.txt"}));
+  // ... and of which there are at least two copies.
+  tree.Content("copy-of-mid.log", std::string(3000, 'x'));
+  tree.Times("copy-of-mid.log", now - 50 * 86400, now - 50 * 86400);
+  wasted.Criteria[1].Scope = 3;
+  VN_SET(wasted.Criteria[1].Value1, "2");
+  EXPECT_EQ(names(wasted), (Names{"mid.log", "copy-of-mid.log"}));
 }
 
 TEST(ReportEngineTest, BadInputIsRefusedAndNothingIsWritten) {
