@@ -9,10 +9,12 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "hosts/VNSrv/tests/ConsoleChannel.h"
+#include "hosts/vnadmin/ReportVerb.h"
 #include "platform/core/Handles.h"
 #include "platform/core/LastError.h"
 #include "platform/ipc/Pipes.h"
@@ -397,6 +399,56 @@ TEST_F(ReportServerTest, AServerKilledMidReportLeavesNothingToFetch) {
   // The next server clears what the killed one left, and nothing can be fetched.
   StartServer();
   EXPECT_TRUE(ResultFiles().empty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ReportServerTest, VnadminReportVerb) {
+  MakeTree("tree", 4);
+  const fs::path file = m_net.Root() / "result.csv";
+  std::ostringstream out, err;
+  const auto report = [&](std::vector<std::string> args) {
+    out.str("");
+    err.str("");
+    return vn::vnadmin::Report(args, out, err);
+  };
+  EXPECT_EQ(report({"SRV1", "All Files", "\\\\SRV1\\Data\\tree", "-o", file.string()}), 1);
+  EXPECT_NE(err.str().find("RODuduro is not running"), std::string::npos) << err.str();
+
+  StartServer();
+  ASSERT_EQ(report({"srv1", "all files", "\\\\SRV1\\Data\\tree", "--units", "kb", "--rptlen", "100", "-o",
+                    file.string()}),
+            0)
+      << err.str();
+  EXPECT_EQ(ListedPaths(vn::testing::ReadText(file)).size(), 4u);
+  EXPECT_NE(err.str().find("All Files on SRV1"), std::string::npos) << "progress is shown: " << err.str();
+  EXPECT_TRUE(ResultFiles().empty()) << "the fetched result was deleted on the server";
+
+  // A failure keeps the earlier file and says why.
+  EXPECT_EQ(report({"SRV1", "Partition Summary", "SRV1", "--scope", "between", "--value1", "1", "--value2", "2",
+                    "--slot", "3", "--hidden", "set", "--options", "0x100", "-o", file.string()}),
+            1);
+  EXPECT_NE(err.str().find("Unknown output options"), std::string::npos) << err.str();
+  EXPECT_EQ(ListedPaths(vn::testing::ReadText(file)).size(), 4u);
+
+  const std::vector<std::vector<std::string>> unusable = {
+      {"SRV1", "All Files", "SRV1"},                                        // no -o
+      {"SRV1", "No Such Report", "SRV1", "-o", "x"},
+      {"SRV1", "All Files", "-o", "x"},                                     // no objects
+      {"SRV1", "All Files", "SRV1", "--scope", "sideways", "-o", "x"},
+      {"SRV1", "All Files", "SRV1", "--slot", "4", "-o", "x"},
+      {"SRV1", "All Files", "SRV1", "--fields", "0xZZ", "-o", "x"},
+      {"SRV1", "All Files", "SRV1", "--value1", std::string(40, '9'), "-o", "x"},
+      {"SRV1", "All Files", "SRV1", "--frobnicate", "1", "-o", "x"},
+      {"SRV1", "All Files", "SRV1", "-o"},
+  };
+  for (const auto& args : unusable) {
+    SCOPED_TRACE(args[args.size() - 2]);
+    EXPECT_EQ(report(args), 2);
+    EXPECT_NE(err.str().find("usage:"), std::string::npos) << err.str();
+  }
 }
 
 }  // namespace
