@@ -150,10 +150,10 @@ std::string Parse(const std::vector<std::string>& args, Command* command) {
 }
 
 // This program's end of the progress pipe: prints what the server sends and
-// answers "CANCEL" once after an interrupt.
+// answers "CANCEL" once when `cancel` has been set.
 class ProgressPipe {
  public:
-  ProgressPipe(std::ostream* err) : m_err(err) {
+  ProgressPipe(std::ostream* err, const std::atomic<bool>* cancel) : m_err(err), m_cancel(cancel) {
     std::random_device random;
     m_name = "vnadmin-" + std::to_string(random()) + std::to_string(random());
     m_pipe = CreateNamedPipeA(("\\\\.\\pipe\\" + m_name).c_str(), PIPE_ACCESS_DUPLEX,
@@ -173,7 +173,6 @@ class ProgressPipe {
   std::string RemoteName() const {
     return m_pipe == INVALID_HANDLE_VALUE ? std::string() : "\\\\" + LocalComputerName() + "\\pipe\\" + m_name;
   }
-  void Cancel() { m_cancel = true; }
 
  private:
   void Serve() {
@@ -183,7 +182,10 @@ class ProgressPipe {
       while (ReadFile(m_pipe, text, 260, &read, nullptr) && read > 0) {
         text[read] = '\0';
         char reply[40] = {};
-        if (m_cancel.exchange(false)) std::strcpy(reply, "CANCEL");
+        if (*m_cancel && !m_cancelSent) {
+          std::strcpy(reply, "CANCEL");
+          m_cancelSent = true;
+        }
         DWORD written = 0;
         WriteFile(m_pipe, reply, sizeof reply, &written, nullptr);
         std::lock_guard lock(m_mutex);
@@ -196,7 +198,8 @@ class ProgressPipe {
   std::ostream* m_err;
   std::string m_name;
   HANDLE m_pipe = INVALID_HANDLE_VALUE;
-  std::atomic<bool> m_cancel{false};
+  const std::atomic<bool>* m_cancel;
+  bool m_cancelSent = false;  // the pipe's thread only
   std::mutex m_mutex;
   std::thread m_thread;
 };
@@ -210,6 +213,13 @@ class InterruptWatch {
     sigemptyset(&m_set);
     sigaddset(&m_set, SIGINT);
     pthread_sigmask(SIG_BLOCK, &m_set, &m_previous);
+    // A program started in the background with interrupts ignored keeps
+    // ignoring them: Ctrl+C is not meant for it.
+    struct sigaction current {};
+    if (sigaction(SIGINT, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) {
+      m_done = true;
+      return;
+    }
     m_thread = std::thread([this, onInterrupt] {
       const timespec tick{0, 200 * 1000 * 1000};
       int count = 0;
@@ -227,7 +237,7 @@ class InterruptWatch {
   }
   ~InterruptWatch() {
     m_done = true;
-    m_thread.join();
+    if (m_thread.joinable()) m_thread.join();
     const timespec none{0, 0};
     while (sigtimedwait(&m_set, nullptr, &none) == SIGINT) {
     }
@@ -242,7 +252,8 @@ class InterruptWatch {
 };
 
 // Fetches the result into `path` (through a temporary file beside it).
-DWORD Fetch(KSCli& client, KSServerCommunicationOutputRec& output, const fs::path& path, std::string* problem) {
+DWORD Fetch(KSCli& client, KSServerCommunicationOutputRec& output, const fs::path& path,
+            const std::atomic<bool>& interrupted, std::string* problem) {
   const fs::path partial = path.string() + ".part";
   std::ofstream file(partial, std::ios::binary | std::ios::trunc);
   if (!file) {
@@ -252,7 +263,9 @@ DWORD Fetch(KSCli& client, KSServerCommunicationOutputRec& output, const fs::pat
   KSServerCommunicationFileRec chunk{};
   int unused = 0;
   DWORD code = 0;
-  while ((code = client.ProcessFile(&output, &chunk, &unused)) == 0) file.write(chunk.Data, chunk.Count);
+  while (!interrupted && (code = client.ProcessFile(&output, &chunk, &unused)) == 0)
+    file.write(chunk.Data, chunk.Count);
+  if (interrupted) code = ERROR_CANCELLED;
   client.DeleteServerFile(&output, &chunk);
   file.close();
   std::error_code error;
@@ -279,38 +292,36 @@ int Report(const std::vector<std::string>& args, std::ostream& out, std::ostream
         << "usage: vnadmin report MACHINE \"REPORT NAME\" OBJECTS [options] -o FILE\n";
     return 2;
   }
+  // Interrupts are taken from here on, before any thread of the connection exists.
+  std::atomic<bool> interrupted{false};
+  InterruptWatch watch([&] {
+    err << "vnadmin report: cancelling..." << std::endl;
+    interrupted = true;
+  });
+  ProgressPipe progress(command.quiet ? nullptr : &err, &interrupted);
+  const auto failed = [&](const std::string& text) {
+    err << "vnadmin report: " << command.machine << ": " << text << "\n";
+    return 1;
+  };
   KSCli client;
   if (const DWORD code = client.Connect(command.machine.c_str())) {
-    err << "vnadmin report: " << command.machine << ": "
-        << (code == static_cast<DWORD>(ERROR_FILE_NOT_FOUND) ? "RODuduro is not running or not installed. " : "")
-        << SystemText(code) << "\n";
-    return 1;
+    return failed((code == static_cast<DWORD>(ERROR_FILE_NOT_FOUND) ? "RODuduro is not running or not installed. "
+                                                                     : "") +
+                  SystemText(code));
   }
+  if (interrupted) return failed(SystemText(ERROR_CANCELLED));
+  SetText(command.record.PipeName, progress.RemoteName());
   KSServerCommunicationOutputRec output{};
-  DWORD code = 0;
-  {
-    ProgressPipe progress(command.quiet ? nullptr : &err);
-    SetText(command.record.PipeName, progress.RemoteName());
-    InterruptWatch watch([&] {
-      err << "vnadmin report: cancelling..." << std::endl;
-      progress.Cancel();
-    });
-    code = client.ProcessReport(&command.record, &output, command.objects.c_str());
+  const DWORD code = client.ProcessReport(&command.record, &output, command.objects.c_str());
+  if (code == 0 && interrupted) {
+    // Cancelled after the server's last progress text: the result is not wanted.
+    KSServerCommunicationFileRec chunk{};
+    client.DeleteServerFile(&output, &chunk);
+    return failed(SystemText(ERROR_CANCELLED));
   }
-  if (code == static_cast<DWORD>(ERROR_CANCELLED)) {
-    err << "vnadmin report: " << command.machine << ": " << SystemText(code) << "\n";
-    return 1;
-  }
-  if (code != 0) {
-    err << "vnadmin report: " << command.machine << ": " << (output.Message[0] ? output.Message : SystemText(code))
-        << "\n";
-    return 1;
-  }
+  if (code != 0) return failed(output.Message[0] ? std::string(output.Message) : SystemText(code));
   std::string problem;
-  if (Fetch(client, output, command.output, &problem) != 0) {
-    err << "vnadmin report: " << command.machine << ": " << problem << "\n";
-    return 1;
-  }
+  if (Fetch(client, output, command.output, interrupted, &problem) != 0) return failed(problem);
   out << "vnadmin report: result written to " << command.output << "\n";
   return 0;
 }

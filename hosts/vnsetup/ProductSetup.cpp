@@ -169,13 +169,6 @@ bool WaitForState(SC_HANDLE service, DWORD state) {
 }
 
 LONG EnsureService(const std::string& program, bool replaced, std::ostream& out) {
-  std::string detail;
-  bool started = false;
-  if (const LONG error = EnsureLocalMachineService(&detail, &started)) {
-    out << "this machine's service does not run: " << detail << "\n";
-    return error;
-  }
-  if (started) out << "started this machine's service (vnmachined)\n";
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   if (!manager) return static_cast<LONG>(GetLastError());
   SC_HANDLE service = OpenServiceA(manager, kServiceName, SERVICE_ALL_ACCESS);
@@ -274,6 +267,14 @@ LONG SetUpThisMachine(const SetupOptions& options, std::ostream& out, std::ostre
     err << "vnsetup: cannot use the machine home: " << detail << "\n";
     return error;
   }
+  // The machine's service runs the server, and its first start sets the
+  // machine's home up (the system drive included).
+  bool started = false;
+  if (const LONG error = EnsureLocalMachineService(&detail, &started)) {
+    err << "vnsetup: this machine's service does not run: " << detail << "\n";
+    return error;
+  }
+  if (started) out << "started this machine's service (vnmachined)\n";
   MachineConfig config;
   if (!LoadMachineConfig(MachineHome(), &config, &detail)) {
     err << "vnsetup: " << detail << "\n";
