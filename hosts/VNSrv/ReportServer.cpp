@@ -72,6 +72,13 @@ server::EngineOptions EngineOptionsFor(const MachineConfig& config) {
     }
     return std::nullopt;
   };
+  options.groupId = [groups](std::string_view name) -> std::optional<std::uint32_t> {
+    if (const auto slash = name.rfind('\\'); slash != std::string_view::npos) name.remove_prefix(slash + 1);
+    for (const auto& [gid, group] : *groups) {
+      if (EqualsIgnoringCase(group, name)) return gid;
+    }
+    return std::nullopt;
+  };
   for (const auto& share : config.shares) {
     if (share.type != STYPE_DISKTREE) continue;
     options.shares.push_back({share.name, share.root, "\\\\" + config.name + "\\" + share.name});

@@ -57,21 +57,24 @@ LONG ResultStore::Reserve(ResultId* id, fs::path* partial) {
     id->tag = static_cast<std::uint32_t>(random());
     if (id->number == 0 && id->tag == 0) continue;
     if (fs::exists(FinalPath(*id), error) || fs::exists(PartialPath(*id), error)) continue;
+    if (m_reserved.contains({id->number, id->tag})) continue;
+    m_reserved.insert({id->number, id->tag});
     *partial = PartialPath(*id);
-    // Claim the name at once, so two runs never share it.
-    std::ofstream claim(*partial, std::ios::binary);
-    if (!claim) return ERROR_ACCESS_DENIED;
     return ERROR_SUCCESS;
   }
 }
 
 LONG ResultStore::Publish(const ResultId& id) {
+  std::lock_guard lock(m_mutex);
+  m_reserved.erase({id.number, id.tag});
   std::error_code error;
   fs::rename(PartialPath(id), FinalPath(id), error);
   return error ? Win32FromErrno(error.value()) : ERROR_SUCCESS;
 }
 
 void ResultStore::Abandon(const ResultId& id) {
+  std::lock_guard lock(m_mutex);
+  m_reserved.erase({id.number, id.tag});
   std::error_code error;
   fs::remove(PartialPath(id), error);
 }
@@ -106,6 +109,13 @@ LONG ResultStore::Remove(const ResultId& id) {
   return ERROR_SUCCESS;
 }
 
+bool ResultStore::Reserved(const std::string& fileName) const {
+  for (const auto& [number, tag] : m_reserved) {
+    if (fileName.starts_with(FileStem({number, tag}))) return true;
+  }
+  return false;
+}
+
 void ResultStore::Sweep() {
   std::lock_guard lock(m_mutex);
   std::error_code error;
@@ -115,9 +125,7 @@ void ResultStore::Sweep() {
     const std::string name = it->path().filename().string();
     std::error_code statError;
     if (IsResultName(name, ".part")) {
-      // A run in progress holds its partial file open; only a server start
-      // (nothing runs yet) or a partial file older than the keep time removes it.
-      if (m_counter == 0 || now - it->last_write_time(statError) > m_keep) doomed.push_back(it->path());
+      if (!Reserved(name)) doomed.push_back(it->path());
     } else if (IsResultName(name, ".csv")) {
       const auto written = it->last_write_time(statError);
       if (!statError && now - written > m_keep) doomed.push_back(it->path());

@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "platform/core/Win32Types.h"
@@ -36,8 +38,9 @@ class ResultStore {
   // results). ERROR_SUCCESS or the code of the failure.
   LONG Open();
 
-  // A fresh identity for a run and the path it writes to (the ".part" file).
-  // ERROR_DISK_FULL when the store already holds its maximum of results.
+  // A fresh identity for a run and the path it is to write (the ".part"
+  // file, not created here). ERROR_DISK_FULL when the store already holds its
+  // maximum of results. The identity stays reserved until Publish or Abandon.
   LONG Reserve(ResultId* id, std::filesystem::path* partial);
   // Renames the finished partial file into place.
   LONG Publish(const ResultId& id);
@@ -49,7 +52,8 @@ class ResultStore {
   LONG Read(const ResultId& id, std::uint64_t offset, std::uint32_t max, std::vector<char>* data, bool* end);
   LONG Remove(const ResultId& id);
 
-  // Removes partial files, and results older than the keep time.
+  // Removes partial files of runs that are not in progress (a killed
+  // server's), and results older than the keep time.
   void Sweep();
 
   const std::filesystem::path& Directory() const { return m_directory; }
@@ -60,12 +64,14 @@ class ResultStore {
  private:
   std::filesystem::path FinalPath(const ResultId& id) const;
   std::filesystem::path PartialPath(const ResultId& id) const;
+  bool Reserved(const std::string& fileName) const;  // m_mutex held
 
   std::filesystem::path m_directory;
   std::chrono::hours m_keep;
   std::size_t m_maxResults;
   std::mutex m_mutex;
   std::uint64_t m_counter = 0;
+  std::set<std::pair<std::uint32_t, std::uint32_t>> m_reserved;  // runs in progress
 };
 
 }  // namespace vn::vnsrv

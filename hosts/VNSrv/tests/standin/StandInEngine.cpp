@@ -33,6 +33,8 @@ std::string WindowsJoin(const std::string& shownRoot, const std::filesystem::pat
 ReportResult RunReport(const KSServerCommunicationReportRec& record, const std::vector<ScanObject>& objects,
                        const std::filesystem::path& resultFile, const EngineOptions&, ProgressSink& progress) {
   ReportResult result;
+  std::error_code exists;
+  if (std::filesystem::exists(resultFile, exists)) return {ERROR_FILE_EXISTS, "The result file exists already.", {}};
   std::ofstream out(resultFile, std::ios::binary | std::ios::trunc);
   if (!out) return {ERROR_ACCESS_DENIED, "The result file cannot be created.", {}};
   const bool partitions = record.Report == 4;
