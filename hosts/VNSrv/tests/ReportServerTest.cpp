@@ -452,3 +452,27 @@ TEST_F(ReportServerTest, VnadminReportVerb) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ReportServerTest, SeveralClientsAtOnce) {
+  MakeTree("tree", 30);
+  StartServer();
+  // More reports than run slots (2), from clients of their own, at once.
+  std::vector<std::future<std::string>> runs;
+  for (int i = 0; i < 4; ++i) {
+    runs.push_back(std::async(std::launch::async, [] {
+      KSCli client;
+      if (const DWORD code = client.Connect("SRV1")) return "connect " + std::to_string(code);
+      KSServerCommunicationOutputRec output{};
+      auto record = Record(kAllFiles, "");
+      if (const DWORD code = client.ProcessReport(&record, &output, "\\\\SRV1\\Data\\tree"))
+        return "report " + std::to_string(code);
+      return std::to_string(ListedPaths(Fetch(client, output)).size());
+    }));
+  }
+  for (auto& run : runs) EXPECT_EQ(run.get(), "30");
+  EXPECT_TRUE(ResultFiles().empty());
+}
+
+}  // namespace
