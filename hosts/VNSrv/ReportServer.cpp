@@ -128,6 +128,7 @@ void ReportServer::Stop() {
     m_changed.notify_all();
   }
   for (auto& thread : threads) thread.join();
+  m_park.JoinAll();
 }
 
 void ReportServer::Janitor() {
@@ -229,7 +230,7 @@ std::vector<char> ReportServer::Report(std::span<const char> payload) {
     return ReportReply(ERROR_INVALID_DATA, {}, "No object to report on was named.");
 
   const std::string title(ReportTitle(record.Report));
-  ProgressChannel channel(record.PipeName, &m_stopping);
+  ProgressChannel channel(record.PipeName, &m_stopping, &m_park);
   channel.Begin(title + " on " + m_config.name + ": starting", kFirstReplyWait);
 
   // Wait for a run slot; a cancel or a stop ends the wait.

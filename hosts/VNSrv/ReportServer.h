@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "hosts/VNSrv/ProgressChannel.h"
 #include "hosts/VNSrv/ResultStore.h"
 #include "platform/core/Win32Types.h"
 #include "platform/machine/MachineConfig.h"
@@ -73,6 +74,7 @@ class ReportServer {
   unsigned m_running = 0;
   std::vector<HANDLE> m_instances;
   std::vector<std::thread> m_threads;
+  ThreadPark m_park;  // progress threads still opening a pipe when their run ended
 };
 
 }  // namespace vn::vnsrv
