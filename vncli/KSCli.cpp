@@ -59,6 +59,7 @@ DWORD KSCli::Connect(const char* machine) {
 DWORD KSCli::Disconnect() {
   if (m_pipe) CloseHandle(m_pipe);
   m_pipe = nullptr;
+  m_windowOpen = false;
   ResetTransfer();
   return 0;
 }
@@ -72,7 +73,22 @@ void KSCli::ResetTransfer() {
   m_sequence = 0;
 }
 
+void KSCli::DrainWindow() {
+  std::vector<char> payload;
+  while (m_windowOpen) {
+    std::uint32_t flags = 0;
+    const DWORD error = Receive(KindOf(Kind::Read), &payload);
+    m_windowOpen = !error && Reader(payload).U32(&flags) && (flags & serverproto::kReadMore);
+  }
+}
+
 DWORD KSCli::Exchange(const std::vector<char>& request, std::uint32_t kind, std::vector<char>* payload) {
+  DrainWindow();
+  if (const DWORD error = Send(request)) return error;
+  return Receive(kind, payload);
+}
+
+DWORD KSCli::Send(const std::vector<char>& request) {
   if (!m_pipe) return ERROR_PIPE_NOT_CONNECTED;
   DWORD written = 0;
   if (!WriteFile(m_pipe, request.data(), static_cast<DWORD>(request.size()), &written, nullptr)) {
@@ -80,6 +96,11 @@ DWORD KSCli::Exchange(const std::vector<char>& request, std::uint32_t kind, std:
     Disconnect();
     return error;
   }
+  return 0;
+}
+
+DWORD KSCli::Receive(std::uint32_t kind, std::vector<char>* payload) {
+  if (!m_pipe) return ERROR_PIPE_NOT_CONNECTED;
   m_reply.resize(serverproto::kMaxReply);
   DWORD read = 0;
   if (!ReadFile(m_pipe, m_reply.data(), static_cast<DWORD>(m_reply.size()), &read, nullptr)) {
@@ -154,6 +175,7 @@ DWORD KSCli::ProcessReport(KSServerCommunicationReportRec* record, KSServerCommu
 DWORD KSCli::ProcessFile(KSServerCommunicationOutputRec* output, KSServerCommunicationFileRec* file, int*) {
   if (!output || !file) return ERROR_INVALID_PARAMETER;
   if (output->ResultNumber != m_number || output->ResultTag != m_tag) {
+    DrainWindow();
     ResetTransfer();
     m_number = output->ResultNumber;
     m_tag = output->ResultTag;
@@ -163,23 +185,29 @@ DWORD KSCli::ProcessFile(KSServerCommunicationOutputRec* output, KSServerCommuni
   while (filled < sizeof file->Data) {
     if (m_used == m_block.size()) {
       if (m_end) break;
-      Writer request(KindOf(Kind::Read));
-      request.U32(m_number).U32(m_tag).U64(m_offset).U32(serverproto::kMaxReadBlock);
-      std::vector<char> payload;
-      if (const DWORD error = Exchange(request.Finish(), KindOf(Kind::Read), &payload)) {
-        if (filled > 0) break;  // deliver what is here; the error comes with the next call
-        return error;
+      if (!m_windowOpen) {
+        Writer request(KindOf(Kind::Read));
+        request.U32(m_number).U32(m_tag).U64(m_offset).U32(serverproto::kMaxReadWindow);
+        if (const DWORD error = Send(request.Finish())) return filled > 0 ? 0 : error;
+        m_windowOpen = true;
       }
+      std::vector<char> payload;
+      const DWORD error = Receive(KindOf(Kind::Read), &payload);
       Reader reader(payload);
-      std::uint32_t end = 0;
-      if (!reader.U32(&end) || reader.Rest().size() > serverproto::kMaxReadBlock) {
+      std::uint32_t flags = 0;
+      if (!error && (!reader.U32(&flags) || reader.Rest().size() > serverproto::kMaxReadBlock)) {
         Disconnect();
         return ERROR_INVALID_DATA;
+      }
+      m_windowOpen = !error && (flags & serverproto::kReadMore);
+      if (error) {
+        if (filled > 0) break;  // deliver what is here; the error comes with the next call
+        return error;
       }
       m_block.assign(reader.Rest().begin(), reader.Rest().end());
       m_used = 0;
       m_offset += m_block.size();
-      m_end = end != 0 || m_block.empty();
+      m_end = (flags & serverproto::kReadEnd) || m_block.empty();
       continue;
     }
     const std::size_t take = std::min(sizeof file->Data - filled, m_block.size() - m_used);

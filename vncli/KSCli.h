@@ -13,8 +13,8 @@
 //   not empty, is the text for the user.
 // - ProcessFile delivers the result in transfer records of at most 1024
 //   bytes: 0 while it delivered one, ERROR_HANDLE_EOF (38) when there is no
-//   more. Behind it the object fetches large blocks (128 KiB per pipe message)
-//   and keeps one block buffered.
+//   more. Behind it the object asks for 8 MiB windows, which the server
+//   streams in 128 KiB pipe messages; one message is buffered here.
 // - DeleteServerFile removes the result from the server.
 // A call on an object that is not connected gives ERROR_PIPE_NOT_CONNECTED;
 // a server that breaks the protocol gives ERROR_INVALID_DATA and the
@@ -55,8 +55,12 @@ class KSCli {
   DWORD DeleteServerFile(KSServerCommunicationOutputRec* output, KSServerCommunicationFileRec* file);
 
  private:
-  // Sends one request and receives its reply's payload (code first).
+  // Sends one request and receives its reply's payload after the code.
   DWORD Exchange(const std::vector<char>& request, std::uint32_t kind, std::vector<char>* payload);
+  DWORD Send(const std::vector<char>& request);
+  DWORD Receive(std::uint32_t kind, std::vector<char>* payload);
+  // Reads and drops what is left of a read window, before any other request.
+  void DrainWindow();
   void ResetTransfer();
 
   HANDLE m_pipe = nullptr;
@@ -68,6 +72,7 @@ class KSCli {
   std::vector<char> m_block;
   std::size_t m_used = 0;      // bytes of m_block already delivered
   bool m_end = false;          // the server said m_block ends the file
+  bool m_windowOpen = false;   // more reply messages of the last read request are due
   DWORD m_sequence = 0;
 };
 

@@ -152,46 +152,46 @@ void ReportServer::Serve(HANDLE instance) {
     for (;;) {
       DWORD read = 0;
       if (!ReadFile(instance, message.data(), static_cast<DWORD>(message.size()), &read, nullptr)) break;
-      std::vector<char> reply;
-      if (!Answer(std::span<const char>(message.data(), read), &reply)) break;
-      DWORD written = 0;
-      if (!WriteFile(instance, reply.data(), static_cast<DWORD>(reply.size()), &written, nullptr)) break;
+      if (!Answer(instance, std::span<const char>(message.data(), read))) break;
     }
     if (m_stopping) return;
     DisconnectNamedPipe(instance);
   }
 }
 
-bool ReportServer::Answer(std::span<const char> message, std::vector<char>* reply) {
+bool ReportServer::Answer(HANDLE instance, std::span<const char> message) {
   std::uint32_t kind = 0;
   std::span<const char> payload;
   if (!serverproto::ParseMessage(message, &kind, &payload)) return false;
+  std::vector<char> reply;
   switch (static_cast<Kind>(kind)) {
     case Kind::Hello: {
       Reader reader(payload);
       std::uint32_t version = 0;
       if (!reader.U32(&version) || !reader.AtEnd()) {
-        *reply = Code(Kind::Hello, ERROR_INVALID_DATA);
+        reply = Code(Kind::Hello, ERROR_INVALID_DATA);
       } else {
         // Version 1 is the only one; later clients keep speaking it to this server.
-        *reply = Writer(ReplyKind(Kind::Hello)).U32(ERROR_SUCCESS).U32(serverproto::kVersion).Finish();
+        reply = Writer(ReplyKind(Kind::Hello)).U32(ERROR_SUCCESS).U32(serverproto::kVersion).Finish();
       }
-      return true;
+      break;
     }
     case Kind::Properties:
-      *reply = payload.empty() ? Properties() : Code(Kind::Properties, ERROR_INVALID_DATA);
-      return true;
+      reply = payload.empty() ? Properties() : Code(Kind::Properties, ERROR_INVALID_DATA);
+      break;
     case Kind::Report:
-      *reply = Report(payload);
-      return true;
+      reply = Report(payload);
+      break;
     case Kind::Read:
-      *reply = Read(payload);
-      return true;
+      return StreamRead(instance, payload);
     case Kind::Delete:
-      *reply = Delete(payload);
-      return true;
+      reply = Delete(payload);
+      break;
+    default:
+      return false;  // an unknown kind: the client does not speak this protocol
   }
-  return false;  // an unknown kind: the client does not speak this protocol
+  DWORD written = 0;
+  return WriteFile(instance, reply.data(), static_cast<DWORD>(reply.size()), &written, nullptr) != FALSE;
 }
 
 std::vector<char> ReportServer::Properties() {
@@ -281,20 +281,33 @@ std::vector<char> ReportServer::Report(std::span<const char> payload) {
   return ReportReply(ERROR_SUCCESS, id, "");
 }
 
-std::vector<char> ReportServer::Read(std::span<const char> payload) {
+bool ReportServer::StreamRead(HANDLE instance, std::span<const char> payload) {
+  const auto send = [&](const std::vector<char>& message) {
+    DWORD written = 0;
+    return WriteFile(instance, message.data(), static_cast<DWORD>(message.size()), &written, nullptr) != FALSE;
+  };
   Reader reader(payload);
   ResultId id;
   std::uint64_t offset = 0;
-  std::uint32_t max = 0;
-  if (!reader.U32(&id.number) || !reader.U32(&id.tag) || !reader.U64(&offset) || !reader.U32(&max) ||
-      !reader.AtEnd() || max == 0) {
-    return Code(Kind::Read, ERROR_INVALID_DATA);
+  std::uint32_t window = 0;
+  if (!reader.U32(&id.number) || !reader.U32(&id.tag) || !reader.U64(&offset) || !reader.U32(&window) ||
+      !reader.AtEnd() || window == 0) {
+    return send(Code(Kind::Read, ERROR_INVALID_DATA));
   }
+  window = std::min(window, serverproto::kMaxReadWindow);
   std::vector<char> data;
-  bool end = false;
-  if (const LONG error = m_store.Read(id, offset, std::min(max, serverproto::kMaxReadBlock), &data, &end))
-    return Code(Kind::Read, static_cast<DWORD>(error));
-  return Writer(ReplyKind(Kind::Read)).U32(ERROR_SUCCESS).U32(end ? 1 : 0).Bytes(data).Finish();
+  for (;;) {
+    bool end = false;
+    const std::uint32_t block = std::min(window, serverproto::kMaxReadBlock);
+    if (const LONG error = m_store.Read(id, offset, block, &data, &end))
+      return send(Code(Kind::Read, static_cast<DWORD>(error)));
+    window -= static_cast<std::uint32_t>(data.size());
+    offset += data.size();
+    const bool more = !end && window > 0 && !data.empty();
+    const std::uint32_t flags = (end ? serverproto::kReadEnd : 0) | (more ? serverproto::kReadMore : 0);
+    if (!send(Writer(ReplyKind(Kind::Read)).U32(ERROR_SUCCESS).U32(flags).Bytes(data).Finish())) return false;
+    if (!more) return true;
+  }
 }
 
 std::vector<char> ReportServer::Delete(std::span<const char> payload) {

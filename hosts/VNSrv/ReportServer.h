@@ -56,10 +56,11 @@ class ReportServer {
  private:
   void Serve(HANDLE instance);
   // Answers one request; false when the client is to be dropped.
-  bool Answer(std::span<const char> message, std::vector<char>* reply);
+  bool Answer(HANDLE instance, std::span<const char> message);
   std::vector<char> Properties();
   std::vector<char> Report(std::span<const char> payload);
-  std::vector<char> Read(std::span<const char> payload);
+  // Answers a read request with its run of messages; false when writing failed.
+  bool StreamRead(HANDLE instance, std::span<const char> payload);
   std::vector<char> Delete(std::span<const char> payload);
   void Janitor();
 
