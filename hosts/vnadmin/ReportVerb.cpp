@@ -110,13 +110,14 @@ std::string Parse(const std::vector<std::string>& args, Command* command) {
     } else if (option == "--readonly" || option == "--archive" || option == "--compress" || option == "--hidden" ||
                option == "--system" || option == "--temp") {
       if (!kTests.contains(value)) return bad();
-      LONG* test = option == "--readonly"   ? &criterion.ReadOnly
-                   : option == "--archive"  ? &criterion.Archive
-                   : option == "--compress" ? &criterion.Compress
-                   : option == "--hidden"   ? &criterion.Hidden
-                   : option == "--system"   ? &criterion.System
-                                            : &criterion.Temp;
-      *test = kTests.at(value);
+      // The record is packed: its fields are set by name, never through a pointer.
+      const LONG test = kTests.at(value);
+      if (option == "--readonly") criterion.ReadOnly = test;
+      if (option == "--archive") criterion.Archive = test;
+      if (option == "--compress") criterion.Compress = test;
+      if (option == "--hidden") criterion.Hidden = test;
+      if (option == "--system") criterion.System = test;
+      if (option == "--temp") criterion.Temp = test;
     } else if (option == "--filter") {
       if (!SetText(record.FileFilter, value)) return bad();
     } else if (option == "--owner") {
