@@ -1,5 +1,6 @@
 # The two commands a new machine needs (run as root on Debian 12):
-#   make run    install what is missing, build, and start the console on this machine
+#   make run    install what is missing, build, set this machine up as management
+#               station and reporting server (once), and start the console
 #   make test   install what is missing, build, and run every test
 # Both may be run again at any time; they rebuild only what changed.
 #
@@ -10,7 +11,7 @@
 #
 # Other targets:
 #   make build          everything of build/release (product, tests, benchmarks), no test run
-#   make build-release  only what `make run` starts (VNMgr, vnmachined)
+#   make build-release  only what `make run` sets up and starts (VNMgr, vnmachined, VNSrv, vnsetup)
 #   make build-debug    everything of build/debug (unoptimised, for a debugger), no test run
 #   make test-debug     the same, and its tests
 #   make asan           the tests in build/asan (address, leak and undefined-behaviour sanitizers)
@@ -29,12 +30,15 @@ configure-release: deps
 	@cmake --preset release >/dev/null
 
 build-release: configure-release
-	cmake --build --preset release -j $(JOBS) --target VNMgr vnmachined
+	cmake --build --preset release -j $(JOBS) --target VNMgr vnmachined VNSrv vnsetup
 
 build: configure-release
 	cmake --build --preset release -j $(JOBS)
 
+# vnsetup makes this machine a management station and reporting server the
+# first time (and changes nothing later); then the console starts.
 run: build-release
+	build/release/bin/vnsetup
 	build/release/bin/VNMgr
 
 test: build

@@ -1,6 +1,13 @@
 #pragma once
 // The records the console and the reporting server exchange.
 //
+// KSServerCommunicationOutputRec is what ProcessReport answers: which result
+// the server keeps for the caller (ResultNumber, ResultTag) and, when the run
+// failed, the message for the user. The caller zeroes it once and hands it on
+// unchanged to ProcessFile and DeleteServerFile. KSServerCommunicationFileRec
+// is one transfer record of ProcessFile: up to 1024 raw bytes of the result
+// file in Data, Count of them valid; a line may span two records.
+//
 // KSServerCommunicationReportRec is the options of one report: its criteria,
 // server report code, output options, detail column mask, filters, mail
 // settings and batch command. The console keeps it in its report sets (as
@@ -95,7 +102,33 @@ struct KSServerCommunicationReportRec {
   char BatchCommand[1025] = {};
 };
 
+// The answer of ProcessReport (1037 bytes).
+struct KSServerCommunicationOutputRec {
+  DWORD ResultNumber = 0;  // with ResultTag, names the result on the server; 0/0 = none
+  DWORD ResultTag = 0;
+  DWORD Reserved = 0;
+  char Message[1025] = {};  // NUL-terminated; empty on success
+};
+
+// One chunk of a result file (1036 bytes).
+struct KSServerCommunicationFileRec {
+  DWORD Sequence = 0;  // chunks delivered so far, this one included
+  DWORD Reserved = 0;
+  char Data[1024] = {};
+  DWORD Count = 0;     // valid bytes in Data
+};
+
 #pragma pack(pop)
+
+static_assert(std::is_trivially_copyable_v<KSServerCommunicationOutputRec> &&
+              std::is_standard_layout_v<KSServerCommunicationOutputRec>);
+static_assert(sizeof(KSServerCommunicationOutputRec) == 12 + 1025);
+static_assert(offsetof(KSServerCommunicationOutputRec, Message) == 12);
+static_assert(std::is_trivially_copyable_v<KSServerCommunicationFileRec> &&
+              std::is_standard_layout_v<KSServerCommunicationFileRec>);
+static_assert(sizeof(KSServerCommunicationFileRec) == 8 + 1024 + 4);
+static_assert(offsetof(KSServerCommunicationFileRec, Data) == 8);
+static_assert(offsetof(KSServerCommunicationFileRec, Count) == 1032);
 
 static_assert(std::is_trivially_copyable_v<KSServerCommunicationReportRec> &&
               std::is_standard_layout_v<KSServerCommunicationReportRec>);

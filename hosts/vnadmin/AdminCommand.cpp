@@ -5,6 +5,7 @@
 
 #include "hosts/vnadmin/AdminOutput.h"
 #include "hosts/vnadmin/AdminVerbs.h"
+#include "hosts/vnadmin/ReportVerb.h"
 #include "platform/core/AsciiText.h"
 #include "platform/machine/Machine.h"
 #include "platform/machine/MachineConfig.h"
@@ -81,8 +82,19 @@ constexpr Verb kVerbs[] = {
      "usage: vnadmin stop\n"
      "  Stops this machine's service politely (its services first) and waits for\n"
      "  it to end.\n"},
-    // ---- Verbs from other work are added here, in the same shape: ----
-    // {"report", ReportVerb, "...", "..."},   (hosts/vnadmin/ReportVerb.h)
+    {"report", ReportVerb, "run a standard report on a machine's reporting server",
+     "usage: vnadmin report MACHINE \"REPORT NAME\" OBJECTS [options] -o FILE\n"
+     "  Runs one standard report on MACHINE's reporting server, as the console\n"
+     "  does, and writes the result to FILE. OBJECTS: the machine's paths joined\n"
+     "  by \";\" (C:\\Data, \\\\SRV1\\Share) or its name for all its fixed drives.\n"
+     "  Options set the report record (criteria of the slot --slot chooses):\n"
+     "    --slot 0-3  --scope between|larger|smaller|all\n"
+     "    --measure mb|kb|bytes|date|days|months|years|percent\n"
+     "    --value1 TEXT  --value2 TEXT\n"
+     "    --readonly|--archive|--compress|--hidden|--system|--temp set|clear|any\n"
+     "    --compare  --filter PATTERNS  --owner NAMES  --fields MASK\n"
+     "    --rptlen N  --units bytes|kb|mb  --options MASK  --quiet\n"
+     "  Progress goes to the error stream; Ctrl+C cancels the report on the server.\n"},
 };
 
 const Verb* FindVerb(std::string_view name) {

@@ -108,6 +108,7 @@ constexpr Message kMessages[] = {
     {1208, "An extended error has occurred."},
     {1219, "Multiple connections to a server by the same user with different user names are not allowed."},
     {1222, "The network is not present or not started."},
+    {1223, "The operation was canceled by the user."},
     {1231, "The network location cannot be reached."},
     {1232, "The network location cannot be reached."},
     {1326, "Logon failure: unknown user name or bad password."},

@@ -1,0 +1,320 @@
+#include "hosts/VNSrv/ReportServer.h"
+
+#include <ctime>
+#include <exception>
+#include <map>
+#include <memory>
+
+#include "hosts/VNSrv/ObjectResolver.h"
+#include "hosts/VNSrv/ProgressChannel.h"
+#include "hosts/VNSrv/RecordCheck.h"
+#include "platform/accounts/Accounts.h"
+#include "platform/core/AsciiText.h"
+#include "platform/core/Handles.h"
+#include "platform/core/LastError.h"
+#include "platform/ipc/Pipes.h"
+#include "server/ReportEngine.h"
+#include "vncli/ServerProtocol.h"
+
+namespace vn::vnsrv {
+namespace {
+
+using namespace std::chrono_literals;
+using serverproto::Kind;
+using serverproto::Reader;
+using serverproto::Writer;
+
+constexpr std::chrono::seconds kFirstReplyWait{3};
+constexpr std::chrono::minutes kSweepInterval{10};
+
+std::uint32_t ReplyKind(Kind kind) { return static_cast<std::uint32_t>(kind) | serverproto::kReplyBit; }
+
+std::vector<char> Code(Kind kind, DWORD code) { return Writer(ReplyKind(kind)).U32(code).Finish(); }
+
+std::vector<char> ReportReply(DWORD code, const ResultId& id, std::string message) {
+  if (message.size() > serverproto::kMaxMessageText) message.resize(serverproto::kMaxMessageText);
+  return Writer(ReplyKind(Kind::Report)).U32(code).U32(id.number).U32(id.tag).Text(message).Finish();
+}
+
+std::string UtcNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M UTC", &utc);
+  return text;
+}
+
+// Account names for the engine, read once per run from the machine's accounts.
+server::EngineOptions EngineOptionsFor(const MachineConfig& config) {
+  server::EngineOptions options;
+  auto users = std::make_shared<std::map<std::uint32_t, std::string>>();
+  auto groups = std::make_shared<std::map<std::uint32_t, std::string>>();
+  std::vector<HostUser> hostUsers;
+  std::vector<HostGroup> hostGroups;
+  if (SystemAccountSource()->Read(&hostUsers, &hostGroups)) {
+    for (const auto& user : hostUsers) users->emplace(user.uid, user.name);
+    for (const auto& group : hostGroups) groups->emplace(group.gid, group.name);
+  }
+  options.userName = [users](std::uint32_t uid) {
+    const auto it = users->find(uid);
+    return it == users->end() ? std::string("undefined") : it->second;
+  };
+  options.groupName = [groups](std::uint32_t gid) {
+    const auto it = groups->find(gid);
+    return it == groups->end() ? std::string("undefined") : it->second;
+  };
+  options.userId = [users](std::string_view name) -> std::optional<std::uint32_t> {
+    // OwnerFilter names may carry their domain ("SALES\alice").
+    if (const auto slash = name.rfind('\\'); slash != std::string_view::npos) name.remove_prefix(slash + 1);
+    for (const auto& [uid, user] : *users) {
+      if (EqualsIgnoringCase(user, name)) return uid;
+    }
+    return std::nullopt;
+  };
+  options.groupId = [groups](std::string_view name) -> std::optional<std::uint32_t> {
+    if (const auto slash = name.rfind('\\'); slash != std::string_view::npos) name.remove_prefix(slash + 1);
+    for (const auto& [gid, group] : *groups) {
+      if (EqualsIgnoringCase(group, name)) return gid;
+    }
+    return std::nullopt;
+  };
+  for (const auto& share : config.shares) {
+    if (share.type != STYPE_DISKTREE) continue;
+    options.shares.push_back({share.name, share.root, "\\\\" + config.name + "\\" + share.name});
+  }
+  return options;
+}
+
+}  // namespace
+
+ReportServer::ReportServer(MachineConfig config, ServerSettings settings)
+    : m_config(std::move(config)),
+      m_settings(std::move(settings)),
+      m_store(m_settings.resultDirectory, m_settings.keep, m_settings.maxResults) {}
+
+ReportServer::~ReportServer() { Stop(); }
+
+LONG ReportServer::Start() {
+  if (const LONG error = m_store.Open()) return error;
+  m_started = UtcNow();
+  const std::string name = std::string("\\\\.\\pipe\\") + serverproto::kPipeName;
+  std::lock_guard lock(m_mutex);
+  for (unsigned i = 0; i < m_settings.maxClients; ++i) {
+    HANDLE instance = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX,
+                                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, m_settings.maxClients,
+                                       serverproto::kMaxReply, serverproto::kMaxRequest, 0, nullptr);
+    if (instance == INVALID_HANDLE_VALUE) {
+      const LONG error = static_cast<LONG>(GetLastError());
+      for (HANDLE made : m_instances) CloseHandle(made);
+      m_instances.clear();
+      return error;
+    }
+    m_instances.push_back(instance);
+  }
+  for (HANDLE instance : m_instances) m_threads.emplace_back([this, instance] { Serve(instance); });
+  m_threads.emplace_back([this] { Janitor(); });
+  return ERROR_SUCCESS;
+}
+
+void ReportServer::Stop() {
+  std::vector<std::thread> threads;
+  {
+    std::lock_guard lock(m_mutex);
+    m_stopping = true;
+    for (HANDLE instance : m_instances) CloseHandle(instance);  // wakes the threads blocked on them
+    m_instances.clear();
+    threads.swap(m_threads);
+    m_changed.notify_all();
+  }
+  for (auto& thread : threads) thread.join();
+  m_park.JoinAll();
+}
+
+void ReportServer::Janitor() {
+  std::unique_lock lock(m_mutex);
+  while (!m_stopping) {
+    m_changed.wait_for(lock, kSweepInterval, [this] { return m_stopping.load(); });
+    if (m_stopping) break;
+    lock.unlock();
+    m_store.Sweep();
+    lock.lock();
+  }
+}
+
+void ReportServer::Serve(HANDLE instance) {
+  std::vector<char> message(serverproto::kMaxRequest);
+  while (!m_stopping) {
+    if (!ConnectNamedPipe(instance, nullptr) && GetLastError() != static_cast<DWORD>(ERROR_PIPE_CONNECTED)) {
+      if (GetLastError() == static_cast<DWORD>(ERROR_INVALID_HANDLE)) return;  // closed by Stop
+      continue;
+    }
+    for (;;) {
+      DWORD read = 0;
+      if (!ReadFile(instance, message.data(), static_cast<DWORD>(message.size()), &read, nullptr)) break;
+      if (!Answer(instance, std::span<const char>(message.data(), read))) break;
+    }
+    if (m_stopping) return;
+    DisconnectNamedPipe(instance);
+  }
+}
+
+bool ReportServer::Answer(HANDLE instance, std::span<const char> message) {
+  std::uint32_t kind = 0;
+  std::span<const char> payload;
+  if (!serverproto::ParseMessage(message, &kind, &payload)) return false;
+  std::vector<char> reply;
+  switch (static_cast<Kind>(kind)) {
+    case Kind::Hello: {
+      Reader reader(payload);
+      std::uint32_t version = 0;
+      if (!reader.U32(&version) || !reader.AtEnd()) {
+        reply = Code(Kind::Hello, ERROR_INVALID_DATA);
+      } else {
+        // Version 1 is the only one; later clients keep speaking it to this server.
+        reply = Writer(ReplyKind(Kind::Hello)).U32(ERROR_SUCCESS).U32(serverproto::kVersion).Finish();
+      }
+      break;
+    }
+    case Kind::Properties:
+      reply = payload.empty() ? Properties() : Code(Kind::Properties, ERROR_INVALID_DATA);
+      break;
+    case Kind::Report:
+      reply = Report(payload);
+      break;
+    case Kind::Read:
+      return StreamRead(instance, payload);
+    case Kind::Delete:
+      reply = Delete(payload);
+      break;
+    default:
+      return false;  // an unknown kind: the client does not speak this protocol
+  }
+  DWORD written = 0;
+  return WriteFile(instance, reply.data(), static_cast<DWORD>(reply.size()), &written, nullptr) != FALSE;
+}
+
+std::vector<char> ReportServer::Properties() {
+  unsigned running = 0;
+  {
+    std::lock_guard lock(m_mutex);
+    running = m_running;
+  }
+  Writer reply(ReplyKind(Kind::Properties));
+  reply.U32(ERROR_SUCCESS)
+      .Text(kServerVersion)
+      .Text(kServerBuild)
+      .Text("for Linux")
+      .Text(m_config.name)
+      .Text(m_config.domain)
+      .Text(m_started)
+      .Text(m_store.Directory().string().substr(0, 259))
+      .Text(std::to_string(running) + " of " + std::to_string(m_settings.maxRuns) + " running")
+      .Text(std::to_string(m_settings.keep.count()));
+  return reply.Finish();
+}
+
+std::vector<char> ReportServer::Report(std::span<const char> payload) {
+  Reader reader(payload);
+  std::uint32_t recordSize = 0;
+  std::span<const char> recordBytes;
+  if (!reader.U32(&recordSize) || !reader.Bytes(std::min<std::size_t>(recordSize, reader.Rest().size()), &recordBytes))
+    return ReportReply(ERROR_INVALID_DATA, {}, "The report request is malformed.");
+  KSServerCommunicationReportRec record;
+  const RecordCheck check = CheckReportRecord(recordBytes, &record);
+  if (check.error) return ReportReply(static_cast<DWORD>(check.error), {}, check.message);
+  const std::string_view objects(reader.Rest().data(), reader.Rest().size());
+  if (objects.size() > serverproto::kMaxObjectsText || objects.find('\0') != std::string_view::npos)
+    return ReportReply(ERROR_INVALID_DATA, {}, "The object list is malformed.");
+  if (objects.find_first_not_of("; ") == std::string_view::npos)
+    return ReportReply(ERROR_INVALID_DATA, {}, "No object to report on was named.");
+
+  const std::string title(ReportTitle(record.Report));
+  ProgressChannel channel(record.PipeName, &m_stopping, &m_park);
+  channel.Begin(title + " on " + m_config.name + ": starting", kFirstReplyWait);
+
+  // Wait for a run slot; a cancel or a stop ends the wait.
+  {
+    std::unique_lock lock(m_mutex);
+    bool told = false;
+    while (m_running >= m_settings.maxRuns && !channel.Cancelled()) {
+      if (!told) channel.Progress(title + " on " + m_config.name + ": waiting for other reports to finish");
+      told = true;
+      m_changed.wait_for(lock, ProgressChannel::kInterval);
+    }
+    if (channel.Cancelled()) return ReportReply(ERROR_CANCELLED, {}, "");
+    ++m_running;
+  }
+  struct Slot {
+    ReportServer* server;
+    ~Slot() {
+      std::lock_guard lock(server->m_mutex);
+      --server->m_running;
+      server->m_changed.notify_all();
+    }
+  } slot{this};
+
+  ResultId id;
+  std::filesystem::path partial;
+  if (const LONG error = m_store.Reserve(&id, &partial)) {
+    return ReportReply(static_cast<DWORD>(error), {},
+                       error == ERROR_DISK_FULL ? "The server holds too many results nobody fetched; try again later."
+                                                : "The server cannot store a result.");
+  }
+  server::ReportResult result;
+  try {
+    const auto scanObjects = ResolveObjects(m_config, objects, ConsoleIsLocal(record.PipeName));
+    result = server::RunReport(record, scanObjects, partial, EngineOptionsFor(m_config), channel);
+  } catch (const std::exception& failure) {
+    result = {ERROR_GEN_FAILURE, std::string("The report failed: ") + failure.what(), {}};
+  }
+  if (result.error == ERROR_SUCCESS && channel.Cancelled()) result.error = ERROR_CANCELLED;
+  channel.Finish();
+  if (result.error != ERROR_SUCCESS) {
+    m_store.Abandon(id);
+    return ReportReply(result.error, {}, result.error == ERROR_CANCELLED ? std::string() : result.message);
+  }
+  if (const LONG error = m_store.Publish(id)) {
+    m_store.Abandon(id);
+    return ReportReply(static_cast<DWORD>(error), {}, "The result could not be stored.");
+  }
+  return ReportReply(ERROR_SUCCESS, id, "");
+}
+
+bool ReportServer::StreamRead(HANDLE instance, std::span<const char> payload) {
+  const auto send = [&](const std::vector<char>& message) {
+    DWORD written = 0;
+    return WriteFile(instance, message.data(), static_cast<DWORD>(message.size()), &written, nullptr) != FALSE;
+  };
+  Reader reader(payload);
+  ResultId id;
+  std::uint64_t offset = 0;
+  std::uint32_t window = 0;
+  if (!reader.U32(&id.number) || !reader.U32(&id.tag) || !reader.U64(&offset) || !reader.U32(&window) ||
+      !reader.AtEnd() || window == 0) {
+    return send(Code(Kind::Read, ERROR_INVALID_DATA));
+  }
+  window = std::min(window, serverproto::kMaxReadWindow);
+  std::vector<char> data;
+  for (;;) {
+    bool end = false;
+    const std::uint32_t block = std::min(window, serverproto::kMaxReadBlock);
+    if (const LONG error = m_store.Read(id, offset, block, &data, &end))
+      return send(Code(Kind::Read, static_cast<DWORD>(error)));
+    window -= static_cast<std::uint32_t>(data.size());
+    offset += data.size();
+    const bool more = !end && window > 0 && !data.empty();
+    const std::uint32_t flags = (end ? serverproto::kReadEnd : 0) | (more ? serverproto::kReadMore : 0);
+    if (!send(Writer(ReplyKind(Kind::Read)).U32(ERROR_SUCCESS).U32(flags).Bytes(data).Finish())) return false;
+    if (!more) return true;
+  }
+}
+
+std::vector<char> ReportServer::Delete(std::span<const char> payload) {
+  Reader reader(payload);
+  ResultId id;
+  if (!reader.U32(&id.number) || !reader.U32(&id.tag) || !reader.AtEnd()) return Code(Kind::Delete, ERROR_INVALID_DATA);
+  return Code(Kind::Delete, static_cast<DWORD>(m_store.Remove(id)));
+}
+
+}  // namespace vn::vnsrv

@@ -1,0 +1,79 @@
+#pragma once
+// KSCli: the client of a machine's reporting server ("RODuduro", VNSrv).
+//
+// One object serves one exchange with one server on one thread: construct,
+// Connect, use, destroy (or Disconnect and Connect again). Every call returns
+// 0 for success or a Win32 code:
+// - Connect: 2 (ERROR_FILE_NOT_FOUND) when the server is not running or not
+//   installed on that machine; the machine's own codes (53 unknown machine,
+//   1722 its machine service does not answer...) otherwise.
+// - ProcessReport blocks while the server runs the report. 0: a result is
+//   ready and `output` names it. 1223 (ERROR_CANCELLED): the user cancelled
+//   through the progress pipe. Otherwise the output record's Message, when
+//   not empty, is the text for the user.
+// - ProcessFile delivers the result in transfer records of at most 1024
+//   bytes: 0 while it delivered one, ERROR_HANDLE_EOF (38) when there is no
+//   more. Behind it the object asks for 8 MiB windows, which the server
+//   streams in 128 KiB pipe messages; one message is buffered here.
+// - DeleteServerFile removes the result from the server.
+// A call on an object that is not connected gives ERROR_PIPE_NOT_CONNECTED;
+// a server that breaks the protocol gives ERROR_INVALID_DATA and the
+// connection is dropped.
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/core/Win32Types.h"
+#include "vncli/KSServerCommunication.h"
+
+namespace vn {
+
+class KSCli {
+ public:
+  KSCli() = default;
+  ~KSCli();
+  KSCli(const KSCli&) = delete;
+  KSCli& operator=(const KSCli&) = delete;
+
+  // `machine`: a computer name without leading backslashes (they are
+  // tolerated). Waits while every instance of the server's pipe is busy
+  // (up to 20 s).
+  DWORD Connect(const char* machine);
+  DWORD Disconnect();
+
+  // Nine caller-owned buffers of at least 8, 8, 20, 80, 80, 32, 260, 32 and
+  // 32 bytes (docs/server.md says what each holds); each is NUL-terminated,
+  // cut to its size.
+  DWORD GetProperties(char* version, char* build, char* platform, char* machine, char* domain, char* started,
+                      char* resultDirectory, char* runs, char* keepHours);
+
+  // `objects`: paths on the server's machine separated by ";".
+  DWORD ProcessReport(KSServerCommunicationReportRec* record, KSServerCommunicationOutputRec* output,
+                      const char* objects);
+  // `reserved` is not used.
+  DWORD ProcessFile(KSServerCommunicationOutputRec* output, KSServerCommunicationFileRec* file, int* reserved);
+  DWORD DeleteServerFile(KSServerCommunicationOutputRec* output, KSServerCommunicationFileRec* file);
+
+ private:
+  // Sends one request and receives its reply's payload after the code.
+  DWORD Exchange(const std::vector<char>& request, std::uint32_t kind, std::vector<char>* payload);
+  DWORD Send(const std::vector<char>& request);
+  DWORD Receive(std::uint32_t kind, std::vector<char>* payload);
+  // Reads and drops what is left of a read window, before any other request.
+  void DrainWindow();
+  void ResetTransfer();
+
+  HANDLE m_pipe = nullptr;
+  std::vector<char> m_reply;  // receive buffer for one reply
+  // The result being fetched, and what of it is buffered.
+  DWORD m_number = 0;
+  DWORD m_tag = 0;
+  std::uint64_t m_offset = 0;  // file offset of the end of m_block
+  std::vector<char> m_block;
+  std::size_t m_used = 0;      // bytes of m_block already delivered
+  bool m_end = false;          // the server said m_block ends the file
+  bool m_windowOpen = false;   // more reply messages of the last read request are due
+  DWORD m_sequence = 0;
+};
+
+}  // namespace vn
