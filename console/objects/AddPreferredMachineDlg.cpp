@@ -1,5 +1,8 @@
 #include "console/objects/AddPreferredMachineDlg.h"
 
+#include <thread>
+
+#include <QEventLoop>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -56,8 +59,19 @@ void CAddPreferredMachineDlg::OnSave() {
   const QString name = m_pName->text();
   int nt = 0;
   {
+    // A machine that is switched off answers only when the platform's
+    // connection time-out passes: ask on a thread of its own while the window
+    // keeps painting, its input held back until the answer is in.
     const CWaitCursor wait;
-    nt = vn::console::IsNTMachine(name.toStdString());
+    setEnabled(false);
+    QEventLoop answered;
+    std::thread check([&nt, &answered, machine = name.toStdString()] {
+      nt = vn::console::IsNTMachine(machine);
+      QMetaObject::invokeMethod(&answered, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    answered.exec(QEventLoop::ExcludeUserInputEvents);
+    check.join();
+    setEnabled(true);
   }
   if (nt) {
     accept();
