@@ -93,16 +93,16 @@ MachineNetwork::~MachineNetwork() {
     if (IsRunning(machine.name)) Stop(machine.name);
 }
 
-TestMachine MachineNetwork::Create(const TestMachineSpec& spec) {
-  const std::string& name = spec.name;
-  const std::string& domain = spec.domain;
-  const auto& shares = spec.shares;
-  const MachineRole role = spec.role;
+TestMachine MachineNetwork::Create(const TestMachineOptions& wanted) {
+  const std::string& name = wanted.name;
+  const std::string& domain = wanted.domain;
+  const auto& shares = wanted.shares;
+  const MachineRole role = wanted.role;
   TestMachine machine;
   machine.name = name;
   machine.domain = domain;
   machine.role = role;
-  machine.serviceArguments = spec.serviceArguments;
+  machine.serviceArguments = wanted.serviceArguments;
   const auto base = m_root / name;
   machine.home = base / "home";
   machine.driveC = base / "C";
@@ -125,7 +125,7 @@ TestMachine MachineNetwork::Create(const TestMachineSpec& spec) {
   return machine;
 }
 
-const TestMachine& MachineNetwork::Add(const TestMachineSpec& wanted) {
+const TestMachine& MachineNetwork::Add(const TestMachineOptions& wanted) {
   if (FindConst(wanted.name)) ADD_FAILURE() << "machine " << wanted.name << " added twice";
   const bool newDomain = !m_authorities.contains(wanted.domain);
   m_machines.push_back(Create(wanted));

@@ -46,7 +46,7 @@
 
 namespace vn::testing {
 
-struct TestMachineSpec {
+struct TestMachineOptions {
   std::string name;
   std::string domain = "TESTDOM";
   MachineRole role = MachineRole::Server;
@@ -83,7 +83,7 @@ class MachineNetwork {
   MachineNetwork& operator=(const MachineNetwork&) = delete;
 
   // Creates the machine's home, configuration and hosts entry; does not start it.
-  const TestMachine& Add(const TestMachineSpec& wanted);
+  const TestMachine& Add(const TestMachineOptions& wanted);
   // Starts the machine's service and waits until it answers (fails the test
   // if not). A machine keeps its port across restarts. Returns success.
   bool Start(const std::string& name);
@@ -113,7 +113,7 @@ class MachineNetwork {
   struct Process;
   TestMachine& Find(const std::string& name);
   const TestMachine* FindConst(const std::string& name) const;
-  TestMachine Create(const TestMachineSpec& spec);
+  TestMachine Create(const TestMachineOptions& wanted);
   void WriteIdentities(const TestMachine& machine);
   void WriteHostsFile();
 
