@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -45,23 +46,51 @@ std::unique_ptr<StreamLimits::Place> TakePlace(StreamKit& kit, grpc::CallbackSer
   return kit.limits.Admit(StreamLimits::Kind::Stream, kit.caller, [context] { context->TryCancel(); });
 }
 
-// ReadFile: the first reply carries the error and size, then the chunks.
-class ReadFileReactor final : public grpc::ServerWriteReactor<pb::ReadFileReply> {
+// A stream from the service to its caller (ReadFile, FindFiles): it holds
+// one of the caller's places for as long as it runs, and its first reply
+// carries the error that ends it early.
+template <typename Reply>
+class PlacedWriteReactor : public grpc::ServerWriteReactor<Reply> {
  public:
-  ReadFileReactor(StreamKit kit, grpc::CallbackServerContext* context, const pb::PathRequest& request) : m_kit(kit) {
-    m_place = TakePlace(m_kit, context);
-    if (!m_place) {
-      m_reply.set_error(ERROR_REQ_NOT_ACCEP);
-      EndWith(&m_reply);
-      return;
-    }
+  void OnDone() override { delete this; }
+
+ protected:
+  PlacedWriteReactor(StreamKit kit, grpc::CallbackServerContext* context)
+      : m_kit(std::move(kit)), m_place(TakePlace(m_kit, context)) {}
+
+  // The path of `request` when the caller has a place and the path is one;
+  // otherwise the stream has ended with `first` carrying the error.
+  std::optional<MachinePath> Begin(const pb::PathRequest& request, Reply* first) {
+    LONG error = ERROR_REQ_NOT_ACCEP;
     MachinePath path;
-    if (const LONG error = CheckPath(request.path(), &path); error != ERROR_SUCCESS) {
-      m_reply.set_error(static_cast<std::uint32_t>(error));
-      EndWith(&m_reply);
-      return;
-    }
-    m_kit.workers.Post([this, path = std::move(path)] { Open(path); });
+    if (m_place) error = CheckPath(request.path(), &path);
+    if (error == ERROR_SUCCESS) return path;
+    first->set_error(static_cast<std::uint32_t>(error));
+    EndWith(first);
+    return std::nullopt;
+  }
+
+  // The end of the stream. The place is given back first, so that the
+  // caller's next stream finds it free.
+  void End() {
+    m_place.reset();
+    this->Finish(grpc::Status::OK);
+  }
+  void EndWith(const Reply* last) {
+    m_place.reset();
+    this->StartWriteAndFinish(last, grpc::WriteOptions(), grpc::Status::OK);
+  }
+
+  StreamKit m_kit;
+  std::unique_ptr<StreamLimits::Place> m_place;
+};
+
+// ReadFile: the first reply carries the error and size, then the chunks.
+class ReadFileReactor final : public PlacedWriteReactor<pb::ReadFileReply> {
+ public:
+  ReadFileReactor(StreamKit kit, grpc::CallbackServerContext* context, const pb::PathRequest& request)
+      : PlacedWriteReactor(std::move(kit), context) {
+    if (auto path = Begin(request, &m_reply)) m_kit.workers.Post([this, path = std::move(*path)] { Open(path); });
   }
 
   void OnWriteDone(bool ok) override {
@@ -72,8 +101,6 @@ class ReadFileReactor final : public grpc::ServerWriteReactor<pb::ReadFileReply>
     m_place->Touch();
     m_kit.workers.Post([this] { ReadChunk(); });
   }
-
-  void OnDone() override { delete this; }
 
  private:
   void Open(const MachinePath& path) {
@@ -104,42 +131,19 @@ class ReadFileReactor final : public grpc::ServerWriteReactor<pb::ReadFileReply>
     StartWrite(&m_reply);
   }
 
-  // The end of the stream. The place is given back first, so that the
-  // caller's next stream finds it free.
-  void End() {
-    m_place.reset();
-    Finish(grpc::Status::OK);
-  }
-  template <typename Reply>
-  void EndWith(const Reply* last) {
-    m_place.reset();
-    StartWriteAndFinish(last, grpc::WriteOptions(), grpc::Status::OK);
-  }
-
-  StreamKit m_kit;
-  std::unique_ptr<StreamLimits::Place> m_place;
   std::unique_ptr<FileReader> m_reader;
   std::vector<BYTE> m_buffer;
   pb::ReadFileReply m_reply;
 };
 
 // FindFiles: the directory is listed on the pool, then sent in batches.
-class FindFilesReactor final : public grpc::ServerWriteReactor<pb::FindFilesReply> {
+class FindFilesReactor final : public PlacedWriteReactor<pb::FindFilesReply> {
  public:
-  FindFilesReactor(StreamKit kit, grpc::CallbackServerContext* context, const pb::PathRequest& request) : m_kit(kit) {
-    m_place = TakePlace(m_kit, context);
-    if (!m_place) {
-      m_batch.set_error(ERROR_REQ_NOT_ACCEP);
-      EndWith(&m_batch);
-      return;
-    }
-    MachinePath path;
-    if (const LONG error = CheckPath(request.path(), &path); error != ERROR_SUCCESS) {
-      m_batch.set_error(static_cast<std::uint32_t>(error));
-      EndWith(&m_batch);
-      return;
-    }
-    m_kit.workers.Post([this, path = std::move(path)] {
+  FindFilesReactor(StreamKit kit, grpc::CallbackServerContext* context, const pb::PathRequest& request)
+      : PlacedWriteReactor(std::move(kit), context) {
+    const auto path = Begin(request, &m_batch);
+    if (!path) return;
+    m_kit.workers.Post([this, path = *path] {
       const LONG error = m_kit.machine.FindFiles(path, &m_entries);
       m_batch.set_error(static_cast<std::uint32_t>(error));
       if (error != ERROR_SUCCESS) m_entries.clear();
@@ -157,8 +161,6 @@ class FindFilesReactor final : public grpc::ServerWriteReactor<pb::FindFilesRepl
     SendBatch();
   }
 
-  void OnDone() override { delete this; }
-
  private:
   // The next batch; the first one is sent even when empty, as it carries the error.
   void SendBatch() {
@@ -175,20 +177,6 @@ class FindFilesReactor final : public grpc::ServerWriteReactor<pb::FindFilesRepl
     StartWrite(&m_batch);
   }
 
-  // The end of the stream. The place is given back first, so that the
-  // caller's next stream finds it free.
-  void End() {
-    m_place.reset();
-    Finish(grpc::Status::OK);
-  }
-  template <typename Reply>
-  void EndWith(const Reply* last) {
-    m_place.reset();
-    StartWriteAndFinish(last, grpc::WriteOptions(), grpc::Status::OK);
-  }
-
-  StreamKit m_kit;
-  std::unique_ptr<StreamLimits::Place> m_place;
   std::vector<FileEntry> m_entries;
   std::size_t m_next = 0;
   bool m_first = true;

@@ -107,6 +107,15 @@ std::time_t Before(std::time_t now, DWORD measure, std::int64_t count) {
 
 }  // namespace
 
+DWORD KeepRange(const std::optional<Range>& parsed, const CriterionError& error, Range* range, std::string& message) {
+  if (!parsed) {
+    message = error.message;
+    return ERROR_INVALID_PARAMETER;
+  }
+  *range = *parsed;
+  return ERROR_SUCCESS;
+}
+
 std::optional<Range> SizeRange(const ReportCriterion& c, CriterionError& error) {
   return Bounds(c, MeasureBytes(c.Measure), true, "size", error);
 }

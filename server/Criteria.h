@@ -32,6 +32,11 @@ struct CriterionError {
   std::string message;
 };
 
+// What a report's Prepare does with one parsed range: keeps it in *range
+// and answers ERROR_SUCCESS, or, when the criterion did not parse, makes the
+// error the run's message and answers ERROR_INVALID_PARAMETER.
+DWORD KeepRange(const std::optional<Range>& parsed, const CriterionError& error, Range* range, std::string& message);
+
 // Scope 3 "larger than" Value1 (exclusive), 4 "smaller than" Value1
 // (exclusive), 2 between Value1 and Value2 (inclusive, in either order),
 // 0 or 5 no limit. Measure 1 MB, 2 KB, 3 (or anything else) bytes.

@@ -23,15 +23,6 @@ std::int64_t Seconds(const struct statx_timestamp& t) { return t.tv_sec; }
 
 }  // namespace
 
-std::string Grouped(std::uint64_t n) {
-  std::string digits = std::to_string(n), out;
-  for (std::size_t i = 0; i < digits.size(); ++i) {
-    if (i != 0 && (digits.size() - i) % 3 == 0) out += ',';
-    out += digits[i];
-  }
-  return out;
-}
-
 std::string_view AccountNames::User(std::uint32_t uid) {
   std::lock_guard lock(m_mutex);
   auto it = m_users.find(uid);

@@ -53,12 +53,8 @@ class FilesByDate final : public ListingReport {
   unsigned StatxMask() const override { return ListingReport::StatxMask() | (m_code == 5 ? STATX_BTIME : 0); }
   DWORD Prepare(unsigned workers, std::string& message) override {
     CriterionError error;
-    std::optional<Range> r = DateRange(m_rec.Criteria[0], m_run.now, error);
-    if (!r) {
-      message = error.message;
-      return ERROR_INVALID_PARAMETER;
-    }
-    m_range = *r;
+    if (const DWORD bad = KeepRange(DateRange(m_rec.Criteria[0], m_run.now, error), error, &m_range, message))
+      return bad;
     return ListingReport::Prepare(workers, message);
   }
   void Heading(std::vector<std::string>& lines) const override {
@@ -85,12 +81,7 @@ class FilesBySize final : public ListingReport {
   using ListingReport::ListingReport;
   DWORD Prepare(unsigned workers, std::string& message) override {
     CriterionError error;
-    std::optional<Range> r = SizeRange(m_rec.Criteria[0], error);
-    if (!r) {
-      message = error.message;
-      return ERROR_INVALID_PARAMETER;
-    }
-    m_range = *r;
+    if (const DWORD bad = KeepRange(SizeRange(m_rec.Criteria[0], error), error, &m_range, message)) return bad;
     return ListingReport::Prepare(workers, message);
   }
   void Heading(std::vector<std::string>& lines) const override {

@@ -177,7 +177,4 @@ struct FileSystemInfo {
 };
 FileSystemInfo ReadFileSystem(const std::filesystem::path& path);
 
-// "1,234,567".
-std::string Grouped(std::uint64_t n);
-
 }  // namespace vn::server

@@ -25,6 +25,15 @@ void Text(std::string& out, std::string_view text) {
   out += '"';
 }
 
+std::string Grouped(std::uint64_t n) {
+  std::string digits = std::to_string(n), out;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i != 0 && (digits.size() - i) % 3 == 0) out += ',';
+    out += digits[i];
+  }
+  return out;
+}
+
 void Number(std::string& out, std::int64_t value) {
   char buf[24];
   auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);

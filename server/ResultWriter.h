@@ -31,6 +31,9 @@ void Text(std::string& out, std::string_view text);
 void Number(std::string& out, std::int64_t value);
 inline void EndRow(std::string& out) { out += "\r\n"; }
 
+// A count for heading and progress texts: "1,234,567".
+std::string Grouped(std::uint64_t n);
+
 // True when Text would write `text` unchanged, and it holds no backslash
 // (a backslash inside one name would read as a directory separator).
 bool NameTextIsExact(std::string_view name);

@@ -44,15 +44,6 @@ struct InodeHash {
   std::size_t operator()(const InodeKey& k) const { return std::hash<std::uint64_t>()(k.inode * 31 + k.device); }
 };
 
-std::string Grouped(std::uint64_t n) {
-  std::string digits = std::to_string(n), out;
-  for (std::size_t i = 0; i < digits.size(); ++i) {
-    if (i != 0 && (digits.size() - i) % 3 == 0) out += ',';
-    out += digits[i];
-  }
-  return out;
-}
-
 }  // namespace
 
 struct Scanner::Shared {

@@ -209,12 +209,7 @@ class SpaceByShare final : public SpaceByDirectory {
   std::size_t ColumnCount() const override { return 6; }
   DWORD Prepare(unsigned workers, std::string& message) override {
     CriterionError error;
-    std::optional<Range> r = SizeRange(m_rec.Criteria[0], error);
-    if (!r) {
-      message = error.message;
-      return ERROR_INVALID_PARAMETER;
-    }
-    m_range = *r;
+    if (const DWORD bad = KeepRange(SizeRange(m_rec.Criteria[0], error), error, &m_range, message)) return bad;
     return Report::Prepare(workers, message);
   }
   void Heading(std::vector<std::string>& lines) const override {
@@ -434,12 +429,7 @@ class SpaceByQuota final : public Report {
     CriterionError error;
     ReportCriterion bytes = c;
     if (c.Measure == 8) bytes.Measure = 3;  // percent: plain numbers
-    std::optional<Range> r = SizeRange(bytes, error);
-    if (!r) {
-      message = error.message;
-      return ERROR_INVALID_PARAMETER;
-    }
-    m_range = *r;
+    if (const DWORD bad = KeepRange(SizeRange(bytes, error), error, &m_range, message)) return bad;
     m_percent = c.Measure == 8;
     return Report::Prepare(workers, message);
   }
