@@ -35,7 +35,10 @@ bool CommandIdOf(const QAction* pAction, UINT* pnID) {
 
 }  // namespace
 
-CMDIFrameWnd::CMDIFrameWnd() : m_pMdiArea(new QMdiArea(this)), m_pIdleLabel(new QLabel(this)) {
+CMDIFrameWnd::CMDIFrameWnd()
+    : m_pMdiArea(new QMdiArea(this)),
+      m_pIdleLabel(new QLabel(this)),
+      m_handle(this, [this](UINT message, WPARAM wParam, LPARAM lParam) { return WindowProc(message, wParam, lParam); }) {
   setCentralWidget(m_pMdiArea);
   m_pIdleLabel->setText(QStringLiteral("Ready"));
   statusBar()->addWidget(m_pIdleLabel, 1);
@@ -53,6 +56,8 @@ CMDIFrameWnd::~CMDIFrameWnd() {
   // to it first so no activation change reaches a half-destroyed window.
   disconnect(m_pMdiArea, nullptr, this, nullptr);
 }
+
+LRESULT CMDIFrameWnd::WindowProc(UINT, WPARAM, LPARAM) { return 0; }
 
 CMDIChildWnd* CMDIFrameWnd::MDIGetActive() const {
   return dynamic_cast<CMDIChildWnd*>(m_pMdiArea->currentSubWindow());

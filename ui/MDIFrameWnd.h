@@ -18,6 +18,7 @@
 #include <QPointer>
 
 #include "ui/CmdTarget.h"
+#include "ui/WindowMessages.h"
 
 class CCmdUI;
 class CDocument;
@@ -70,6 +71,12 @@ class CMDIFrameWnd : public QMainWindow, public CCmdTarget {
   // The active frame, then this window's own handlers, then the application's.
   BOOL OnCmdMsg(UINT nID, int nCode, CCmdUI* pCmdUI) override;
 
+  // The window's handle for messages from other threads (WindowMessages.h);
+  // they reach WindowProc on the user-interface thread.
+  HWND GetSafeHwnd() const { return m_handle.GetSafeHwnd(); }
+  // Answers a message sent or posted to GetSafeHwnd(); 0 when not handled.
+  virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+
   // Called by a document frame that is closing: if it is the active one, it is
   // told it is no longer active while it can still act on that.
   void ChildFrameClosing(CMDIChildWnd* pFrame);
@@ -90,4 +97,5 @@ class CMDIFrameWnd : public QMainWindow, public CCmdTarget {
   QMdiArea* m_pMdiArea;
   QLabel* m_pIdleLabel;
   QPointer<CMDIChildWnd> m_pActiveChild;
+  CWindowHandle m_handle;
 };
