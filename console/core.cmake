@@ -11,8 +11,9 @@ add_library(vnconsolecore STATIC
   objects/ObjectEnumeration.h objects/ObjectEnumeration.cpp
   objects/ObjectTreeLoader.h objects/ObjectTreeLoader.cpp
   objects/MachineInfo.h objects/MachineInfo.cpp
+  results/FXDataManager.h results/FXDataManager.cpp
 )
-target_link_libraries(vnconsolecore PUBLIC vn_common_cfg vnplatform VNCli)
+target_link_libraries(vnconsolecore PUBLIC vn_common_cfg vnplatform VNCli Qt6::Core PRIVATE Threads::Threads)
 
 vn_add_test(store_tests store
   SOURCES
@@ -49,3 +50,10 @@ vn_add_test(objects_tests objects
     tests/objects/ObjectTreeTest.cpp
     tests/objects/ObjectEnumerationTest.cpp
   LIBRARIES vnconsolecore vn_machine_testing)
+
+# The result data manager, on result files written by hand and by the
+# reporting server's own writer.
+vn_add_test(results_tests results
+  SOURCES
+    tests/results/FXDataManagerTest.cpp
+  LIBRARIES vnconsolecore vnserver)
