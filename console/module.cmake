@@ -21,6 +21,8 @@ add_library(VNConsole SHARED
   grid/GridSettingsDlg.h grid/GridSettingsDlg.cpp
   grid/GridView.h grid/GridView.cpp
   grid/MyGridView.h grid/MyGridView.cpp
+  results/FastReadDoc.h results/FastReadDoc.cpp
+  results/FastReadView.h results/FastReadView.cpp
   help/VN4Help.h help/VN4Help.cpp
   objects/ObjectTreeModel.h objects/ObjectTreeModel.cpp
   objects/KSMgrDoc.h objects/KSMgrDoc.cpp
@@ -63,4 +65,5 @@ vn_add_test(results_view_tests results WIDGETS
     tests/results/ResultRulesTest.cpp
     tests/results/ResultFileOpsTest.cpp
     tests/results/GridTest.cpp
+    tests/results/FastReadViewTest.cpp
   LIBRARIES VNConsole vnui vnconsolecore vn_machine_testing Qt6::PrintSupport Qt6::Test)

@@ -4,6 +4,7 @@
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QResizeEvent>
+#include <algorithm>
 
 #include "console/grid/GridCtrl.h"
 #include "console/grid/GridSettingsDlg.h"
@@ -77,8 +78,8 @@ void CGridView::OnFilePrintPreview() {
 }
 
 void CGridView::LayoutGrid() {
-  const int top = std::min(GridTop(), height());
-  m_pGrid->setGeometry(0, top, width(), height() - top);
+  const int top = GridTop();
+  m_pGrid->setGeometry(0, top, width(), std::max(0, height() - top));
 }
 
 void CGridView::resizeEvent(QResizeEvent* event) {
