@@ -232,9 +232,19 @@ void CFastReadView::OnUpdateGraph(CCmdUI* pCmdUI) { pCmdUI->Enable(FALSE); }
 
 bool CFastReadView::FilesOnly() const {
   if (!m_pDataManager) return false;
+  // Only two selected rows decide: the first one still there and the last
+  // one selected, so a select-all of a long result costs no splitting.
+  const std::vector<int> rows = GetGrid()->SelectedRows();
   std::vector<vn::console::SelectedRow> selection;
-  for (const int row : GetGrid()->SelectedRows())
-    selection.push_back({row, CellText(row, 1), row > 0 && m_pDataManager->IsDeleted(static_cast<std::uint32_t>(row))});
+  const auto live = std::find_if(rows.begin(), rows.end(), [this](int row) {
+    return row > 0 && !m_pDataManager->IsDeleted(static_cast<std::uint32_t>(row));
+  });
+  if (live != rows.end() && std::next(live) != rows.end()) selection.push_back({*live, {}, false});
+  if (!rows.empty()) {
+    const int last = rows.back();
+    selection.push_back(
+        {last, CellText(last, 1), last > 0 && m_pDataManager->IsDeleted(static_cast<std::uint32_t>(last))});
+  }
   const CFastReadDoc* pDoc = GetDocument();
   return vn::console::FilesOnly(vn::console::FindFileColumns(m_headerCells), pDoc && pDoc->IsDeleteOnClose(),
                                 selection);
