@@ -48,6 +48,11 @@ QColor ProfileColor(const char* entry, unsigned fallback) {
   return ColorOf(value);
 }
 
+unsigned ColorValue(const QColor& color) {
+  return static_cast<unsigned>(color.red()) | static_cast<unsigned>(color.green()) << 8 |
+         static_cast<unsigned>(color.blue()) << 16;
+}
+
 QString Text(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 CMDIFrameWnd* MainFrame() { return dynamic_cast<CMDIFrameWnd*>(AfxGetMainWnd()); }
@@ -157,6 +162,14 @@ std::string CFastReadView::CellText(int row, int column) const {
 }
 
 int CFastReadView::GridTop() const { return m_nHeadingHeight + m_nTotalsHeight + 7; }
+
+void CFastReadView::OnGridSettingsChanged() {
+  const QColor chosen = GetGrid()->Settings().background;
+  if (chosen == m_standardColor) return;
+  m_standardColor = chosen;
+  if (CWinApp* pApp = AfxGetApp())
+    pApp->WriteProfileInt(kReportSection, kStandardColorEntry, static_cast<int>(ColorValue(chosen)));
+}
 
 void CFastReadView::MeasureBands() {
   const QStringList lines = HeadingLines(m_pDataManager);

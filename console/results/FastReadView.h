@@ -15,7 +15,8 @@
 //
 // Colours: profile "VNReport" / "BGCOLOR_STANDARD" (cells, heading band) and
 // "BGCOLOR_TOTAL" (totals band), colour values with red in the low byte, read
-// at the first update and written back at once.
+// at the first update and written back at once; a background chosen in the
+// display settings is written there too.
 //
 // Owned by its frame; user-interface thread only.
 
@@ -91,6 +92,9 @@ class KS_EXPORT CFastReadView : public CGridView, public CGridSource {
 
  protected:
   int GridTop() const override;
+  // A background chosen in the display settings becomes the standard colour
+  // of every result window (written to the profile).
+  void OnGridSettingsChanged() override;
 
  private:
   void OnUpdateFileCommand(CCmdUI* pCmdUI);

@@ -21,6 +21,7 @@
 #include "console/entry/KSMDIChildWnd.h"
 #include "console/grid/GridCtrl.h"
 #include "console/grid/GridModel.h"
+#include "console/grid/GridSettingsDlg.h"
 #include "console/results/FXDataManager.h"
 #include "console/results/FastReadDoc.h"
 #include "console/results/FastReadView.h"
@@ -181,6 +182,18 @@ TEST_F(FastReadViewTest, ShowsHeadingTotalsAndCellsInTheProfilesColours) {
   EXPECT_EQ(view->GetGrid()->geometry().top(), view->HeadingHeight() + view->TotalsHeight() + 7);
   const int charWidth = view->GetGrid()->CharWidth();
   EXPECT_EQ(view->GetGrid()->DefaultColumnWidth(), 20000 / (1000 / charWidth));
+
+  // A background chosen in the display settings is the new standard colour.
+  QTimer::singleShot(0, [] {
+    auto* dlg = qobject_cast<CGridSettingsDlg*>(QApplication::activeModalWidget());
+    ASSERT_NE(dlg, nullptr);
+    dlg->SetBackground(QColor(0x10, 0x20, 0x30));
+    dlg->accept();
+  });
+  EXPECT_TRUE(view->OnCmdMsg(CGridView::ID_VIEW_PROPERTIES, CN_COMMAND, nullptr));
+  EXPECT_EQ(view->StandardColor(), QColor(0x10, 0x20, 0x30));
+  EXPECT_EQ(m_app->GetProfileInt("VNReport", "BGCOLOR_STANDARD", 0), 0x302010u);
+  m_app->WriteProfileInt("VNReport", "BGCOLOR_STANDARD", 0xE6FFFF);
 
   // Without totals there is no band.
   CFastReadView* plain = Open(Result("\"B1\",\"Files By Size\"\r\n", {"\"D1\",\"x\",1,\"C:\\\\\""}), false, "plain.csv");
