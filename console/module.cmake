@@ -1,3 +1,10 @@
+# The result window's rules and file operations need no widgets: they join the
+# core library, where tests reach them without a display.
+target_sources(vnconsolecore PRIVATE
+  results/ResultRules.h results/ResultRules.cpp
+  results/ResultFileOps.h results/ResultFileOps.cpp
+)
+
 # libVNConsole.so: the console module. Built with hidden symbols; what hosts may
 # use carries KS_EXPORT. The core library is linked in whole but not re-exported.
 add_library(VNConsole SHARED
@@ -8,6 +15,14 @@ add_library(VNConsole SHARED
   graphs/GraphDoc.h graphs/GraphDoc.cpp
   graphs/GraphView.h graphs/GraphView.cpp
   grid/GridLibrary.h grid/GridLibrary.cpp
+  grid/GridZoom.h
+  grid/GridModel.h grid/GridModel.cpp
+  grid/GridCtrl.h grid/GridCtrl.cpp
+  grid/GridSettingsDlg.h grid/GridSettingsDlg.cpp
+  grid/GridView.h grid/GridView.cpp
+  grid/MyGridView.h grid/MyGridView.cpp
+  results/FastReadDoc.h results/FastReadDoc.cpp
+  results/FastReadView.h results/FastReadView.cpp
   help/VN4Help.h help/VN4Help.cpp
   objects/ObjectTreeModel.h objects/ObjectTreeModel.cpp
   objects/KSMgrDoc.h objects/KSMgrDoc.cpp
@@ -21,7 +36,7 @@ set_target_properties(VNConsole PROPERTIES
   CXX_VISIBILITY_PRESET hidden
   VISIBILITY_INLINES_HIDDEN ON
   AUTOMOC ON)
-target_link_libraries(VNConsole PUBLIC vnui PRIVATE vnconsolecore)
+target_link_libraries(VNConsole PUBLIC vnui PRIVATE vnconsolecore ConvertCSV Qt6::PrintSupport)
 target_link_options(VNConsole PRIVATE "LINKER:--exclude-libs,libvnconsolecore.a")
 
 # The help file "VN4.hlp": its pages, under qrc:/help/VN4/.
@@ -41,3 +56,14 @@ vn_add_test(entry_tests entry WIDGETS
 vn_add_test(objects_view_tests objects WIDGETS
   SOURCES tests/objects/ObjectViewsTest.cpp
   LIBRARIES VNConsole vnui vnconsolecore vn_machine_testing Qt6::Test)
+
+# The result window: the grid, the document and view over real result files,
+# sorting and marks, Save and Save As read back, and the file commands on this
+# machine and on another of the test harness; offscreen.
+vn_add_test(results_view_tests results WIDGETS
+  SOURCES
+    tests/results/ResultRulesTest.cpp
+    tests/results/ResultFileOpsTest.cpp
+    tests/results/GridTest.cpp
+    tests/results/FastReadViewTest.cpp
+  LIBRARIES VNConsole vnui vnconsolecore vn_machine_testing Qt6::PrintSupport Qt6::Test)

@@ -4,10 +4,10 @@
 // its shared setup done once before the first grid is made, and undone at exit.
 // InitializeKSDLL and TerminateKSDLL call these.
 //
-// The grid widget is not part of the module yet, so today there is no shared
-// setup to do: the pair only records whether the library is up. The grid's
-// shared setup (cell types, styles, its profile section) belongs here when it
-// comes. User-interface thread only.
+// The grid (CGridCtrl and the views over it) keeps every setting, style and
+// printer per grid, so the pair has no shared state to build: it records
+// whether the library is up. Shared setup the grid comes to need (cell types,
+// a profile section of its own) belongs here. User-interface thread only.
 
 namespace vn::console {
 

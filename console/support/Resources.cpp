@@ -22,6 +22,16 @@ constexpr StringResource kStrings[] = {
      "\nVornal Report\nVNReport\nVornal Report (*.csv)\n*.csv\nVornal Report Type\nVornal Report Type"},
     {IDR_KSSCHETYPE, "\nSchedule\nSchedule"},
     {IDR_GRAPHTYPE, "\nGraph\nGraph"},
+    // Status bar prompts of the grid and result window commands ("prompt\ntip").
+    {32795, "Enlarge the grid\nZoom In"},
+    {32796, "Reduce the grid\nZoom Out"},
+    {32797, "Show the grid at its normal size\n100%"},
+    {32798, "Change how the grid is displayed\nDisplay Settings"},
+    {33314, "Delete the files of the selected rows\nDelete"},
+    {33328, "Move the files of the selected rows to another directory\nMove to"},
+    {33335, "Chart the report\nGraph"},
+    {33337, "Chart the report\nGraph"},
+    {57634, "Copy the files of the selected rows to another directory\nCopy to"},
     {64300, "Type of Information;Value;"},
     {64304,
      "File Name;Directory;Size;Allocated;Created;Revised;Accessed;Created Days;Revised Days;"

@@ -2,12 +2,16 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QFileDialog>
 #include <cstdio>
 
 #include "console/entry/KSEntry.h"
+#include "console/entry/KSMDIChildWnd.h"
 #include "console/objects/KSMgrDoc.h"
 #include "console/objects/KSMgrFrame.h"
 #include "console/objects/KSTreeView.h"
+#include "console/results/FastReadDoc.h"
+#include "console/results/FastReadView.h"
 #include "console/support/Resources.h"
 #include "hosts/VNMgr/MainFrame.h"
 #include "platform/endpoints/MachineServiceStarter.h"
@@ -20,6 +24,7 @@ CVNMgrApp::CVNMgrApp() : CWinApp(QStringLiteral("VNMgr")) {
   m_strAppName = QStringLiteral("Vornal");
   m_strHelpFilePath = QStringLiteral("VN4.hlp");
   MapCommand(ID_APP_ABOUT, &CVNMgrApp::OnAppAbout);
+  MapCommand(ID_FILE_OPEN, &CVNMgrApp::OnFileOpen);
 }
 
 CVNMgrApp::~CVNMgrApp() { ExitInstance(); }
@@ -66,6 +71,7 @@ int CVNMgrApp::ExitInstance() {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   m_pMainWnd = nullptr;
   m_pMainFrame.reset();
+  pKSRptDocTemplate = nullptr;  // the template list it belongs to goes with the application
   TerminateKSDLL();
   return 0;
 }
@@ -78,11 +84,23 @@ void CVNMgrApp::RegisterDocTemplates() {
   //                 stored in pKSRptDocTemplate, through which the module opens
   //                 finished results
   //   402 schedule: CKSScheDoc in a CKSMDIChildWnd with a CKSScheView
-  // Only the manager's classes exist so far; pKSRptDocTemplate stays null
-  // until the result window's do.
+  // The schedule window's classes do not exist yet.
   m_pManagerTemplate = new CMultiDocTemplate(vn::console::IDR_KSMGRTYPE, RUNTIME_CLASS(CKSMgrDoc),
                                              RUNTIME_CLASS(CKSMgrFrame), RUNTIME_CLASS(CKSTreeView));
   AddDocTemplate(m_pManagerTemplate);
+  pKSRptDocTemplate = new CMultiDocTemplate(vn::console::IDR_KSRPTTYPE, RUNTIME_CLASS(CFastReadDoc),
+                                            RUNTIME_CLASS(CKSMDIChildWnd), RUNTIME_CLASS(CFastReadView));
+  AddDocTemplate(pKSRptDocTemplate);
+}
+
+void CVNMgrApp::OnFileOpen() {
+  // A result saved earlier. Opened from disk, it is never deleted on close and
+  // allows no file commands.
+  if (!pKSRptDocTemplate) return;
+  QString filter;
+  pKSRptDocTemplate->GetDocString(filter, CDocTemplate::filterName);
+  const QString path = QFileDialog::getOpenFileName(m_pMainWnd, QString(), QString(), filter);
+  if (!path.isEmpty()) pKSRptDocTemplate->OpenDocumentFile(path);
 }
 
 void CVNMgrApp::OnAppAbout() {

@@ -25,6 +25,8 @@ class CVNMgrApp : public CWinApp {
  private:
   void RegisterDocTemplates();
   void OnAppAbout();
+  // File Open: a result file from disk, in a result window.
+  void OnFileOpen();
 
   std::unique_ptr<CMainFrame> m_pMainFrame;
   CMultiDocTemplate* m_pManagerTemplate = nullptr;  // owned by the template list

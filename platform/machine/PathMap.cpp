@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 #include "platform/core/AsciiText.h"
@@ -222,6 +223,39 @@ LONG Win32FromErrno(int error, bool missingIsPath) {
     case EIO: return ERROR_GEN_FAILURE;
     default: return ERROR_GEN_FAILURE;
   }
+}
+
+bool DrivePathOfHostPath(const MachineConfig& config, const fs::path& host, std::string* drivePath) {
+  if (!host.is_absolute()) return false;
+  std::error_code ec;
+  const fs::path target = fs::weakly_canonical(host, ec);
+  if (ec) return false;
+  const DriveMapping* best = nullptr;
+  fs::path bestRoot;
+  for (const DriveMapping& drive : config.drives) {
+    const fs::path root = fs::weakly_canonical(drive.root, ec);
+    if (ec) continue;
+    // Component by component, so that /data does not hold /database.
+    auto [rootEnd, targetAt] = std::mismatch(root.begin(), root.end(), target.begin(), target.end());
+    const bool holds = rootEnd == root.end() || (std::next(rootEnd) == root.end() && rootEnd->empty());
+    if (!holds) continue;
+    if (!best || std::distance(root.begin(), root.end()) > std::distance(bestRoot.begin(), bestRoot.end())) {
+      best = &drive;
+      bestRoot = root;
+    }
+  }
+  if (!best) return false;
+  std::vector<std::string> components;
+  for (const fs::path& part : target.lexically_relative(bestRoot)) {
+    const std::string name = part.string();
+    if (name.empty() || name == ".") continue;
+    if (name == ".." || name.find('\\') != std::string::npos ||
+        std::any_of(name.begin(), name.end(), [](unsigned char c) { return IsForbidden(c, false); }))
+      return false;
+    components.push_back(name);
+  }
+  *drivePath = std::string(1, best->letter) + ":\\" + JoinWindowsPath(components);
+  return true;
 }
 
 }  // namespace vn

@@ -96,6 +96,15 @@ struct ResolvedPath {
 LONG ResolvePath(const MachineConfig& config, const MachinePath& path, RootAccess access, PathKind kind,
                  ResolvedPath* resolved);
 
+// The other way: the drive path ("D:\\Dir\\File") by which the machine
+// `config` describes names the host path `host` (absolute), through the drive
+// whose directory holds it (the deepest such drive when several do; links in
+// the existing part of the path are resolved first). False when no drive
+// holds it, or when a component could not be named in a Windows path (it
+// holds a backslash or a character Windows refuses). For host paths that
+// come from outside the file calls, such as a folder chosen in a dialog.
+bool DrivePathOfHostPath(const MachineConfig& config, const std::filesystem::path& host, std::string* drivePath);
+
 // The Win32 code for a POSIX errno. ENOENT is ERROR_FILE_NOT_FOUND, or
 // ERROR_PATH_NOT_FOUND when `missingIsPath` (a directory on the way is missing);
 // EEXIST is ERROR_ALREADY_EXISTS; unknown errors are ERROR_GEN_FAILURE.

@@ -189,3 +189,42 @@ TEST_F(PathMapMachine, RootsThatAreSlashHaveNothingToEscape) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PathMapMachine, HostPathsBecomeThePathOfTheDeepestDriveHoldingThem) {
+  fs::create_directories(home.path() / "d-other");
+  fs::create_directory_symlink(d / "data", home.path() / "todata");
+  struct Case {
+    fs::path host;
+    bool found;
+    std::string drivePath;
+  };
+  const Case cases[] = {
+      {d, true, "D:\\"},
+      {d / "data" / "sub", true, "D:\\data\\sub"},
+      {d / "data" / "not yet", true, "D:\\data\\not yet"},
+      {home.path() / "todata" / "sub", true, "D:\\data\\sub"},    // through a link
+      {d / "data" / ".." / "data", true, "D:\\data"},
+      {home.path() / "d-other", true, ""},                         // not D: though it starts alike: C:
+      {"relative/dir", false, ""},
+      {d / "data" / "a:b", false, ""},                             // no Windows name for it
+  };
+  for (const Case& c : cases) {
+    std::string drivePath;
+    EXPECT_EQ(vn::DrivePathOfHostPath(config, c.host, &drivePath), c.found) << c.host;
+    if (c.found && !c.drivePath.empty()) {
+      EXPECT_EQ(drivePath, c.drivePath) << c.host;
+    }
+  }
+  std::string onC;
+  ASSERT_TRUE(vn::DrivePathOfHostPath(config, home.path() / "d-other", &onC));
+  EXPECT_EQ(onC, "C:\\" + vn::JoinWindowsPath(vn::SplitWindowsPath((home.path() / "d-other").relative_path().string())));
+
+  vn::MachineConfig noDrives = config;
+  noDrives.drives.clear();
+  std::string none;
+  EXPECT_FALSE(vn::DrivePathOfHostPath(noDrives, d, &none));
+}
+
+}  // namespace
