@@ -12,3 +12,15 @@ vn_add_test(run_tests run
   SOURCES tests/run/ResultLinesTest.cpp
   LIBRARIES vnconsolecore)
 vn_run_test_labels(run_tests)
+
+# Whole runs on a test network whose machines run the real reporting server,
+# and the progress channel on its own.
+vn_add_test(run_network_tests run WIDGETS
+  SOURCES
+    tests/run/RunFixture.h tests/run/RunFixture.cpp
+    tests/run/ReportRunTest.cpp
+    tests/run/ChannelTest.cpp
+  LIBRARIES VNConsole vnui vnconsolecore vn_machine_testing)
+add_dependencies(run_network_tests VNSrv)
+target_compile_definitions(run_network_tests PRIVATE VN_VNSRV="$<TARGET_FILE:VNSrv>")
+vn_run_test_labels(run_network_tests)
