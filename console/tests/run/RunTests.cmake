@@ -20,7 +20,8 @@ vn_add_test(run_network_tests run WIDGETS
     tests/run/RunFixture.h tests/run/RunFixture.cpp
     tests/run/ReportRunTest.cpp
     tests/run/ChannelTest.cpp
-  LIBRARIES VNConsole vnui vnconsolecore vn_machine_testing)
-add_dependencies(run_network_tests VNSrv)
-target_compile_definitions(run_network_tests PRIVATE VN_VNSRV="$<TARGET_FILE:VNSrv>")
+    tests/run/VNHostTest.cpp
+  LIBRARIES VNConsole vnui vnconsolecore vncore vn_machine_testing)
+add_dependencies(run_network_tests VNSrv VN)
+target_compile_definitions(run_network_tests PRIVATE VN_VNSRV="$<TARGET_FILE:VNSrv>" VN_HOST="$<TARGET_FILE:VN>")
 vn_run_test_labels(run_network_tests)
