@@ -12,6 +12,7 @@ add_library(vnconsolecore STATIC
   objects/ObjectTreeLoader.h objects/ObjectTreeLoader.cpp
   objects/MachineInfo.h objects/MachineInfo.cpp
   results/FXDataManager.h results/FXDataManager.cpp
+  run/ResultLines.h run/ResultLines.cpp
 )
 target_link_libraries(vnconsolecore PUBLIC vn_common_cfg vnplatform VNCli Qt6::Core PRIVATE Threads::Threads)
 

@@ -31,6 +31,8 @@ add_library(VNConsole SHARED
   objects/KSListView.h objects/KSListView.cpp
   objects/AddPreferredMachineDlg.h objects/AddPreferredMachineDlg.cpp
   objects/ChooseServerDlg.h objects/ChooseServerDlg.cpp
+  run/ReportRun.h run/ReportRun.cpp
+  run/ReportMerge.h run/ReportMerge.cpp
 )
 set_target_properties(VNConsole PROPERTIES
   CXX_VISIBILITY_PRESET hidden
@@ -67,3 +69,7 @@ vn_add_test(results_view_tests results WIDGETS
     tests/results/GridTest.cpp
     tests/results/FastReadViewTest.cpp
   LIBRARIES VNConsole vnui vnconsolecore vn_machine_testing Qt6::PrintSupport Qt6::Test)
+
+# The report run: merge logic on its own, and whole runs against machines of
+# the test harness.
+include(tests/run/RunTests.cmake)
