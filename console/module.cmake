@@ -16,6 +16,8 @@ add_library(VNConsole SHARED
   objects/KSListView.h objects/KSListView.cpp
   objects/AddPreferredMachineDlg.h objects/AddPreferredMachineDlg.cpp
   objects/ChooseServerDlg.h objects/ChooseServerDlg.cpp
+  objects/ComputerBrowserDlg.h objects/ComputerBrowserDlg.cpp
+  reports/SelectReportDlg.h reports/SelectReportDlg.cpp
 )
 set_target_properties(VNConsole PROPERTIES
   CXX_VISIBILITY_PRESET hidden
