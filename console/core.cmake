@@ -11,6 +11,7 @@ add_library(vnconsolecore STATIC
   objects/ObjectEnumeration.h objects/ObjectEnumeration.cpp
   objects/ObjectTreeLoader.h objects/ObjectTreeLoader.cpp
   objects/MachineInfo.h objects/MachineInfo.cpp
+  run/ResultLines.h run/ResultLines.cpp
 )
 target_link_libraries(vnconsolecore PUBLIC vn_common_cfg vnplatform VNCli)
 

@@ -18,6 +18,8 @@ add_library(VNConsole SHARED
   objects/ChooseServerDlg.h objects/ChooseServerDlg.cpp
   objects/ComputerBrowserDlg.h objects/ComputerBrowserDlg.cpp
   reports/SelectReportDlg.h reports/SelectReportDlg.cpp
+  run/ReportRun.h run/ReportRun.cpp
+  run/ReportMerge.h run/ReportMerge.cpp
 )
 set_target_properties(VNConsole PROPERTIES
   CXX_VISIBILITY_PRESET hidden
@@ -43,3 +45,7 @@ vn_add_test(entry_tests entry WIDGETS
 vn_add_test(objects_view_tests objects WIDGETS
   SOURCES tests/objects/ObjectViewsTest.cpp
   LIBRARIES VNConsole vnui vnconsolecore vn_machine_testing Qt6::Test)
+
+# The report run: merge logic on its own, and whole runs against machines of
+# the test harness.
+include(tests/run/RunTests.cmake)

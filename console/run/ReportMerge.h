@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "console/entry/KSExport.h"
 #include "platform/core/Win32Types.h"
 #include "vncli/KSServerCommunication.h"
 
@@ -20,7 +21,7 @@ class QFile;
 
 namespace vn::console {
 
-class CReportMerge {
+class KS_EXPORT CReportMerge {
  public:
   CReportMerge();
   ~CReportMerge();  // removes an unfinished merged file

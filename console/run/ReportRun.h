@@ -69,5 +69,5 @@ KS_EXPORT DWORD ReportThreadProc(ReportRunContext* context);
 // Fetches one machine's result and appends it to `out`: with first = 1 every
 // line but the totals line, else only the data rows; "TF" lines replace or are
 // added into `totals`. Deletes the result on the server. Always returns 0.
-KS_EXPORT int OpenReport(const char* machine, KSServerCommunicationOutputRec* file, QFileDevice* out, int first,
+KS_EXPORT int OpenReport(const char* machine, vn::KSServerCommunicationOutputRec* file, QFileDevice* out, int first,
                          std::string* totals);
