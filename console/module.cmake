@@ -46,6 +46,12 @@ vn_add_test(objects_view_tests objects WIDGETS
   SOURCES tests/objects/ObjectViewsTest.cpp
   LIBRARIES VNConsole vnui vnconsolecore vn_machine_testing Qt6::Test)
 
+# Starting a run from the object tree: the report set picker, the computer
+# browser and the Run command, offscreen, against machines of the test harness.
+vn_add_test(tree_run_tests run WIDGETS
+  SOURCES tests/runui/TreeRunTest.cpp
+  LIBRARIES VNConsole vnui vnconsolecore vn_machine_testing)
+
 # The report run: merge logic on its own, and whole runs against machines of
 # the test harness.
 include(tests/run/RunTests.cmake)

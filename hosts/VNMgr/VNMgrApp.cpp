@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <chrono>
 #include <cstdio>
 
 #include "console/entry/KSEntry.h"
@@ -15,6 +16,19 @@
 #include "ui/CommandIds.h"
 #include "ui/MessageBox.h"
 #include "ui/MultiDocTemplate.h"
+#if __has_include("console/results/FastReadDoc.h")
+#include "console/entry/KSMDIChildWnd.h"
+#include "console/results/FastReadDoc.h"
+#include "console/results/FastReadView.h"
+#define VNMGR_HAS_RESULT_WINDOW 1
+#endif
+
+namespace {
+
+// How long the console waits at exit for report runs to end once cancelled.
+constexpr std::chrono::seconds kRunEndLimit{10};
+
+}  // namespace
 
 CVNMgrApp::CVNMgrApp() : CWinApp(QStringLiteral("VNMgr")) {
   m_strAppName = QStringLiteral("Vornal");
@@ -61,11 +75,18 @@ BOOL CVNMgrApp::InitInstance() {
 int CVNMgrApp::ExitInstance() {
   if (!m_bInitialized) return 0;
   m_bInitialized = false;
+  // Runs still going are cancelled; their last messages are answered while
+  // the windows still exist.
+  if (m_pMainFrame && !m_pMainFrame->EndRuns(kRunEndLimit)) {
+    m_bRunsLeft = true;
+    std::fprintf(stderr, "VNMgr: a report run did not end after it was cancelled; it is left behind\n");
+  }
   // Module windows first, then the main frame, then the module itself.
   CloseAllDocuments(FALSE);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   m_pMainWnd = nullptr;
   m_pMainFrame.reset();
+  pKSRptDocTemplate = nullptr;  // the template list goes with the application
   TerminateKSDLL();
   return 0;
 }
@@ -78,11 +99,16 @@ void CVNMgrApp::RegisterDocTemplates() {
   //                 stored in pKSRptDocTemplate, through which the module opens
   //                 finished results
   //   402 schedule: CKSScheDoc in a CKSMDIChildWnd with a CKSScheView
-  // Only the manager's classes exist so far; pKSRptDocTemplate stays null
-  // until the result window's do.
+  // Without the result window's classes pKSRptDocTemplate stays null, and
+  // finished results are kept as files.
   m_pManagerTemplate = new CMultiDocTemplate(vn::console::IDR_KSMGRTYPE, RUNTIME_CLASS(CKSMgrDoc),
                                              RUNTIME_CLASS(CKSMgrFrame), RUNTIME_CLASS(CKSTreeView));
   AddDocTemplate(m_pManagerTemplate);
+#ifdef VNMGR_HAS_RESULT_WINDOW
+  pKSRptDocTemplate = new CMultiDocTemplate(vn::console::IDR_KSRPTTYPE, RUNTIME_CLASS(CFastReadDoc),
+                                            RUNTIME_CLASS(CKSMDIChildWnd), RUNTIME_CLASS(CFastReadView));
+  AddDocTemplate(pKSRptDocTemplate);
+#endif
 }
 
 void CVNMgrApp::OnAppAbout() {
