@@ -216,7 +216,7 @@ void CKSTreeView::OnUpdateRun(CCmdUI* pCmdUI) {
 CObjectNode* CKSTreeView::PopulateAndWait(CObjectNode* node) {
   const std::uint64_t id = node->id;
   m_populatedId = 0;
-  m_pLoader->PopulateTreeNode(node);
+  m_pLoader->PopulateTreeNode(node);  // nothing new when its listing is under way
   // The browse list is this machine's own, so the wait is short; it ends at
   // the latest when the loader has nothing left to apply.
   while (m_populatedId != id && m_tree.Find(id) && m_pLoader->PendingWork() > 0)
@@ -227,7 +227,7 @@ CObjectNode* CKSTreeView::PopulateAndWait(CObjectNode* node) {
 bool CKSTreeView::CheckCurrentItem() {
   CObjectNode* node = GetSelectedNode();
   if (!node || node->Type() < KS_DOMAIN || node->Type() > KS_FOLDER) return false;
-  if (node->Type() == KS_DOMAIN && !node->HasChildren() && !node->expandedOnce) {
+  if (node->Type() == KS_DOMAIN && !node->HasChildren()) {
     const CWaitCursor wait;
     node = PopulateAndWait(node);
     if (!node) return false;
