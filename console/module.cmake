@@ -31,6 +31,8 @@ add_library(VNConsole SHARED
   objects/KSListView.h objects/KSListView.cpp
   objects/AddPreferredMachineDlg.h objects/AddPreferredMachineDlg.cpp
   objects/ChooseServerDlg.h objects/ChooseServerDlg.cpp
+  objects/ComputerBrowserDlg.h objects/ComputerBrowserDlg.cpp
+  reports/SelectReportDlg.h reports/SelectReportDlg.cpp
   run/ReportRun.h run/ReportRun.cpp
   run/ReportMerge.h run/ReportMerge.cpp
 )
@@ -69,6 +71,12 @@ vn_add_test(results_view_tests results WIDGETS
     tests/results/GridTest.cpp
     tests/results/FastReadViewTest.cpp
   LIBRARIES VNConsole vnui vnconsolecore vn_machine_testing Qt6::PrintSupport Qt6::Test)
+
+# Starting a run from the object tree: the report set picker, the computer
+# browser and the Run command, offscreen, against machines of the test harness.
+vn_add_test(tree_run_tests run WIDGETS
+  SOURCES tests/runui/TreeRunTest.cpp
+  LIBRARIES VNConsole vnui vnconsolecore vn_machine_testing)
 
 # The report run: merge logic on its own, and whole runs against machines of
 # the test harness.

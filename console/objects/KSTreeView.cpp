@@ -1,6 +1,8 @@
 #include "console/objects/KSTreeView.h"
 
 #include <QAction>
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QHeaderView>
 #include <QMenu>
 #include <QShortcut>
@@ -11,11 +13,16 @@
 #include "console/objects/KSMgrDoc.h"
 #include "console/objects/ObjectTreeLoader.h"
 #include "console/objects/ObjectTreeModel.h"
+#include "console/reports/SelectReportDlg.h"
+#include "console/run/ReportRun.h"
 #include "console/support/Resources.h"
 #include "platform/core/AsciiText.h"
+#include "platform/ipc/Sync.h"
 #include "platform/machine/Machine.h"
 #include "ui/CmdUI.h"
+#include "ui/MDIFrameWnd.h"
 #include "ui/WaitCursor.h"
+#include "ui/WinApp.h"
 
 IMPLEMENT_DYNCREATE(CKSTreeView, CView)
 
@@ -61,6 +68,13 @@ CKSTreeView::CKSTreeView()
   MapUpdateCommand(vn::console::ID_OBJECT_NEW, &CKSTreeView::OnUpdateNew);
   MapCommand(vn::console::ID_OBJECT_DELETE, &CKSTreeView::OnDelete);
   MapUpdateCommand(vn::console::ID_OBJECT_DELETE, &CKSTreeView::OnUpdateDelete);
+  MapCommand(vn::console::ID_REPORT_RUN, &CKSTreeView::OnRun);
+  MapUpdateCommand(vn::console::ID_REPORT_RUN, &CKSTreeView::OnUpdateRun);
+  m_pLoader->SetPopulatedCallback([this](CObjectNode* node) { m_populatedId = node->id; });
+
+  // A second view gets another handle to the same event, in whatever state
+  // the runs have left it.
+  m_hReportFinished = CreateEventA(nullptr, TRUE, TRUE, kReportFinishedEventName);
 }
 
 CKSTreeView::~CKSTreeView() {
@@ -69,6 +83,7 @@ CKSTreeView::~CKSTreeView() {
   m_pTreeWidget->setModel(nullptr);
   m_pLoader.reset();      // no listing result reaches the tree from here on
   m_tree.DeleteAllItems();
+  if (m_hReportFinished) CloseHandle(m_hReportFinished);
 }
 
 CKSMgrDoc* CKSTreeView::GetDocument() const { return dynamic_cast<CKSMgrDoc*>(CView::GetDocument()); }
@@ -138,6 +153,8 @@ std::unique_ptr<QMenu> CKSTreeView::CreateContextMenu() {
   menu->addSeparator();
   add(vn::console::ID_OBJECT_NEW, QStringLiteral("&New..."));
   add(vn::console::ID_OBJECT_DELETE, QStringLiteral("&Delete\tDel"));
+  menu->addSeparator();
+  add(vn::console::ID_REPORT_RUN, QStringLiteral("Run..."));
   return menu;
 }
 
@@ -190,4 +207,63 @@ void CKSTreeView::OnUpdateDelete(CCmdUI* pCmdUI) { pCmdUI->Enable(IsPreferredMac
 void CKSTreeView::OnDelete() {
   CObjectNode* node = GetSelectedNode();
   if (IsPreferredMachine(node)) m_tree.DeleteItem(node);
+}
+
+void CKSTreeView::OnUpdateRun(CCmdUI* pCmdUI) {
+  pCmdUI->Enable(m_hReportFinished && WaitForSingleObject(m_hReportFinished, 0) == WAIT_OBJECT_0);
+}
+
+CObjectNode* CKSTreeView::PopulateAndWait(CObjectNode* node) {
+  const std::uint64_t id = node->id;
+  m_populatedId = 0;
+  m_pLoader->PopulateTreeNode(node);  // nothing new when its listing is under way
+  // The browse list is this machine's own, so the wait is short; it ends at
+  // the latest when the loader has nothing left to apply.
+  while (m_populatedId != id && m_tree.Find(id) && m_pLoader->PendingWork() > 0)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::ExcludeUserInputEvents);
+  return m_tree.Find(id);
+}
+
+bool CKSTreeView::CheckCurrentItem() {
+  CObjectNode* node = GetSelectedNode();
+  if (!node || node->Type() < KS_DOMAIN || node->Type() > KS_FOLDER) return false;
+  if (node->Type() == KS_DOMAIN && !node->HasChildren()) {
+    const CWaitCursor wait;
+    node = PopulateAndWait(node);
+    if (!node) return false;
+  }
+  m_tree.SetState(node, KS_STATE_CHECKED);
+  m_tree.ResetParentState(node, false);
+  m_tree.ResetChildrenState(node, true);
+  SaveObject();
+  return true;
+}
+
+void CKSTreeView::OnRun() {
+  CKSMgrDoc* pDoc = GetDocument();
+  if (!pDoc) return;
+  SaveObject();
+  if (!pDoc->HasObjects() && !CheckCurrentItem()) return;
+
+  CSelectReportDlg picker(CSelectReportDlg::kReportSet, QString::fromStdString(m_strLocalName), nullptr, this);
+  if (picker.exec() != QDialog::Accepted) return;
+  const auto* pMainWnd = dynamic_cast<const CMDIFrameWnd*>(AfxGetMainWnd());
+  if (!pMainWnd) return;
+
+  // The report thread frees the context and the channel thread the entry once
+  // the main window has taken them over; until then they are ours.
+  auto context = std::make_unique<ReportRunContext>();
+  auto entry = std::make_unique<ProgressChannelEntry>();
+  context->hNotifyWnd = pMainWnd->GetSafeHwnd();
+  context->reportMachine = picker.GetMachine().toStdString();
+  context->reportName = picker.GetName().toStdString();
+  const std::vector<std::string>& local = pDoc->LocalObjects();
+  for (std::size_t i = 0; i < local.size(); ++i) context->localObjects += (i ? ";" : "") + local[i];
+  context->remoteObjects = pDoc->NetworkObjects();
+  SetRunPipeNames(context.get(), entry.get());
+  if (SendMessageA(pMainWnd->GetSafeHwnd(), WM_REPORT_START_RUN, reinterpret_cast<WPARAM>(context.get()),
+                   reinterpret_cast<LPARAM>(entry.get())) == 1) {
+    context.release();
+    entry.release();
+  }
 }

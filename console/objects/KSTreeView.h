@@ -9,14 +9,23 @@
 // checked objects to the document (SaveObject).
 //
 // Commands: Refresh (F5), Clear Selections, New (a preferred machine, on the
-// "Preferred Machines" root), Delete (a machine under that root), in the
-// context menu as well. A new selection is announced to the document's other
+// "Preferred Machines" root), Delete (a machine under that root), Run (a
+// report set over the checked objects, or over the current item when nothing
+// is checked), in the context menu as well. A new selection is announced to the document's other
 // views with the item's id as the hint (FindNode gives the item back).
+//
+// Run builds a ReportRunContext and a ProgressChannelEntry and sends them to
+// the application's main window with WM_REPORT_START_RUN; the results go to
+// that window too. The main window resets the process's manual-reset event
+// "Vornal Report Finished" while a run goes on and sets it when the run's
+// channel has closed; the view only looks at it (Run is enabled while it is
+// signalled) and creates it, signalled, if it does not exist yet.
 //
 // Owned by its frame; user-interface thread only. Destroying it stores the
 // preferred machines.
 
 #include <QPoint>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -26,6 +35,10 @@
 
 class CCmdUI;
 class CKSMgrDoc;
+
+// The named event that says no report run from the tree is going on.
+inline constexpr char kReportFinishedEventName[] = "Vornal Report Finished";
+
 class QMenu;
 class QTreeView;
 
@@ -56,6 +69,14 @@ class KS_EXPORT CKSTreeView : public CView {
   // the caller owns it. Entries carry their command id as data.
   std::unique_ptr<QMenu> CreateContextMenu();
 
+  // "Run...": rebuilds the selection (or checks the current domain, machine,
+  // drive, share or folder when nothing is checked), asks for a report set
+  // and hands the run to the main window. Nothing runs when the picker is
+  // cancelled or there is no main window to take it.
+  void OnRun();
+  // Enabled while "Vornal Report Finished" is signalled (looked at, never waited on).
+  void OnUpdateRun(CCmdUI* pCmdUI);
+
   vn::console::CObjectTree& Tree() { return m_tree; }
   vn::console::CObjectTreeLoader& Loader() { return *m_pLoader; }
   QTreeView* TreeWidget() const { return m_pTreeWidget; }
@@ -73,6 +94,12 @@ class KS_EXPORT CKSTreeView : public CView {
   void OnDelete();
   void OnUpdateDelete(CCmdUI* pCmdUI);
   bool IsPreferredMachine(const vn::console::CObjectNode* node) const;
+  // Checks the current item for a run that has nothing checked; false when it
+  // is not an object a report runs on.
+  bool CheckCurrentItem();
+  // Lists a domain's machines now, waiting on the loader (user input held
+  // back meanwhile). Returns the domain, or null when it went away.
+  vn::console::CObjectNode* PopulateAndWait(vn::console::CObjectNode* node);
 
   vn::console::CObjectTree m_tree;
   std::unique_ptr<vn::console::CObjectTreeModel> m_pModel;
@@ -80,4 +107,6 @@ class KS_EXPORT CKSTreeView : public CView {
   QTreeView* m_pTreeWidget;
   std::string m_strLocalName;
   bool m_bShown = false;
+  HANDLE m_hReportFinished = nullptr;
+  std::uint64_t m_populatedId = 0;  // the last node the loader finished filling
 };

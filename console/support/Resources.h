@@ -58,6 +58,7 @@ enum : UINT {
 enum : UINT {
   ID_OBJECT_NEW = 32792,         // "&New...": a preferred machine
   ID_OBJECT_REFRESH = 32799,     // "&Refresh\tF5"
+  ID_REPORT_RUN = 33325,         // "Run...": the object tree's report run
   ID_HELP_GETTING_STARTED = 33331,
   ID_CLEAR_SELECTIONS = 33339,   // "C&lear Selections"
   ID_OBJECT_DELETE = 57632,      // "&Delete\tDel": the framework's Edit Clear id
@@ -66,6 +67,7 @@ enum : UINT {
 enum : UINT {
   IDD_ADD_PREFERRED_MACHINE = 411,
   IDD_CHOOSE_SERVER = 412,
+  IDD_SELECT_REPORT = 506,       // "Select template, report set, user filter"
 };
 inline constexpr DWORD kHelpDialogBase = 0x20000;
 inline constexpr DWORD kHelpCommandBase = 0x10000;

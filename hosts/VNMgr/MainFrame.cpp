@@ -1,15 +1,54 @@
 #include "hosts/VNMgr/MainFrame.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
 #include <QKeySequence>
 #include <QMenu>
+#include <algorithm>
+#include <memory>
 
 #include "console/entry/KSEntry.h"
 #include "console/grid/GridView.h"
+#include "console/objects/KSTreeView.h"
+#include "console/results/FastReadDoc.h"
 #include "console/results/FastReadView.h"
+#include "console/run/ReportRun.h"
 #include "console/support/Resources.h"
+#include "platform/ipc/Sync.h"
 #include "ui/CommandIds.h"
+#include "ui/MultiDocTemplate.h"
+#include "ui/WaitCursor.h"
 
-CMainFrame::CMainFrame() {
+namespace {
+
+// What the channel thread needs besides its entry: where to say that the run
+// is over. Allocated by the frame, freed by the thread.
+struct ChannelStart {
+  ProgressChannelEntry* entry;
+  HWND hMainWnd;
+  std::uintptr_t runId;
+};
+
+DWORD RunReportThread(LPVOID parameter) { return ReportThreadProc(static_cast<ReportRunContext*>(parameter)); }
+
+DWORD RunChannelThread(LPVOID parameter) {
+  const std::unique_ptr<ChannelStart> start(static_cast<ChannelStart*>(parameter));
+  const DWORD code = MessageThreadProc(start->entry);
+  // A channel whose pipe could not be made leaves its entry to the caller.
+  if (code != 0) delete start->entry;
+  // The entry may name another window or none: the frame hears of the end
+  // from here in every case.
+  PostMessageA(start->hMainWnd, WM_REPORT_CHANNEL_CLOSED, start->runId, 0);
+  return code;
+}
+
+bool Ended(HANDLE thread) { return !thread || WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }
+
+}  // namespace
+
+CMainFrame::CMainFrame() : m_hReportFinished(CreateEventA(nullptr, TRUE, TRUE, kReportFinishedEventName)) {
   using vn::console::ID_HELP_GETTING_STARTED;
   setWindowTitle(QStringLiteral("Vornal"));
   resize(1024, 720);
@@ -56,6 +95,128 @@ CMainFrame::CMainFrame() {
   MapCommand(ID_HELP_GETTING_STARTED, &CMainFrame::OnHelpGettingStarted);
 }
 
-CMainFrame::~CMainFrame() = default;
+CMainFrame::~CMainFrame() {
+  // Threads still going (EndRuns gave up on them) only ever see this
+  // window's handle, which answers nothing from here on.
+  ReapRuns();
+  for (const CRun& run : m_runs) {
+    if (run.hReportThread) CloseHandle(run.hReportThread);
+    if (run.hChannelThread) CloseHandle(run.hChannelThread);
+  }
+  if (m_hReportFinished) CloseHandle(m_hReportFinished);
+}
 
 void CMainFrame::OnHelpGettingStarted() { KSGettingStarted(); }
+
+LRESULT CMainFrame::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_REPORT_START_RUN:
+      return OnStartRun(reinterpret_cast<ReportRunContext*>(wParam), reinterpret_cast<ProgressChannelEntry*>(lParam));
+    case WM_REPORT_SERVER_RESULT: {
+      if (m_bEnding) return 0;
+      const CWaitCursor wait;
+      return static_cast<LRESULT>(m_merge.OnServerResult(
+          reinterpret_cast<const char*>(wParam), reinterpret_cast<vn::KSServerCommunicationOutputRec*>(lParam)));
+    }
+    case WM_REPORT_DONE:
+      OnReportDone();
+      return 0;
+    case WM_REPORT_CHANNEL_CLOSED:
+      if (wParam != 0) OnChannelClosed(static_cast<std::uintptr_t>(wParam));
+      return 0;
+    default:
+      return CMDIFrameWnd::WindowProc(message, wParam, lParam);
+  }
+}
+
+LRESULT CMainFrame::OnStartRun(ReportRunContext* context, ProgressChannelEntry* entry) {
+  if (!context || !entry || m_bEnding) return 0;
+  ReapRuns();
+  CRun run{m_nextRunId++, nullptr, nullptr, entry->hCancelEvent, nullptr};
+  if (!run.hCancelEvent) {
+    run.hOwnCancel = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    run.hCancelEvent = entry->hCancelEvent = run.hOwnCancel;
+  }
+  // The report thread first: once it runs, the context is its own. It gives
+  // the channel time to make its pipe before it says "Disconnect".
+  run.hReportThread = CreateThread(nullptr, 0, &RunReportThread, context, 0, nullptr);
+  if (!run.hReportThread) {
+    if (run.hOwnCancel) CloseHandle(run.hOwnCancel);
+    entry->hCancelEvent = nullptr;
+    return 0;  // nothing taken over: the caller frees both records
+  }
+  auto* start = new ChannelStart{entry, GetSafeHwnd(), run.id};
+  run.hChannelThread = CreateThread(nullptr, 0, &RunChannelThread, start, 0, nullptr);
+  if (!run.hChannelThread) {
+    delete start;
+    delete entry;
+    PostMessageA(GetSafeHwnd(), WM_REPORT_CHANNEL_CLOSED, run.id, 0);
+  }
+  m_runs.push_back(run);
+  ++m_nOpenChannels;
+  ResetEvent(m_hReportFinished);
+  return 1;
+}
+
+void CMainFrame::OnReportDone() {
+  const std::string path = m_merge.OnDone();
+  if (path.empty()) return;
+  const QString file = QString::fromStdString(path);
+  if (m_bEnding) {
+    QFile::remove(file);
+    return;
+  }
+  if (!pKSRptDocTemplate) {
+    m_strKeptResult = path;
+    SetMessageText(QStringLiteral("Report saved in %1").arg(QDir::toNativeSeparators(file)));
+    return;
+  }
+  CDocument* pDoc = pKSRptDocTemplate->OpenDocumentFile(file, TRUE);
+  if (!pDoc) {
+    QFile::remove(file);  // the result window said why
+    return;
+  }
+  if (auto* pResult = dynamic_cast<CFastReadDoc*>(pDoc)) pResult->DeleteOnClose();
+}
+
+void CMainFrame::OnChannelClosed(std::uintptr_t id) {
+  const auto run = std::find_if(m_runs.begin(), m_runs.end(), [id](const CRun& r) { return r.id == id; });
+  if (run == m_runs.end() || run->id == 0) return;
+  run->id = 0;  // closed
+  if (--m_nOpenChannels == 0) SetEvent(m_hReportFinished);
+  ReapRuns();
+}
+
+void CMainFrame::ReapRuns() {
+  std::erase_if(m_runs, [](const CRun& run) {
+    if (run.id != 0 || !Ended(run.hReportThread) || !Ended(run.hChannelThread)) return false;
+    if (run.hReportThread) CloseHandle(run.hReportThread);
+    if (run.hChannelThread) CloseHandle(run.hChannelThread);
+    if (run.hOwnCancel) CloseHandle(run.hOwnCancel);
+    return true;
+  });
+}
+
+bool CMainFrame::EndRuns(std::chrono::milliseconds limit) {
+  m_bEnding = true;
+  for (const CRun& run : m_runs)
+    if (run.hCancelEvent) SetEvent(run.hCancelEvent);
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    ReapRuns();
+    if (m_runs.empty()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    // One look at a thread that is still going, as a short pause.
+    for (const CRun& run : m_runs) {
+      if (!Ended(run.hReportThread)) {
+        WaitForSingleObject(run.hReportThread, 20);
+        break;
+      }
+      if (!Ended(run.hChannelThread)) {
+        WaitForSingleObject(run.hChannelThread, 20);
+        break;
+      }
+    }
+  }
+}

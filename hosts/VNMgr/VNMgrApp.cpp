@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFileDialog>
+#include <chrono>
 #include <cstdio>
 
 #include "console/entry/KSEntry.h"
@@ -19,6 +20,13 @@
 #include "ui/CommandIds.h"
 #include "ui/MessageBox.h"
 #include "ui/MultiDocTemplate.h"
+
+namespace {
+
+// How long the console waits at exit for report runs to end once cancelled.
+constexpr std::chrono::seconds kRunEndLimit{10};
+
+}  // namespace
 
 CVNMgrApp::CVNMgrApp() : CWinApp(QStringLiteral("VNMgr")) {
   m_strAppName = QStringLiteral("Vornal");
@@ -66,6 +74,12 @@ BOOL CVNMgrApp::InitInstance() {
 int CVNMgrApp::ExitInstance() {
   if (!m_bInitialized) return 0;
   m_bInitialized = false;
+  // Runs still going are cancelled; their last messages are answered while
+  // the windows still exist.
+  if (m_pMainFrame && !m_pMainFrame->EndRuns(kRunEndLimit)) {
+    m_bRunsLeft = true;
+    std::fprintf(stderr, "VNMgr: a report run did not end after it was cancelled; it is left behind\n");
+  }
   // Module windows first, then the main frame, then the module itself.
   CloseAllDocuments(FALSE);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

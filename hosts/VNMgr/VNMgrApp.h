@@ -19,8 +19,12 @@ class CVNMgrApp : public CWinApp {
   ~CVNMgrApp() override;
 
   BOOL InitInstance() override;
-  // Safe to call more than once; only the first call does anything.
+  // Safe to call more than once; only the first call does anything. Report
+  // runs still going are cancelled first (see CMainFrame::EndRuns).
   int ExitInstance() override;
+  // A run did not end at exit: its threads are still in the process, which
+  // must then end without running its static destructors.
+  bool RunsLeft() const { return m_bRunsLeft; }
 
  private:
   void RegisterDocTemplates();
@@ -31,4 +35,5 @@ class CVNMgrApp : public CWinApp {
   std::unique_ptr<CMainFrame> m_pMainFrame;
   CMultiDocTemplate* m_pManagerTemplate = nullptr;  // owned by the template list
   bool m_bInitialized = false;
+  bool m_bRunsLeft = false;
 };

@@ -6,6 +6,7 @@
 // a machine service it cannot start) and 2 for a bad command line.
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -111,5 +112,12 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
 
   QApplication::exec();
-  return app.ExitInstance();
+  const int code = app.ExitInstance();
+  if (app.RunsLeft()) {
+    // A report thread still waits on a server: ending the process here keeps
+    // it from running into objects that static destruction takes away.
+    std::fflush(nullptr);
+    std::_Exit(code);
+  }
+  return code;
 }

@@ -282,7 +282,8 @@ TEST_F(ObjectViewsTest, ContextMenuOffersTheCommandsThatApplyToTheItem) {
   EXPECT_EQ(entries(), (Entries{{QStringLiteral("&Refresh\tF5"), true},
                                 {QStringLiteral("C&lear Selections"), true},
                                 {QStringLiteral("&New..."), false},
-                                {QStringLiteral("&Delete\tDel"), false}}));
+                                {QStringLiteral("&Delete\tDel"), false},
+                                {QStringLiteral("Run..."), true}}));
 
   CObjectNode* preferred = pTree->Tree().LastRoot();
   pTree->SelectNode(preferred);

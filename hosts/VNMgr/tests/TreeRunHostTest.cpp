@@ -1,0 +1,236 @@
+// A report run from the object tree through the host's main window, over the
+// test network: the window starts the run's threads, merges what the server
+// sends, keeps the finished event reset until the run's channel closes, and
+// at exit cancels a run that is still going without leaving a file behind.
+// CONSOLE (this process) and SRV1 run their machine services; SRV1 runs the
+// real reporting server as its service "RODuduro".
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+
+#include "console/entry/KSEntry.h"
+#include "console/objects/KSMgrDoc.h"
+#include "console/objects/KSMgrFrame.h"
+#include "console/objects/KSTreeView.h"
+#include "console/objects/ObjectTreeLoader.h"
+#include "console/reports/ReportSetStore.h"
+#include "console/reports/SelectReportDlg.h"
+#include "console/support/Resources.h"
+#include "hosts/VNMgr/MainFrame.h"
+#include "platform/ipc/Pipes.h"
+#include "platform/ipc/Sync.h"
+#include "platform/services/ServiceControl.h"
+#include "testing/MachineNetwork.h"
+#include "testing/Wait.h"
+#include "ui/MessageBox.h"
+#include "ui/MultiDocTemplate.h"
+#include "ui/WinApp.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using vn::console::CObjectNode;
+using vn::testing::MachineNetwork;
+using vn::testing::WaitUntil;
+
+constexpr int kAllFiles = 7;  // catalogue index of "All Files"
+
+CObjectNode* Child(const CObjectNode* node, const std::string& text) {
+  if (!node) return nullptr;
+  for (const auto& child : node->children)
+    if (child->Text() == text) return child.get();
+  return nullptr;
+}
+
+std::vector<fs::path> FilesIn(const QString& dir) {
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::directory_iterator(dir.toStdString())) files.push_back(entry.path());
+  return files;
+}
+
+class TreeRunHostTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    s_net = std::make_unique<MachineNetwork>("TESTDOM");
+    s_net->Add({"SRV1", "TESTDOM", vn::MachineRole::Server, {"Data"}});
+    ASSERT_TRUE(s_net->StartAll());
+    // Servers send their progress to the console's pipe through its service.
+    ASSERT_TRUE(s_net->Start("CONSOLE"));
+    const vn::testing::TestMachine& srv1 = s_net->Machine("SRV1");
+    std::ofstream(srv1.ShareDir("Data") / "hello.txt") << "hello";
+    fs::create_directories(srv1.driveD);
+    std::ofstream(srv1.driveD / "vnsrv.sh") << "#!/bin/sh\nexec '" << VN_VNSRV << "' \"$@\"\n";
+    fs::permissions(srv1.driveD / "vnsrv.sh", fs::perms::owner_all);
+    SC_HANDLE manager = OpenSCManagerA("\\\\SRV1", nullptr, SC_MANAGER_ALL_ACCESS);
+    ASSERT_NE(manager, nullptr);
+    s_server = CreateServiceA(manager, "RODuduro", "RODuduro", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                              SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, "D:\\vnsrv.sh", nullptr, nullptr, nullptr,
+                              nullptr, nullptr);
+    CloseServiceHandle(manager);
+    ASSERT_NE(s_server, nullptr);
+    ASSERT_TRUE(StartServiceA(s_server, 0, nullptr));
+    ASSERT_TRUE(WaitUntil([] { return WaitNamedPipeA("\\\\SRV1\\pipe\\RODuduro", 1000) != FALSE; }));
+
+    vn::console::ReportSet set;
+    set[kAllFiles].Selected = 1;
+    ASSERT_EQ(vn::console::SaveReportSet("", "Daily", set), ERROR_SUCCESS);
+  }
+  static void TearDownTestSuite() {
+    if (s_server) {
+      SERVICE_STATUS status{};
+      if (ControlService(s_server, SERVICE_CONTROL_STOP, &status)) {
+        EXPECT_TRUE(WaitUntil([] {
+          SERVICE_STATUS now{};
+          return QueryServiceStatus(s_server, &now) && now.dwCurrentState == SERVICE_STOPPED;
+        }));
+      }
+      CloseServiceHandle(s_server);
+      s_server = nullptr;
+    }
+    s_net.reset();
+  }
+
+  TreeRunHostTest() : m_savedTmp(qgetenv("TMPDIR")) {
+    // Merged results go to a directory of the test's own.
+    qputenv("TMPDIR", m_tempDir.path().toUtf8());
+    m_previousHook = AfxSetMessageBoxHook([this](const QString& text, UINT) {
+      m_messages.push_back(text);
+      return IDOK;
+    });
+    m_app = std::make_unique<CWinApp>(QStringLiteral("VNMgr"));
+    InitializeKSDLL();
+    m_mainFrame = std::make_unique<CMainFrame>();
+    m_app->m_pMainWnd = m_mainFrame.get();
+    m_mainFrame->show();
+    m_template = new CMultiDocTemplate(vn::console::IDR_KSMGRTYPE, RUNTIME_CLASS(CKSMgrDoc),
+                                       RUNTIME_CLASS(CKSMgrFrame), RUNTIME_CLASS(CKSTreeView));
+    m_app->AddDocTemplate(m_template);
+  }
+  ~TreeRunHostTest() override {
+    EXPECT_TRUE(m_mainFrame->EndRuns(std::chrono::seconds(60)));
+    m_app->CloseAllDocuments(FALSE);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    m_app->m_pMainWnd = nullptr;
+    m_mainFrame.reset();
+    TerminateKSDLL();
+    m_app.reset();
+    AfxSetMessageBoxHook(m_previousHook);
+    if (m_savedTmp.isNull())
+      qunsetenv("TMPDIR");
+    else
+      qputenv("TMPDIR", m_savedTmp);
+  }
+
+  // The tree, with SRV1's share "Data" current and nothing checked.
+  CKSTreeView* OpenTreeAtShare() {
+    auto* pDoc = dynamic_cast<CKSMgrDoc*>(m_template->OpenDocumentFile(QString()));
+    if (!pDoc || !pDoc->m_pTreeView) return nullptr;
+    CKSTreeView* pTree = pDoc->m_pTreeView;
+    auto expand = [pTree](CObjectNode* node) -> CObjectNode* {
+      if (!node) return nullptr;
+      pTree->Expand(node);
+      const bool settled = WaitUntil([pTree] {
+        QCoreApplication::processEvents();
+        return pTree->Loader().PendingWork() == 0;
+      });
+      return settled ? node : nullptr;
+    };
+    CObjectNode* network = expand(pTree->Tree().Top()->children[1].get());
+    CObjectNode* srv1 = expand(Child(expand(Child(network, "Testdom")), "Srv1"));
+    CObjectNode* data = Child(srv1, "Data");
+    if (!data) return nullptr;
+    pTree->SelectNode(data);
+    return pTree;
+  }
+
+  // The tree's Run with report set "Daily" of this machine.
+  static void RunDaily(CKSTreeView* pTree) {
+    QObject guard;
+    std::function<void()> answer = [&] {
+      if (auto* picker = dynamic_cast<CSelectReportDlg*>(QApplication::activeModalWidget())) {
+        const auto daily = picker->NameList()->findItems(QStringLiteral("Daily"), Qt::MatchExactly);
+        if (daily.isEmpty()) {
+          picker->reject();
+        } else {
+          picker->NameList()->setCurrentItem(daily.front());
+          picker->OkButton()->click();
+        }
+        return;
+      }
+      QTimer::singleShot(5, &guard, answer);
+    };
+    QTimer::singleShot(0, &guard, answer);
+    pTree->OnCmdMsg(vn::console::ID_REPORT_RUN, CN_COMMAND, nullptr);
+  }
+
+  static std::unique_ptr<MachineNetwork> s_net;
+  static SC_HANDLE s_server;
+  QTemporaryDir m_tempDir;
+  QByteArray m_savedTmp;
+  std::vector<QString> m_messages;
+  MessageBoxHook m_previousHook;
+  std::unique_ptr<CWinApp> m_app;
+  std::unique_ptr<CMainFrame> m_mainFrame;
+  CMultiDocTemplate* m_template = nullptr;
+};
+
+std::unique_ptr<MachineNetwork> TreeRunHostTest::s_net;
+SC_HANDLE TreeRunHostTest::s_server = nullptr;
+
+TEST_F(TreeRunHostTest, TreeRunMergesTheServersResultAndEnablesRunAgainWhenItEnds) {
+  CKSTreeView* pTree = OpenTreeAtShare();
+  ASSERT_NE(pTree, nullptr);
+  HANDLE finished = OpenEventA(EVENT_ALL_ACCESS, FALSE, kReportFinishedEventName);
+  ASSERT_NE(finished, nullptr);
+  RunDaily(pTree);
+  ASSERT_EQ(m_mainFrame->OpenRuns(), 1);
+  EXPECT_NE(WaitForSingleObject(finished, 0), WAIT_OBJECT_0) << "reset while the run goes on";
+  ASSERT_TRUE(WaitUntil(
+      [this] {
+        QCoreApplication::processEvents();
+        return m_mainFrame->OpenRuns() == 0;
+      },
+      std::chrono::seconds(120)));
+  EXPECT_EQ(WaitForSingleObject(finished, 0), WAIT_OBJECT_0);
+  CloseHandle(finished);
+  EXPECT_TRUE(m_messages.empty()) << m_messages.front().toStdString();
+
+  // No result window in this host: the merged file stays, named in the status bar.
+  const fs::path kept = m_mainFrame->GetKeptResult();
+  ASSERT_FALSE(kept.empty());
+  EXPECT_EQ(kept.parent_path(), fs::path(m_tempDir.path().toStdString()));
+  std::ifstream in(kept, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("hello.txt"), std::string::npos) << text;
+  EXPECT_EQ(FilesIn(m_tempDir.path()), (std::vector<fs::path>{kept})) << "one file per report, nothing else";
+  fs::remove(kept);
+}
+
+TEST_F(TreeRunHostTest, EndingWhileARunGoesOnCancelsItAndKeepsNothing) {
+  CKSTreeView* pTree = OpenTreeAtShare();
+  ASSERT_NE(pTree, nullptr);
+  RunDaily(pTree);
+  ASSERT_EQ(m_mainFrame->OpenRuns(), 1);
+  EXPECT_TRUE(m_mainFrame->EndRuns(std::chrono::seconds(60)));
+  EXPECT_EQ(m_mainFrame->OpenRuns(), 0);
+  EXPECT_TRUE(m_mainFrame->GetKeptResult().empty());
+  EXPECT_TRUE(FilesIn(m_tempDir.path()).empty());
+  // A frame that is ending takes no new run.
+  RunDaily(pTree);
+  EXPECT_EQ(m_mainFrame->OpenRuns(), 0);
+  HANDLE finished = OpenEventA(EVENT_ALL_ACCESS, FALSE, kReportFinishedEventName);
+  ASSERT_NE(finished, nullptr);
+  EXPECT_EQ(WaitForSingleObject(finished, 0), WAIT_OBJECT_0);
+  CloseHandle(finished);
+}
+
+}  // namespace
