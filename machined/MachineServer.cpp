@@ -1,5 +1,6 @@
 #include "machined/MachineServer.h"
 
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,6 +62,20 @@ void LimitedLibraryLog(gpr_log_func_args* args) {
                args->message);
 }
 
+// The service's allocator keeps the memory of the buffers file chunks pass
+// through. By default the C library gives blocks of a quarter MiB or more
+// straight back to the system (and shrinks its heaps when their free top
+// passes 128 KiB), so every chunk's buffers — TLS records, HTTP/2 frames, the
+// message — were mapped anew and every page of them faulted in again:
+// about a third of the service's processor time in a file copy. Blocks up to
+// the largest message now come from the heaps, which keep up to 8 MiB free
+// each. What the service holds at its peak is unchanged (the limits bound
+// it); it only gives less back afterwards.
+void KeepChunkMemory() {
+  ::mallopt(M_MMAP_THRESHOLD, static_cast<int>(kMaxMessageBytes));
+  ::mallopt(M_TRIM_THRESHOLD, 8 * 1024 * 1024);
+}
+
 }  // namespace
 
 MachineServer::MachineServer(std::shared_ptr<MachineEndpoint> machine, std::shared_ptr<const MachineConfig> config,
@@ -79,8 +94,11 @@ MachineServer::~MachineServer() {
 }
 
 bool MachineServer::Start(std::string* error) {
-  static std::once_flag logging;
-  std::call_once(logging, [] { gpr_set_log_function(&LimitedLibraryLog); });
+  static std::once_flag processSettings;
+  std::call_once(processSettings, [] {
+    gpr_set_log_function(&LimitedLibraryLog);
+    KeepChunkMemory();
+  });
   DomainCredentials own;
   if (!LoadCredentials(m_config->home, m_config->domain, &own, error)) {
     *error = "no usable identity in domain " + m_config->domain + ": " + *error;
