@@ -1,6 +1,7 @@
 #include "platform/endpoints/RemoteMachine.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string_view>
 #include <thread>
 #include <utility>
@@ -305,7 +306,7 @@ class RemoteFileReader final : public FileReader {
         continue;
       }
       const std::size_t n = std::min(buffer.size() - *bytesRead, m_chunk.data().size() - m_offset);
-      std::copy_n(m_chunk.data().data() + m_offset, n, buffer.data() + *bytesRead);
+      std::memcpy(buffer.data() + *bytesRead, m_chunk.data().data() + m_offset, n);
       m_offset += n;
       *bytesRead += n;
     }
