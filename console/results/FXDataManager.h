@@ -153,11 +153,13 @@ class CFXDataManager {
 
  private:
   void Reset();
-  // Indexes up to kBlockSize lines from m_scan; false when the data ended.
-  bool IndexBlock();
+  // Indexes up to kBlockSize lines from m_scan on, under the process-wide
+  // lock; false when it reached `stop` (a line start or the data end).
+  bool IndexBlock(const char* stop);
   void ReadTotals();
-  // The field of `column` in `line`: empty when the line has fewer fields.
-  static std::string_view ColumnField(std::string_view line, std::uint32_t column);
+  // The field of `column` in the line starting at `line` (which ends at its
+  // carriage return or `end`): empty when the line has fewer fields.
+  static std::string_view ColumnField(const char* line, const char* end, std::uint32_t column);
 
   std::string m_path;
   std::unique_ptr<QFile> m_file;
