@@ -28,9 +28,6 @@ constexpr std::size_t kMaxLines = 0xFFFFFFFEu;
 // Below this many rows a sort runs on the calling thread alone.
 constexpr std::size_t kParallelRows = 50'000;
 
-// Below this many bytes of data a file is indexed on the calling thread alone.
-constexpr std::size_t kParallelBytes = 8u << 20;
-
 // Every manager of the process indexes under this lock, one block at a time.
 std::mutex& IndexLock() {
   static std::mutex lock;
@@ -113,24 +110,6 @@ std::string_view LineAt(const char* p, const char* end) {
   if (p == nullptr || p >= end) return {};
   const char* cr = Find(p, end, '\r');
   return std::string_view(p, static_cast<std::size_t>((cr != nullptr ? cr : end) - p));
-}
-
-// Appends the starts of up to `limit` lines from `p` on to `out` and
-// returns where the next line starts, or `stop` when the lines before it are
-// all done. A line ends at a carriage return (a line feed after it is
-// stepped over); the data ends at `end`, or with one last empty line before
-// it. `stop` is `end` or a line start.
-const char* IndexLines(const char* p, const char* stop, const char* end, std::size_t limit,
-                       std::vector<const char*>& out) {
-  for (std::size_t n = 0; n < limit; ++n) {
-    if (p >= stop || (end - p == 2 && p[0] == '\r' && p[1] == '\n')) return stop;
-    out.push_back(p);
-    const char* cr = Find(p, stop, '\r');
-    if (cr == nullptr) return stop;  // a last line without a line end
-    p = cr + 1;
-    if (p < stop && *p == '\n') ++p;
-  }
-  return p;
 }
 
 // A numeric key as the sort reads it: blanks, an optional sign, digits up
@@ -273,7 +252,7 @@ bool CFXDataManager::Open() {
   // Only a regular file: opening a pipe or a device could block or never end.
   if (!QFileInfo(name).isFile()) return false;
   auto file = std::make_unique<QFile>(name);
-  if (!file->open(QIODevice::ReadOnly)) return false;
+  if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return false;
   const qint64 size = file->size();
   if (size < 0 || static_cast<std::uint64_t>(size) > std::numeric_limits<std::size_t>::max()) return false;
   if (size > 0) {
@@ -379,15 +358,60 @@ void CFXDataManager::ReadHeader() {
   m_columnWidths.assign(static_cast<std::size_t>(m_columnCount), kUnsized);
 }
 
-bool CFXDataManager::IndexBlock(const char* stop) {
-  const std::lock_guard lock(IndexLock());
-  if (m_lineIndex.size() >= kMaxLines) {
-    m_scan = stop;
-    return false;
+// Indexing reads the file through this window rather than through the
+// mapping: a read copies from the page cache far cheaper than the first
+// touch of every mapped page costs, and pages of the mapping then come in
+// only for the lines that are shown or sorted. The window moves forward
+// only and holds kWindow bytes at a time; nothing of it is kept.
+struct CFXDataManager::Window {
+  static constexpr qint64 kWindow = 256 << 10;
+  std::unique_ptr<char[]> bytes{new char[kWindow]};
+  qint64 start = 0;  // file offset of bytes[0]
+  qint64 length = 0;
+  bool failed = false;
+
+  // Makes the window hold `offset`; false at the end of the data or when
+  // the read fails.
+  bool Hold(QFile& file, qint64 offset, qint64 size) {
+    if (offset >= start && offset < start + length) return true;
+    if (offset >= size) return false;
+    if (!file.seek(offset)) return !(failed = true);
+    const qint64 n = file.read(bytes.get(), std::min(kWindow, size - offset));
+    if (n <= 0) return !(failed = true);
+    start = offset;
+    length = n;
+    return true;
   }
-  const std::size_t limit = std::min<std::size_t>(kBlockSize, kMaxLines - m_lineIndex.size());
-  m_scan = IndexLines(m_scan, stop, m_end, limit, m_lineIndex);
-  return m_scan != stop;
+};
+
+bool CFXDataManager::IndexBlock(Window& window) {
+  const std::lock_guard lock(IndexLock());
+  const qint64 size = m_end - m_view;
+  qint64 p = m_scan - m_view;
+  for (std::uint32_t n = 0; n < kBlockSize; ++n) {
+    // The data ends with the file, or with one last empty line.
+    if (p >= size || (size - p == 2 && m_view[p] == '\r' && m_view[p + 1] == '\n') ||
+        m_lineIndex.size() >= kMaxLines) {
+      m_scan = m_end;
+      return false;
+    }
+    m_lineIndex.push_back(m_view + p);
+    // The carriage return that ends the line, window by window.
+    qint64 cr = -1;
+    for (qint64 from = p; cr < 0 && window.Hold(*m_file, from, size); from = window.start + window.length) {
+      const char* base = window.bytes.get();
+      const char* hit = Find(base + (from - window.start), base + window.length, '\r');
+      if (hit != nullptr) cr = window.start + (hit - base);
+    }
+    if (cr < 0) {  // a last line without a line end, or a failed read
+      m_scan = m_end;
+      return false;
+    }
+    p = cr + 1;
+    if (window.Hold(*m_file, p, size) && window.bytes[static_cast<std::size_t>(p - window.start)] == '\n') ++p;
+  }
+  m_scan = m_view + p;
+  return true;
 }
 
 bool CFXDataManager::ReadAll(const StatusCallback& status) {
@@ -399,65 +423,30 @@ bool CFXDataManager::ReadAll(const StatusCallback& status) {
   m_sortDescending = false;
   m_scan = m_dataStart;
   if (status) status("Vornal: reading data...\n");
-
-  // A large file is indexed in two halves at once: every carriage return
-  // ends a line, so the first one after the middle splits the data into two
-  // runs of whole lines. The second half goes into a list of its own on a
-  // helper thread and joins the index when the first half is done.
-  const std::size_t bytes = m_dataStart != nullptr ? static_cast<std::size_t>(m_end - m_dataStart) : 0;
-  const char* split = m_end;
-  if (bytes >= kParallelBytes && std::thread::hardware_concurrency() > 1) {
-    if (const char* cr = Find(m_dataStart + bytes / 2, m_end, '\r'); cr != nullptr) {
-      split = cr + 1;
-      if (split < m_end && *split == '\n') ++split;
+  bool failed = false;
+  if (m_file && m_view != nullptr) {
+    try {
+      Window window;
+      bool more = IndexBlock(window);
+      if (more) {
+        // Size the index once from the first block's line length; never
+        // more than one entry per eight bytes of data, whatever that block
+        // was like.
+        const auto sampled = static_cast<std::size_t>(m_scan - m_dataStart);
+        const auto rest = static_cast<std::size_t>(m_end - m_scan);
+        const std::size_t average = std::max<std::size_t>(sampled / m_lineIndex.size(), 1);
+        const std::size_t estimate =
+            std::min({rest / average + rest / average / 32 + kBlockSize, rest / 8 + kBlockSize, kMaxLines});
+        m_lineIndex.reserve(m_lineIndex.size() + estimate);
+      }
+      while (more) more = IndexBlock(window);
+      failed = window.failed;
+    } catch (const std::bad_alloc&) {
+      failed = true;
     }
   }
-  std::vector<const char*> second;
-  std::thread helper;
-  bool failed = false, helperFailed = false;
-  try {
-    bool more = IndexBlock(split);
-    if (more) {
-      // Size the index once from the first block's line length; never more
-      // than one entry per eight bytes of data, whatever that block was like.
-      const auto sampled = static_cast<std::size_t>(m_scan - m_dataStart);
-      const std::size_t average = std::max<std::size_t>(sampled / m_lineIndex.size(), 1);
-      auto estimate = [average](std::size_t rest) {
-        return std::min({rest / average + rest / average / 32 + kBlockSize, rest / 8 + kBlockSize, kMaxLines});
-      };
-      m_lineIndex.reserve(m_lineIndex.size() + estimate(static_cast<std::size_t>(m_end - m_scan)));
-      if (split != m_end) {
-        second.reserve(estimate(static_cast<std::size_t>(m_end - split)));
-        try {
-          helper = std::thread([this, split, &second, &helperFailed] {
-            try {
-              IndexLines(split, m_end, m_end, kMaxLines, second);
-            } catch (const std::bad_alloc&) {
-              helperFailed = true;
-            }
-          });
-        } catch (const std::system_error&) {
-          // No thread to be had: this thread goes on past the split.
-        }
-      }
-    }
-    while (more) more = IndexBlock(split);
-    if (helper.joinable()) {
-      helper.join();
-      const std::lock_guard lock(IndexLock());
-      const std::size_t room = kMaxLines - std::min(kMaxLines, m_lineIndex.size());
-      m_lineIndex.insert(m_lineIndex.end(), second.begin(), second.begin() + static_cast<std::ptrdiff_t>(std::min(room, second.size())));
-    } else if (split != m_end && !helperFailed) {
-      m_scan = split;
-      while (IndexBlock(m_end)) {
-      }
-    }
-  } catch (const std::bad_alloc&) {
-    failed = true;
-  }
-  if (helper.joinable()) helper.join();
   if (status) status("Vornal: reading data complete\n");
-  if (failed || helperFailed) {
+  if (failed) {
     m_lineIndex = {};
     return false;
   }

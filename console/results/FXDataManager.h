@@ -153,9 +153,10 @@ class CFXDataManager {
 
  private:
   void Reset();
+  struct Window;
   // Indexes up to kBlockSize lines from m_scan on, under the process-wide
-  // lock; false when it reached `stop` (a line start or the data end).
-  bool IndexBlock(const char* stop);
+  // lock, reading through `window`; false when the data ended.
+  bool IndexBlock(Window& window);
   void ReadTotals();
   // The field of `column` in the line starting at `line` (which ends at its
   // carriage return or `end`): empty when the line has fewer fields.
