@@ -96,12 +96,15 @@ bool NextField(const char*& p, const char* end, std::string_view& field, bool tr
   return true;
 }
 
+// The fields of a header or totals record, blanks around them dropped; at
+// most kMaxFields, as for any other line.
 std::vector<std::string_view> TrimmedFields(std::string_view line) {
   std::vector<std::string_view> fields;
   const char* p = line.data();
   const char* end = p + line.size();
   std::string_view field;
-  while (NextField(p, end, field, true)) fields.push_back(field);
+  while (fields.size() < static_cast<std::size_t>(CFXDataManager::kMaxFields) && NextField(p, end, field, true))
+    fields.push_back(field);
   return fields;
 }
 
@@ -375,9 +378,11 @@ struct CFXDataManager::Window {
   bool Hold(QFile& file, qint64 offset, qint64 size) {
     if (offset >= start && offset < start + length) return true;
     if (offset >= size) return false;
-    if (!file.seek(offset)) return !(failed = true);
-    const qint64 n = file.read(bytes.get(), std::min(kWindow, size - offset));
-    if (n <= 0) return !(failed = true);
+    const qint64 n = file.seek(offset) ? file.read(bytes.get(), std::min(kWindow, size - offset)) : -1;
+    if (n <= 0) {  // the file shrank, or a read error
+      failed = true;
+      return false;
+    }
     start = offset;
     length = n;
     return true;
