@@ -126,11 +126,12 @@ std::int64_t NumericKey(std::string_view field) {
   std::uint64_t value = 0;
   constexpr std::uint64_t kLimit = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) + 1;
   for (; i < field.size() && IsAsciiDigit(field[i]); ++i) {
-    value = value * 10 + static_cast<std::uint64_t>(field[i] - '0');
-    if (value >= kLimit) {
+    const auto digit = static_cast<std::uint64_t>(field[i] - '0');
+    if (value > (kLimit - digit) / 10) {
       value = kLimit;
-      while (i + 1 < field.size() && IsAsciiDigit(field[i + 1])) ++i;
+      break;
     }
+    value = value * 10 + digit;
   }
   if (negative) return value >= kLimit ? std::numeric_limits<std::int64_t>::min() : -static_cast<std::int64_t>(value);
   return value >= kLimit ? std::numeric_limits<std::int64_t>::max() : static_cast<std::int64_t>(value);

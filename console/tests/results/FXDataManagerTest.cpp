@@ -449,6 +449,25 @@ TEST(FXDataManagerTest, SortsByColumnAndReverses) {
   EXPECT_EQ(m.GetRecordCount(), 5u);
 }
 
+// Numbers beyond 64 bits sort at the ends of the range, not where a wrapped
+// value would put them; quoted values in a numeric column count as 0.
+TEST(FXDataManagerTest, NumericKeysAtTheEndsOfTheRange) {
+  const std::vector<std::string> values = {"18446744073709551617", "5", "-99999999999999999999", "\"x\"",
+                                           "9223372036854775807", "-9223372036854775808", "99999999999999999999",
+                                           "-3"};
+  std::string content = "\"A1\",1,2\r\n\"H1\",\"Size\"\r\n";
+  for (const std::string& v : values) content += "\"D1\"," + v + "\r\n";
+  ResultFile file(content);
+  CFXDataManager m(file.path());
+  Load(m);
+  ASSERT_TRUE(m.SortByColumn(2));
+  std::vector<std::string> order;
+  for (const std::string& row : Rows(m)) order.push_back(row.substr(5));
+  EXPECT_EQ(order, (std::vector<std::string>{"-99999999999999999999", "-9223372036854775808", "-3", "\"x\"", "5",
+                                             "18446744073709551617", "9223372036854775807",
+                                             "99999999999999999999"}));
+}
+
 TEST(FXDataManagerTest, DeletedMarksFollowTheirRows) {
   ResultFile file(kSortable);
   CFXDataManager m(file.path());
