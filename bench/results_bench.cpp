@@ -180,7 +180,9 @@ bool MakeInput(const fs::path& dir, const fs::path& result) {
     if (!out.flush()) return false;
   }
   fs::rename(partial, result, ec);
-  return !ec;
+  if (ec) return false;
+  fs::remove(rows, ec);  // only the result is used again
+  return true;
 }
 
 }  // namespace
