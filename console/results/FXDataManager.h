@@ -7,9 +7,11 @@
 // deleted.
 //
 // Nothing of the data is copied: the index (one pointer per line) is the only
-// per-line cost, and sorting writes only that index. The file is never
-// written. Views returned by Line, Field and SplitFields point into the
-// mapping and stay valid until Close (or the destructor).
+// per-line cost that stays; a sort holds one compact record per row while it
+// runs and then rewrites only the index. The file is never written, and
+// must not be cut shorter by anyone while it is open (its mapped pages would
+// be gone). Views returned by Line, and the fields split from them, point
+// into the mapping and stay valid until Close (or the destructor).
 //
 // Rows: index 0 is the column header line, 1 .. GetRecordCount() are the
 // rows shown, and a totals line, when there is one, stays last. Columns count
@@ -24,7 +26,8 @@
 //
 // One manager per open result document, used on one thread (the
 // user-interface thread). Indexing takes a lock shared by every manager of
-// the process, one block of lines at a time.
+// the process, one block of lines at a time; a large sort lends half its
+// work to a thread of its own and returns when both halves are done.
 
 #include <cstdint>
 #include <functional>
@@ -78,7 +81,8 @@ class CFXDataManager {
   void ReadHeader();
   // Indexes every line from the data start in blocks of kBlockSize, then
   // reads the totals line. `status` may be empty. False, with no lines
-  // indexed, when the index does not fit in memory.
+  // indexed, when the index does not fit in memory or the file cannot be
+  // read to its end (it shrank since Open).
   bool ReadAll(const StatusCallback& status = {});
 
   // Lines indexed: the column header line, the rows and the totals line.
@@ -153,11 +157,14 @@ class CFXDataManager {
 
  private:
   void Reset();
-  // Indexes up to kBlockSize lines from m_scan; false when the data ended.
-  bool IndexBlock();
+  struct Window;
+  // Indexes up to kBlockSize lines from m_scan on, under the process-wide
+  // lock, reading through `window`; false when the data ended.
+  bool IndexBlock(Window& window);
   void ReadTotals();
-  // The field of `column` in `line`: empty when the line has fewer fields.
-  static std::string_view ColumnField(std::string_view line, std::uint32_t column);
+  // The field of `column` in the line starting at `line` (which ends at its
+  // carriage return or `end`): empty when the line has fewer fields.
+  static std::string_view ColumnField(const char* line, const char* end, std::uint32_t column);
 
   std::string m_path;
   std::unique_ptr<QFile> m_file;
