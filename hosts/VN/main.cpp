@@ -66,9 +66,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   auto* context = new ReportRunContext;
-  if (!vn::host::FillRunObjects(command.objects, context)) {
+  if (!vn::host::FillRunObjects(command.objects, context, &error)) {
     delete context;
-    std::fprintf(stderr, "VN: no objects to report on\n%s", vn::host::VNUsage().data());
+    std::fprintf(stderr, "VN: %s\n%s", error.c_str(), vn::host::VNUsage().data());
     return 2;
   }
   if (!command.home.empty()) {

@@ -158,11 +158,17 @@ TEST_F(VNHostTest, BadCommandLinesAndMissingReports) {
 
 TEST(VNCommandTest, ObjectsGoToTheirMachines) {
   ReportRunContext context;
-  ASSERT_TRUE(vn::host::FillRunObjects(" C:\\ ;\\\\srv1\\Data\\x;;SRV2; d:\\Dir;\\\\SRV1\\C$", &context));
+  std::string error;
+  ASSERT_TRUE(vn::host::FillRunObjects(" C:\\ ;\\\\srv1\\Data\\x;;SRV2; d:\\Dir;\\\\SRV1\\C$", &context, &error));
   EXPECT_EQ(context.localObjects, "C:\\;d:\\Dir");
   EXPECT_EQ(context.remoteObjects["SRV1"], (std::vector<std::string>{"\\\\srv1\\Data\\x", "\\\\SRV1\\C$"}));
   EXPECT_EQ(context.remoteObjects["SRV2"], (std::vector<std::string>{"\\\\SRV2"}));
   EXPECT_EQ(context.remoteObjects.size(), 2u);
+  for (const char* bad : {"\\\\\\Share", "\\\\", "SRV1\\Share", "\\\\a/b\\c", " ; "}) {
+    ReportRunContext refused;
+    EXPECT_FALSE(vn::host::FillRunObjects(bad, &refused, &error)) << bad;
+    EXPECT_TRUE(refused.remoteObjects.empty() && refused.localObjects.empty()) << bad;
+  }
 
   // File names never leave the folder and never take an existing name.
   const fs::path dir = "/results";
