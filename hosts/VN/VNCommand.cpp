@@ -112,21 +112,37 @@ bool ParseVNCommand(std::vector<std::string> args, VNCommand* command, std::stri
   return true;
 }
 
-bool FillRunObjects(std::string_view objects, ReportRunContext* context) {
+bool FillRunObjects(std::string_view objects, ReportRunContext* context, std::string* error) {
   console::CSelectedObjects selected;
   while (!objects.empty()) {
     const std::size_t end = objects.find(';');
     const std::string object = Trimmed(objects.substr(0, end));
-    if (!object.empty() && object != "\\\\") selected.AddObject(object);
+    if (!object.empty()) {
+      const bool local = object.size() >= 2 && object[1] == ':';
+      // The machine a network object names: up to its first backslash after "\\".
+      const std::string_view rest = std::string_view(object).substr(object.rfind("\\\\", 0) == 0 ? 2 : 0);
+      const std::string_view machine = rest.substr(0, rest.find('\\'));
+      const bool remote = !machine.empty() && machine.find_first_of("/:") == std::string_view::npos &&
+                          (object.rfind("\\\\", 0) == 0 || machine.size() == rest.size());
+      if (!local && !remote) {
+        *error = "not an object path: \"" + object + "\"";
+        return false;
+      }
+      selected.AddObject(object);
+    }
     if (end == std::string_view::npos) break;
     objects.remove_prefix(end + 1);
+  }
+  if (!selected.HasObjects()) {
+    *error = "no objects to report on";
+    return false;
   }
   for (const auto& path : selected.LocalObjects()) {
     if (!context->localObjects.empty()) context->localObjects += ';';
     context->localObjects += path;
   }
-  for (const auto& [machine, paths] : selected.NetworkObjects()) context->remoteObjects[machine] = paths;
-  return selected.HasObjects();
+  for (const auto& [name, paths] : selected.NetworkObjects()) context->remoteObjects[name] = paths;
+  return true;
 }
 
 std::filesystem::path ResultFileName(const std::filesystem::path& directory, std::string_view report,

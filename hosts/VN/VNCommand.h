@@ -38,10 +38,11 @@ bool ParseVNCommand(std::vector<std::string> args, VNCommand* command, std::stri
 std::string_view VNUsage();
 
 // Puts each object of the ";"-joined list where a run takes it: local drive
-// paths into the context's local objects, machine names and network paths
-// under their machine (upper case). Blanks around an object and empty
-// objects are left out. False when no object remains.
-bool FillRunObjects(std::string_view objects, ReportRunContext* context);
+// paths ("C:", "C:\Dir") into the context's local objects, machine names
+// and network paths ("SRV1", "\\SRV1\Share") under their machine (upper
+// case). Blanks around an object and empty objects are left out. False, with
+// *error, when no object remains or one names no machine.
+bool FillRunObjects(std::string_view objects, ReportRunContext* context, std::string* error);
 
 // A path in `directory` for a merged result that takes no existing file's
 // place: "<report> - <title> <stamp>.csv" (without " - <title>" when the

@@ -8,15 +8,24 @@
 // with CReportMerge and moves each report's merged file into
 // <machine home>/results/, never over an existing file.
 //
+// SIGTERM or SIGINT cancels the run: the next progress text a server sends
+// is answered with "CANCEL", and the run ends as a cancelled run does; a
+// second signal ends VN at once.
+//
 // Exit status: 0 when every report of the run produced a result file; 1
 // otherwise (stderr says why); 2 for a command line it does not accept.
+#include <signal.h>
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QObject>
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "console/run/ReportMerge.h"
@@ -56,9 +65,56 @@ std::string KeepResult(const std::string& merged, const fs::path& directory, con
   return {};
 }
 
+// Takes SIGTERM and SIGINT for the life of the object (they must be blocked
+// in every thread before it starts: BlockTerminationSignals). The first sets
+// the run's cancel event, a second ends the process at once.
+class CCancelOnSignals {
+ public:
+  explicit CCancelOnSignals(HANDLE cancel) : m_thread([this, cancel] { Watch(cancel); }) {}
+  ~CCancelOnSignals() {
+    m_stop = true;
+    m_thread.join();
+  }
+  CCancelOnSignals(const CCancelOnSignals&) = delete;
+  CCancelOnSignals& operator=(const CCancelOnSignals&) = delete;
+
+  bool Cancelled() const { return m_cancelled; }
+
+  static void BlockTerminationSignals() {
+    const sigset_t set = Signals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  }
+
+ private:
+  static sigset_t Signals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    return set;
+  }
+
+  void Watch(HANDLE cancel) {
+    const sigset_t set = Signals();
+    const timespec tick{0, 100'000'000};
+    while (!m_stop) {
+      if (sigtimedwait(&set, nullptr, &tick) < 0) continue;
+      if (m_cancelled.exchange(true)) std::_Exit(1);
+      std::fprintf(stderr, "VN: cancelling the run\n");
+      SetEvent(cancel);
+    }
+  }
+
+  std::atomic<bool> m_stop{false};
+  std::atomic<bool> m_cancelled{false};
+  std::thread m_thread;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before any thread exists, so that only the watcher takes them.
+  CCancelOnSignals::BlockTerminationSignals();
   vn::host::VNCommand command;
   std::string error;
   if (!vn::host::ParseVNCommand(std::vector<std::string>(argv + 1, argv + argc), &command, &error)) {
@@ -66,9 +122,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   auto* context = new ReportRunContext;
-  if (!vn::host::FillRunObjects(command.objects, context)) {
+  if (!vn::host::FillRunObjects(command.objects, context, &error)) {
     delete context;
-    std::fprintf(stderr, "VN: no objects to report on\n%s", vn::host::VNUsage().data());
+    std::fprintf(stderr, "VN: %s\n%s", error.c_str(), vn::host::VNUsage().data());
     return 2;
   }
   if (!command.home.empty()) {
@@ -139,7 +195,13 @@ int main(int argc, char** argv) {
     }
   });
 
+  // Manual reset: once cancelled, every later progress text is answered
+  // with "CANCEL", so a cancel that reaches a server as its run ends anyway
+  // still stops the next one.
+  HANDLE cancel = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  const CCancelOnSignals termination(cancel);
   auto* entry = new ProgressChannelEntry;
+  entry->hCancelEvent = cancel;
   entry->hNotifyWnd = notify.GetSafeHwnd();
   entry->hStatusWnd = status.GetSafeHwnd();
   context->hNotifyWnd = notify.GetSafeHwnd();
@@ -169,10 +231,15 @@ int main(int argc, char** argv) {
   GetExitCodeThread(channel, &channelExit);
   CloseHandle(report);
   CloseHandle(channel);
+  CloseHandle(cancel);
 
   if (reportExit != 0 || channelExit != 0) {
     std::fprintf(stderr, "VN: the run's progress channel failed: %s\n",
                  SystemText(reportExit != 0 ? reportExit : channelExit).c_str());
+    return 1;
+  }
+  if (termination.Cancelled()) {
+    std::fprintf(stderr, "VN: the run was cancelled; %d of %d reports produced a result\n", kept, reports);
     return 1;
   }
   if (reports == 0 || kept < reports) {

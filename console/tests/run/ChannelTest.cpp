@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QObject>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -39,7 +40,7 @@ struct Channel {
       entry->hNotifyWnd = notify->GetSafeHwnd();
       entry->hStatusWnd = status->GetSafeHwnd();
     }
-    SetRunPipeNames(nullptr, entry);
+    SetRunPipeNames(&names, entry);
     name = entry->szPipeName;
     thread = CreateThread(
         nullptr, 0, [](LPVOID p) -> DWORD { return MessageThreadProc(static_cast<ProgressChannelEntry*>(p)); }, entry,
@@ -80,6 +81,7 @@ struct Channel {
   QObject notifyObject, statusObject;
   std::unique_ptr<CWindowHandle> notify, status;
   HANDLE cancel = nullptr, done = nullptr, thread = nullptr;
+  ReportRunContext names;  // the pipe names a report thread of this run gets
   std::string name;
   std::vector<std::string> texts;
   int closed = 0;
@@ -122,15 +124,34 @@ TEST(ChannelTest, CancelIsAnsweredOnceAndTextsReachTheStatusWindow) {
   EXPECT_EQ(vn::testing::OpenPipe(channel.name), INVALID_HANDLE_VALUE);
 }
 
-TEST(ChannelTest, WithoutWindowsItShowsNothingAndStillEnds) {
+// Also a run without windows: the channel shows nothing, posts nowhere and
+// still ends.
+TEST(ChannelTest, TheReportThreadWaitsForABusyChannelAndThenClosesIt) {
   Channel channel(false);
+  // This client holds the channel's one instance.
   HANDLE pipe = channel.Open();
   ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(Channel::Say(pipe, "progress"), "");
-  ASSERT_TRUE(Send(pipe, std::string("Disconnect") + '\0'));
+  EXPECT_EQ(Channel::Say(pipe, "first"), "");
+
+  // A run with nothing to do (its set is not stored and it has no status
+  // window) goes straight to closing the channel, and has to wait for it.
+  auto* context = new ReportRunContext;
+  context->reportName = "No Such Set";
+  std::memcpy(context->szLocalPipeName, channel.names.szLocalPipeName, sizeof context->szLocalPipeName);
+  std::memcpy(context->szRemotePipeName, channel.names.szRemotePipeName, sizeof context->szRemotePipeName);
+  HANDLE report = CreateThread(
+      nullptr, 0, [](LPVOID p) -> DWORD { return ReportThreadProc(static_cast<ReportRunContext*>(p)); }, context, 0,
+      nullptr);
+  EXPECT_EQ(Channel::Say(pipe, "still mine"), "");
+  EXPECT_FALSE(channel.Ended());
   CloseHandle(pipe);
-  EXPECT_TRUE(WaitUntil([&] { return channel.Ended(); }));
+
+  EXPECT_TRUE(WaitUntil([&] { return channel.Ended() && WaitForSingleObject(report, 0) == WAIT_OBJECT_0; }));
   EXPECT_EQ(WaitForSingleObject(channel.done, 0), WAIT_OBJECT_0);
+  DWORD code = 1;
+  GetExitCodeThread(report, &code);
+  EXPECT_EQ(code, 0u);
+  CloseHandle(report);
 }
 
 TEST(ChannelTest, PipeNamesAndAPipeThatCannotBeMade) {

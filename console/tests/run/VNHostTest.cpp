@@ -14,6 +14,7 @@
 #include "platform/core/Process.h"
 #include "platform/services/CommandLine.h"
 #include "testing/TestFiles.h"
+#include "testing/Wait.h"
 
 namespace {
 
@@ -36,24 +37,29 @@ class VNHostTest : public ::testing::Test {
     return RunVN(words);
   }
 
-  VNRun RunVN(const std::vector<std::string>& arguments) {
-    const fs::path out = fs::path(m_dir.path().toStdString()) / "out.txt";
-    const fs::path err = fs::path(m_dir.path().toStdString()) / "err.txt";
-    fs::remove(out);
-    fs::remove(err);
+  VNRun RunVN(const std::vector<std::string>& arguments) { return Finish(Start(arguments)); }
+
+  fs::path Out() const { return fs::path(m_dir.path().toStdString()) / "out.txt"; }
+  fs::path Err() const { return fs::path(m_dir.path().toStdString()) / "err.txt"; }
+
+  pid_t Start(const std::vector<std::string>& arguments) {
+    fs::remove(Out());
+    fs::remove(Err());
     vn::ProcessOptions options;
     options.program = VN_HOST;
     options.arguments = arguments;
-    options.output = vn::ChildStream::AppendTo(out);
-    options.error = vn::ChildStream::AppendTo(err);
+    options.output = vn::ChildStream::AppendTo(Out());
+    options.error = vn::ChildStream::AppendTo(Err());
     options.parentDeathSignal = SIGKILL;
     pid_t pid = 0;
-    VNRun run;
     std::string detail;
-    if (vn::StartProcess(options, &pid, &detail) != 0) {
-      ADD_FAILURE() << detail;
-      return run;
-    }
+    if (vn::StartProcess(options, &pid, &detail) != 0) ADD_FAILURE() << detail;
+    return pid;
+  }
+
+  VNRun Finish(pid_t pid) {
+    VNRun run;
+    if (pid <= 0) return run;
     auto exit = vn::WaitProcessFor(pid, std::chrono::seconds(120));
     if (!exit) {
       vn::SignalProcess(pid, SIGKILL);
@@ -61,8 +67,8 @@ class VNHostTest : public ::testing::Test {
       ADD_FAILURE() << "VN did not end";
     }
     run.status = exit->Exited() ? exit->code : 128 + exit->signal;
-    run.out = vn::testing::ReadText(out);
-    run.err = vn::testing::ReadText(err);
+    run.out = vn::testing::ReadText(Out());
+    run.err = vn::testing::ReadText(Err());
     return run;
   }
 
@@ -156,13 +162,41 @@ TEST_F(VNHostTest, BadCommandLinesAndMissingReports) {
   EXPECT_TRUE(ResultFiles().empty());
 }
 
+TEST_F(VNHostTest, ATerminationSignalCancelsTheRun) {
+  const fs::path tree = m_run.Machine("SRV1").ShareDir("Data") / "tree";
+  fs::create_directories(tree);
+  vn::testing::WriteText(tree / "a.txt", "1");
+  vn::console::ReportSet set;
+  set[7].Selected = 1;   // All Files
+  set[12].Selected = 1;  // Files By Size
+  ASSERT_EQ(vn::console::SaveReportSet("", "Weekly Set", set), 0);
+
+  // Signalled once the first report has begun: at the latest the second
+  // report's first progress text is answered with "CANCEL".
+  const pid_t pid = Start({"--home", m_run.Machine("CONSOLE").home.string(), "/rs", "Weekly Set", "/on", "SRV1"});
+  ASSERT_TRUE(vn::testing::WaitUntil([&] { return vn::testing::ReadText(Out()).find("starting") != std::string::npos; }));
+  vn::SignalProcess(pid, SIGTERM);
+  const VNRun run = Finish(pid);
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_NE(run.err.find("VN: the run was cancelled"), std::string::npos) << run.err;
+  EXPECT_EQ(run.out.find("Files By Size on SRV1: starting\nResult"), std::string::npos) << run.out;
+  EXPECT_LE(ResultFiles().size(), 1u);
+  EXPECT_TRUE(m_run.ServerResults("SRV1").empty());
+}
+
 TEST(VNCommandTest, ObjectsGoToTheirMachines) {
   ReportRunContext context;
-  ASSERT_TRUE(vn::host::FillRunObjects(" C:\\ ;\\\\srv1\\Data\\x;;SRV2; d:\\Dir;\\\\SRV1\\C$", &context));
+  std::string error;
+  ASSERT_TRUE(vn::host::FillRunObjects(" C:\\ ;\\\\srv1\\Data\\x;;SRV2; d:\\Dir;\\\\SRV1\\C$", &context, &error));
   EXPECT_EQ(context.localObjects, "C:\\;d:\\Dir");
   EXPECT_EQ(context.remoteObjects["SRV1"], (std::vector<std::string>{"\\\\srv1\\Data\\x", "\\\\SRV1\\C$"}));
   EXPECT_EQ(context.remoteObjects["SRV2"], (std::vector<std::string>{"\\\\SRV2"}));
   EXPECT_EQ(context.remoteObjects.size(), 2u);
+  for (const char* bad : {"\\\\\\Share", "\\\\", "SRV1\\Share", "\\\\a/b\\c", " ; "}) {
+    ReportRunContext refused;
+    EXPECT_FALSE(vn::host::FillRunObjects(bad, &refused, &error)) << bad;
+    EXPECT_TRUE(refused.remoteObjects.empty() && refused.localObjects.empty()) << bad;
+  }
 
   // File names never leave the folder and never take an existing name.
   const fs::path dir = "/results";
