@@ -187,6 +187,9 @@ pid_t JobScheduler::Launch(const std::string& command) {
   options.workingDirectory = m_file.parent_path();
   for (const auto& drive : m_config->drives)
     if (drive.letter == 'C') options.workingDirectory = drive.root;
+  // A job runs as a process of this machine, whichever home the service was
+  // started with: VN finds its reports and results there.
+  options.environment = {"VORNAL_HOME=" + m_config->home.string()};
   options.input = ChildStream::Null();
   // Output joins the machine service's own log (its stderr): its stdout may be
   // a pipe to whoever started it in the foreground, long since unread.

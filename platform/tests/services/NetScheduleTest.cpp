@@ -60,9 +60,11 @@ class NetScheduleTest : public ::testing::Test {
     const auto& srv1 = m_net.Machine("SRV1");
     m_out = srv1.driveD / "out";
     fs::create_directories(m_out);
-    // Writes its first argument's name under out/, then exits with the second (default 0).
+    // Writes its first argument's name under out/, and the machine home it
+    // was given beside it, then exits with the second (default 0).
     WriteScript(srv1.driveD / "jobs", "touch.sh",
-                "echo ran >> \"" + m_out.string() + "/$1\"\nexit \"${2:-0}\"\n");
+                "echo ran >> \"" + m_out.string() + "/$1\"\necho \"$VORNAL_HOME\" > \"" + m_out.string() +
+                    "/$1.home\"\nexit \"${2:-0}\"\n");
     ASSERT_TRUE(m_net.StartAll());
   }
   void TearDown() override { ::unsetenv("VORNAL_JOB_CLOCK_FILE"); }
@@ -267,6 +269,9 @@ TEST_F(NetScheduleTest, ADueJobRunsItsCommand) {
     SCOPED_TRACE(c.tag);
     if (c.writes) {
       EXPECT_TRUE(WaitUntil([&] { return Ran(c.tag) == "ran\n"; })) << Ran(c.tag);
+      // A job runs as a process of its machine, whatever the service's own
+      // environment says.
+      EXPECT_TRUE(WaitUntil([&] { return Ran(std::string(c.tag) + ".home") == m_net.Machine("SRV1").home.string() + "\n"; }));
     }
     Job job;
     if (!c.kept) {
