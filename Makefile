@@ -11,7 +11,7 @@
 #
 # Other targets:
 #   make build          everything of build/release (product, tests, benchmarks), no test run
-#   make build-release  only what `make run` sets up and starts (VNMgr, vnmachined, VNSrv, vnsetup)
+#   make build-release  only what `make run` sets up and starts (VNMgr, vnmachined, VN, VNSrv, vnsetup)
 #   make build-debug    everything of build/debug (unoptimised, for a debugger), no test run
 #   make test-debug     the same, and its tests
 #   make asan           the tests in build/asan (address, leak and undefined-behaviour sanitizers)
@@ -30,7 +30,7 @@ configure-release: deps
 	@cmake --preset release >/dev/null
 
 build-release: configure-release
-	cmake --build --preset release -j $(JOBS) --target VNMgr vnmachined VNSrv vnsetup
+	cmake --build --preset release -j $(JOBS) --target VNMgr vnmachined VN VNSrv vnsetup
 
 build: configure-release
 	cmake --build --preset release -j $(JOBS)

@@ -12,3 +12,16 @@ vn_add_test(run_tests run
   SOURCES tests/run/ResultLinesTest.cpp
   LIBRARIES vnconsolecore)
 vn_run_test_labels(run_tests)
+
+# Whole runs on a test network whose machines run the real reporting server,
+# and the progress channel on its own.
+vn_add_test(run_network_tests run WIDGETS
+  SOURCES
+    tests/run/RunFixture.h tests/run/RunFixture.cpp
+    tests/run/ReportRunTest.cpp
+    tests/run/ChannelTest.cpp
+    tests/run/VNHostTest.cpp
+  LIBRARIES VNConsole vnui vnconsolecore vncore vn_machine_testing)
+add_dependencies(run_network_tests VNSrv VN)
+target_compile_definitions(run_network_tests PRIVATE VN_VNSRV="$<TARGET_FILE:VNSrv>" VN_HOST="$<TARGET_FILE:VN>")
+vn_run_test_labels(run_network_tests)

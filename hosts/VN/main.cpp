@@ -1,0 +1,184 @@
+// VN: runs a report set or a custom report without the console, as the job
+// scheduler does for scheduled runs (hosts/VN/VNCommand.h, docs/vn.md).
+//
+// It is a host of the console module like VNMgr: it starts ReportThreadProc
+// and MessageThreadProc on their own threads and answers their messages in
+// a Qt event loop, with two windows of its own: the status window prints
+// every text on stdout, and the notify window merges the machines' results
+// with CReportMerge and moves each report's merged file into
+// <machine home>/results/, never over an existing file.
+//
+// Exit status: 0 when every report of the run produced a result file; 1
+// otherwise (stderr says why); 2 for a command line it does not accept.
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
+#include <QObject>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "console/run/ReportMerge.h"
+#include "console/run/ReportRun.h"
+#include "console/support/SystemErrorText.h"
+#include "hosts/VN/VNCommand.h"
+#include "platform/core/Handles.h"
+#include "platform/ipc/Sync.h"
+#include "platform/machine/Machine.h"
+#include "ui/WindowMessages.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string SystemText(DWORD code) {
+  char text[1025] = {};
+  vn::console::GetSystemErrorText(code, text, sizeof text);
+  std::string result(text);
+  while (!result.empty() && (result.back() == '\n' || result.back() == '\r')) result.pop_back();
+  return result;
+}
+
+// Moves a merged file into `directory` under a name no other file has;
+// empty when it could not be moved (the file is then removed).
+std::string KeepResult(const std::string& merged, const fs::path& directory, const std::string& report) {
+  const std::string title = vn::host::ResultTitle(merged);
+  const std::string stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HHmmss")).toStdString();
+  for (int attempt = 1; attempt < 1000; ++attempt) {
+    const fs::path target = vn::host::ResultFileName(directory, report, title, stamp, attempt);
+    if (fs::exists(target)) continue;
+    // QFile::rename never replaces an existing file, and copies across file systems.
+    if (QFile::rename(QString::fromStdString(merged), QString::fromStdString(target.string()))) return target.string();
+    if (!fs::exists(target)) break;
+  }
+  QFile::remove(QString::fromStdString(merged));
+  return {};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  vn::host::VNCommand command;
+  std::string error;
+  if (!vn::host::ParseVNCommand(std::vector<std::string>(argv + 1, argv + argc), &command, &error)) {
+    std::fprintf(stderr, "VN: %s\n%s", error.c_str(), vn::host::VNUsage().data());
+    return 2;
+  }
+  auto* context = new ReportRunContext;
+  if (!vn::host::FillRunObjects(command.objects, context)) {
+    delete context;
+    std::fprintf(stderr, "VN: no objects to report on\n%s", vn::host::VNUsage().data());
+    return 2;
+  }
+  if (!command.home.empty()) {
+    const fs::path home = fs::absolute(command.home);
+    qputenv("VORNAL_HOME", QByteArray::fromStdString(home.string()));
+    vn::SetMachineHome(home);
+  }
+  if (std::string why; vn::CheckMachineHome(&why) != ERROR_SUCCESS) {
+    delete context;
+    std::fprintf(stderr, "VN: %s\n", why.c_str());
+    return 1;
+  }
+  const fs::path results = vn::MachineHome() / "results";
+  std::error_code made;
+  fs::create_directories(results, made);
+  if (made) {
+    delete context;
+    std::fprintf(stderr, "VN: cannot create %s: %s\n", results.c_str(), made.message().c_str());
+    return 1;
+  }
+
+  QCoreApplication app(argc, argv);
+  vn::console::CReportMerge merge;
+  int reports = 0;
+  int kept = 0;
+  std::string lastText;
+
+  QObject statusWindow;
+  const CWindowHandle status(&statusWindow, [&](UINT message, WPARAM, LPARAM lParam) -> LRESULT {
+    if (message != WM_SETTEXT) return 0;
+    lastText = reinterpret_cast<const char*>(lParam);
+    std::printf("%s\n", lastText.c_str());
+    std::fflush(stdout);
+    return 1;
+  });
+  QObject notifyWindow;
+  const CWindowHandle notify(&notifyWindow, [&](UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
+    switch (message) {
+      case WM_REPORT_SERVER_RESULT: {
+        const char* machine = reinterpret_cast<const char*>(wParam);
+        const DWORD code = merge.OnServerResult(machine, reinterpret_cast<vn::KSServerCommunicationOutputRec*>(lParam));
+        if (code != 0) {
+          lastText = "cannot create the merged file: " + SystemText(code);
+          std::fprintf(stderr, "VN: %s\n", lastText.c_str());
+        }
+        return code;
+      }
+      case WM_REPORT_DONE: {
+        ++reports;
+        const std::string merged = merge.OnDone();
+        if (merged.empty()) return 0;
+        const std::string target = KeepResult(merged, results, command.reportName);
+        if (target.empty()) {
+          lastText = "cannot move the merged result into " + results.string();
+          std::fprintf(stderr, "VN: %s\n", lastText.c_str());
+          return 0;
+        }
+        ++kept;
+        std::printf("Result: %s\n", target.c_str());
+        std::fflush(stdout);
+        return 0;
+      }
+      case WM_REPORT_CHANNEL_CLOSED:
+        QCoreApplication::quit();
+        return 0;
+      default:
+        return 0;
+    }
+  });
+
+  auto* entry = new ProgressChannelEntry;
+  entry->hNotifyWnd = notify.GetSafeHwnd();
+  entry->hStatusWnd = status.GetSafeHwnd();
+  context->hNotifyWnd = notify.GetSafeHwnd();
+  context->hStatusWnd = status.GetSafeHwnd();
+  context->nCustomReport = command.customReport ? 1 : 0;
+  context->reportMachine = command.reportMachine;
+  context->reportName = command.reportName;
+  SetRunPipeNames(context, entry);
+
+  HANDLE channel = CreateThread(
+      nullptr, 0, [](LPVOID p) -> DWORD { return MessageThreadProc(static_cast<ProgressChannelEntry*>(p)); }, entry, 0,
+      nullptr);
+  HANDLE report = CreateThread(
+      nullptr, 0, [](LPVOID p) -> DWORD { return ReportThreadProc(static_cast<ReportRunContext*>(p)); }, context, 0,
+      nullptr);
+  if (!channel || !report) {
+    std::fprintf(stderr, "VN: cannot start the run: %s\n", SystemText(GetLastError()).c_str());
+    return 1;
+  }
+  // Ends with the channel, which the report thread closes as its last act;
+  // both threads still have their last steps to take then.
+  QCoreApplication::exec();
+  WaitForSingleObject(report, INFINITE);
+  WaitForSingleObject(channel, INFINITE);
+  DWORD reportExit = 0, channelExit = 0;
+  GetExitCodeThread(report, &reportExit);
+  GetExitCodeThread(channel, &channelExit);
+  CloseHandle(report);
+  CloseHandle(channel);
+
+  if (reportExit != 0 || channelExit != 0) {
+    std::fprintf(stderr, "VN: the run's progress channel failed: %s\n",
+                 SystemText(reportExit != 0 ? reportExit : channelExit).c_str());
+    return 1;
+  }
+  if (reports == 0 || kept < reports) {
+    std::fprintf(stderr, "VN: %d of %d reports produced a result%s%s\n", kept, reports, lastText.empty() ? "" : ": ",
+                 lastText.c_str());
+    return 1;
+  }
+  return 0;
+}
