@@ -8,6 +8,10 @@
 #include <new>
 #include <thread>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
@@ -35,6 +39,22 @@ const char* Find(const char* from, const char* end, char c) {
   return static_cast<const char*>(std::memchr(from, c, static_cast<std::size_t>(end - from)));
 }
 
+// The first of the bytes `a` and `b` in [from, end), sixteen bytes at a time.
+const char* FindEither(const char* from, const char* end, char a, char b) {
+  const char* p = from;
+#if defined(__SSE2__)
+  const __m128i va = _mm_set1_epi8(a), vb = _mm_set1_epi8(b);
+  for (; end - p >= 16; p += 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const int hits = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(x, va), _mm_cmpeq_epi8(x, vb)));
+    if (hits != 0) return p + __builtin_ctz(static_cast<unsigned>(hits));
+  }
+#endif
+  for (; p < end; ++p)
+    if (*p == a || *p == b) return p;
+  return nullptr;
+}
+
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 std::string_view Trim(std::string_view s) {
@@ -48,36 +68,43 @@ bool IsQuoted(std::string_view field) { return field.size() >= 2 && field.front(
 std::string_view Unquoted(std::string_view field) { return IsQuoted(field) ? field.substr(1, field.size() - 2) : field; }
 
 // One field from `p` (which it advances past the field and its comma), as
-// SplitFields takes them. False when no text is left or a quoted field has
-// no closing quote. With `trim`, blanks around the field are dropped (the
-// header and totals records are read that way).
+// SplitFields takes them. The text ends at `end` or at a carriage return, so
+// a field can be taken from a line start with the end of the whole mapping
+// as `end`. False when no text is left or a quoted field has no closing
+// quote. With `trim`, blanks around the field are dropped (the header and
+// totals records are read that way).
 bool NextField(const char*& p, const char* end, std::string_view& field, bool trim) {
   if (trim)
     while (p < end && IsBlank(*p)) ++p;
-  if (p >= end) return false;
+  if (p >= end || *p == '\r') return false;
+  const char* stop;
   if (*p == '"') {
-    const char* close = Find(p + 1, end, '"');
-    if (close == nullptr) return false;
+    const char* close = FindEither(p + 1, end, '"', '\r');
+    if (close == nullptr || *close == '\r') return false;
     field = std::string_view(p, static_cast<std::size_t>(close + 1 - p));
     // Anything between the closing quote and the comma belongs to no field.
-    const char* comma = Find(close + 1, end, ',');
-    p = comma != nullptr ? comma + 1 : end;
-    return true;
+    stop = FindEither(close + 1, end, ',', '\r');
+  } else {
+    stop = FindEither(p, end, ',', '\r');
+    field = std::string_view(p, static_cast<std::size_t>((stop != nullptr ? stop : end) - p));
+    if (trim) field = Trim(field);
   }
-  const char* comma = Find(p, end, ',');
-  const char* fieldEnd = comma != nullptr ? comma : end;
-  field = std::string_view(p, static_cast<std::size_t>(fieldEnd - p));
-  if (trim) field = Trim(field);
-  p = comma != nullptr ? comma + 1 : end;
+  if (stop == nullptr)
+    p = end;
+  else
+    p = *stop == ',' ? stop + 1 : stop;
   return true;
 }
 
+// The fields of a header or totals record, blanks around them dropped; at
+// most kMaxFields, as for any other line.
 std::vector<std::string_view> TrimmedFields(std::string_view line) {
   std::vector<std::string_view> fields;
   const char* p = line.data();
   const char* end = p + line.size();
   std::string_view field;
-  while (NextField(p, end, field, true)) fields.push_back(field);
+  while (fields.size() < static_cast<std::size_t>(CFXDataManager::kMaxFields) && NextField(p, end, field, true))
+    fields.push_back(field);
   return fields;
 }
 
@@ -113,11 +140,13 @@ constexpr unsigned char FoldByte(unsigned char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
 }
 
-// Text keys: the first eight bytes, folded, as one big-endian number, so
-// most comparisons are one integer compare; the rest of the field is read
-// from the mapping only when those are equal.
+// Text keys: the first kPrefix bytes, folded, as big-endian numbers, so
+// most comparisons are integer compares within the record; the rest of the
+// field is read from the mapping only when both fields are longer and their
+// prefixes equal.
+constexpr std::uint32_t kPrefix = 24;
 struct TextRecord {
-  std::uint64_t prefix;
+  std::uint64_t prefix[kPrefix / 8];
   const char* line;
   std::uint32_t offset;  // of the field in its line
   std::uint32_t length;
@@ -129,37 +158,53 @@ struct NumericRecord {
 };
 
 TextRecord MakeTextRecord(const char* line, std::string_view field) {
-  std::uint64_t prefix = 0;
-  for (std::size_t i = 0; i < 8; ++i) {
-    prefix <<= 8;
-    if (i < field.size()) prefix |= FoldByte(static_cast<unsigned char>(field[i]));
+  TextRecord record;
+  const std::size_t n = std::min<std::size_t>(field.size(), kPrefix);
+  unsigned char bytes[kPrefix] = {};
+  for (std::size_t i = 0; i < n; ++i) bytes[i] = FoldByte(static_cast<unsigned char>(field[i]));
+  for (std::size_t word = 0; word < kPrefix / 8; ++word) {
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < 8; ++i) value = value << 8 | bytes[word * 8 + i];
+    record.prefix[word] = value;
   }
-  const auto length = static_cast<std::uint32_t>(std::min<std::size_t>(field.size(), 0xFFFFFFFFu));
-  const auto offset = field.empty() ? 0u : static_cast<std::uint32_t>(field.data() - line);
-  return {prefix, line, offset, length};
+  record.line = line;
+  record.offset = field.empty() ? 0u : static_cast<std::uint32_t>(field.data() - line);
+  record.length = static_cast<std::uint32_t>(std::min<std::size_t>(field.size(), 0xFFFFFFFFu));
+  return record;
 }
 
 // Ascending order of text fields: folded bytes, a shorter field before a
 // longer one that starts the same, and file order for equal fields.
-bool TextLess(const TextRecord& a, const TextRecord& b) {
-  if (a.prefix != b.prefix) return a.prefix < b.prefix;
-  if (a.length > 8 && b.length > 8) {
-    const auto* x = reinterpret_cast<const unsigned char*>(a.line + a.offset);
-    const auto* y = reinterpret_cast<const unsigned char*>(b.line + b.offset);
-    const std::uint32_t n = std::min(a.length, b.length);
-    for (std::uint32_t i = 8; i < n; ++i) {
-      const unsigned char cx = FoldByte(x[i]), cy = FoldByte(y[i]);
-      if (cx != cy) return cx < cy;
+struct TextLess {
+  bool operator()(const TextRecord& a, const TextRecord& b) const {
+    for (std::size_t word = 0; word < kPrefix / 8; ++word)
+      if (a.prefix[word] != b.prefix[word]) return a.prefix[word] < b.prefix[word];
+    if (a.length > kPrefix && b.length > kPrefix) {
+      const auto* x = reinterpret_cast<const unsigned char*>(a.line + a.offset);
+      const auto* y = reinterpret_cast<const unsigned char*>(b.line + b.offset);
+      const std::uint32_t n = std::min(a.length, b.length);
+      for (std::uint32_t i = kPrefix; i < n; ++i) {
+        const unsigned char cx = FoldByte(x[i]), cy = FoldByte(y[i]);
+        if (cx != cy) return cx < cy;
+      }
     }
+    if (a.length != b.length) return a.length < b.length;
+    return a.line < b.line;
   }
-  if (a.length != b.length) return a.length < b.length;
-  return a.line < b.line;
-}
+};
 
-bool NumericLess(const NumericRecord& a, const NumericRecord& b) {
-  if (a.key != b.key) return a.key < b.key;
-  return a.line < b.line;
-}
+struct NumericLess {
+  bool operator()(const NumericRecord& a, const NumericRecord& b) const {
+    if (a.key != b.key) return a.key < b.key;
+    return a.line < b.line;
+  }
+};
+
+// The reverse of an order.
+template <class Less>
+struct Reversed {
+  bool operator()(const auto& a, const auto& b) const { return Less()(b, a); }
+};
 
 // Sorts `count` lines by the records `make` gives for them, on two threads
 // for large inputs (each sorts half, then one merge writes the lines back).
@@ -210,7 +255,7 @@ bool CFXDataManager::Open() {
   // Only a regular file: opening a pipe or a device could block or never end.
   if (!QFileInfo(name).isFile()) return false;
   auto file = std::make_unique<QFile>(name);
-  if (!file->open(QIODevice::ReadOnly)) return false;
+  if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return false;
   const qint64 size = file->size();
   if (size < 0 || static_cast<std::uint64_t>(size) > std::numeric_limits<std::size_t>::max()) return false;
   if (size > 0) {
@@ -316,26 +361,61 @@ void CFXDataManager::ReadHeader() {
   m_columnWidths.assign(static_cast<std::size_t>(m_columnCount), kUnsized);
 }
 
-bool CFXDataManager::IndexBlock() {
+// Indexing reads the file through this window rather than through the
+// mapping: a read copies from the page cache far cheaper than the first
+// touch of every mapped page costs, and pages of the mapping then come in
+// only for the lines that are shown or sorted. The window moves forward
+// only and holds kWindow bytes at a time; nothing of it is kept.
+struct CFXDataManager::Window {
+  static constexpr qint64 kWindow = 256 << 10;
+  std::unique_ptr<char[]> bytes{new char[kWindow]};
+  qint64 start = 0;  // file offset of bytes[0]
+  qint64 length = 0;
+  bool failed = false;
+
+  // Makes the window hold `offset`; false at the end of the data or when
+  // the read fails.
+  bool Hold(QFile& file, qint64 offset, qint64 size) {
+    if (offset >= start && offset < start + length) return true;
+    if (offset >= size) return false;
+    const qint64 n = file.seek(offset) ? file.read(bytes.get(), std::min(kWindow, size - offset)) : -1;
+    if (n <= 0) {  // the file shrank, or a read error
+      failed = true;
+      return false;
+    }
+    start = offset;
+    length = n;
+    return true;
+  }
+};
+
+bool CFXDataManager::IndexBlock(Window& window) {
   const std::lock_guard lock(IndexLock());
-  const char* p = m_scan;
+  const qint64 size = m_end - m_view;
+  qint64 p = m_scan - m_view;
   for (std::uint32_t n = 0; n < kBlockSize; ++n) {
     // The data ends with the file, or with one last empty line.
-    if (p == nullptr || p >= m_end || (m_end - p == 2 && p[0] == '\r' && p[1] == '\n') ||
+    if (p >= size || (size - p == 2 && m_view[p] == '\r' && m_view[p + 1] == '\n') ||
         m_lineIndex.size() >= kMaxLines) {
       m_scan = m_end;
       return false;
     }
-    m_lineIndex.push_back(p);
-    const char* cr = Find(p, m_end, '\r');
-    if (cr == nullptr) {  // a last line without a line end
+    m_lineIndex.push_back(m_view + p);
+    // The carriage return that ends the line, window by window.
+    qint64 cr = -1;
+    for (qint64 from = p; cr < 0 && window.Hold(*m_file, from, size); from = window.start + window.length) {
+      const char* base = window.bytes.get();
+      const char* hit = Find(base + (from - window.start), base + window.length, '\r');
+      if (hit != nullptr) cr = window.start + (hit - base);
+    }
+    if (cr < 0) {  // a last line without a line end, or a failed read
       m_scan = m_end;
       return false;
     }
     p = cr + 1;
-    if (p < m_end && *p == '\n') ++p;
+    if (window.Hold(*m_file, p, size) && window.bytes[static_cast<std::size_t>(p - window.start)] == '\n') ++p;
   }
-  m_scan = p;
+  m_scan = m_view + p;
   return true;
 }
 
@@ -348,25 +428,33 @@ bool CFXDataManager::ReadAll(const StatusCallback& status) {
   m_sortDescending = false;
   m_scan = m_dataStart;
   if (status) status("Vornal: reading data...\n");
-  try {
-    bool more = IndexBlock();
-    if (more) {
-      // Size the index once from the first block's line length; never more
-      // than one entry per eight bytes of data, whatever that block was like.
-      const auto sampled = static_cast<std::size_t>(m_scan - m_dataStart);
-      const auto rest = static_cast<std::size_t>(m_end - m_scan);
-      const std::size_t average = std::max<std::size_t>(sampled / m_lineIndex.size(), 1);
-      std::size_t estimate = rest / average + rest / average / 32 + kBlockSize;
-      estimate = std::min({estimate, rest / 8 + kBlockSize, kMaxLines});
-      m_lineIndex.reserve(m_lineIndex.size() + estimate);
+  bool failed = false;
+  if (m_file && m_view != nullptr) {
+    try {
+      Window window;
+      bool more = IndexBlock(window);
+      if (more) {
+        // Size the index once from the first block's line length; never
+        // more than one entry per eight bytes of data, whatever that block
+        // was like.
+        const auto sampled = static_cast<std::size_t>(m_scan - m_dataStart);
+        const auto rest = static_cast<std::size_t>(m_end - m_scan);
+        const std::size_t average = std::max<std::size_t>(sampled / m_lineIndex.size(), 1);
+        const std::size_t estimate =
+            std::min({rest / average + rest / average / 32 + kBlockSize, rest / 8 + kBlockSize, kMaxLines});
+        m_lineIndex.reserve(m_lineIndex.size() + estimate);
+      }
+      while (more) more = IndexBlock(window);
+      failed = window.failed;
+    } catch (const std::bad_alloc&) {
+      failed = true;
     }
-    while (more) more = IndexBlock();
-  } catch (const std::bad_alloc&) {
-    m_lineIndex = {};
-    if (status) status("Vornal: reading data complete\n");
-    return false;
   }
   if (status) status("Vornal: reading data complete\n");
+  if (failed) {
+    m_lineIndex = {};
+    return false;
+  }
   ReadTotals();
   return true;
 }
@@ -432,10 +520,9 @@ std::string_view CFXDataManager::Field(int index) const {
   return m_fields[index];
 }
 
-std::string_view CFXDataManager::ColumnField(std::string_view line, std::uint32_t column) {
+std::string_view CFXDataManager::ColumnField(const char* line, const char* end, std::uint32_t column) {
   if (column == 0 || column > static_cast<std::uint32_t>(kMaxFields)) return {};
-  const char* p = line.data();
-  const char* end = p + line.size();
+  const char* p = line;
   std::string_view field;
   for (std::uint32_t i = 0; i < column; ++i)
     if (!NextField(p, end, field, false)) return {};
@@ -449,7 +536,7 @@ bool CFXDataManager::SortByColumn(std::uint32_t column) {
 
   bool numeric = false;
   for (std::uint32_t row = 1; row <= rows; ++row) {
-    const std::string_view field = ColumnField(Line(row), column);
+    const std::string_view field = ColumnField(m_lineIndex[row], m_end, column);
     if (!field.empty()) {
       numeric = field.front() != '"';
       break;
@@ -462,24 +549,24 @@ bool CFXDataManager::SortByColumn(std::uint32_t column) {
   try {
     if (numeric) {
       auto make = [column, end](const char* line, std::uint32_t& most) {
-        const std::string_view field = ColumnField(LineAt(line, end), column);
+        const std::string_view field = ColumnField(line, end, column);
         most = std::max(most, static_cast<std::uint32_t>(std::min<std::size_t>(field.size(), 0xFFFFFFF0u)));
         return NumericRecord{field.empty() || field.front() == '"' ? 0 : NumericKey(field), line};
       };
       if (descending)
-        SortLines<NumericRecord>(lines, rows, make, [](const auto& a, const auto& b) { return NumericLess(b, a); }, longest);
+        SortLines<NumericRecord>(lines, rows, make, Reversed<NumericLess>(), longest);
       else
-        SortLines<NumericRecord>(lines, rows, make, NumericLess, longest);
+        SortLines<NumericRecord>(lines, rows, make, NumericLess(), longest);
     } else {
       auto make = [column, end](const char* line, std::uint32_t& most) {
-        const std::string_view field = ColumnField(LineAt(line, end), column);
+        const std::string_view field = ColumnField(line, end, column);
         most = std::max(most, static_cast<std::uint32_t>(std::min<std::size_t>(field.size(), 0xFFFFFFF0u)));
         return MakeTextRecord(line, field);
       };
       if (descending)
-        SortLines<TextRecord>(lines, rows, make, [](const auto& a, const auto& b) { return TextLess(b, a); }, longest);
+        SortLines<TextRecord>(lines, rows, make, Reversed<TextLess>(), longest);
       else
-        SortLines<TextRecord>(lines, rows, make, TextLess, longest);
+        SortLines<TextRecord>(lines, rows, make, TextLess(), longest);
     }
   } catch (const std::bad_alloc&) {
     return false;

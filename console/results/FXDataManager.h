@@ -153,11 +153,14 @@ class CFXDataManager {
 
  private:
   void Reset();
-  // Indexes up to kBlockSize lines from m_scan; false when the data ended.
-  bool IndexBlock();
+  struct Window;
+  // Indexes up to kBlockSize lines from m_scan on, under the process-wide
+  // lock, reading through `window`; false when the data ended.
+  bool IndexBlock(Window& window);
   void ReadTotals();
-  // The field of `column` in `line`: empty when the line has fewer fields.
-  static std::string_view ColumnField(std::string_view line, std::uint32_t column);
+  // The field of `column` in the line starting at `line` (which ends at its
+  // carriage return or `end`): empty when the line has fewer fields.
+  static std::string_view ColumnField(const char* line, const char* end, std::uint32_t column);
 
   std::string m_path;
   std::unique_ptr<QFile> m_file;

@@ -165,6 +165,45 @@ TEST(FXDataManagerTest, LongLinesAndManyBlocks) {
   EXPECT_EQ(std::string_view(buffer.data()).size(), 999u);
 }
 
+// Line ends as the index must find them, in small files and in files large
+// enough to be indexed in two halves at once: every carriage return ends a
+// line, one line feed right after it belongs to that end, and other line
+// feeds are text.
+TEST(FXDataManagerTest, IndexesEveryLineAtAnySize) {
+  auto reference = [](const std::string& data) {
+    std::vector<std::string_view> lines;
+    std::size_t p = 0;
+    while (p < data.size() && data.compare(p, std::string::npos, "\r\n") != 0) {
+      const std::size_t cr = data.find('\r', p);
+      lines.push_back(std::string_view(data).substr(p, cr == std::string::npos ? std::string::npos : cr - p));
+      if (cr == std::string::npos) break;
+      p = cr + 1;
+      if (p < data.size() && data[p] == '\n') ++p;
+    }
+    return lines;
+  };
+  const std::string ends[] = {"\r\n", "\r", "\n\r\n", "\r\n\r\n", "\r\r\n"};
+  for (std::size_t lines : {40u, 200'000u}) {
+    for (const std::string tail : {"", "\r\n", "\r\n\r\n", "\"D1\",\"last\""}) {
+      SCOPED_TRACE(std::to_string(lines) + " lines, tail " + std::to_string(tail.size()));
+      std::string data = "\"H1\",\"Name\",\"Size\"\r\n";
+      for (std::size_t i = 0; i < lines; ++i)
+        data += "\"D1\",\"a somewhat longer name " + std::to_string(i * 7919 % 100'003) + "\",\"C:\\Data\"," +
+                std::to_string(i) + ends[i % 5];
+      data += tail;
+      ASSERT_TRUE(lines < 1000 || data.size() > (8u << 20));  // large enough for two halves
+      ResultFile file(data);
+      CFXDataManager m(file.path());
+      Load(m);
+      const std::vector<std::string_view> expected = reference(data);
+      ASSERT_EQ(m.GetLineCount(), expected.size());
+      std::size_t mismatches = 0;
+      for (std::uint32_t r = 0; r < expected.size(); ++r) mismatches += m.Line(r) != expected[r];
+      EXPECT_EQ(mismatches, 0u);
+    }
+  }
+}
+
 TEST(FXDataManagerTest, FilesThatCannotBeOpened) {
   QTemporaryDir dir;
   const std::string base = dir.path().toStdString();
