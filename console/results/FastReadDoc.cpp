@@ -3,7 +3,9 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QStringList>
+#include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <random>
 #include <string>
 #include <system_error>
@@ -86,7 +88,10 @@ CFastReadDoc::~CFastReadDoc() {
 BOOL CFastReadDoc::OnOpenDocument(const QString& path) {
   if (!CDocument::OnOpenDocument(path)) return FALSE;
   auto manager = std::make_unique<vn::console::CFXDataManager>(LocalPath(path));
-  if (!manager->Open()) return FALSE;
+  if (!manager->Open()) {
+    AfxMessageBox(QStringLiteral("Cannot open %1.").arg(path), MB_OK | MB_ICONEXCLAMATION);
+    return FALSE;
+  }
   manager->ReadHeader();
   auto* pFrame = dynamic_cast<CMDIFrameWnd*>(AfxGetMainWnd());
   const bool indexed = manager->ReadAll([pFrame](const char* text) {

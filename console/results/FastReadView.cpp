@@ -6,6 +6,8 @@
 #include <QPainter>
 #include <QStandardPaths>
 #include <algorithm>
+#include <cstdint>
+#include <iterator>
 
 #include "console/grid/GridCtrl.h"
 #include "console/results/FXDataManager.h"

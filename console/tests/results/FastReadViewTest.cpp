@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <filesystem>
 #include <memory>
@@ -253,7 +254,11 @@ TEST_F(FastReadViewTest, ARunsResultDeletesItsFileOnCloseAndOneFromDiskKeepsIt) 
 
   // A file that cannot be opened leaves no window.
   EXPECT_EQ(pKSRptDocTemplate->OpenDocumentFile(QString::fromStdString(Path("missing.csv"))), nullptr);
+  fs::create_directory(Path("folder.csv"));
+  EXPECT_EQ(pKSRptDocTemplate->OpenDocumentFile(QString::fromStdString(Path("folder.csv"))), nullptr);
   EXPECT_TRUE(pKSRptDocTemplate->GetDocuments().empty());
+  ASSERT_EQ(m_messages.size(), 2u);
+  EXPECT_TRUE(m_messages[1].startsWith(QStringLiteral("Cannot open")));
 }
 
 TEST_F(FastReadViewTest, SaveAndSaveAsWriteEveryFormat) {

@@ -184,7 +184,13 @@ TEST(GridTest, PrintsTheSelectionOrTheGridUpToItsBound) {
 
   const std::vector<int> whole = grid.RowsToPrint();
   EXPECT_EQ(whole.size(), static_cast<std::size_t>(CGridCtrl::kMaxPrintedRows));
-  EXPECT_GT(grid.Print(&printer), 10);
+  EXPECT_EQ(whole.back(), CGridCtrl::kMaxPrintedRows - 1);
+
+  // A grid longer than a page goes on as many pages as it needs.
+  CGridCtrl shorter;
+  CountingSource rows(300);
+  shorter.SetSource(&rows);
+  EXPECT_GT(shorter.Print(&printer), 2);
   EXPECT_GT(QFileInfo(printer.outputFileName()).size(), 0);
 
   grid.SelectRow(9000, false);
