@@ -1,6 +1,7 @@
 // VNMgr, the console host: loads the console module, owns the main window and
 // the event loop. Options: --home DIR makes DIR the machine home (as
-// VORNAL_HOME does). Ends with exit code 0 when its window closes, on File >
+// VORNAL_HOME does); the other arguments are result files (*.csv) to open,
+// as File > Open opens them. Ends with exit code 0 when its window closes, on File >
 // Exit, and on SIGTERM or SIGINT, having closed the module's windows and ended
 // the module; with 1 when it cannot have its machine (a home it cannot use,
 // a machine service it cannot start) and 2 for a bad command line.
@@ -15,10 +16,13 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
+#include "console/entry/KSEntry.h"
 #include "hosts/VNMgr/SignalWatcher.h"
 #include "hosts/VNMgr/VNMgrApp.h"
 #include "platform/machine/Machine.h"
+#include "ui/DocTemplate.h"
 
 namespace {
 
@@ -86,11 +90,10 @@ int main(int argc, char** argv) {
 
   QCommandLineParser parser;
   AddOptions(parser, homeOption);
-  if (!parser.parse(QCoreApplication::arguments()) || !parser.positionalArguments().isEmpty()) {
-    const QString error = parser.errorText().isEmpty() ? QStringLiteral("unexpected argument %1")
-                                                             .arg(parser.positionalArguments().constFirst())
-                                                       : parser.errorText();
-    std::fprintf(stderr, "VNMgr: %s\n%s", qPrintable(error), qPrintable(parser.helpText()));
+  parser.addPositionalArgument(QStringLiteral("results"), QStringLiteral("Result files to open."),
+                               QStringLiteral("[RESULT.csv...]"));
+  if (!parser.parse(QCoreApplication::arguments())) {
+    std::fprintf(stderr, "VNMgr: %s\n%s", qPrintable(parser.errorText()), qPrintable(parser.helpText()));
     return 2;
   }
   if (parser.isSet(homeOption)) {
@@ -108,6 +111,12 @@ int main(int argc, char** argv) {
 
   CVNMgrApp app;
   if (!app.InitInstance()) return 1;
+  // Results named on the command line open as saved files: kept when their
+  // window closes, no file commands. One that cannot be read says so in its
+  // own message box and opens no window.
+  for (const QString& result : parser.positionalArguments()) {
+    if (pKSRptDocTemplate) pKSRptDocTemplate->OpenDocumentFile(QFileInfo(result).absoluteFilePath());
+  }
   std::printf("VNMgr: ready\n");
   std::fflush(stdout);
 
