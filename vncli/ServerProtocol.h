@@ -87,6 +87,12 @@ class Reader {
   bool m_ok = true;
 };
 
+// A read reply is built in place: its first kReadReplyHeader bytes (the
+// message header, the code 0 and the flags) before `dataSize` bytes of the
+// file that the caller put after them.
+inline constexpr std::size_t kReadReplyHeader = kHeaderSize + 8;
+void PutReadReplyHeader(char* at, std::uint32_t flags, std::size_t dataSize);
+
 // Checks the header of a received message: the magic, and a length equal to
 // what follows it. On success *kind and *payload describe the message.
 bool ParseMessage(std::span<const char> message, std::uint32_t* kind, std::span<const char>* payload);
