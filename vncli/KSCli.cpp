@@ -53,6 +53,9 @@ DWORD KSCli::Connect(const char* machine) {
     Disconnect();
     return error;
   }
+  std::uint32_t version = 1;
+  Reader(payload).U32(&version);
+  m_readBlock = version >= 2 ? serverproto::kMaxReadBlockLarge : serverproto::kMaxReadBlock;
   return 0;
 }
 
@@ -211,7 +214,7 @@ DWORD KSCli::ProcessFile(KSServerCommunicationOutputRec* output, KSServerCommuni
       const DWORD error = ReceiveInto(KindOf(Kind::Read), m_blockMessage, &rest);
       Reader reader(rest);
       std::uint32_t flags = 0;
-      if (!error && (!reader.U32(&flags) || reader.Rest().size() > serverproto::kMaxReadBlock)) {
+      if (!error && (!reader.U32(&flags) || reader.Rest().size() > m_readBlock)) {
         Disconnect();
         return ERROR_INVALID_DATA;
       }

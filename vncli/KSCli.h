@@ -14,7 +14,8 @@
 // - ProcessFile delivers the result in transfer records of at most 1024
 //   bytes: 0 while it delivered one, ERROR_HANDLE_EOF (38) when there is no
 //   more. Behind it the object asks for 8 MiB windows, which the server
-//   streams in 128 KiB pipe messages; one message is buffered here, and the
+//   streams in pipe messages of 256 KiB (128 KiB from a server of protocol
+//   version 1); one message is buffered here, and the
 //   next window is asked for while the current one arrives (at most two
 //   windows outstanding; the rest waits in the pipe).
 // - DeleteServerFile removes the result from the server.
@@ -85,6 +86,7 @@ class KSCli {
   std::size_t m_used = 0;         // bytes of m_block already delivered
   bool m_end = false;             // the server said m_block ends the file
   unsigned m_windows = 0;         // read requests whose run of replies has not ended
+  std::uint32_t m_readBlock = 0;  // the most data a read reply of this server carries
   DWORD m_sequence = 0;
 };
 

@@ -182,25 +182,26 @@ void ReportServer::SetIdle(std::size_t index, bool idle) {
 
 void ReportServer::Serve(std::size_t index, HANDLE instance) {
   std::vector<char> message(serverproto::kMaxRequest);
-  std::vector<char> replies;  // read replies are built here
+  Client client;
   while (!m_stopping) {
     if (!ConnectNamedPipe(instance, nullptr) && GetLastError() != static_cast<DWORD>(ERROR_PIPE_CONNECTED)) {
       if (GetLastError() == static_cast<DWORD>(ERROR_INVALID_HANDLE)) return;  // closed by Stop
       continue;
     }
+    client.readBlock = serverproto::kMaxReadBlock;
     for (;;) {
       SetIdle(index, true);
       DWORD read = 0;
       const BOOL ok = ReadFile(instance, message.data(), static_cast<DWORD>(message.size()), &read, nullptr);
       SetIdle(index, false);
-      if (!ok || !Answer(instance, std::span<const char>(message.data(), read), replies)) break;
+      if (!ok || !Answer(instance, std::span<const char>(message.data(), read), client)) break;
     }
     if (m_stopping) return;
     DisconnectNamedPipe(instance);
   }
 }
 
-bool ReportServer::Answer(HANDLE instance, std::span<const char> message, std::vector<char>& buffer) {
+bool ReportServer::Answer(HANDLE instance, std::span<const char> message, Client& client) {
   std::uint32_t kind = 0;
   std::span<const char> payload;
   if (!serverproto::ParseMessage(message, &kind, &payload)) return false;
@@ -212,8 +213,10 @@ bool ReportServer::Answer(HANDLE instance, std::span<const char> message, std::v
       if (!reader.U32(&version) || !reader.AtEnd()) {
         reply = Code(Kind::Hello, ERROR_INVALID_DATA);
       } else {
-        // Version 1 is the only one; later clients keep speaking it to this server.
-        reply = Writer(ReplyKind(Kind::Hello)).U32(ERROR_SUCCESS).U32(serverproto::kVersion).Finish();
+        // Both speak the lower version; later clients keep to this server's.
+        const std::uint32_t spoken = std::min(std::max(version, 1u), serverproto::kVersion);
+        client.readBlock = spoken >= 2 ? serverproto::kMaxReadBlockLarge : serverproto::kMaxReadBlock;
+        reply = Writer(ReplyKind(Kind::Hello)).U32(ERROR_SUCCESS).U32(spoken).Finish();
       }
       break;
     }
@@ -224,7 +227,7 @@ bool ReportServer::Answer(HANDLE instance, std::span<const char> message, std::v
       reply = Report(payload);
       break;
     case Kind::Read:
-      return StreamRead(instance, payload, buffer);
+      return StreamRead(instance, payload, client);
     case Kind::Delete:
       reply = Delete(payload);
       break;
@@ -322,7 +325,7 @@ std::vector<char> ReportServer::Report(std::span<const char> payload) {
   return ReportReply(ERROR_SUCCESS, id, "");
 }
 
-bool ReportServer::StreamRead(HANDLE instance, std::span<const char> payload, std::vector<char>& buffer) {
+bool ReportServer::StreamRead(HANDLE instance, std::span<const char> payload, Client& client) {
   const auto send = [&](const char* message, std::size_t size) {
     DWORD written = 0;
     return WriteFile(instance, message, static_cast<DWORD>(size), &written, nullptr) != FALSE;
@@ -344,23 +347,33 @@ bool ReportServer::StreamRead(HANDLE instance, std::span<const char> payload, st
   std::uint64_t size = 0;
   if (const LONG error = m_store.OpenResult(id, &in, &size)) return sendCode(error);
   // Each message is read from the file into place behind its header.
-  buffer.resize(serverproto::kReadReplyHeader + serverproto::kMaxReadBlock);
+  std::vector<char>& buffer = client.replies;
+  buffer.resize(serverproto::kReadReplyHeader + serverproto::kMaxReadBlockLarge);
   char* const data = buffer.data() + serverproto::kReadReplyHeader;
   for (;;) {
-    const std::uint32_t block = std::min(window, serverproto::kMaxReadBlock);
+    const std::uint32_t block = std::min(window, client.readBlock);
     const auto count = static_cast<std::uint32_t>(offset >= size ? 0 : std::min<std::uint64_t>(block, size - offset));
     if (count > 0) {
       in.seekg(static_cast<std::streamoff>(offset));
       in.read(data, count);
       if (static_cast<std::uint64_t>(in.gcount()) != count) return sendCode(ERROR_READ_FAULT);
     }
-    window -= count;
-    offset += count;
-    const bool end = offset >= size;
-    const bool more = !end && window > 0;
+    const bool end = offset + count >= size;
+    const bool more = !end && window > count;
     const std::uint32_t flags = (end ? serverproto::kReadEnd : 0) | (more ? serverproto::kReadMore : 0);
     serverproto::PutReadReplyHeader(buffer.data(), flags, count);
-    if (!send(buffer.data(), serverproto::kReadReplyHeader + count)) return false;
+    if (!send(buffer.data(), serverproto::kReadReplyHeader + count)) {
+      // A host whose socket records cannot hold the larger message refuses
+      // it whole; this client then gets the smaller ones every host carries.
+      if (GetLastError() == static_cast<DWORD>(ERROR_INVALID_PARAMETER) &&
+          client.readBlock > serverproto::kMaxReadBlock) {
+        client.readBlock = serverproto::kMaxReadBlock;
+        continue;
+      }
+      return false;
+    }
+    window -= count;
+    offset += count;
     if (!more) return true;
   }
 }

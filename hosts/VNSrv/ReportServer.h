@@ -59,14 +59,18 @@ class ReportServer {
   void Stop();
 
  private:
+  // What a serving thread keeps for its client between requests.
+  struct Client {
+    std::uint32_t readBlock = 0;  // the most data one read reply carries (by the Hello version)
+    std::vector<char> replies;    // read replies are built here
+  };
   void Serve(std::size_t index, HANDLE instance);
-  // Answers one request; false when the client is to be dropped. `buffer` is
-  // the serving thread's room for read replies.
-  bool Answer(HANDLE instance, std::span<const char> message, std::vector<char>& buffer);
+  // Answers one request; false when the client is to be dropped.
+  bool Answer(HANDLE instance, std::span<const char> message, Client& client);
   std::vector<char> Properties();
   std::vector<char> Report(std::span<const char> payload);
   // Answers a read request with its run of messages; false when writing failed.
-  bool StreamRead(HANDLE instance, std::span<const char> payload, std::vector<char>& buffer);
+  bool StreamRead(HANDLE instance, std::span<const char> payload, Client& client);
   std::vector<char> Delete(std::span<const char> payload);
   void Janitor();
   // Marks instance `index` as waiting for its client's next request (or not).

@@ -509,6 +509,34 @@ TEST_F(ReportServerTest, ResultsOfSeveralWindowsArriveWhole) {
     EXPECT_EQ(client.DeleteServerFile(&output, &file), 0u);
   }
   EXPECT_TRUE(ResultFiles().empty());
+
+  // A client of protocol version 1 reads into 129 KiB and gets messages of
+  // at most 128 KiB, whole.
+  const std::string data = Pattern(3 * vn::serverproto::kMaxReadBlock + 5, 99);
+  std::ofstream(Results() / "R00000063-00005EED.csv", std::ios::binary) << data;
+  HANDLE pipe = vn::testing::OpenPipeWhenFree(kServerPipe);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE) << GetLastError();
+  const auto send = [&](vn::serverproto::Writer& message) {
+    const auto& bytes = message.Finish();
+    return vn::testing::Send(pipe, std::string(bytes.begin(), bytes.end()));
+  };
+  vn::serverproto::Writer hello(static_cast<std::uint32_t>(vn::serverproto::Kind::Hello));
+  ASSERT_TRUE(send(hello.U32(1)));
+  const std::string answer = vn::testing::Receive(pipe);
+  ASSERT_EQ(answer.size(), vn::serverproto::kHeaderSize + 8);
+  EXPECT_EQ(answer.back(), '\0');
+  EXPECT_EQ(answer[answer.size() - 4], 1) << "the server speaks version 1 with it";
+  vn::serverproto::Writer read(static_cast<std::uint32_t>(vn::serverproto::Kind::Read));
+  ASSERT_TRUE(send(read.U32(0x63).U32(0x5eed).U64(0).U32(vn::serverproto::kMaxReadWindow)));
+  std::string received;
+  for (bool more = true; more;) {
+    const std::string reply = vn::testing::Receive(pipe, vn::serverproto::kMaxReadBlock + 1024);
+    ASSERT_GE(reply.size(), vn::serverproto::kReadReplyHeader) << reply;
+    more = (reply[vn::serverproto::kReadReplyHeader - 4] & vn::serverproto::kReadMore) != 0;
+    received.append(reply, vn::serverproto::kReadReplyHeader);
+  }
+  EXPECT_TRUE(received == data) << "received " << received.size() << " bytes";
+  CloseHandle(pipe);
 }
 
 TEST_F(ReportServerTest, AnIdleClientIsDroppedAndItsInstanceServesTheNext) {
