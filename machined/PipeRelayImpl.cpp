@@ -9,6 +9,7 @@
 // pipe's server reads 109) and the stream finishes once the last message to
 // the caller has gone out.
 
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -30,8 +31,9 @@ namespace pb = vornal::machine;
 namespace {
 
 constexpr std::size_t kMaxPipeName = 256;
-// The relay reads a pipe message in pieces of this size.
-constexpr DWORD kPipeReadPiece = 64 * 1024;
+// The relay takes a pipe message with one read when the pipe's server writes
+// messages of at most this size; longer ones are read in pieces of it.
+constexpr DWORD kMaxPipeReadPiece = 1024 * 1024;
 
 // The local name of this machine's pipe NAME, or empty when NAME cannot be one.
 std::string LocalPipeName(const std::string& name) {
@@ -95,7 +97,7 @@ class PipeRelay final : public grpc::ServerBidiReactor<pb::PipeFrame, pb::PipeFr
       return;
     }
     m_place->Touch();
-    if (m_outOffset < m_outgoing.size()) return SendFrame();
+    if (m_outOffset < m_outLength) return SendFrame();
     ReadFromPipe();
   }
 
@@ -143,6 +145,7 @@ class PipeRelay final : public grpc::ServerBidiReactor<pb::PipeFrame, pb::PipeFr
         if (!ending && error == ERROR_SUCCESS) {
           m_pipe = pipe;
           m_inLimit = inSize;
+          m_readPiece = std::clamp<DWORD>(outSize, 1, kMaxPipeReadPiece);
           m_writing = true;
         } else if (!ending) {
           m_ending = true;
@@ -227,34 +230,46 @@ class PipeRelay final : public grpc::ServerBidiReactor<pb::PipeFrame, pb::PipeFr
   void ReadFromPipe() {
     const HANDLE pipe = Pipe();
     if (pipe == INVALID_HANDLE_VALUE) return;
-    m_outgoing.clear();
-    m_outOffset = 0;
-    m_piece.resize(kPipeReadPiece);
+    // The message is read straight into m_outgoing (which keeps the size of
+    // an earlier message, so growing it rarely clears much).
+    std::size_t length = 0;
     for (;;) {
+      if (m_outgoing.size() < length + m_readPiece) m_outgoing.resize(length + m_readPiece);
       DWORD read = 0;
-      const BOOL ok = ::ReadFile(pipe, m_piece.data(), static_cast<DWORD>(m_piece.size()), &read, nullptr);
+      const BOOL ok = ::ReadFile(pipe, m_outgoing.data() + length, m_readPiece, &read, nullptr);
       const LONG error = ok ? ERROR_SUCCESS : GetLastError();
-      m_outgoing.append(m_piece.data(), read);
+      length += read;
       if (error == ERROR_MORE_DATA) continue;
       if (error == ERROR_SUCCESS) break;
-      if (error != ERROR_NO_DATA || !m_outgoing.empty()) return Stop();  // the pipe's server has gone
+      if (error != ERROR_NO_DATA || length > 0) return Stop();  // the pipe's server has gone
       if (!Await(PipeWatcher::Event::Readable)) Stop();
       return;
     }
+    m_outLength = length;
+    m_outOffset = 0;
     m_first = true;
     SendFrame();
   }
 
-  // The next frame of the message in m_outgoing (an empty message is one
-  // empty frame).
+  // The next frame of the message in m_outgoing's first m_outLength bytes (an
+  // empty message is one empty frame).
   void SendFrame() {
-    const std::size_t n = std::min(m_outgoing.size() - m_outOffset, kPipeFrameBytes);
+    const std::size_t n = std::min(m_outLength - m_outOffset, kPipeFrameBytes);
     if (n == 0 && !m_first) return ReadFromPipe();
-    m_first = false;
     pb::PipeData* data = m_out.mutable_data();
-    data->set_data(m_outgoing.data() + m_outOffset, n);
-    m_outOffset += n;
-    data->set_more(m_outOffset < m_outgoing.size());
+    if (m_first && n == m_outLength) {
+      // A message of one frame: its buffer becomes the frame's, and the
+      // frame's earlier buffer the next message's.
+      m_outgoing.resize(m_outLength);
+      data->mutable_data()->swap(m_outgoing);
+      m_outLength = m_outOffset = 0;
+      data->set_more(false);
+    } else {
+      data->set_data(m_outgoing.data() + m_outOffset, n);
+      m_outOffset += n;
+      data->set_more(m_outOffset < m_outLength);
+    }
+    m_first = false;
     Write();
   }
 
@@ -309,9 +324,10 @@ class PipeRelay final : public grpc::ServerBidiReactor<pb::PipeFrame, pb::PipeFr
   pb::PipeFrame m_in;        // caller -> pipe
   std::string m_incoming;
   pb::PipeFrame m_out;       // pipe -> caller
-  std::string m_outgoing;
-  std::vector<char> m_piece;
-  std::size_t m_outOffset = 0;
+  std::string m_outgoing;   // the message being relayed, and room to read the next
+  DWORD m_readPiece = 1;    // bytes asked of one pipe read
+  std::size_t m_outLength = 0;  // bytes of the message in m_outgoing
+  std::size_t m_outOffset = 0;  // of them, already in frames
   bool m_first = false;
 };
 

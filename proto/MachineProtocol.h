@@ -20,8 +20,10 @@ inline constexpr std::size_t kMaxNameBytes = 32767;
 // Registry value data larger than this is refused, so a SetValue message fits.
 inline constexpr std::size_t kMaxValueBytes = 3 * 1024 * 1024;
 
-// A pipe message travels in frames of at most this many bytes.
-inline constexpr std::size_t kPipeFrameBytes = 64 * 1024;
+// A pipe message travels in frames of at most this many bytes (a message of
+// the usual sizes is one frame; readers take frames of any size up to the
+// message limit).
+inline constexpr std::size_t kPipeFrameBytes = 1024 * 1024;
 // One WaitPipe call waits at most this long on the serving machine.
 inline constexpr unsigned kMaxPipeWaitMs = 20000;
 

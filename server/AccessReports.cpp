@@ -3,14 +3,22 @@
 // Access By File. A file's entries are its owner, its group and everyone
 // else from its mode, plus the named users and groups of its access list;
 // the access shown for named entries and the group is what the list's mask
-// leaves them.
+// leaves them. Files By User Access also names the users who reach a file
+// through one of their groups, with what the file system grants them: the
+// owner gets the owner's entry, a named user that entry, any other user the
+// entries of all the file's groups they belong to together.
 
 #include <acl/libacl.h>
 #include <sys/acl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/xattr.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <map>
+#include <mutex>
 
 #include "server/Reports.h"
 
@@ -50,6 +58,9 @@ void ReadAcl(const ScanEntry& e, FileAcl& out) {
   const bool defaults = S_ISDIR(st.stx_mode) && ::lgetxattr(path, "system.posix_acl_default", nullptr, 0) > 0;
   out.extended = access || defaults;
   unsigned mask = 7;
+  // With an access list, the mode's group bits are the mask; the owning
+  // group's own entry is in the list.
+  unsigned groupPerms = (st.stx_mode >> 3) & 7u;
   if (access) {
     if (acl_t acl = acl_get_file(path, ACL_TYPE_ACCESS)) {
       acl_entry_t entry;
@@ -61,6 +72,8 @@ void ReadAcl(const ScanEntry& e, FileAcl& out) {
                                (acl_get_perm(set, ACL_EXECUTE) > 0 ? 1u : 0u);
         if (tag == ACL_MASK) {
           mask = perms;
+        } else if (tag == ACL_GROUP_OBJ) {
+          groupPerms = perms;
         } else if (tag == ACL_USER || tag == ACL_GROUP) {
           auto* q = static_cast<id_t*>(acl_get_qualifier(entry));
           if (q) {
@@ -73,12 +86,40 @@ void ReadAcl(const ScanEntry& e, FileAcl& out) {
     }
   }
   out.entries.insert(out.entries.begin(), {Kind::Owner, st.stx_uid, (st.stx_mode >> 6) & 7u});
-  out.entries.insert(out.entries.begin() + 1, {Kind::Group, st.stx_gid, ((st.stx_mode >> 3) & 7u)});
+  out.entries.insert(out.entries.begin() + 1, {Kind::Group, st.stx_gid, groupPerms});
   for (AclEntry& a : out.entries)
-    if (a.kind == Kind::User || a.kind == Kind::NamedGroup) a.perms &= mask;
-  // With an access list, the mode's group bits are the mask; the owning
-  // group's own entry is then limited by it as well.
+    if (a.kind == Kind::User || a.kind == Kind::NamedGroup || a.kind == Kind::Group) a.perms &= mask;
   out.entries.push_back({Kind::Everyone, 0, st.stx_mode & 7u});
+}
+
+// One row of Files By User Access.
+struct UserAccess {
+  std::uint32_t uid;
+  unsigned perms;
+  Kind kind;  // Owner or User for the file's own entries, Group for the rest
+};
+
+// The users that may reach a file and how, as the file system decides: the
+// owner by the owner's entry, each named user by its entry, and every other
+// user with an account by the entries of the file's groups they belong to
+// (listed only when those allow something).
+void UsersWithAccess(const FileAcl& acl, AccountNames& accounts, std::vector<UserAccess>& out) {
+  out.clear();
+  for (const AclEntry& a : acl.entries)
+    if (a.kind == Kind::Owner || a.kind == Kind::User) out.push_back({a.id, a.perms, a.kind});
+  const std::size_t own = out.size();
+  const auto hasEntry = [&](std::uint32_t uid) {
+    return std::any_of(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(own),
+                       [uid](const UserAccess& u) { return u.uid == uid; });
+  };
+  std::map<std::uint32_t, unsigned> viaGroups;
+  for (const AclEntry& a : acl.entries) {
+    if (a.kind != Kind::Group && a.kind != Kind::NamedGroup) continue;
+    for (const std::uint32_t uid : accounts.Members(a.id))
+      if (!hasEntry(uid)) viaGroups[uid] |= a.perms;
+  }
+  for (const auto& [uid, perms] : viaGroups)
+    if (perms != 0 && accounts.UserKnown(uid)) out.push_back({uid, perms, Kind::Group});
 }
 
 class AccessReport : public ListingReport {
@@ -86,6 +127,7 @@ class AccessReport : public ListingReport {
   AccessReport(RunContext& run, DWORD code) : ListingReport(run), m_code(code) {}
   DWORD Prepare(unsigned workers, std::string& message) override {
     m_acl.resize(workers);
+    m_users.resize(workers);
     return ListingReport::Prepare(workers, message);
   }
 
@@ -95,6 +137,7 @@ class AccessReport : public ListingReport {
   bool Accept(const ScanEntry& e, unsigned worker) override {
     FileAcl& acl = m_acl[worker];
     ReadAcl(e, acl);
+    if (m_code == 19) UsersWithAccess(acl, m_run.accounts, m_users[worker]);
     switch (m_code) {
       case 18: return acl.extended;
       case 21:
@@ -108,7 +151,7 @@ class AccessReport : public ListingReport {
     switch (m_code) {
       case 18:
       case 21: return 1;
-      case 19: return Indexes(acl, true).size();
+      case 19: return m_users[worker].size();
       default: return acl.entries.size();
     }
   }
@@ -135,7 +178,17 @@ class AccessReport : public ListingReport {
       Text(out, text);
       return;
     }
-    const std::vector<std::size_t> rows = Indexes(acl, m_code == 19);
+    if (m_code == 19) {
+      const std::vector<UserAccess>& users = m_users[worker];
+      if (row >= users.size()) {
+        Text(out, ""), Text(out, "");
+        return;
+      }
+      Text(out, Account({users[row].kind == Kind::Owner ? Kind::Owner : Kind::User, users[row].uid, 0}));
+      Text(out, PermText(users[row].perms));
+      return;
+    }
+    const std::vector<std::size_t> rows = Indexes(acl);
     if (row >= rows.size()) {
       Text(out, ""), Text(out, "");
       if (m_code == 20) Text(out, "");
@@ -148,11 +201,10 @@ class AccessReport : public ListingReport {
   }
 
  private:
-  // Rows of a file: every entry, or (users only) its owner and named users.
-  static std::vector<std::size_t> Indexes(const FileAcl& acl, bool usersOnly) {
-    std::vector<std::size_t> out;
-    for (std::size_t i = 0; i < acl.entries.size(); ++i)
-      if (!usersOnly || acl.entries[i].kind == Kind::Owner || acl.entries[i].kind == Kind::User) out.push_back(i);
+  // Rows of a file in User Access By File: every entry.
+  static std::vector<std::size_t> Indexes(const FileAcl& acl) {
+    std::vector<std::size_t> out(acl.entries.size());
+    for (std::size_t i = 0; i < out.size(); ++i) out[i] = i;
     return out;
   }
   static std::string EntryWord(const AclEntry& a) {
@@ -179,9 +231,61 @@ class AccessReport : public ListingReport {
 
   DWORD m_code;
   std::vector<FileAcl> m_acl;
+  std::vector<std::vector<UserAccess>> m_users;  // per worker, Files By User Access
 };
 
+// getgrgid_r / getpwnam_r / getpwent_r into a buffer that grows until the
+// entry fits.
+template <typename Call>
+bool WithEntryBuffer(Call call) {
+  std::vector<char> buffer(16 * 1024);
+  for (;;) {
+    const int error = call(buffer);
+    if (error != ERANGE) return error == 0;
+    if (buffer.size() >= (4u << 20)) return false;
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
 }  // namespace
+
+std::vector<std::uint32_t> HostGroupMembers(std::uint32_t gid) {
+  std::vector<std::uint32_t> members;
+  std::vector<std::string> names;
+  WithEntryBuffer([&](std::vector<char>& buffer) {
+    struct group entry {};
+    struct group* found = nullptr;
+    const int error = ::getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found);
+    if (error == 0 && found)
+      for (char** member = found->gr_mem; member && *member; ++member) names.emplace_back(*member);
+    return error;
+  });
+  for (const std::string& name : names) {
+    WithEntryBuffer([&](std::vector<char>& buffer) {
+      struct passwd entry {};
+      struct passwd* found = nullptr;
+      const int error = ::getpwnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found);
+      if (error == 0 && found) members.push_back(found->pw_uid);
+      return error;
+    });
+  }
+  {
+    // The users whose primary group it is: a walk of the user database, whose
+    // cursor the C library keeps once per process, so walks take turns.
+    static std::mutex walk;
+    std::lock_guard lock(walk);
+    ::setpwent();
+    std::vector<char> buffer(64 * 1024);
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    while (::getpwent_r(&entry, buffer.data(), buffer.size(), &found) == 0 && found)
+      if (found->pw_gid == gid) members.push_back(found->pw_uid);
+    ::endpwent();
+  }
+  std::sort(members.begin(), members.end());
+  members.erase(std::unique(members.begin(), members.end()), members.end());
+  return members;
+}
 
 std::unique_ptr<Report> MakeAccessReport(DWORD code, RunContext& run) {
   if (code == 18 || code == 19 || code == 20 || code == 21) return std::make_unique<AccessReport>(run, code);

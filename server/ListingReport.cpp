@@ -43,6 +43,14 @@ std::string_view AccountNames::Group(std::uint32_t gid) {
   return it->second;
 }
 
+const std::vector<std::uint32_t>& AccountNames::Members(std::uint32_t gid) {
+  std::lock_guard lock(m_mutex);
+  auto it = m_members.find(gid);
+  if (it == m_members.end())
+    it = m_members.emplace(gid, m_options.groupMembers ? m_options.groupMembers(gid) : HostGroupMembers(gid)).first;
+  return it->second;
+}
+
 Report::Report(RunContext& run)
     : m_run(run),
       m_rec(run.record),

@@ -64,6 +64,10 @@ struct EngineOptions {
   // name is no user (group). A filter name that is neither matches no file.
   std::function<std::optional<std::uint32_t>(std::string_view)> userId;
   std::function<std::optional<std::uint32_t>(std::string_view)> groupId;
+  // gid -> the uids of the users that belong to the group, as their primary
+  // group or as a further one. Unset: the host's user and group database
+  // (the groups the file system's access checks use).
+  std::function<std::vector<std::uint32_t>(std::uint32_t)> groupMembers;
   std::vector<ShareInfo> shares;  // this machine's disk shares
   // "Now" for the age criteria and the Days columns, in seconds since 1970;
   // 0 = the current time. Dates are shown and read in the machine's local time.

@@ -37,13 +37,21 @@ class AccountNames {
   bool UserKnown(std::uint32_t uid) { return Known(User(uid)); }
   bool GroupKnown(std::uint32_t gid) { return Known(Group(gid)); }
   static bool Known(std::string_view name) { return !name.empty() && name != "undefined"; }
+  // The users of group `gid` (EngineOptions::groupMembers); the list stays
+  // valid while this object lives.
+  const std::vector<std::uint32_t>& Members(std::uint32_t gid);
 
  private:
   const EngineOptions& m_options;
   std::mutex m_mutex;
   std::unordered_map<std::uint32_t, std::string> m_users;
   std::unordered_map<std::uint32_t, std::string> m_groups;
+  std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> m_members;
 };
+
+// The users of group `gid` in the host's database: those whose primary group
+// it is and those it lists as members.
+std::vector<std::uint32_t> HostGroupMembers(std::uint32_t gid);
 
 // What every report of a run shares.
 struct RunContext {

@@ -53,32 +53,36 @@ DWORD KSCli::Connect(const char* machine) {
     Disconnect();
     return error;
   }
+  std::uint32_t version = 1;
+  Reader(payload).U32(&version);
+  m_readBlock = version >= 2 ? serverproto::kMaxReadBlockLarge : serverproto::kMaxReadBlock;
   return 0;
 }
 
 DWORD KSCli::Disconnect() {
   if (m_pipe) CloseHandle(m_pipe);
   m_pipe = nullptr;
-  m_windowOpen = false;
+  m_windows = 0;
   ResetTransfer();
   return 0;
 }
 
 void KSCli::ResetTransfer() {
   m_number = m_tag = 0;
-  m_offset = 0;
-  m_block.clear();
+  m_offset = m_requested = 0;
+  m_block = {};
   m_used = 0;
   m_end = false;
   m_sequence = 0;
 }
 
 void KSCli::DrainWindow() {
-  std::vector<char> payload;
-  while (m_windowOpen) {
+  std::span<const char> rest;
+  while (m_windows > 0) {
     std::uint32_t flags = 0;
-    const DWORD error = Receive(KindOf(Kind::Read), &payload);
-    m_windowOpen = !error && Reader(payload).U32(&flags) && (flags & serverproto::kReadMore);
+    const DWORD error = ReceiveInto(KindOf(Kind::Read), m_reply, &rest);
+    if (!m_pipe) break;  // the connection dropped, and with it every window
+    if (error || !Reader(rest).U32(&flags) || !(flags & serverproto::kReadMore)) --m_windows;
   }
 }
 
@@ -100,17 +104,25 @@ DWORD KSCli::Send(const std::vector<char>& request) {
 }
 
 DWORD KSCli::Receive(std::uint32_t kind, std::vector<char>* payload) {
+  std::span<const char> rest;
+  const DWORD code = ReceiveInto(kind, m_reply, &rest);
+  payload->assign(rest.begin(), rest.end());
+  return code;
+}
+
+DWORD KSCli::ReceiveInto(std::uint32_t kind, std::vector<char>& buffer, std::span<const char>* rest) {
+  *rest = {};
   if (!m_pipe) return ERROR_PIPE_NOT_CONNECTED;
-  m_reply.resize(serverproto::kMaxReply);
+  buffer.resize(serverproto::kMaxReply);
   DWORD read = 0;
-  if (!ReadFile(m_pipe, m_reply.data(), static_cast<DWORD>(m_reply.size()), &read, nullptr)) {
+  if (!ReadFile(m_pipe, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) {
     const DWORD error = GetLastError();
     Disconnect();
     return error == static_cast<DWORD>(ERROR_MORE_DATA) ? static_cast<DWORD>(ERROR_INVALID_DATA) : error;
   }
   std::uint32_t replyKind = 0;
   std::span<const char> body;
-  if (!serverproto::ParseMessage(std::span<const char>(m_reply.data(), read), &replyKind, &body) ||
+  if (!serverproto::ParseMessage(std::span<const char>(buffer.data(), read), &replyKind, &body) ||
       replyKind != (kind | serverproto::kReplyBit)) {
     Disconnect();
     return ERROR_INVALID_DATA;
@@ -121,7 +133,7 @@ DWORD KSCli::Receive(std::uint32_t kind, std::vector<char>* payload) {
     Disconnect();
     return ERROR_INVALID_DATA;
   }
-  payload->assign(reader.Rest().begin(), reader.Rest().end());
+  *rest = reader.Rest();
   return code;
 }
 
@@ -172,6 +184,15 @@ DWORD KSCli::ProcessReport(KSServerCommunicationReportRec* record, KSServerCommu
   return code;
 }
 
+DWORD KSCli::RequestWindow() {
+  Writer request(KindOf(Kind::Read));
+  request.U32(m_number).U32(m_tag).U64(m_requested).U32(serverproto::kMaxReadWindow);
+  if (const DWORD error = Send(request.Finish())) return error;
+  m_requested += serverproto::kMaxReadWindow;
+  ++m_windows;
+  return 0;
+}
+
 DWORD KSCli::ProcessFile(KSServerCommunicationOutputRec* output, KSServerCommunicationFileRec* file, int*) {
   if (!output || !file) return ERROR_INVALID_PARAMETER;
   if (output->ResultNumber != m_number || output->ResultTag != m_tag) {
@@ -185,29 +206,40 @@ DWORD KSCli::ProcessFile(KSServerCommunicationOutputRec* output, KSServerCommuni
   while (filled < sizeof file->Data) {
     if (m_used == m_block.size()) {
       if (m_end) break;
-      if (!m_windowOpen) {
-        Writer request(KindOf(Kind::Read));
-        request.U32(m_number).U32(m_tag).U64(m_offset).U32(serverproto::kMaxReadWindow);
-        if (const DWORD error = Send(request.Finish())) return filled > 0 ? 0 : error;
-        m_windowOpen = true;
+      if (m_windows == 0) {
+        m_requested = m_offset;
+        if (const DWORD error = RequestWindow()) return filled > 0 ? 0 : error;
       }
-      std::vector<char> payload;
-      const DWORD error = Receive(KindOf(Kind::Read), &payload);
-      Reader reader(payload);
+      std::span<const char> rest;
+      const DWORD error = ReceiveInto(KindOf(Kind::Read), m_blockMessage, &rest);
+      Reader reader(rest);
       std::uint32_t flags = 0;
-      if (!error && (!reader.U32(&flags) || reader.Rest().size() > serverproto::kMaxReadBlock)) {
+      if (!error && (!reader.U32(&flags) || reader.Rest().size() > m_readBlock)) {
         Disconnect();
         return ERROR_INVALID_DATA;
       }
-      m_windowOpen = !error && (flags & serverproto::kReadMore);
+      if ((error || !(flags & serverproto::kReadMore)) && m_windows > 0) --m_windows;
       if (error) {
+        DrainWindow();  // a window asked for ahead starts where this one broke off
         if (filled > 0) break;  // deliver what is here; the error comes with the next call
         return error;
       }
-      m_block.assign(reader.Rest().begin(), reader.Rest().end());
+      m_block = reader.Rest();
       m_used = 0;
       m_offset += m_block.size();
       m_end = (flags & serverproto::kReadEnd) || m_block.empty();
+      if (m_end) continue;
+      if ((flags & serverproto::kReadMore) && m_windows == 1) {
+        // The next window is asked for now, so that it follows this one
+        // without a round trip in between. A failure drops the connection,
+        // which the next step reports.
+        RequestWindow();
+      } else if (!(flags & serverproto::kReadMore) && m_windows > 0 &&
+                 m_offset != m_requested - serverproto::kMaxReadWindow) {
+        // This window came short of what was asked: the one asked ahead does
+        // not follow on from it.
+        DrainWindow();
+      }
       continue;
     }
     const std::size_t take = std::min(sizeof file->Data - filled, m_block.size() - m_used);

@@ -14,13 +14,17 @@
 // - ProcessFile delivers the result in transfer records of at most 1024
 //   bytes: 0 while it delivered one, ERROR_HANDLE_EOF (38) when there is no
 //   more. Behind it the object asks for 8 MiB windows, which the server
-//   streams in 128 KiB pipe messages; one message is buffered here.
+//   streams in pipe messages of 256 KiB (128 KiB from a server of protocol
+//   version 1); one message is buffered here, and the
+//   next window is asked for while the current one arrives (at most two
+//   windows outstanding; the rest waits in the pipe).
 // - DeleteServerFile removes the result from the server.
 // A call on an object that is not connected gives ERROR_PIPE_NOT_CONNECTED;
 // a server that breaks the protocol gives ERROR_INVALID_DATA and the
 // connection is dropped.
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "platform/core/Win32Types.h"
@@ -59,7 +63,14 @@ class KSCli {
   DWORD Exchange(const std::vector<char>& request, std::uint32_t kind, std::vector<char>* payload);
   DWORD Send(const std::vector<char>& request);
   DWORD Receive(std::uint32_t kind, std::vector<char>* payload);
-  // Reads and drops what is left of a read window, before any other request.
+  // Receives one reply message into `buffer`; *rest is its payload after the
+  // code, a view into `buffer`. The reply's code, or the failure (which drops
+  // the connection).
+  DWORD ReceiveInto(std::uint32_t kind, std::vector<char>& buffer, std::span<const char>* rest);
+  // Asks for the window at m_requested.
+  DWORD RequestWindow();
+  // Reads and drops what is left of the outstanding read windows, before
+  // any other request.
   void DrainWindow();
   void ResetTransfer();
 
@@ -68,11 +79,14 @@ class KSCli {
   // The result being fetched, and what of it is buffered.
   DWORD m_number = 0;
   DWORD m_tag = 0;
-  std::uint64_t m_offset = 0;  // file offset of the end of m_block
-  std::vector<char> m_block;
-  std::size_t m_used = 0;      // bytes of m_block already delivered
-  bool m_end = false;          // the server said m_block ends the file
-  bool m_windowOpen = false;   // more reply messages of the last read request are due
+  std::uint64_t m_offset = 0;     // file offset of the end of m_block
+  std::uint64_t m_requested = 0;  // file offset of the end of the last window asked for
+  std::vector<char> m_blockMessage;  // the read reply that holds m_block
+  std::span<const char> m_block;     // its file data
+  std::size_t m_used = 0;         // bytes of m_block already delivered
+  bool m_end = false;             // the server said m_block ends the file
+  unsigned m_windows = 0;         // read requests whose run of replies has not ended
+  std::uint32_t m_readBlock = 0;  // the most data a read reply of this server carries
   DWORD m_sequence = 0;
 };
 

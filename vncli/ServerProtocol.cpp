@@ -85,6 +85,14 @@ bool Reader::Text(std::size_t max, std::string* text) {
   return true;
 }
 
+void PutReadReplyHeader(char* at, std::uint32_t flags, std::size_t dataSize) {
+  std::memcpy(at, kMagic, 4);
+  PutU32(at + 4, static_cast<std::uint32_t>(Kind::Read) | kReplyBit);
+  PutU32(at + 8, static_cast<std::uint32_t>(8 + dataSize));
+  PutU32(at + 12, 0);
+  PutU32(at + 16, flags);
+}
+
 bool ParseMessage(std::span<const char> message, std::uint32_t* kind, std::span<const char>* payload) {
   if (message.size() < kHeaderSize || std::memcmp(message.data(), kMagic, 4) != 0) return false;
   if (GetU32(message.data() + 8) != message.size() - kHeaderSize) return false;

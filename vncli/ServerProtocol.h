@@ -25,27 +25,32 @@
 namespace vn::serverproto {
 
 inline constexpr const char* kPipeName = "RODuduro";  // the pipe's NAME part
-inline constexpr std::uint32_t kVersion = 1;
+// Version 2 adds larger read replies (kMaxReadBlockLarge); a server answers
+// Hello with the lower of the two versions, and both keep to it.
+inline constexpr std::uint32_t kVersion = 2;
 
 inline constexpr std::size_t kHeaderSize = 12;
 // The longest object list a report request may carry.
 inline constexpr std::size_t kMaxObjectsText = 32 * 1024;
-// The most result data one read reply message carries, and the most one read
+// The most result data one read reply message carries (kMaxReadBlockLarge
+// when both ends speak version 2: fewer messages, each still one socket
+// record that an unprivileged process may send), and the most one read
 // request asks for (answered by a run of reply messages, so that a fetch pays
 // one round trip per window, not per message).
 inline constexpr std::uint32_t kMaxReadBlock = 128 * 1024;
+inline constexpr std::uint32_t kMaxReadBlockLarge = 256 * 1024;
 inline constexpr std::uint32_t kMaxReadWindow = 8 * 1024 * 1024;
 // Flags of a read reply.
 inline constexpr std::uint32_t kReadEnd = 1;   // the data reach the end of the file
 inline constexpr std::uint32_t kReadMore = 2;  // another reply message to this request follows
 // What the server reads at most per message, and writes at most.
 inline constexpr DWORD kMaxRequest = 64 * 1024;
-inline constexpr DWORD kMaxReply = kMaxReadBlock + 1024;
+inline constexpr DWORD kMaxReply = kMaxReadBlockLarge + 1024;
 // The message text of a report answer, terminator excluded.
 inline constexpr std::size_t kMaxMessageText = 1024;
 
 enum class Kind : std::uint32_t {
-  Hello = 1,       // u32 client version -> u32 code, u32 server version
+  Hello = 1,       // u32 client version -> u32 code, u32 version both speak
   Properties = 2,  // (empty) -> u32 code, nine NUL-terminated texts
   Report = 3,      // u32 record size, record, objects text -> u32 code, u32 number, u32 tag, message text
   Read = 4,        // u32 number, u32 tag, u64 offset, u32 max -> replies: u32 code, u32 flags, data
@@ -86,6 +91,12 @@ class Reader {
   std::span<const char> m_rest;
   bool m_ok = true;
 };
+
+// A read reply is built in place: its first kReadReplyHeader bytes (the
+// message header, the code 0 and the flags) before `dataSize` bytes of the
+// file that the caller put after them.
+inline constexpr std::size_t kReadReplyHeader = kHeaderSize + 8;
+void PutReadReplyHeader(char* at, std::uint32_t flags, std::size_t dataSize);
 
 // Checks the header of a received message: the magic, and a length equal to
 // what follows it. On success *kind and *payload describe the message.

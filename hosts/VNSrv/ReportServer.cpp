@@ -2,6 +2,7 @@
 
 #include <ctime>
 #include <exception>
+#include <fstream>
 #include <map>
 #include <memory>
 
@@ -112,7 +113,9 @@ LONG ReportServer::Start() {
     }
     m_instances.push_back(instance);
   }
-  for (HANDLE instance : m_instances) m_threads.emplace_back([this, instance] { Serve(instance); });
+  m_idleSince.assign(m_instances.size(), std::nullopt);
+  for (std::size_t i = 0; i < m_instances.size(); ++i)
+    m_threads.emplace_back([this, i, instance = m_instances[i]] { Serve(i, instance); });
   m_threads.emplace_back([this] { Janitor(); });
   return ERROR_SUCCESS;
 }
@@ -126,40 +129,79 @@ void ReportServer::Stop() {
     m_instances.clear();
     threads.swap(m_threads);
     m_changed.notify_all();
+    m_idleChanged.notify_all();
   }
   for (auto& thread : threads) thread.join();
   m_park.JoinAll();
 }
 
 void ReportServer::Janitor() {
+  using Clock = std::chrono::steady_clock;
   std::unique_lock lock(m_mutex);
+  Clock::time_point sweep = Clock::now() + kSweepInterval;
   while (!m_stopping) {
-    m_changed.wait_for(lock, kSweepInterval, [this] { return m_stopping.load(); });
-    if (m_stopping) break;
-    lock.unlock();
-    m_store.Sweep();
-    lock.lock();
+    const Clock::time_point now = Clock::now();
+    if (now >= sweep) {
+      lock.unlock();
+      m_store.Sweep();
+      lock.lock();
+      sweep = Clock::now() + kSweepInterval;
+      continue;
+    }
+    m_idleChanged.wait_until(lock, std::min(sweep, DropIdleClients(now)));
   }
 }
 
-void ReportServer::Serve(HANDLE instance) {
+std::chrono::steady_clock::time_point ReportServer::DropIdleClients(std::chrono::steady_clock::time_point now) {
+  auto next = std::chrono::steady_clock::time_point::max();
+  for (std::size_t i = 0; i < m_idleSince.size(); ++i) {
+    if (!m_idleSince[i]) continue;
+    const auto due = *m_idleSince[i] + m_settings.idleTimeout;
+    if (now < due) {
+      next = std::min(next, due);
+      continue;
+    }
+    // Its thread's read fails and it takes the next client. The instance's
+    // thread clears the mark under m_mutex before it lets its client go, so
+    // this never reaches a client that connected after the idle one.
+    DisconnectNamedPipe(m_instances[i]);
+    m_idleSince[i].reset();
+  }
+  return next;
+}
+
+void ReportServer::SetIdle(std::size_t index, bool idle) {
+  std::lock_guard lock(m_mutex);
+  if (idle) {
+    m_idleSince[index] = std::chrono::steady_clock::now();
+    m_idleChanged.notify_all();
+  } else {
+    m_idleSince[index].reset();
+  }
+}
+
+void ReportServer::Serve(std::size_t index, HANDLE instance) {
   std::vector<char> message(serverproto::kMaxRequest);
+  Client client;
   while (!m_stopping) {
     if (!ConnectNamedPipe(instance, nullptr) && GetLastError() != static_cast<DWORD>(ERROR_PIPE_CONNECTED)) {
       if (GetLastError() == static_cast<DWORD>(ERROR_INVALID_HANDLE)) return;  // closed by Stop
       continue;
     }
+    client.readBlock = serverproto::kMaxReadBlock;
     for (;;) {
+      SetIdle(index, true);
       DWORD read = 0;
-      if (!ReadFile(instance, message.data(), static_cast<DWORD>(message.size()), &read, nullptr)) break;
-      if (!Answer(instance, std::span<const char>(message.data(), read))) break;
+      const BOOL ok = ReadFile(instance, message.data(), static_cast<DWORD>(message.size()), &read, nullptr);
+      SetIdle(index, false);
+      if (!ok || !Answer(instance, std::span<const char>(message.data(), read), client)) break;
     }
     if (m_stopping) return;
     DisconnectNamedPipe(instance);
   }
 }
 
-bool ReportServer::Answer(HANDLE instance, std::span<const char> message) {
+bool ReportServer::Answer(HANDLE instance, std::span<const char> message, Client& client) {
   std::uint32_t kind = 0;
   std::span<const char> payload;
   if (!serverproto::ParseMessage(message, &kind, &payload)) return false;
@@ -171,8 +213,10 @@ bool ReportServer::Answer(HANDLE instance, std::span<const char> message) {
       if (!reader.U32(&version) || !reader.AtEnd()) {
         reply = Code(Kind::Hello, ERROR_INVALID_DATA);
       } else {
-        // Version 1 is the only one; later clients keep speaking it to this server.
-        reply = Writer(ReplyKind(Kind::Hello)).U32(ERROR_SUCCESS).U32(serverproto::kVersion).Finish();
+        // Both speak the lower version; later clients keep to this server's.
+        const std::uint32_t spoken = std::min(std::max(version, 1u), serverproto::kVersion);
+        client.readBlock = spoken >= 2 ? serverproto::kMaxReadBlockLarge : serverproto::kMaxReadBlock;
+        reply = Writer(ReplyKind(Kind::Hello)).U32(ERROR_SUCCESS).U32(spoken).Finish();
       }
       break;
     }
@@ -183,7 +227,7 @@ bool ReportServer::Answer(HANDLE instance, std::span<const char> message) {
       reply = Report(payload);
       break;
     case Kind::Read:
-      return StreamRead(instance, payload);
+      return StreamRead(instance, payload, client);
     case Kind::Delete:
       reply = Delete(payload);
       break;
@@ -281,10 +325,14 @@ std::vector<char> ReportServer::Report(std::span<const char> payload) {
   return ReportReply(ERROR_SUCCESS, id, "");
 }
 
-bool ReportServer::StreamRead(HANDLE instance, std::span<const char> payload) {
-  const auto send = [&](const std::vector<char>& message) {
+bool ReportServer::StreamRead(HANDLE instance, std::span<const char> payload, Client& client) {
+  const auto send = [&](const char* message, std::size_t size) {
     DWORD written = 0;
-    return WriteFile(instance, message.data(), static_cast<DWORD>(message.size()), &written, nullptr) != FALSE;
+    return WriteFile(instance, message, static_cast<DWORD>(size), &written, nullptr) != FALSE;
+  };
+  const auto sendCode = [&](LONG error) {
+    const std::vector<char>& message = Code(Kind::Read, static_cast<DWORD>(error));
+    return send(message.data(), message.size());
   };
   Reader reader(payload);
   ResultId id;
@@ -292,20 +340,40 @@ bool ReportServer::StreamRead(HANDLE instance, std::span<const char> payload) {
   std::uint32_t window = 0;
   if (!reader.U32(&id.number) || !reader.U32(&id.tag) || !reader.U64(&offset) || !reader.U32(&window) ||
       !reader.AtEnd() || window == 0) {
-    return send(Code(Kind::Read, ERROR_INVALID_DATA));
+    return sendCode(ERROR_INVALID_DATA);
   }
   window = std::min(window, serverproto::kMaxReadWindow);
-  std::vector<char> data;
+  std::ifstream in;
+  std::uint64_t size = 0;
+  if (const LONG error = m_store.OpenResult(id, &in, &size)) return sendCode(error);
+  // Each message is read from the file into place behind its header.
+  std::vector<char>& buffer = client.replies;
+  buffer.resize(serverproto::kReadReplyHeader + serverproto::kMaxReadBlockLarge);
+  char* const data = buffer.data() + serverproto::kReadReplyHeader;
   for (;;) {
-    bool end = false;
-    const std::uint32_t block = std::min(window, serverproto::kMaxReadBlock);
-    if (const LONG error = m_store.Read(id, offset, block, &data, &end))
-      return send(Code(Kind::Read, static_cast<DWORD>(error)));
-    window -= static_cast<std::uint32_t>(data.size());
-    offset += data.size();
-    const bool more = !end && window > 0 && !data.empty();
+    const std::uint32_t block = std::min(window, client.readBlock);
+    const auto count = static_cast<std::uint32_t>(offset >= size ? 0 : std::min<std::uint64_t>(block, size - offset));
+    if (count > 0) {
+      in.seekg(static_cast<std::streamoff>(offset));
+      in.read(data, count);
+      if (static_cast<std::uint64_t>(in.gcount()) != count) return sendCode(ERROR_READ_FAULT);
+    }
+    const bool end = offset + count >= size;
+    const bool more = !end && window > count;
     const std::uint32_t flags = (end ? serverproto::kReadEnd : 0) | (more ? serverproto::kReadMore : 0);
-    if (!send(Writer(ReplyKind(Kind::Read)).U32(ERROR_SUCCESS).U32(flags).Bytes(data).Finish())) return false;
+    serverproto::PutReadReplyHeader(buffer.data(), flags, count);
+    if (!send(buffer.data(), serverproto::kReadReplyHeader + count)) {
+      // A host whose socket records cannot hold the larger message refuses
+      // it whole; this client then gets the smaller ones every host carries.
+      if (GetLastError() == static_cast<DWORD>(ERROR_INVALID_PARAMETER) &&
+          client.readBlock > serverproto::kMaxReadBlock) {
+        client.readBlock = serverproto::kMaxReadBlock;
+        continue;
+      }
+      return false;
+    }
+    window -= count;
+    offset += count;
     if (!more) return true;
   }
 }

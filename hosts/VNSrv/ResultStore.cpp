@@ -103,6 +103,14 @@ LONG ResultStore::Read(const ResultId& id, std::uint64_t offset, std::uint32_t m
   return ERROR_SUCCESS;
 }
 
+LONG ResultStore::OpenResult(const ResultId& id, std::ifstream* in, std::uint64_t* size) {
+  in->open(FinalPath(id), std::ios::binary);
+  if (!*in) return ERROR_FILE_NOT_FOUND;
+  in->seekg(0, std::ios::end);
+  *size = static_cast<std::uint64_t>(in->tellg());
+  return *in ? ERROR_SUCCESS : ERROR_READ_FAULT;
+}
+
 LONG ResultStore::Remove(const ResultId& id) {
   std::error_code error;
   if (!fs::remove(FinalPath(id), error)) return error ? Win32FromErrno(error.value()) : ERROR_FILE_NOT_FOUND;

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <set>
 #include <utility>
@@ -50,6 +51,9 @@ class ResultStore {
   // Up to `max` bytes of result `id` from `offset`; *end when the data reach
   // the end of the file. ERROR_FILE_NOT_FOUND for an unknown result.
   LONG Read(const ResultId& id, std::uint64_t offset, std::uint32_t max, std::vector<char>* data, bool* end);
+  // Opens result `id` for a run of reads (*size: its length), so that a read
+  // window costs one open. ERROR_FILE_NOT_FOUND for an unknown result.
+  LONG OpenResult(const ResultId& id, std::ifstream* in, std::uint64_t* size);
   LONG Remove(const ResultId& id);
 
   // Removes partial files of runs that are not in progress (a killed

@@ -2,7 +2,7 @@
 // as the service "RODuduro" (VORNAL_HOME names the machine). It serves until
 // SIGTERM or SIGINT, then cancels the runs in progress and ends.
 //
-//   VNSrv [--home DIR] [--runs N] [--clients N] [--keep-hours N] [--results DIR]
+//   VNSrv [--home DIR] [--runs N] [--clients N] [--keep-hours N] [--idle-seconds N] [--results DIR]
 #include <pthread.h>
 #include <signal.h>
 
@@ -28,7 +28,8 @@ bool ParseCount(std::string_view text, unsigned low, unsigned high, unsigned* va
 
 int Usage(const std::string& problem) {
   std::cerr << "VNSrv: " << problem << "\n"
-            << "usage: VNSrv [--home DIR] [--runs 1-64] [--clients 1-255] [--keep-hours 1-8760] [--results DIR]\n";
+            << "usage: VNSrv [--home DIR] [--runs 1-64] [--clients 1-255] [--keep-hours 1-8760] [--idle-seconds 1-86400]"
+               " [--results DIR]\n";
   return 2;
 }
 
@@ -52,6 +53,8 @@ int main(int argc, char** argv) {
       settings.maxClients = number;
     } else if (option == "--keep-hours" && ParseCount(value, 1, 8760, &number)) {
       settings.keep = std::chrono::hours(number);
+    } else if (option == "--idle-seconds" && ParseCount(value, 1, 86400, &number)) {
+      settings.idleTimeout = std::chrono::seconds(number);
     } else {
       return Usage("bad option " + std::string(option) + " " + std::string(value));
     }

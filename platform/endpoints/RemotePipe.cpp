@@ -3,6 +3,7 @@
 // calls use as they use a local pipe's socket (PipeRecords.h).
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -40,12 +42,17 @@ struct Relay {
   DWORD readLimit = 0;  // the longest message the server writes
 };
 
-// Sends one record on the relay's socket, waiting while the socket is full.
-// False when the pipe's client has gone.
-bool SendRecord(int fd, const std::string& record) {
+// Sends one record, the tag and `message`, on the relay's socket, waiting
+// while the socket is full. False when the pipe's client has gone.
+bool SendRecord(int fd, std::string_view message) {
+  char tag = kPipeDataTag;
+  iovec parts[2] = {{&tag, 1}, {const_cast<char*>(message.data()), message.size()}};
+  msghdr record{};
+  record.msg_iov = parts;
+  record.msg_iovlen = 2;
   for (;;) {
-    const ssize_t sent = ::send(fd, record.data(), record.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (sent == static_cast<ssize_t>(record.size())) return true;
+    const ssize_t sent = ::sendmsg(fd, &record, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent == static_cast<ssize_t>(message.size()) + 1) return true;
     if (sent >= 0 || (errno != EAGAIN && errno != EINTR)) return false;
     pollfd ready{fd, POLLOUT, 0};
     if (::poll(&ready, 1, -1) < 0 && errno != EINTR) return false;
@@ -76,20 +83,31 @@ void ForwardIn(std::shared_ptr<Relay> relay) {
     relay->context->TryCancel();
   }
   bool orderly = true;
-  std::string record(1, kPipeDataTag);
+  std::string message;  // a message of several frames, while it is gathered
   pb::PipeFrame frame;
   while (relay->stream->Read(&frame)) {
-    const PipeFrameResult added = AddPipeFrame(frame, &record, 1 + std::size_t{relay->readLimit});
-    if (added == PipeFrameResult::Invalid) {
-      orderly = false;  // not what the protocol allows: end the pipe
-      break;
+    std::string_view whole;
+    if (message.empty() && frame.has_data() && !frame.data().more()) {
+      // A message of one frame goes out from the frame itself.
+      whole = frame.data().data();
+      if (whole.size() > relay->readLimit) {
+        orderly = false;
+        break;
+      }
+    } else {
+      const PipeFrameResult added = AddPipeFrame(frame, &message, relay->readLimit);
+      if (added == PipeFrameResult::Invalid) {
+        orderly = false;  // not what the protocol allows: end the pipe
+        break;
+      }
+      if (added == PipeFrameResult::More) continue;
+      whole = message;
     }
-    if (added == PipeFrameResult::More) continue;
-    if (!SendRecord(relay->socket.Get(), record)) {
+    if (!SendRecord(relay->socket.Get(), whole)) {
       orderly = false;  // the client closed its handle
       break;
     }
-    record.resize(1);
+    message.clear();
   }
   if (!orderly) relay->context->TryCancel();
   // The end of the pipe for the client, and for the thread reading the socket.

@@ -24,6 +24,7 @@
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -397,10 +398,26 @@ BOOL ReadMessage(const PipeEnd& end, char* buffer, DWORD size, LPDWORD read) {
   const int fd = connection->socket.Get();
   for (;;) {
     if (const LONG error = AwaitSocket(end, fd, POLLIN); error != ERROR_SUCCESS) return Fail(error);
-    std::vector<char> record;
-    const ssize_t length = vn::ReceivePipeRecord(fd, &record, MSG_DONTWAIT);
+    // A message that fits the caller's buffer goes straight into it; only a
+    // longer one is taken whole and handed out in parts.
+    char tag = 0;
+    const ssize_t length = ::recv(fd, &tag, 1, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
     if (length < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-    if (length <= 0 || record[0] != kData) return Fail(ERROR_BROKEN_PIPE);
+    if (length <= 0 || tag != kData) return Fail(ERROR_BROKEN_PIPE);
+    if (static_cast<std::size_t>(length) - 1 <= size) {
+      iovec parts[2] = {{&tag, 1}, {buffer, static_cast<std::size_t>(length) - 1}};
+      msghdr message{};
+      message.msg_iov = parts;
+      message.msg_iovlen = 2;
+      // Only this reader takes records of this socket (readMutex), so the
+      // record peeked at is the one received.
+      if (::recvmsg(fd, &message, MSG_DONTWAIT) != length) return Fail(ERROR_BROKEN_PIPE);
+      if (read) *read = static_cast<DWORD>(length - 1);
+      return TRUE;
+    }
+    std::vector<char> record;
+    const ssize_t taken = vn::ReceivePipeRecord(fd, &record, MSG_DONTWAIT);
+    if (taken <= 0 || record[0] != kData) return Fail(ERROR_BROKEN_PIPE);
     connection->rest = std::move(record);
     connection->restOffset = 1;
     return TakeRest(*connection, buffer, size, read);
@@ -412,13 +429,17 @@ BOOL WriteMessage(const PipeEnd& end, const char* data, DWORD size, LPDWORD writ
   if (size > end.writeLimit) return Fail(ERROR_INVALID_PARAMETER);
   std::shared_ptr<Connection> connection;
   if (const LONG error = CurrentConnection(end, &connection); error != ERROR_SUCCESS) return Fail(error);
-  std::string record(1, kData);
-  record.append(data, size);
+  // The record is the tag and the caller's bytes, gathered by the send.
+  char tag = kData;
+  iovec parts[2] = {{&tag, 1}, {const_cast<char*>(data), size}};
+  msghdr record{};
+  record.msg_iov = parts;
+  record.msg_iovlen = 2;
   const int fd = connection->socket.Get();
   for (;;) {
     LONG error = AwaitSocket(end, fd, POLLOUT);
     if (error == ERROR_SUCCESS &&
-        ::send(fd, record.data(), record.size(), MSG_NOSIGNAL | MSG_DONTWAIT) == static_cast<ssize_t>(record.size()))
+        ::sendmsg(fd, &record, MSG_NOSIGNAL | MSG_DONTWAIT) == static_cast<ssize_t>(size) + 1)
       break;
     if (error == ERROR_SUCCESS && errno != EAGAIN && errno != EINTR)
       return Fail(errno == EMSGSIZE ? ERROR_INVALID_PARAMETER : ERROR_NO_DATA);

@@ -61,10 +61,13 @@
 // this machine (ERROR_INVALID_NAME otherwise).
 //
 // A message travels as one socket record, so besides the pipe's own limit it
-// is bounded by what the host lets one record hold (about 200 KiB for a
-// process without CAP_NET_ADMIN); a longer one is refused like any message
-// over the limit. The pipes of this system carry a few hundred bytes to a few
-// KiB per message.
+// is bounded by what the host lets one record hold: a little less than the
+// socket's send buffer, which the pipes raise to fit the writer's limit as far
+// as the host allows a process without CAP_NET_ADMIN (twice
+// net.core.wmem_max, about 416 KiB by default); a longer one is refused like
+// any message over the limit. Most pipes of this system carry a few hundred
+// bytes to a few KiB per message; the reporting server's read replies are
+// 256 KiB.
 //
 // Threads: every call is safe from any thread. CloseHandle of a pipe handle
 // from another thread wakes a ConnectNamedPipe or ReadFile blocked on it,

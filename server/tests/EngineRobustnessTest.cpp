@@ -275,6 +275,84 @@ TEST(EngineRobustnessTest, AccessListReportsReadTheEntries) {
   EXPECT_EQ(RunOn(tree, users).parsed.Values("User").size(), 2u);  // owner and the named user
 }
 
+// Files By User Access counts what a user reaches through the file's groups,
+// as the file system decides; the accounts and group members come from the
+// options, the files are this process's own.
+TEST(EngineRobustnessTest, UserAccessCountsWhatGroupsGrant) {
+  TestTree tree;
+  const std::uint32_t uid = ::geteuid(), gid = ::getegid();
+  EngineOptions options = testing::TestAccounts();
+  const std::map<std::uint32_t, std::string> users = {
+      {uid, "tester"}, {5001, "alice"}, {5002, "bob"}, {5003, "carol"}};
+  options.userName = [users](std::uint32_t id) -> std::string {
+    const auto it = users.find(id);
+    return it == users.end() ? "undefined" : it->second;
+  };
+  options.groupName = [gid](std::uint32_t id) -> std::string {
+    return id == gid ? "testers" : id == 6002 ? "audit" : "undefined";
+  };
+  // 5004 has no account: never listed.
+  options.groupMembers = [uid, gid](std::uint32_t id) -> std::vector<std::uint32_t> {
+    if (id == gid) return {uid, 5001, 5002, 5004};
+    if (id == 6002) return {5001, 5003};
+    return {};
+  };
+  using Rows = std::vector<std::pair<std::string, std::string>>;
+  struct Case {
+    const char* name;
+    mode_t mode;
+    const char* acl;  // null: the mode alone
+    Rows rows;        // user, access
+  };
+  const Case cases[] = {
+      // The owner's entry decides for the owner, though its group allows more.
+      {"grouped", 0460, nullptr, {{"tester", "Read"}, {"alice", "Read, Write"}, {"bob", "Read, Write"}}},
+      {"private", 0600, nullptr, {{"tester", "Read, Write"}}},
+      // A named user's entry decides for that user; others get what all
+      // their groups allow together.
+      {"listed", 0, "u::rw-,u:5002:---,g::r--,g:6002:-w-,m::rw-,o::---",
+       {{"tester", "Read, Write"}, {"bob", "None"}, {"alice", "Read, Write"}, {"carol", "Write"}}},
+      // The mask limits every group entry.
+      {"masked", 0, "u::rw-,g::rw-,g:6002:rwx,m::r--,o::r--",
+       {{"tester", "Read, Write"}, {"alice", "Read"}, {"bob", "Read"}, {"carol", "Read"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path file = tree.File(c.name, 10);
+    if (c.acl) {
+      acl_t acl = acl_from_text(c.acl);
+      ASSERT_NE(acl, nullptr);
+      const bool set = acl_set_file(file.c_str(), ACL_TYPE_ACCESS, acl) == 0;
+      acl_free(acl);
+      if (!set) {
+        fs::remove(file);
+        continue;  // this file system keeps no access lists
+      }
+    } else {
+      ASSERT_EQ(::chmod(file.c_str(), c.mode), 0);
+    }
+    auto rec = Record(19);
+    VN_SET(rec.FileFilter, c.name);
+    const auto run = RunOn(tree, rec, {tree.Object()}, options);
+    ASSERT_EQ(run.result.error, 0u) << run.result.message;
+    const auto names = run.parsed.Values("User");
+    const auto access = run.parsed.Values("Access");
+    ASSERT_EQ(names.size(), access.size());
+    Rows rows;
+    for (std::size_t i = 0; i < names.size(); ++i) rows.emplace_back(names[i], access[i]);
+    EXPECT_EQ(rows, c.rows);
+  }
+  // User Access By File shows the owning group's own entry under the mask,
+  // not the mask itself.
+  if (fs::exists(tree.Root() / "listed")) {
+    auto rec = Record(20);
+    VN_SET(rec.FileFilter, "listed");
+    const auto run = RunOn(tree, rec, {tree.Object()}, options);
+    EXPECT_EQ(run.parsed.Values("Entry"), (std::vector<std::string>{"Owner", "Group", "User", "Group", "Everyone"}));
+    EXPECT_EQ(run.parsed.Values("Access"), (std::vector<std::string>{"Read, Write", "Read", "None", "Write", "None"}));
+  }
+}
+
 TEST(EngineRobustnessTest, SeveralReportsShareOneScanAndSharesAreMeasured) {
   TestTree tree;
   tree.File("pub/x", 1000);

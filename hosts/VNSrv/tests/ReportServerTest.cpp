@@ -115,8 +115,9 @@ class ReportServerTest : public ::testing::Test {
     CloseServiceHandle(m_service);
   }
 
-  void StartServer() {
-    ASSERT_TRUE(StartServiceA(m_service, 0, nullptr)) << GetLastError();
+  // `arguments` follow those of the service's command line.
+  void StartServer(std::vector<const char*> arguments = {}) {
+    ASSERT_TRUE(StartServiceA(m_service, static_cast<DWORD>(arguments.size()), arguments.data())) << GetLastError();
     ASSERT_TRUE(WaitUntil([] { return WaitNamedPipeA(kServerPipe, 1000) != FALSE; })) << GetLastError();
   }
 
@@ -454,6 +455,108 @@ TEST_F(ReportServerTest, VnadminReportVerb) {
 }  // namespace
 
 namespace {
+
+// Bytes that differ with their offset, so a piece delivered twice, left out
+// or out of place shows.
+std::string Pattern(std::size_t size, std::uint32_t seed) {
+  std::string data(size, '\0');
+  std::uint32_t state = seed;
+  for (char& c : data) {
+    state = state * 1664525u + 1013904223u;
+    c = static_cast<char>(state >> 24);
+  }
+  return data;
+}
+
+TEST_F(ReportServerTest, ResultsOfSeveralWindowsArriveWhole) {
+  StartServer();
+  // Sizes around the 8 MiB read window and the 128 KiB message, including a
+  // result that ends exactly where a window ends and an empty one.
+  constexpr std::size_t kWindow = vn::serverproto::kMaxReadWindow;
+  constexpr std::size_t kSizes[] = {0, 1, vn::serverproto::kMaxReadBlock, 2 * kWindow, 2 * kWindow + 1,
+                                    3 * kWindow - 1000};
+  std::vector<std::string> contents;
+  for (std::uint32_t i = 0; i < std::size(kSizes); ++i) {
+    contents.push_back(Pattern(kSizes[i], i + 1));
+    char name[32];
+    std::snprintf(name, sizeof name, "R%08X-%08X.csv", i + 1, 0x5eedu);
+    std::ofstream(Results() / name, std::ios::binary) << contents.back();
+  }
+  KSCli client;
+  ASSERT_EQ(client.Connect("SRV1"), 0u);
+  for (std::uint32_t i = 0; i < std::size(kSizes); ++i) {
+    SCOPED_TRACE("size " + std::to_string(kSizes[i]));
+    KSServerCommunicationOutputRec output{};
+    output.ResultNumber = i + 1;
+    output.ResultTag = 0x5eed;
+    KSServerCommunicationFileRec file{};
+    int unused = 0;
+    std::string fetched;
+    while (client.ProcessFile(&output, &file, &unused) == 0) {
+      fetched.append(file.Data, file.Count);
+      // Other requests in the middle of a transfer, while windows are
+      // outstanding, leave it where it was.
+      if (fetched.size() == 5 * 1024 || fetched.size() == kWindow + 7 * 1024) {
+        char texts[9][260] = {};
+        ASSERT_EQ(client.GetProperties(texts[0], texts[1], texts[2], texts[3], texts[4], texts[5], texts[6],
+                                       texts[7], texts[8]),
+                  0u);
+        EXPECT_STREQ(texts[3], "SRV1");
+      }
+    }
+    EXPECT_EQ(client.ProcessFile(&output, &file, &unused), static_cast<DWORD>(ERROR_HANDLE_EOF));
+    EXPECT_TRUE(fetched == contents[i]) << "fetched " << fetched.size() << " bytes";
+    EXPECT_EQ(client.DeleteServerFile(&output, &file), 0u);
+  }
+  EXPECT_TRUE(ResultFiles().empty());
+
+  // A client of protocol version 1 reads into 129 KiB and gets messages of
+  // at most 128 KiB, whole.
+  const std::string data = Pattern(3 * vn::serverproto::kMaxReadBlock + 5, 99);
+  std::ofstream(Results() / "R00000063-00005EED.csv", std::ios::binary) << data;
+  HANDLE pipe = vn::testing::OpenPipeWhenFree(kServerPipe);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE) << GetLastError();
+  const auto send = [&](vn::serverproto::Writer& message) {
+    const auto& bytes = message.Finish();
+    return vn::testing::Send(pipe, std::string(bytes.begin(), bytes.end()));
+  };
+  vn::serverproto::Writer hello(static_cast<std::uint32_t>(vn::serverproto::Kind::Hello));
+  ASSERT_TRUE(send(hello.U32(1)));
+  const std::string answer = vn::testing::Receive(pipe);
+  ASSERT_EQ(answer.size(), vn::serverproto::kHeaderSize + 8);
+  EXPECT_EQ(answer.back(), '\0');
+  EXPECT_EQ(answer[answer.size() - 4], 1) << "the server speaks version 1 with it";
+  vn::serverproto::Writer read(static_cast<std::uint32_t>(vn::serverproto::Kind::Read));
+  ASSERT_TRUE(send(read.U32(0x63).U32(0x5eed).U64(0).U32(vn::serverproto::kMaxReadWindow)));
+  std::string received;
+  for (bool more = true; more;) {
+    const std::string reply = vn::testing::Receive(pipe, vn::serverproto::kMaxReadBlock + 1024);
+    ASSERT_GE(reply.size(), vn::serverproto::kReadReplyHeader) << reply;
+    more = (reply[vn::serverproto::kReadReplyHeader - 4] & vn::serverproto::kReadMore) != 0;
+    received.append(reply, vn::serverproto::kReadReplyHeader);
+  }
+  EXPECT_TRUE(received == data) << "received " << received.size() << " bytes";
+  CloseHandle(pipe);
+}
+
+TEST_F(ReportServerTest, AnIdleClientIsDroppedAndItsInstanceServesTheNext) {
+  StartServer({"--clients", "1", "--idle-seconds", "1"});
+  KSCli idle;
+  ASSERT_EQ(idle.Connect("SRV1"), 0u);
+  // The only instance is taken; the next client waits until the idle one
+  // has been dropped.
+  KSCli next;
+  ASSERT_EQ(next.Connect("SRV1"), 0u);
+  char texts[9][260] = {};
+  EXPECT_EQ(next.GetProperties(texts[0], texts[1], texts[2], texts[3], texts[4], texts[5], texts[6], texts[7],
+                               texts[8]),
+            0u);
+  EXPECT_STREQ(texts[3], "SRV1");
+  EXPECT_NE(idle.GetProperties(texts[0], texts[1], texts[2], texts[3], texts[4], texts[5], texts[6], texts[7],
+                               texts[8]),
+            0u)
+      << "the dropped client learns it was dropped";
+}
 
 TEST_F(ReportServerTest, SeveralClientsAtOnce) {
   MakeTree("tree", 30);
