@@ -22,7 +22,7 @@
 #include "hosts/VNMgr/SignalWatcher.h"
 #include "hosts/VNMgr/VNMgrApp.h"
 #include "platform/machine/Machine.h"
-#include "ui/DocTemplate.h"
+#include "ui/MultiDocTemplate.h"
 
 namespace {
 
