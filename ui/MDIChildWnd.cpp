@@ -1,5 +1,6 @@
 #include "ui/MDIChildWnd.h"
 
+#include <algorithm>
 #include <memory>
 
 #include <QCloseEvent>
@@ -55,8 +56,16 @@ void CMDIChildWnd::InitialUpdateFrame(CDocument* pDoc, BOOL bMakeVisible) {
 }
 
 void CMDIChildWnd::ActivateFrame() {
+  // A frame shown for the first time with no real size of its own (its view
+  // lays its children out by hand, so the area gave it just a title bar)
+  // takes three quarters of the area, as a new document window does.
+  QMdiArea* pArea = mdiArea();
+  if (pArea && !isVisible() && (width() < 200 || height() < 150)) {
+    const QSize area = pArea->viewport()->size();
+    resize(std::max(area.width() * 3 / 4, 320), std::max(area.height() * 3 / 4, 200));
+  }
   show();
-  if (QMdiArea* pArea = mdiArea()) pArea->setActiveSubWindow(this);
+  if (pArea) pArea->setActiveSubWindow(this);
 }
 
 void CMDIChildWnd::OnUpdateFrameTitle() {
