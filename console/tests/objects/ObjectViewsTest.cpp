@@ -29,6 +29,7 @@
 #include "console/objects/KSTreeView.h"
 #include "console/objects/ObjectTreeLoader.h"
 #include "console/support/Resources.h"
+#include "console/tests/ConsoleSession.h"
 #include "platform/machine/Profile.h"
 #include "testing/MachineNetwork.h"
 #include "testing/Wait.h"
@@ -79,23 +80,9 @@ class ObjectViewsTest : public ::testing::Test {
   static void TearDownTestSuite() { s_net.reset(); }
 
   ObjectViewsTest() {
-    m_app = std::make_unique<CWinApp>(QStringLiteral("VNMgr"));
-    InitializeKSDLL();
-    m_mainFrame = std::make_unique<CMDIFrameWnd>();
-    m_mainFrame->resize(900, 600);
-    m_app->m_pMainWnd = m_mainFrame.get();
-    m_mainFrame->show();
     m_template = new CMultiDocTemplate(vn::console::IDR_KSMGRTYPE, RUNTIME_CLASS(CKSMgrDoc),
                                        RUNTIME_CLASS(CKSMgrFrame), RUNTIME_CLASS(CKSTreeView));
     m_app->AddDocTemplate(m_template);
-  }
-  ~ObjectViewsTest() override {
-    m_app->CloseAllDocuments(FALSE);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    m_app->m_pMainWnd = nullptr;
-    m_mainFrame.reset();
-    TerminateKSDLL();
-    m_app.reset();
   }
 
   CKSMgrDoc* Open() { return dynamic_cast<CKSMgrDoc*>(m_template->OpenDocumentFile(QString())); }
@@ -119,8 +106,9 @@ class ObjectViewsTest : public ::testing::Test {
   }
 
   static std::unique_ptr<MachineNetwork> s_net;
-  std::unique_ptr<CWinApp> m_app;
-  std::unique_ptr<CMDIFrameWnd> m_mainFrame;
+  vn::console::testing::ConsoleSession<CMDIFrameWnd> m_session;
+  std::unique_ptr<CWinApp>& m_app = m_session.m_app;
+  std::unique_ptr<CMDIFrameWnd>& m_mainFrame = m_session.m_mainFrame;
   CMultiDocTemplate* m_template = nullptr;
 };
 

@@ -27,6 +27,7 @@
 #include "console/results/FastReadDoc.h"
 #include "console/results/FastReadView.h"
 #include "console/support/Resources.h"
+#include "console/tests/ConsoleSession.h"
 #include "testing/MachineNetwork.h"
 #include "testing/TestFiles.h"
 #include "ui/CmdUI.h"
@@ -65,12 +66,6 @@ class FastReadViewTest : public ::testing::Test {
   static void TearDownTestSuite() { s_net.reset(); }
 
   FastReadViewTest() {
-    m_app = std::make_unique<CWinApp>(QStringLiteral("VNMgr"));
-    InitializeKSDLL();
-    m_mainFrame = std::make_unique<CMDIFrameWnd>();
-    m_mainFrame->resize(900, 600);
-    m_app->m_pMainWnd = m_mainFrame.get();
-    m_mainFrame->show();
     pKSRptDocTemplate = new CMultiDocTemplate(vn::console::IDR_KSRPTTYPE, RUNTIME_CLASS(CFastReadDoc),
                                               RUNTIME_CLASS(CKSMDIChildWnd), RUNTIME_CLASS(CFastReadView));
     m_app->AddDocTemplate(pKSRptDocTemplate);
@@ -84,14 +79,9 @@ class FastReadViewTest : public ::testing::Test {
     fs::create_directories(m_remote);
   }
   ~FastReadViewTest() override {
-    m_app->CloseAllDocuments(FALSE);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    m_session.End();
     AfxSetMessageBoxHook(m_previousHook);
     pKSRptDocTemplate = nullptr;
-    m_app->m_pMainWnd = nullptr;
-    m_mainFrame.reset();
-    TerminateKSDLL();
-    m_app.reset();
     std::error_code ec;
     fs::remove_all(m_local, ec);
     fs::remove_all(m_remote, ec);
@@ -131,8 +121,9 @@ class FastReadViewTest : public ::testing::Test {
 
   static std::unique_ptr<MachineNetwork> s_net;
   QTemporaryDir m_dir;
-  std::unique_ptr<CWinApp> m_app;
-  std::unique_ptr<CMDIFrameWnd> m_mainFrame;
+  vn::console::testing::ConsoleSession<CMDIFrameWnd> m_session;
+  std::unique_ptr<CWinApp>& m_app = m_session.m_app;
+  std::unique_ptr<CMDIFrameWnd>& m_mainFrame = m_session.m_mainFrame;
   MessageBoxHook m_previousHook;
   std::vector<QString> m_messages;
   int m_answer = IDYES;

@@ -30,6 +30,7 @@
 #include "console/run/ReportRun.h"
 #include "console/support/Resources.h"
 #include "console/support/SystemErrorText.h"
+#include "console/tests/ConsoleSession.h"
 #include "platform/ipc/Sync.h"
 #include "platform/registry/Registry.h"
 #include "testing/MachineNetwork.h"
@@ -148,22 +149,9 @@ class TreeRunTest : public ::testing::Test {
   static void TearDownTestSuite() { s_net.reset(); }
 
   TreeRunTest() {
-    m_app = std::make_unique<CWinApp>(QStringLiteral("VNMgr"));
-    InitializeKSDLL();
-    m_mainFrame = std::make_unique<CRecordingFrame>();
-    m_app->m_pMainWnd = m_mainFrame.get();
-    m_mainFrame->show();
     m_template = new CMultiDocTemplate(vn::console::IDR_KSMGRTYPE, RUNTIME_CLASS(CKSMgrDoc),
                                        RUNTIME_CLASS(CKSMgrFrame), RUNTIME_CLASS(CKSTreeView));
     m_app->AddDocTemplate(m_template);
-  }
-  ~TreeRunTest() override {
-    m_app->CloseAllDocuments(FALSE);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    m_app->m_pMainWnd = nullptr;
-    m_mainFrame.reset();
-    TerminateKSDLL();
-    m_app.reset();
   }
 
   CKSTreeView* OpenTree() {
@@ -203,8 +191,9 @@ class TreeRunTest : public ::testing::Test {
   }
 
   static std::unique_ptr<MachineNetwork> s_net;
-  std::unique_ptr<CWinApp> m_app;
-  std::unique_ptr<CRecordingFrame> m_mainFrame;
+  vn::console::testing::ConsoleSession<CRecordingFrame> m_session;
+  std::unique_ptr<CWinApp>& m_app = m_session.m_app;
+  std::unique_ptr<CRecordingFrame>& m_mainFrame = m_session.m_mainFrame;
   CMultiDocTemplate* m_template = nullptr;
 };
 

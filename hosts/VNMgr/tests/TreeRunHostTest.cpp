@@ -25,6 +25,7 @@
 #include "console/reports/ReportSetStore.h"
 #include "console/reports/SelectReportDlg.h"
 #include "console/support/Resources.h"
+#include "console/tests/ConsoleSession.h"
 #include "hosts/VNMgr/MainFrame.h"
 #include "platform/ipc/Pipes.h"
 #include "platform/ipc/Sync.h"
@@ -106,23 +107,13 @@ class TreeRunHostTest : public ::testing::Test {
       m_messages.push_back(text);
       return IDOK;
     });
-    m_app = std::make_unique<CWinApp>(QStringLiteral("VNMgr"));
-    InitializeKSDLL();
-    m_mainFrame = std::make_unique<CMainFrame>();
-    m_app->m_pMainWnd = m_mainFrame.get();
-    m_mainFrame->show();
     m_template = new CMultiDocTemplate(vn::console::IDR_KSMGRTYPE, RUNTIME_CLASS(CKSMgrDoc),
                                        RUNTIME_CLASS(CKSMgrFrame), RUNTIME_CLASS(CKSTreeView));
     m_app->AddDocTemplate(m_template);
   }
   ~TreeRunHostTest() override {
     EXPECT_TRUE(m_mainFrame->EndRuns(std::chrono::seconds(60)));
-    m_app->CloseAllDocuments(FALSE);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    m_app->m_pMainWnd = nullptr;
-    m_mainFrame.reset();
-    TerminateKSDLL();
-    m_app.reset();
+    m_session.End();
     AfxSetMessageBoxHook(m_previousHook);
     if (m_savedTmp.isNull())
       qunsetenv("TMPDIR");
@@ -178,8 +169,9 @@ class TreeRunHostTest : public ::testing::Test {
   QByteArray m_savedTmp;
   std::vector<QString> m_messages;
   MessageBoxHook m_previousHook;
-  std::unique_ptr<CWinApp> m_app;
-  std::unique_ptr<CMainFrame> m_mainFrame;
+  vn::console::testing::ConsoleSession<CMainFrame> m_session;
+  std::unique_ptr<CWinApp>& m_app = m_session.m_app;
+  std::unique_ptr<CMainFrame>& m_mainFrame = m_session.m_mainFrame;
   CMultiDocTemplate* m_template = nullptr;
 };
 
