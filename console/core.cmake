@@ -11,6 +11,7 @@ add_library(vnconsolecore STATIC
   objects/ObjectEnumeration.h objects/ObjectEnumeration.cpp
   objects/ObjectTreeLoader.h objects/ObjectTreeLoader.cpp
   objects/MachineInfo.h objects/MachineInfo.cpp
+  results/BlockAllocator.h
   results/FXDataManager.h results/FXDataManager.cpp
   run/ResultLines.h run/ResultLines.cpp
 )

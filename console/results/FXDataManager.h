@@ -38,6 +38,8 @@
 #include <string_view>
 #include <vector>
 
+#include "console/results/BlockAllocator.h"
+
 class QFile;
 
 namespace vn::console {
@@ -175,7 +177,9 @@ class CFXDataManager {
   const char* m_scan = nullptr;  // where indexing goes on
   bool m_hasTotals = false;
   bool m_customReport = false;
-  std::vector<const char*> m_lineIndex;
+  // Committed in one go when large (BlockAllocator.h): filling fresh pages
+  // one fault at a time would cost more than reading the file.
+  std::vector<const char*, BlockAllocator<const char*>> m_lineIndex;
   std::vector<std::uint32_t> m_columnWidths;
   std::uint32_t m_lastSortedColumn = 0;
   bool m_sortDescending = false;
