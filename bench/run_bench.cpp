@@ -136,12 +136,9 @@ int main(int argc, char** argv) {
   context->hNotifyWnd = entry->hNotifyWnd = notify.GetSafeHwnd();
   context->hStatusWnd = entry->hStatusWnd = status.GetSafeHwnd();
   SetRunPipeNames(context, entry);
-  HANDLE channel = CreateThread(
-      nullptr, 0, [](LPVOID p) -> DWORD { return MessageThreadProc(static_cast<ProgressChannelEntry*>(p)); }, entry, 0,
-      nullptr);
-  HANDLE report = CreateThread(
-      nullptr, 0, [](LPVOID p) -> DWORD { return ReportThreadProc(static_cast<ReportRunContext*>(p)); }, context, 0,
-      nullptr);
+  HANDLE report = nullptr;
+  HANDLE channel = nullptr;
+  StartReportRun(context, entry, &report, &channel);
   while (!closed) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   WaitForSingleObject(report, INFINITE);
   WaitForSingleObject(channel, INFINITE);

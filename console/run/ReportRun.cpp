@@ -248,6 +248,17 @@ DWORD CloseChannel(const ReportRunContext& context) {
 
 }  // namespace
 
+BOOL StartReportRun(ReportRunContext* context, ProgressChannelEntry* entry, HANDLE* phReportThread,
+                    HANDLE* phChannelThread) {
+  *phChannelThread = CreateThread(
+      nullptr, 0, [](LPVOID p) -> DWORD { return MessageThreadProc(static_cast<ProgressChannelEntry*>(p)); }, entry, 0,
+      nullptr);
+  *phReportThread = CreateThread(
+      nullptr, 0, [](LPVOID p) -> DWORD { return ReportThreadProc(static_cast<ReportRunContext*>(p)); }, context, 0,
+      nullptr);
+  return *phChannelThread != nullptr && *phReportThread != nullptr;
+}
+
 void SetRunPipeNames(ReportRunContext* context, ProgressChannelEntry* entry) {
   // Seconds since 1970, but never a second this process already gave to a
   // run: two runs started within one second still get their own channels.

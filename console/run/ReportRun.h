@@ -58,6 +58,14 @@ struct ProgressChannelEntry {
 // clock and this computer's name.
 KS_EXPORT void SetRunPipeNames(ReportRunContext* context, ProgressChannelEntry* entry);
 
+// Starts MessageThreadProc on `entry` and ReportThreadProc on `context`,
+// each on a thread of its own, as a host does on WM_REPORT_START_RUN, and
+// hands back both thread handles (the caller closes them). FALSE, with the
+// system's code in GetLastError, when a thread could not be made; a handle
+// that was made is still handed back.
+KS_EXPORT BOOL StartReportRun(ReportRunContext* context, ProgressChannelEntry* entry, HANDLE* phReportThread,
+                              HANDLE* phChannelThread);
+
 extern "C" {
 // The progress channel thread. Returns 0, or the system error code when the
 // pipe cannot be created (the entry is then not freed).

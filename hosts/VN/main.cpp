@@ -211,12 +211,9 @@ int main(int argc, char** argv) {
   context->reportName = command.reportName;
   SetRunPipeNames(context, entry);
 
-  HANDLE channel = CreateThread(
-      nullptr, 0, [](LPVOID p) -> DWORD { return MessageThreadProc(static_cast<ProgressChannelEntry*>(p)); }, entry, 0,
-      nullptr);
-  HANDLE report = CreateThread(
-      nullptr, 0, [](LPVOID p) -> DWORD { return ReportThreadProc(static_cast<ReportRunContext*>(p)); }, context, 0,
-      nullptr);
+  HANDLE report = nullptr;
+  HANDLE channel = nullptr;
+  StartReportRun(context, entry, &report, &channel);
   if (!channel || !report) {
     std::fprintf(stderr, "VN: cannot start the run: %s\n", SystemText(GetLastError()).c_str());
     return 1;

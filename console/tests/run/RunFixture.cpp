@@ -126,12 +126,9 @@ RunOutcome RunNetwork::Run(ReportRunContext* context, RunWindows& windows, HANDL
   context->hStatusWnd = windows.Status();
   context->hCancelEvent = cancel;
   SetRunPipeNames(context, entry);
-  HANDLE channel = CreateThread(
-      nullptr, 0, [](LPVOID p) -> DWORD { return MessageThreadProc(static_cast<ProgressChannelEntry*>(p)); }, entry, 0,
-      nullptr);
-  HANDLE report = CreateThread(
-      nullptr, 0, [](LPVOID p) -> DWORD { return ReportThreadProc(static_cast<ReportRunContext*>(p)); }, context, 0,
-      nullptr);
+  HANDLE report = nullptr;
+  HANDLE channel = nullptr;
+  EXPECT_TRUE(StartReportRun(context, entry, &report, &channel));
   const auto ended = [](HANDLE thread) { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; };
   EXPECT_TRUE(WaitUntil(
       [&] {
