@@ -32,6 +32,7 @@
 #include "platform/net/Files.h"
 #include "platform/services/ServiceControl.h"
 #include "testing/MachineNetwork.h"
+#include "testing/ReportServerService.h"
 #include "testing/Wait.h"
 #include "ui/WindowMessages.h"
 #include "vncli/KSCli.h"
@@ -59,18 +60,8 @@ void MakeTree(const fs::path& root, int files) {
 }
 
 SC_HANDLE StartServer(const vn::testing::TestMachine& machine) {
-  std::ofstream(machine.driveD / "vnsrv.sh") << "#!/bin/sh\nexec '" << VN_VNSRV << "' \"$@\"\n";
-  fs::permissions(machine.driveD / "vnsrv.sh", fs::perms::owner_all);
-  const std::string unc = "\\\\" + machine.name;
-  SC_HANDLE manager = OpenSCManagerA(unc.c_str(), nullptr, SC_MANAGER_ALL_ACCESS);
-  SC_HANDLE service = CreateServiceA(manager, "RODuduro", "RODuduro", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                     SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, "D:\\vnsrv.sh", nullptr, nullptr,
-                                     nullptr, nullptr, nullptr);
-  CloseServiceHandle(manager);
-  const std::string pipe = unc + "\\pipe\\RODuduro";
-  if (!service || !StartServiceA(service, 0, nullptr) ||
-      !vn::testing::WaitUntil([&] { return WaitNamedPipeA(pipe.c_str(), 1000) != FALSE; }))
-    Fail("a server did not start");
+  SC_HANDLE service = vn::testing::InstallReportServer(machine, VN_VNSRV);
+  if (!service || !vn::testing::StartReportServer(service, machine.name)) Fail("a server did not start");
   return service;
 }
 
@@ -166,9 +157,7 @@ int main(int argc, char** argv) {
               ours, copy, ours / copy, static_cast<double>(mergedBytes) / 1e6, static_cast<double>(copiedBytes) / 1e6);
 
   for (SC_HANDLE service : services) {
-    SERVICE_STATUS state{};
-    ControlService(service, SERVICE_CONTROL_STOP, &state);
-    vn::testing::WaitUntil([&] { return QueryServiceStatus(service, &state) && state.dwCurrentState == SERVICE_STOPPED; });
+    vn::testing::StopReportServer(service);
     CloseServiceHandle(service);
   }
   return 0;

@@ -23,6 +23,7 @@
 #include "platform/net/Files.h"
 #include "platform/services/ServiceControl.h"
 #include "testing/MachineNetwork.h"
+#include "testing/ReportServerService.h"
 #include "testing/Wait.h"
 #include "vncli/KSCli.h"
 
@@ -49,15 +50,9 @@ int main(int argc, char** argv) {
   }
   vn::testing::MachineNetwork net("BENCH");
   const auto& srv1 = net.Add({"SRV1", "BENCH", vn::MachineRole::Server, {"Data"}});
-  std::ofstream(srv1.driveD / "vnsrv.sh") << "#!/bin/sh\nexec '" << VN_VNSRV << "' \"$@\"\n";
-  fs::permissions(srv1.driveD / "vnsrv.sh", fs::perms::owner_all);
   if (!net.Start("SRV1")) return 1;
-  SC_HANDLE manager = OpenSCManagerA("\\\\SRV1", nullptr, SC_MANAGER_ALL_ACCESS);
-  SC_HANDLE service = CreateServiceA(manager, "RODuduro", "RODuduro", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                     SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, "D:\\vnsrv.sh", nullptr, nullptr,
-                                     nullptr, nullptr, nullptr);
-  if (!service || !StartServiceA(service, 0, nullptr) ||
-      !vn::testing::WaitUntil([] { return WaitNamedPipeA("\\\\SRV1\\pipe\\RODuduro", 1000) != FALSE; })) {
+  SC_HANDLE service = vn::testing::InstallReportServer(srv1, VN_VNSRV);
+  if (!service || !vn::testing::StartReportServer(service, "SRV1")) {
     std::fprintf(stderr, "server_fetch_bench: the server did not start (%u)\n", GetLastError());
     return 1;
   }
@@ -99,10 +94,7 @@ int main(int argc, char** argv) {
   std::printf("bench server-fetch-%lluMiB: ours %.3f s, copy %.3f s, ratio %.2f (%.0f MiB/s vs %.0f MiB/s)\n",
               static_cast<unsigned long long>(sizeMiB), ours, copy, ours / copy, sizeMiB / ours, sizeMiB / copy);
 
-  SERVICE_STATUS status{};
-  ControlService(service, SERVICE_CONTROL_STOP, &status);
-  vn::testing::WaitUntil([&] { return QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_STOPPED; });
+  vn::testing::StopReportServer(service);
   CloseServiceHandle(service);
-  CloseServiceHandle(manager);
   return 0;
 }

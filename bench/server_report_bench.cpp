@@ -29,6 +29,7 @@
 #include "platform/services/ServiceControl.h"
 #include "server/ReportEngine.h"
 #include "testing/MachineNetwork.h"
+#include "testing/ReportServerService.h"
 #include "testing/Wait.h"
 
 namespace {
@@ -88,16 +89,10 @@ int main(int argc, char** argv) {
   const auto& srv1 = net.Add({"SRV1", "BENCH", vn::MachineRole::Server, {}});
   // The trees are SRV1's drive E: (the configuration ends with its drives).
   std::ofstream(srv1.home / "machine.ini", std::ios::app) << "E=" << trees.string() << ",fixed\n";
-  std::ofstream(srv1.driveD / "vnsrv.sh") << "#!/bin/sh\nexec '" << VN_VNSRV << "' \"$@\"\n";
-  fs::permissions(srv1.driveD / "vnsrv.sh", fs::perms::owner_all);
   // The console's service carries the progress pipe to the server.
   if (!net.Start("SRV1") || !net.Start("CONSOLE")) return 1;
-  SC_HANDLE manager = OpenSCManagerA("\\\\SRV1", nullptr, SC_MANAGER_ALL_ACCESS);
-  SC_HANDLE service = CreateServiceA(manager, "RODuduro", "RODuduro", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                     SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, "D:\\vnsrv.sh", nullptr, nullptr,
-                                     nullptr, nullptr, nullptr);
-  if (!service || !StartServiceA(service, 0, nullptr) ||
-      !vn::testing::WaitUntil([] { return WaitNamedPipeA("\\\\SRV1\\pipe\\RODuduro", 1000) != FALSE; })) {
+  SC_HANDLE service = vn::testing::InstallReportServer(srv1, VN_VNSRV);
+  if (!service || !vn::testing::StartReportServer(service, "SRV1")) {
     std::fprintf(stderr, "server_report_bench: the server did not start (%u)\n", GetLastError());
     return 1;
   }
@@ -148,10 +143,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  SERVICE_STATUS status{};
-  ControlService(service, SERVICE_CONTROL_STOP, &status);
-  vn::testing::WaitUntil([&] { return QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_STOPPED; });
+  vn::testing::StopReportServer(service);
   CloseServiceHandle(service);
-  CloseServiceHandle(manager);
   return failures == 0 ? 0 : 1;
 }

@@ -29,4 +29,34 @@ int WaitForPidFile(const fs::path& path) {
   return std::stoi(text);
 }
 
+std::vector<std::string> ResultLines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = text.find("\r\n", at);
+    lines.push_back(text.substr(at, end == std::string::npos ? std::string::npos : end - at));
+    if (end == std::string::npos) break;
+    at = end + 2;
+  }
+  return lines;
+}
+
+std::vector<std::string> ResultFields(const std::string& line) {
+  std::vector<std::string> fields;
+  std::size_t at = 0;
+  while (at <= line.size()) {
+    if (at < line.size() && line[at] == '"') {
+      const std::size_t close = line.find('"', at + 1);
+      fields.push_back(line.substr(at + 1, close - at - 1));
+      if (close == std::string::npos) break;
+      at = close + 2;
+    } else {
+      const std::size_t comma = line.find(',', at);
+      fields.push_back(line.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
+      if (comma == std::string::npos) break;
+      at = comma + 1;
+    }
+  }
+  return fields;
+}
+
 }  // namespace vn::testing

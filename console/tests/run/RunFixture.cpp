@@ -1,4 +1,5 @@
 #include "console/tests/run/RunFixture.h"
+#include "testing/ReportServerService.h"
 
 #include <gtest/gtest.h>
 
@@ -13,12 +14,6 @@
 namespace vn::testing {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-std::string ServerPipe(const std::string& machine) { return "\\\\" + machine + "\\pipe\\RODuduro"; }
-
-}  // namespace
 
 RunWindows::RunWindows(bool withStatus) {
   m_notify = std::make_unique<CWindowHandle>(&m_notifyObject, [this](UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
@@ -61,18 +56,8 @@ RunNetwork::RunNetwork() : m_savedTmp(qgetenv("TMPDIR")) {
   EXPECT_TRUE(m_net.Start("CONSOLE"));
   for (const char* name : {"CONSOLE", "SRV1", "SRV2"}) {
     const TestMachine& machine = m_net.Machine(name);
-    fs::create_directories(machine.driveD);
-    std::ofstream(machine.driveD / "vnsrv.sh") << "#!/bin/sh\nexec '" << VN_VNSRV << "' \"$@\"\n";
-    fs::permissions(machine.driveD / "vnsrv.sh", fs::perms::owner_all);
-    const std::string unc = std::string("\\\\") + name;
-    SC_HANDLE manager = OpenSCManagerA(unc.c_str(), nullptr, SC_MANAGER_ALL_ACCESS);
-    EXPECT_NE(manager, nullptr) << name << ": " << GetLastError();
-    if (!manager) continue;
-    SC_HANDLE service = CreateServiceA(manager, "RODuduro", "RODuduro", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, "D:\\vnsrv.sh --runs 2", nullptr,
-                                       nullptr, nullptr, nullptr, nullptr);
+    SC_HANDLE service = vn::testing::InstallReportServer(machine, VN_VNSRV, "--runs 2");
     EXPECT_NE(service, nullptr) << name << ": " << GetLastError();
-    CloseServiceHandle(manager);
     if (service) m_services[name] = service;
     EXPECT_TRUE(StartServer(name)) << name;
   }
@@ -93,19 +78,13 @@ RunNetwork::~RunNetwork() {
 bool RunNetwork::StartServer(const std::string& machine) {
   const auto found = m_services.find(machine);
   if (found == m_services.end()) return false;
-  if (!StartServiceA(found->second, 0, nullptr)) return false;
-  const std::string pipe = ServerPipe(machine);
-  return WaitUntil([&] { return WaitNamedPipeA(pipe.c_str(), 1000) != FALSE; });
+  return vn::testing::StartReportServer(found->second, machine);
 }
 
 void RunNetwork::StopServer(const std::string& machine) {
   const auto found = m_services.find(machine);
   if (found == m_services.end()) return;
-  SERVICE_STATUS status{};
-  if (!ControlService(found->second, SERVICE_CONTROL_STOP, &status)) return;
-  EXPECT_TRUE(WaitUntil([&] {
-    return QueryServiceStatus(found->second, &status) && status.dwCurrentState == SERVICE_STOPPED;
-  })) << machine << ": the server did not stop";
+  EXPECT_TRUE(vn::testing::StopReportServer(found->second)) << machine << ": the server did not stop";
 }
 
 std::vector<std::string> RunNetwork::ServerResults(const std::string& machine) const {
@@ -146,34 +125,5 @@ RunOutcome RunNetwork::Run(ReportRunContext* context, RunWindows& windows, HANDL
   return outcome;
 }
 
-std::vector<std::string> ResultLines(const std::string& text) {
-  std::vector<std::string> lines;
-  for (std::size_t at = 0; at < text.size();) {
-    const std::size_t end = text.find("\r\n", at);
-    lines.push_back(text.substr(at, end == std::string::npos ? std::string::npos : end - at));
-    if (end == std::string::npos) break;
-    at = end + 2;
-  }
-  return lines;
-}
-
-std::vector<std::string> ResultFields(const std::string& line) {
-  std::vector<std::string> fields;
-  std::size_t at = 0;
-  while (at <= line.size()) {
-    if (at < line.size() && line[at] == '"') {
-      const std::size_t close = line.find('"', at + 1);
-      fields.push_back(line.substr(at + 1, close - at - 1));
-      if (close == std::string::npos) break;
-      at = close + 2;
-    } else {
-      const std::size_t comma = line.find(',', at);
-      fields.push_back(line.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
-      if (comma == std::string::npos) break;
-      at = comma + 1;
-    }
-  }
-  return fields;
-}
 
 }  // namespace vn::testing

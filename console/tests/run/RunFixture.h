@@ -17,6 +17,7 @@
 #include "console/run/ReportRun.h"
 #include "platform/services/ServiceControl.h"
 #include "testing/MachineNetwork.h"
+#include "testing/TestFiles.h"
 
 namespace vn::testing {
 
@@ -71,10 +72,5 @@ class RunNetwork {
   QTemporaryDir m_tempDir;   // the merged files' temporary directory
   QByteArray m_savedTmp;
 };
-
-// Splits a result file into its lines (without their CR LF).
-std::vector<std::string> ResultLines(const std::string& text);
-// The fields of a result line, quotes removed.
-std::vector<std::string> ResultFields(const std::string& line);
 
 }  // namespace vn::testing

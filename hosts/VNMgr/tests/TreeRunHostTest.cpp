@@ -31,6 +31,7 @@
 #include "platform/ipc/Sync.h"
 #include "platform/services/ServiceControl.h"
 #include "testing/MachineNetwork.h"
+#include "testing/ReportServerService.h"
 #include "testing/Wait.h"
 #include "ui/MessageBox.h"
 #include "ui/MultiDocTemplate.h"
@@ -68,18 +69,9 @@ class TreeRunHostTest : public ::testing::Test {
     ASSERT_TRUE(s_net->Start("CONSOLE"));
     const vn::testing::TestMachine& srv1 = s_net->Machine("SRV1");
     std::ofstream(srv1.ShareDir("Data") / "hello.txt") << "hello";
-    fs::create_directories(srv1.driveD);
-    std::ofstream(srv1.driveD / "vnsrv.sh") << "#!/bin/sh\nexec '" << VN_VNSRV << "' \"$@\"\n";
-    fs::permissions(srv1.driveD / "vnsrv.sh", fs::perms::owner_all);
-    SC_HANDLE manager = OpenSCManagerA("\\\\SRV1", nullptr, SC_MANAGER_ALL_ACCESS);
-    ASSERT_NE(manager, nullptr);
-    s_server = CreateServiceA(manager, "RODuduro", "RODuduro", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                              SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, "D:\\vnsrv.sh", nullptr, nullptr, nullptr,
-                              nullptr, nullptr);
-    CloseServiceHandle(manager);
+    s_server = vn::testing::InstallReportServer(srv1, VN_VNSRV);
     ASSERT_NE(s_server, nullptr);
-    ASSERT_TRUE(StartServiceA(s_server, 0, nullptr));
-    ASSERT_TRUE(WaitUntil([] { return WaitNamedPipeA("\\\\SRV1\\pipe\\RODuduro", 1000) != FALSE; }));
+    ASSERT_TRUE(vn::testing::StartReportServer(s_server, "SRV1"));
 
     vn::console::ReportSet set;
     set[kAllFiles].Selected = 1;
@@ -87,13 +79,7 @@ class TreeRunHostTest : public ::testing::Test {
   }
   static void TearDownTestSuite() {
     if (s_server) {
-      SERVICE_STATUS status{};
-      if (ControlService(s_server, SERVICE_CONTROL_STOP, &status)) {
-        EXPECT_TRUE(WaitUntil([] {
-          SERVICE_STATUS now{};
-          return QueryServiceStatus(s_server, &now) && now.dwCurrentState == SERVICE_STOPPED;
-        }));
-      }
+      EXPECT_TRUE(vn::testing::StopReportServer(s_server));
       CloseServiceHandle(s_server);
       s_server = nullptr;
     }

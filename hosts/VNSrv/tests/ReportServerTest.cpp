@@ -21,6 +21,7 @@
 #include "platform/net/Files.h"
 #include "platform/services/ServiceControl.h"
 #include "testing/MachineNetwork.h"
+#include "testing/ReportServerService.h"
 #include "testing/TestFiles.h"
 #include "testing/TestPipes.h"
 #include "testing/Wait.h"
@@ -41,42 +42,12 @@ constexpr const char* kServerPipe = "\\\\SRV1\\pipe\\RODuduro";
 constexpr DWORD kAllFiles = 14;
 constexpr DWORD kPartitionSummary = 4;
 
-// The fields of one result line (quotes removed).
-std::vector<std::string> Fields(const std::string& line) {
-  std::vector<std::string> fields;
-  std::size_t at = 0;
-  while (at <= line.size()) {
-    if (at < line.size() && line[at] == '"') {
-      const std::size_t close = line.find('"', at + 1);
-      fields.push_back(line.substr(at + 1, close - at - 1));
-      at = close + 2;
-    } else {
-      const std::size_t comma = line.find(',', at);
-      fields.push_back(line.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
-      if (comma == std::string::npos) break;
-      at = comma + 1;
-    }
-  }
-  return fields;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  for (std::size_t at = 0; at < text.size();) {
-    const std::size_t end = text.find("\r\n", at);
-    lines.push_back(text.substr(at, end - at));
-    if (end == std::string::npos) break;
-    at = end + 2;
-  }
-  return lines;
-}
-
 // The paths a file listing names: Directory + "\" + FileName of every D1 row.
 std::vector<std::string> ListedPaths(const std::string& result) {
   std::vector<std::string> paths;
   int fileName = -1, directory = -1;
-  for (const auto& line : Lines(result)) {
-    const auto fields = Fields(line);
+  for (const auto& line : vn::testing::ResultLines(result)) {
+    const auto fields = vn::testing::ResultFields(line);
     if (fields.empty()) continue;
     if (fileName < 0 && fields[0] != "A1" && fields[0] != "B1") {
       for (std::size_t i = 0; i < fields.size(); ++i) {
@@ -95,17 +66,10 @@ class ReportServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     m_srv1 = &m_net.Add({"SRV1", "TESTDOM", vn::MachineRole::Server, {"Data"}});
-    std::ofstream(m_srv1->driveD / "vnsrv.sh") << "#!/bin/sh\nexec '" << VN_VNSRV << "' \"$@\"\n";
-    fs::permissions(m_srv1->driveD / "vnsrv.sh", fs::perms::owner_all);
     ASSERT_TRUE(m_net.StartAll());
     // Servers reach the console's progress pipe through its machine service.
     ASSERT_TRUE(m_net.Start("CONSOLE"));
-    SC_HANDLE manager = OpenSCManagerA("\\\\SRV1", nullptr, SC_MANAGER_ALL_ACCESS);
-    ASSERT_NE(manager, nullptr) << GetLastError();
-    m_service = CreateServiceA(manager, "RODuduro", "RODuduro", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                               SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, "D:\\vnsrv.sh --runs 2", nullptr,
-                               nullptr, nullptr, nullptr, nullptr);
-    CloseServiceHandle(manager);
+    m_service = vn::testing::InstallReportServer(*m_srv1, VN_VNSRV, "--runs 2");
     ASSERT_NE(m_service, nullptr) << GetLastError();
   }
 
@@ -117,17 +81,13 @@ class ReportServerTest : public ::testing::Test {
 
   // `arguments` follow those of the service's command line.
   void StartServer(std::vector<const char*> arguments = {}) {
-    ASSERT_TRUE(StartServiceA(m_service, static_cast<DWORD>(arguments.size()), arguments.data())) << GetLastError();
-    ASSERT_TRUE(WaitUntil([] { return WaitNamedPipeA(kServerPipe, 1000) != FALSE; })) << GetLastError();
+    ASSERT_TRUE(vn::testing::StartReportServer(m_service, "SRV1", static_cast<DWORD>(arguments.size()),
+                                               arguments.data()))
+        << GetLastError();
   }
 
   void StopServer() {
-    SERVICE_STATUS status{};
-    if (ControlService(m_service, SERVICE_CONTROL_STOP, &status)) {
-      EXPECT_TRUE(WaitUntil([&] {
-        return QueryServiceStatus(m_service, &status) && status.dwCurrentState == SERVICE_STOPPED;
-      })) << "the server did not stop";
-    }
+    EXPECT_TRUE(vn::testing::StopReportServer(m_service)) << "the server did not stop";
   }
 
   fs::path Results() const { return m_srv1->home / "vnsrv" / "results"; }
@@ -247,7 +207,7 @@ TEST_F(ReportServerTest, ReportRunsWithProgressAndNamesReachablePaths) {
   EXPECT_NE(summary.find("Partition Summary"), std::string::npos) << summary;
   EXPECT_NE(summary.find("missing"), std::string::npos) << "the missing object is named: " << summary;
   int drives = 0;
-  for (const auto& line : Lines(summary)) drives += line.starts_with("\"D1\"") ? 1 : 0;
+  for (const auto& line : vn::testing::ResultLines(summary)) drives += line.starts_with("\"D1\"") ? 1 : 0;
   EXPECT_EQ(drives, 3) << "C:, D: and the system drive: " << summary;
 }
 
