@@ -11,10 +11,10 @@
 #include <algorithm>
 #include <vector>
 
+#include "console/objects/ObjectEnumeration.h"
 #include "console/support/Resources.h"
 #include "console/support/SystemErrorText.h"
 #include "platform/core/AsciiText.h"
-#include "platform/core/WideString.h"
 #include "platform/net/Net.h"
 #include "ui/MessageBox.h"
 #include "ui/WaitCursor.h"
@@ -24,7 +24,6 @@ namespace {
 
 constexpr int kContainerRole = Qt::UserRole;
 constexpr int kFilledRole = Qt::UserRole + 1;
-constexpr DWORD kPreferredLength = 65536;
 
 void ShowNetError(DWORD code) {
   char text[512] = {};
@@ -108,28 +107,11 @@ QTreeWidgetItem* CChooseServerDlg::AddNode(QTreeWidgetItem* parent, const std::s
 }
 
 void CChooseServerDlg::List(QTreeWidgetItem* parent, unsigned type, const std::string& domain, bool upperCase) {
-  const std::u16string wideDomain = vn::ToWide(domain);
-  DWORD resume = 0;
-  for (;;) {
-    LPBYTE buffer = nullptr;
-    DWORD read = 0;
-    DWORD total = 0;
-    const NET_API_STATUS status = NetServerEnum(nullptr, 101, &buffer, kPreferredLength, &read, &total, type,
-                                                domain.empty() ? nullptr : wideDomain.c_str(), &resume);
-    if (status != NERR_Success && status != static_cast<DWORD>(ERROR_MORE_DATA)) {
-      NetApiBufferFree(buffer);
-      ShowNetError(status);
-      return;
-    }
-    const auto* servers = reinterpret_cast<const SERVER_INFO_101*>(buffer);
-    for (DWORD i = 0; i < read; ++i) {
-      std::string name = vn::ToUtf8(servers[i].sv101_name);
-      if (upperCase) name = vn::ToUpperAscii(name);
-      AddNode(parent, name, upperCase, upperCase ? 1 : 2);
-    }
-    NetApiBufferFree(buffer);
-    if (status == NERR_Success || resume == 0 || read == 0) return;
-  }
+  const DWORD status = vn::console::EnumServerNames(type, domain, [&](std::string name) {
+    if (upperCase) name = vn::ToUpperAscii(name);
+    AddNode(parent, name, upperCase, upperCase ? 1 : 2);
+  });
+  if (status != 0) ShowNetError(status);
 }
 
 void CChooseServerDlg::SortContainersFirst(QTreeWidgetItem* parent, QTreeWidget* tree) {

@@ -7,9 +7,9 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "console/objects/ObjectEnumeration.h"
 #include "console/support/SystemErrorText.h"
 #include "platform/core/AsciiText.h"
-#include "platform/core/WideString.h"
 #include "platform/net/Net.h"
 #include "ui/MessageBox.h"
 #include "ui/WaitCursor.h"
@@ -17,7 +17,6 @@
 namespace {
 
 constexpr int kComputerRole = Qt::UserRole;
-constexpr DWORD kPreferredLength = 65536;
 
 QIcon Image(QStyle::StandardPixmap pixmap) {
   const QStyle* style = QApplication::style();
@@ -84,35 +83,21 @@ bool CComputerBrowserDlg::SelectComputer(const QString& name) {
 }
 
 bool CComputerBrowserDlg::List(QTreeWidgetItem* parent, unsigned type, const std::string& domain) {
-  const std::u16string wideDomain = vn::ToWide(domain);
-  DWORD resume = 0;
-  for (;;) {
-    LPBYTE buffer = nullptr;
-    DWORD read = 0;
-    DWORD total = 0;
-    const NET_API_STATUS status = NetServerEnum(nullptr, 100, &buffer, kPreferredLength, &read, &total, type,
-                                                domain.empty() ? nullptr : wideDomain.c_str(), &resume);
-    if (status != NERR_Success && status != static_cast<DWORD>(ERROR_MORE_DATA)) {
-      NetApiBufferFree(buffer);
-      char text[1025] = {};
-      vn::console::GetSystemErrorText(status, text, sizeof text);
-      AfxMessageBox(QString::fromUtf8(text), MB_OK | MB_ICONEXCLAMATION);
-      return false;
-    }
-    const auto* servers = reinterpret_cast<const SERVER_INFO_100*>(buffer);
-    for (DWORD i = 0; i < read; ++i) {
-      const bool computer = parent != nullptr;
-      auto* item = new QTreeWidgetItem(QStringList{QString::fromStdString(vn::ToUtf8(servers[i].sv100_name))});
-      item->setData(0, kComputerRole, computer);
-      item->setIcon(0, Image(computer ? QStyle::SP_ComputerIcon : QStyle::SP_DriveNetIcon));
-      if (parent)
-        parent->addChild(item);
-      else
-        m_pTree->addTopLevelItem(item);
-    }
-    NetApiBufferFree(buffer);
-    if (status == NERR_Success || resume == 0 || read == 0) return true;
-  }
+  const bool computer = parent != nullptr;
+  const DWORD status = vn::console::EnumServerNames(type, domain, [&](const std::string& name) {
+    auto* item = new QTreeWidgetItem(QStringList{QString::fromStdString(name)});
+    item->setData(0, kComputerRole, computer);
+    item->setIcon(0, Image(computer ? QStyle::SP_ComputerIcon : QStyle::SP_DriveNetIcon));
+    if (parent)
+      parent->addChild(item);
+    else
+      m_pTree->addTopLevelItem(item);
+  });
+  if (status == 0) return true;
+  char text[1025] = {};
+  vn::console::GetSystemErrorText(status, text, sizeof text);
+  AfxMessageBox(QString::fromUtf8(text), MB_OK | MB_ICONEXCLAMATION);
+  return false;
 }
 
 bool CComputerBrowserDlg::IsComputer(const QTreeWidgetItem* item) {

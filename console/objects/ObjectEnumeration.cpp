@@ -233,4 +233,25 @@ void SavePreferredMachines(const std::vector<std::string>& machines) {
   ::WriteProfileString(section.c_str(), value.c_str(), QString::fromStdString(FormatPreferredMachines(machines)));
 }
 
+DWORD EnumServerNames(DWORD type, const std::string& domain, const std::function<void(std::string name)>& each) {
+  constexpr DWORD kPreferredLength = 65536;
+  const std::u16string wideDomain = ToWide(domain);
+  DWORD resume = 0;
+  for (;;) {
+    LPBYTE buffer = nullptr;
+    DWORD read = 0;
+    DWORD total = 0;
+    const NET_API_STATUS status = NetServerEnum(nullptr, 100, &buffer, kPreferredLength, &read, &total, type,
+                                                domain.empty() ? nullptr : wideDomain.c_str(), &resume);
+    if (status != NERR_Success && status != static_cast<DWORD>(ERROR_MORE_DATA)) {
+      NetApiBufferFree(buffer);
+      return status;
+    }
+    const auto* servers = reinterpret_cast<const SERVER_INFO_100*>(buffer);
+    for (DWORD i = 0; i < read; ++i) each(ToUtf8(servers[i].sv100_name));
+    NetApiBufferFree(buffer);
+    if (status == NERR_Success || resume == 0 || read == 0) return 0;
+  }
+}
+
 }  // namespace vn::console

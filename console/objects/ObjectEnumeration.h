@@ -10,11 +10,13 @@
 // is an empty list, never an error: an unreachable machine or share simply has
 // nothing in it.
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "console/objects/KSItemType.h"
+#include "platform/core/Win32Types.h"
 
 struct NETRESOURCEA;
 
@@ -45,6 +47,12 @@ std::string ShapeName(std::string_view name);
 // shares of `server` (their bare names). Names are added to `list`.
 void GetNetResource(const NETRESOURCEA* parent, const std::string* domain, const std::string* server,
                     std::vector<std::string>& list, bool collect);
+
+// The browse list's entries of the kinds in `type` (SV_TYPE_... bits) of
+// `domain` (empty: this machine's own), by name, batch by batch until the
+// list ends. 0, or the code of the call that failed (names before it were
+// given already).
+DWORD EnumServerNames(DWORD type, const std::string& domain, const std::function<void(std::string name)>& each);
 
 // The disk shares of `machine`, including the administrative disk shares
 // (C$, ADMIN$), without IPC$, printers and devices, in share order.
