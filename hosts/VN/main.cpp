@@ -72,7 +72,10 @@ class CCancelOnSignals {
  public:
   explicit CCancelOnSignals(HANDLE cancel) : m_thread([this, cancel] { Watch(cancel); }) {}
   ~CCancelOnSignals() {
+    // Woken by a signal of its own set, the watcher sees the stop at once
+    // instead of at the end of its tick.
     m_stop = true;
+    pthread_kill(m_thread.native_handle(), SIGTERM);
     m_thread.join();
   }
   CCancelOnSignals(const CCancelOnSignals&) = delete;
@@ -98,7 +101,7 @@ class CCancelOnSignals {
     const sigset_t set = Signals();
     const timespec tick{0, 100'000'000};
     while (!m_stop) {
-      if (sigtimedwait(&set, nullptr, &tick) < 0) continue;
+      if (sigtimedwait(&set, nullptr, &tick) < 0 || m_stop) continue;
       if (m_cancelled.exchange(true)) std::_Exit(1);
       std::fprintf(stderr, "VN: cancelling the run\n");
       SetEvent(cancel);

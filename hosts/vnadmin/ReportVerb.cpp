@@ -225,7 +225,7 @@ class InterruptWatch {
       const timespec tick{0, 200 * 1000 * 1000};
       int count = 0;
       while (!m_done) {
-        if (sigtimedwait(&m_set, nullptr, &tick) != SIGINT) continue;
+        if (sigtimedwait(&m_set, nullptr, &tick) != SIGINT || m_done) continue;
         if (++count == 1) {
           onInterrupt();
         } else {
@@ -237,8 +237,13 @@ class InterruptWatch {
     });
   }
   ~InterruptWatch() {
+    // Woken by an interrupt of its own, the watcher sees the end at once
+    // instead of at the end of its tick.
     m_done = true;
-    if (m_thread.joinable()) m_thread.join();
+    if (m_thread.joinable()) {
+      pthread_kill(m_thread.native_handle(), SIGINT);
+      m_thread.join();
+    }
     const timespec none{0, 0};
     while (sigtimedwait(&m_set, nullptr, &none) == SIGINT) {
     }
