@@ -7,6 +7,13 @@
 //   bench remote-registry-set-N: ...                            RegSetValueExA
 //   bench remote-pipe-roundtrip-N: ...                          1 KiB message and answer
 //
+// and, as the floor below any encrypted transport on this host, the copy and
+// a round trip through a bare TLS connection with the machines' certificates
+// (TlsFloor.h):
+//
+//   bench remote-copy-256MiB vs tls floor: ours X s, bare TLS stream Y s, ratio Z
+//   bench remote-registry-query per call vs tls floor: ours X us, bare TLS round trip Y us, ratio Z
+//
 // plus the peak resident memory (VmHWM) of this process and of SRV1's service,
 // to show that copies stream, and for the copies the processor time this
 // process and SRV1's service spent (user and system), which on a busy machine
@@ -30,6 +37,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/TlsFloor.h"
 #include "platform/core/Handles.h"
 #include "platform/core/Process.h"
 #include "platform/endpoints/MachineDirectory.h"
@@ -50,8 +58,10 @@ double Seconds(const std::function<bool()>& run) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-void Report(const std::string& name, double ours, double local) {
-  std::printf("bench %s: ours %.3f s, local %.3f s, ratio %.2f\n", name.c_str(), ours, local, ours / local);
+void Report(const std::string& name, double ours, double theirs, const char* peer = "local",
+            const char* unit = "s") {
+  std::printf("bench %s: ours %.3f %s, %s %.3f %s, ratio %.2f\n", name.c_str(), ours, unit, peer, theirs, unit,
+              ours / theirs);
   std::fflush(stdout);
 }
 
@@ -210,6 +220,15 @@ int main(int argc, char** argv) {
   phase("remote-copy");
   Report("remote-copy-" + size, remoteCopy, localCopy);
   Report("remote-copy-" + size + " cpu", remoteCpu, localCpu);
+  // The floor of any encrypted copy here: the same bytes through a bare TLS
+  // stream between two threads, with the two machines' certificates.
+  const vn::bench::TlsFloor floor{srv1.home / "identity" / "BENCH.pem", console.home / "identity" / "BENCH.pem"};
+  const double floorCopy = floor.CopySeconds(console.driveD / "source.bin", srv1.ShareDir("Data") / "floor.bin");
+  if (floorCopy < 0 || std::filesystem::file_size(srv1.ShareDir("Data") / "floor.bin") != sizeMiB * 1024 * 1024)
+    return 1;
+  Report("remote-copy-" + size + " vs tls floor", remoteCopy, floorCopy, "bare TLS stream");
+  std::printf("bench tls floor: a bare TLS stream copies %s in %.3f s, %.2f times the local copy\n", size.c_str(),
+              floorCopy, floorCopy / localCopy);
   const double localRead =
       cpu(&localCpu, [&] { return Copy(*local, {"D:", "copy.bin"}, *local, {"D:", "back.bin"}); });
   phase("local-read");
@@ -237,6 +256,12 @@ int main(int argc, char** argv) {
   std::printf("bench registry per call: query ours %.1f us, local %.1f us; set ours %.1f us, local %.1f us\n",
               remoteQuery / calls * 1e6, localQuery / calls * 1e6, remoteSet / sets * 1e6, localSet / sets * 1e6);
   RegCloseKey(remoteRoot);
+  // The floor of any round trip here: 256 bytes and their echo through a bare
+  // TLS connection between two threads.
+  const double floorTrip = floor.RoundTripMicros(calls, 256);
+  if (floorTrip < 0) return 1;
+  Report("remote-registry-query per call vs tls floor", remoteQuery / calls * 1e6, floorTrip, "bare TLS round trip",
+         "us");
 
   // The same echo server as a process of this machine and of SRV1.
   const pid_t localEcho = StartEchoServer(console.home, "BenchEcho");
