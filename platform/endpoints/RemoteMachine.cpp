@@ -1,7 +1,11 @@
 #include "platform/endpoints/RemoteMachine.h"
 
+#include <grpcpp/alarm.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <mutex>
 #include <string_view>
 #include <thread>
 #include <utility>
@@ -71,6 +75,13 @@ namespace {
 // waits on its queue, gRPC reads the channels' connections, so a connection
 // the other end closed is dropped at once and the next call connects afresh.
 // Each watch lasts a few seconds and is renewed while the channel has owners.
+//
+// It waits on its queue only while no call is waiting (CallInProgress): a
+// waiting call's thread reads the connections itself, and a watcher reading
+// them too would take replies meant for that thread and hand them over. A
+// call that starts while the watcher waits sends it out of its queue (an
+// alarm); it comes back once no call has waited for kRestAfterCalls, so a
+// burst of calls keeps it out throughout.
 class ChannelWatcher {
  public:
   static ChannelWatcher& Instance() {
@@ -82,7 +93,24 @@ class ChannelWatcher {
     Arm(new std::weak_ptr<grpc::Channel>(channel), *channel);
   }
 
+  void CallStarted() {
+    std::lock_guard lock(m_mutex);
+    if (m_waiting++ == 0 && m_inQueue && !m_recalled) {
+      m_recall.Set(&m_queue, gpr_time_0(GPR_CLOCK_MONOTONIC), &m_recall);
+      m_recalled = true;
+    }
+  }
+
+  // No wake-up here: the watcher looks again on its own (AwaitQuiet), so a
+  // call's end costs its thread nothing but the lock.
+  void CallEnded() {
+    std::lock_guard lock(m_mutex);
+    if (--m_waiting == 0) m_lastCall = std::chrono::steady_clock::now();
+  }
+
  private:
+  static constexpr std::chrono::milliseconds kRestAfterCalls{50};
+
   ChannelWatcher() : m_thread([this] { Run(); }) { m_thread.detach(); }
 
   void Arm(std::weak_ptr<grpc::Channel>* tag, grpc::Channel& channel) {
@@ -90,20 +118,53 @@ class ChannelWatcher {
                                 &m_queue, tag);
   }
 
+  // Until no call has waited for kRestAfterCalls (looking again every
+  // kRestAfterCalls while calls go on); then the watcher is in its queue.
+  void AwaitQuiet() {
+    for (;;) {
+      std::chrono::steady_clock::time_point due;
+      {
+        std::lock_guard lock(m_mutex);
+        const auto now = std::chrono::steady_clock::now();
+        due = m_waiting > 0 ? now + kRestAfterCalls : m_lastCall + kRestAfterCalls;
+        if (now >= due) {
+          m_inQueue = true;
+          return;
+        }
+      }
+      std::this_thread::sleep_until(due);
+    }
+  }
+
   void Run() {
-    void* tag = nullptr;
-    bool ok = false;
-    while (m_queue.Next(&tag, &ok)) {
-      auto* watched = static_cast<std::weak_ptr<grpc::Channel>*>(tag);
-      if (const auto channel = watched->lock()) {
-        Arm(watched, *channel);
-      } else {
-        delete watched;
+    for (;;) {
+      AwaitQuiet();
+      void* tag = nullptr;
+      bool ok = false;
+      while (m_queue.Next(&tag, &ok)) {
+        if (tag == &m_recall) {
+          std::lock_guard lock(m_mutex);
+          m_inQueue = false;
+          m_recalled = false;
+          break;
+        }
+        auto* watched = static_cast<std::weak_ptr<grpc::Channel>*>(tag);
+        if (const auto channel = watched->lock()) {
+          Arm(watched, *channel);
+        } else {
+          delete watched;
+        }
       }
     }
   }
 
   grpc::CompletionQueue m_queue;
+  std::mutex m_mutex;
+  int m_waiting = 0;                                    // calls waiting now
+  std::chrono::steady_clock::time_point m_lastCall{};  // when the last one ended
+  bool m_inQueue = false;                               // the watcher waits on its queue
+  bool m_recalled = false;                              // the alarm is set and has not fired yet
+  grpc::Alarm m_recall;
   std::thread m_thread;
 };
 
@@ -143,6 +204,9 @@ FileEntry FromProto(const pb::FileEntry& entry) {
 }  // namespace
 
 void WatchChannel(const std::shared_ptr<grpc::Channel>& channel) { ChannelWatcher::Instance().Watch(channel); }
+
+CallInProgress::CallInProgress() { ChannelWatcher::Instance().CallStarted(); }
+CallInProgress::~CallInProgress() { ChannelWatcher::Instance().CallEnded(); }
 
 namespace {
 
@@ -274,6 +338,7 @@ class RemoteFileReader final : public FileReader {
 
   ~RemoteFileReader() override {
     if (!m_stream) return;
+    const CallInProgress waiting;
     m_context->TryCancel();
     m_stream->Finish();
   }
@@ -281,6 +346,7 @@ class RemoteFileReader final : public FileReader {
   LONG Read(std::span<BYTE> buffer, std::size_t* bytesRead) override {
     *bytesRead = 0;
     if (m_error != ERROR_SUCCESS) return m_error;
+    const CallInProgress waiting;
     while (*bytesRead < buffer.size()) {
       if (m_offset == m_chunk.data().size()) {
         if (!m_stream) break;  // the end was reached
@@ -339,12 +405,14 @@ class RemoteFileWriter final : public FileWriter {
   ~RemoteFileWriter() override {
     if (!m_stream) return;
     // Without the commit the service drops what it received.
+    const CallInProgress waiting;
     m_context->TryCancel();
     m_stream->Finish();
   }
 
   LONG Write(std::span<const BYTE> data) override {
     if (!m_stream) return m_error != ERROR_SUCCESS ? m_error : ERROR_INVALID_HANDLE;
+    const CallInProgress waiting;
     pb::WriteFileRequest request;
     while (!data.empty()) {
       const std::size_t n = std::min(data.size(), kFileChunkBytes);
@@ -357,6 +425,7 @@ class RemoteFileWriter final : public FileWriter {
 
   LONG Commit(std::uint64_t lastWriteTime) override {
     if (!m_stream) return m_error != ERROR_SUCCESS ? m_error : ERROR_INVALID_HANDLE;
+    const CallInProgress waiting;
     pb::WriteFileRequest request;
     request.mutable_commit()->set_last_write_time(lastWriteTime);
     if (!m_stream->Write(request)) return Broken();
@@ -503,6 +572,7 @@ LONG RemoteMachine::FindFiles(const MachinePath& pattern, std::vector<FileEntry>
   grpc::ClientContext context;
   if (const LONG error = m_connection->Prepare(&context, "FindFiles", false); error != ERROR_SUCCESS) return error;
   auto stub = m_connection->Stub();
+  const CallInProgress waiting;
   auto stream = stub->FindFiles(&context, request);
   std::vector<FileEntry> found;
   pb::FindFilesReply batch;
@@ -566,6 +636,7 @@ LONG RemoteMachine::OpenRead(const MachinePath& path, std::unique_ptr<FileReader
   if (const LONG error = m_connection->Prepare(context.get(), "ReadFile", false); error != ERROR_SUCCESS)
     return error;
   auto stub = m_connection->Stub();
+  const CallInProgress waiting;
   auto stream = stub->ReadFile(context.get(), request);
   pb::ReadFileReply first;
   if (!stream->Read(&first)) {
@@ -589,6 +660,7 @@ LONG RemoteMachine::OpenWrite(const MachinePath& path, bool failIfExists, std::u
   if (const LONG error = m_connection->Prepare(context.get(), "WriteFile", false); error != ERROR_SUCCESS)
     return error;
   auto stub = m_connection->Stub();
+  const CallInProgress waiting;
   auto stream = stub->WriteFile(context.get());
   pb::WriteFileRequest request;
   ToProto(path, request.mutable_open()->mutable_path());

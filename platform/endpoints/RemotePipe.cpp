@@ -74,8 +74,10 @@ void ForwardOut(Relay& relay) {
   relay.stream->WritesDone();
 }
 
-// The server's messages, from the stream to the socket; owns the relay.
+// The server's messages, from the stream to the socket; owns the relay. Its
+// thread waits on the stream for the pipe's whole life.
 void ForwardIn(std::shared_ptr<Relay> relay) {
+  const CallInProgress waiting;
   std::thread outgoing;
   try {
     outgoing = std::thread([relay] { ForwardOut(*relay); });
@@ -126,6 +128,7 @@ LONG RemoteMachine::OpenPipe(const std::string& pipe, DWORD desiredAccess, int* 
   if (const LONG error = m_connection->Prepare(relay->context.get(), "Pipe", false); error != ERROR_SUCCESS)
     return error;
   relay->stub = m_connection->Stub();
+  const CallInProgress waiting;
   relay->stream = relay->stub->Pipe(relay->context.get());
 
   pb::PipeFrame open;
