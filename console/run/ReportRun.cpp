@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <ctime>
 #include <initializer_list>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string_view>
 
 #include "console/reports/ReportCatalogue.h"
@@ -27,6 +29,38 @@
 namespace {
 
 using vn::console::ReportOptions;
+
+// A report thread's connection to a server, lent for as long as its
+// WM_REPORT_SERVER_RESULT send lasts (the thread waits in it), so that the
+// handler's OpenReport fetches the result on the connection that made it
+// instead of connecting and greeting the server again: a remote pipe's open
+// and the first exchange on it cost a few milliseconds per machine. Keyed by
+// the output record the message carries; an OpenReport given any other
+// record connects for itself.
+class LentConnections {
+ public:
+  static LentConnections& Instance() {
+    static LentConnections lent;
+    return lent;
+  }
+  void Lend(const vn::KSServerCommunicationOutputRec* result, vn::KSCli* client) {
+    std::lock_guard lock(m_mutex);
+    m_clients[result] = client;
+  }
+  void Return(const vn::KSServerCommunicationOutputRec* result) {
+    std::lock_guard lock(m_mutex);
+    m_clients.erase(result);
+  }
+  vn::KSCli* Find(const vn::KSServerCommunicationOutputRec* result) {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_clients.find(result);
+    return it == m_clients.end() ? nullptr : it->second;
+  }
+
+ private:
+  std::mutex m_mutex;
+  std::map<const vn::KSServerCommunicationOutputRec*, vn::KSCli*> m_clients;
+};
 
 constexpr std::string_view kCantConnect = "Can't connect to %s\r\n%s";
 constexpr std::string_view kServerNotRunning =
@@ -200,8 +234,10 @@ class CReportRunner {
     m_last = code;
     Outcome outcome = Outcome::Next;
     if (code == 0) {
+      LentConnections::Instance().Lend(&output, &client);
       SendMessageA(m_context.hNotifyWnd, WM_REPORT_SERVER_RESULT, reinterpret_cast<WPARAM>(machine.c_str()),
                    reinterpret_cast<LPARAM>(&output));
+      LentConnections::Instance().Return(&output);
     } else if (code == static_cast<DWORD>(ERROR_CANCELLED)) {
       if (!custom) outcome = local ? Outcome::EndRun : Outcome::EndReport;
     } else if (!custom && !local && !m_context.hStatusWnd) {
@@ -348,8 +384,12 @@ DWORD ReportThreadProc(ReportRunContext* context) {
 
 int OpenReport(const char* machine, vn::KSServerCommunicationOutputRec* file, QFileDevice* out, int first,
                std::string* totals) {
-  vn::KSCli client;
-  client.Connect(machine);
+  // The report thread waits in its send while this runs, so its lent
+  // connection has one user at a time.
+  vn::KSCli own;
+  vn::KSCli* lent = LentConnections::Instance().Find(file);
+  if (!lent) own.Connect(machine);
+  vn::KSCli& client = lent ? *lent : own;
   vn::KSServerCommunicationFileRec chunk{};
   int reserved = 0;
   if (client.ProcessFile(file, &chunk, &reserved) != 0) {
