@@ -286,9 +286,14 @@ void CFastReadView::OnKsDelete() {
       AfxMessageBox(QString::fromLocal8Bit(text), MB_OK | MB_ICONEXCLAMATION);
       continue;
     }
-    m_pDataManager->MarkDeleted(static_cast<std::uint32_t>(row));
-    GetGrid()->RedrawRow(row);
+    MarkRowDeleted(row);
   }
+}
+
+void CFastReadView::MarkRowDeleted(int row) {
+  if (!m_pDataManager || row <= 0) return;
+  m_pDataManager->MarkDeleted(static_cast<std::uint32_t>(row));
+  GetGrid()->RedrawRow(row);
 }
 
 void CFastReadView::OnEditCopy() { ProcessFiles(0); }
