@@ -8,6 +8,8 @@
 //     painted
 //   bench results-mark-deleted-10M: a block of 500 rows selected and marked
 //     deleted the way the Delete command marks them, until repainted
+//   bench results-select-all-10M: Ctrl+A and the check that enables Delete,
+//     until repainted
 //
 // A ratio near 1 says the step does not grow with the result. Then the peak
 // memory of the process (VmHWM) beside the size of the line index and of the
@@ -133,6 +135,7 @@ struct Times {
   double firstScreen = 0;
   double scrollEnd = 0;
   double markDeleted = 0;
+  double selectAll = 0;
   double indexed = 0;  // open and index, for the record
 };
 
@@ -269,6 +272,17 @@ bool Bench::Run(const fs::path& file, const Expected& expected, Times& times) {
   if (model->data(model->index(kMarkedRows + 1, 1), Qt::FontRole).value<QFont>().strikeOut())
     return Fail("a row after the block is shown as deleted");
 
+  // Ctrl+A and the check that enables Delete (the context menu makes it),
+  // until repainted: every row selected.
+  paints = m_paints.Paints();
+  start = Clock::now();
+  Key(grid, Qt::Key_A);
+  view->FilesOnly();
+  if (!WaitPainted(paints)) return Fail("the grid did not repaint after Ctrl+A");
+  times.selectAll = Seconds(Clock::now() - start);
+  if (grid->SelectedRowCount() != static_cast<std::size_t>(lastRow) + 1 || grid->LastSelectedRow() != lastRow)
+    return Fail("Ctrl+A did not select every row");
+
   m_session.m_app->CloseAllDocuments(FALSE);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   return true;
@@ -337,6 +351,7 @@ int main(int argc, char** argv) {
                   kFirstScreenGoal, worst <= kFirstScreenGoal ? "met" : "NOT met", worst, indexed);
       Print("results-scroll-end-10M", largeRuns, smallRuns, &Times::scrollEnd);
       Print("results-mark-deleted-10M", largeRuns, smallRuns, &Times::markDeleted);
+      Print("results-select-all-10M", largeRuns, smallRuns, &Times::selectAll);
       const long peakKb = StatusKb("VmHWM:");
       std::printf("      results-grid-10M: peak memory (VmHWM) %ld MB, %ld MB of it before the large result opened; "
                   "the open window holds %ld MB, the line index %zu MB of it; the file is %ju MB, %ld kB of its "
