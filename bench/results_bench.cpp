@@ -1,6 +1,6 @@
-// The result data manager on a 10-million-row result (the shared generator's
-// report-shaped CSV behind a small header, made once under the build
-// directory):
+// The result data manager on a 10-million-row result (bench/ResultInput.h:
+// the shared generator's report-shaped CSV behind a small header, made once
+// under the build directory):
 //   Open + ReadHeader + ReadAll              vs  wc -l
 //   SortByColumn on the size (numeric)       vs  LC_ALL=C sort -t, -k4,4n -S 4G
 //   SortByColumn on the file name (text)     vs  LC_ALL=C sort -t, -k2,2 -S 4G
@@ -26,6 +26,7 @@
 #include <string>
 #include <string_view>
 
+#include "bench/ResultInput.h"
 #include "console/results/FXDataManager.h"
 
 namespace fs = std::filesystem;
@@ -33,7 +34,7 @@ using vn::console::CFXDataManager;
 
 namespace {
 
-constexpr std::uint32_t kRows = 10'000'000;
+constexpr std::uint32_t kRows = vn::bench::kLargeResultRows;
 
 struct Measure {
   double seconds = 0;
@@ -153,45 +154,13 @@ void Print(const char* name, const char* peer, const Measure& ours, const Measur
               ours.peakKb / 1024, ours.fileKb / 1024, (ours.peakKb - ours.fileKb) / 1024, peer, theirs.peakKb / 1024);
 }
 
-// The shared generator's rows behind a header of our own, made once.
-bool MakeInput(const fs::path& dir, const fs::path& result) {
-  if (fs::exists(result)) return true;
-  std::error_code ec;
-  fs::create_directories(dir, ec);
-  const fs::path rows = dir / "rows-10M.csv";
-  if (!fs::exists(rows)) {
-    const fs::path partial = dir / "rows-10M.csv.partial";
-    fs::remove(partial, ec);
-    std::printf("generating %s...\n", rows.c_str());
-    const std::string command = "python3 '" VN_SHARED_BENCH "/gen_trees.py' csv '" + partial.string() + "' >/dev/null";
-    if (std::system(command.c_str()) != 0) return false;
-    fs::rename(partial, rows, ec);
-    if (ec) return false;
-  }
-  const fs::path partial = dir / "results-10M.csv.partial";
-  {
-    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-    out << "\"A1\",14,6\r\n"
-           "\"B1\",\"All Files\"\r\n"
-           "\"B1\",\"Computer: BENCH\"\r\n"
-           "\"H1\",\"FileName\",\"Directory\",\"Size\",\"Allocated\",\"Revised\"\r\n";
-    std::ifstream in(rows, std::ios::binary);
-    out << in.rdbuf();
-    if (!out.flush()) return false;
-  }
-  fs::rename(partial, result, ec);
-  if (ec) return false;
-  fs::remove(rows, ec);  // only the result is used again
-  return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   const fs::path dir = argc > 1 && argv[1][0] != '\0' ? fs::path(argv[1]) : fs::path(VN_BENCH_DATA);
   const std::string only = argc > 2 ? argv[2] : "";
-  const fs::path file = dir / "results-10M.csv";
-  if (!MakeInput(dir, file)) {
+  const fs::path file = vn::bench::LargeResult(dir, VN_SHARED_BENCH "/gen_trees.py");
+  if (file.empty()) {
     std::fprintf(stderr, "results_bench: the input could not be made in %s\n", dir.c_str());
     return 1;
   }

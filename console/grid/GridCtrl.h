@@ -13,8 +13,7 @@
 #include <QTableView>
 #include <functional>
 #include <memory>
-#include <cstdint>
-#include <unordered_map>
+#include <cstddef>
 #include <vector>
 
 #include "console/entry/KSExport.h"
@@ -62,8 +61,14 @@ class KS_EXPORT CGridCtrl : public QTableView {
   void SetDefaultColumnWidth(int pixels);
   int DefaultColumnWidth() const { return m_columnWidth; }
 
-  // The selected rows, whole rows, in the order they were selected.
+  // The selected rows, whole rows, in the order they were selected (rows
+  // selected together, as by a shift-click or select-all, in ascending order).
   std::vector<int> SelectedRows() const;
+  // The same without listing them: how many, the one selected last (-1 when
+  // none), and each in order until `visit` answers false.
+  std::size_t SelectedRowCount() const;
+  int LastSelectedRow() const;
+  void VisitSelectedRows(const std::function<bool(int row)>& visit) const;
   void SelectRow(int row, bool add);
 
   // The rows a print job prints: the selection when more than one row is
@@ -84,7 +89,18 @@ class KS_EXPORT CGridCtrl : public QTableView {
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
+  // Rows selected together, from `from` on to `to` (either way), in the
+  // order they were selected; no two runs share a row. Memory follows the
+  // selections made, not the rows selected: a select-all is one run.
+  struct SelectedRun {
+    int from;
+    int to;
+  };
   void OnSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected);
+  // Remembers rows first..last not already selected, as selected now.
+  void AddSelectedRows(int first, int last);
+  void AppendSelectedRun(int first, int last);
+  void RemoveSelectedRows(int first, int last);
   void ApplyMetrics();
   QFont ZoomedFont() const;
 
@@ -92,7 +108,6 @@ class KS_EXPORT CGridCtrl : public QTableView {
   CGridSettings m_settings;
   int m_zoom = 100;
   int m_columnWidth = 100;
-  std::unordered_map<int, std::uint64_t> m_selected;  // row -> when it was selected
-  std::uint64_t m_selectionCount = 0;
+  std::vector<SelectedRun> m_selected;
   std::unique_ptr<QPrinter> m_printer;
 };

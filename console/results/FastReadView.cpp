@@ -7,7 +7,6 @@
 #include <QStandardPaths>
 #include <algorithm>
 #include <cstdint>
-#include <iterator>
 
 #include "console/grid/GridCtrl.h"
 #include "console/results/FXDataManager.h"
@@ -248,18 +247,21 @@ void CFastReadView::OnUpdateGraph(CCmdUI* pCmdUI) { pCmdUI->Enable(FALSE); }
 bool CFastReadView::FilesOnly() const {
   if (!m_pDataManager) return false;
   // Only two selected rows decide: the first one still there and the last
-  // one selected, so a select-all of a long result costs no splitting.
-  const std::vector<int> rows = GetGrid()->SelectedRows();
-  std::vector<vn::console::SelectedRow> selection;
-  const auto live = std::find_if(rows.begin(), rows.end(), [this](int row) {
-    return row > 0 && !m_pDataManager->IsDeleted(static_cast<std::uint32_t>(row));
+  // one selected, so a select-all of a long result is neither listed nor
+  // split.
+  const CGridCtrl* grid = GetGrid();
+  const int last = grid->LastSelectedRow();
+  int live = -1;
+  grid->VisitSelectedRows([this, &live](int row) {
+    if (row <= 0 || m_pDataManager->IsDeleted(static_cast<std::uint32_t>(row))) return true;
+    live = row;
+    return false;
   });
-  if (live != rows.end() && std::next(live) != rows.end()) selection.push_back({*live, {}, false});
-  if (!rows.empty()) {
-    const int last = rows.back();
+  std::vector<vn::console::SelectedRow> selection;
+  if (live >= 0 && live != last) selection.push_back({live, {}, false});
+  if (last >= 0)
     selection.push_back(
         {last, CellText(last, 1), last > 0 && m_pDataManager->IsDeleted(static_cast<std::uint32_t>(last))});
-  }
   const CFastReadDoc* pDoc = GetDocument();
   return vn::console::FilesOnly(vn::console::FindFileColumns(m_headerCells), pDoc && pDoc->IsDeleteOnClose(),
                                 selection);
@@ -273,7 +275,7 @@ std::vector<int> CFastReadView::RowsToProcess() const {
 }
 
 void CFastReadView::OnKsDelete() {
-  if (!m_pDataManager || GetGrid()->SelectedRows().empty()) return;
+  if (!m_pDataManager || GetGrid()->SelectedRowCount() == 0) return;
   if (AfxMessageBox(QString::fromLatin1(kConfirmDeleteText), MB_YESNO | MB_ICONQUESTION) != IDYES) return;
   const vn::console::FileColumns columns = vn::console::FindFileColumns(m_headerCells);
   const CWaitCursor wait;
@@ -286,9 +288,14 @@ void CFastReadView::OnKsDelete() {
       AfxMessageBox(QString::fromLocal8Bit(text), MB_OK | MB_ICONEXCLAMATION);
       continue;
     }
-    m_pDataManager->MarkDeleted(static_cast<std::uint32_t>(row));
-    GetGrid()->RedrawRow(row);
+    MarkRowDeleted(row);
   }
+}
+
+void CFastReadView::MarkRowDeleted(int row) {
+  if (!m_pDataManager || row <= 0) return;
+  m_pDataManager->MarkDeleted(static_cast<std::uint32_t>(row));
+  GetGrid()->RedrawRow(row);
 }
 
 void CFastReadView::OnEditCopy() { ProcessFiles(0); }

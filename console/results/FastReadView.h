@@ -77,6 +77,9 @@ class KS_EXPORT CFastReadView : public CGridView, public CGridSource {
   // Whether Delete, Copy to and Move to may run now.
   bool FilesOnly() const;
   void OnKsDelete();
+  // Marks a data row whose file is gone and redraws it (Delete does this for
+  // every row whose file it removed).
+  void MarkRowDeleted(int row);
   void OnEditCopy();
   void OnMoveTo();
   // Asks for the destination folder and copies (move = 0) or moves the files.

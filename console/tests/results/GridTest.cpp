@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QPrinter>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -114,6 +115,66 @@ TEST(GridTest, SelectedRowsComeInTheOrderTheyWereSelected) {
   EXPECT_EQ(grid.SelectedRows(), (std::vector<int>{7}));
   grid.ResetGrid();
   EXPECT_TRUE(grid.SelectedRows().empty());
+}
+
+// Selections of many rows at once (select-all, a shift-click, keys) are
+// remembered without a record per row, and keep their order when parts of
+// them are deselected.
+TEST(GridTest, LongSelectionsKeepTheirOrderThroughDeselection) {
+  constexpr int kRows = 2'000'000;
+  CGridCtrl grid;
+  CountingSource source(kRows);
+  grid.SetSource(&source);
+  CGridModel* model = grid.Model();
+  auto firstRows = [&grid](std::size_t count) {
+    std::vector<int> rows;
+    grid.VisitSelectedRows([&](int row) {
+      rows.push_back(row);
+      return rows.size() < count;
+    });
+    return rows;
+  };
+  auto deselect = [&](int row) {
+    grid.selectionModel()->select(model->index(row, 0), QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+  };
+
+  grid.selectAll();
+  EXPECT_EQ(grid.SelectedRowCount(), static_cast<std::size_t>(kRows));
+  EXPECT_EQ(grid.LastSelectedRow(), kRows - 1);
+  EXPECT_EQ(firstRows(3), (std::vector<int>{0, 1, 2}));
+  deselect(1);
+  deselect(1'000'000);
+  grid.SelectRow(1'000'000, true);
+  EXPECT_EQ(grid.SelectedRowCount(), static_cast<std::size_t>(kRows - 1));
+  EXPECT_EQ(grid.LastSelectedRow(), 1'000'000);
+  EXPECT_EQ(firstRows(3), (std::vector<int>{0, 2, 3}));
+  const std::vector<int> all = grid.SelectedRows();
+  ASSERT_EQ(all.size(), static_cast<std::size_t>(kRows - 1));
+  EXPECT_EQ(all[999'998], 999'999);
+  EXPECT_EQ(all[999'999], 1'000'001);
+  EXPECT_EQ(all.back(), 1'000'000);
+
+  // A shift-click range over rows partly selected adds the others after them.
+  grid.SelectRow(10, false);
+  grid.selectionModel()->select(QItemSelection(model->index(8, 0), model->index(12, 2)),
+                                QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  EXPECT_EQ(grid.SelectedRows(), (std::vector<int>{10, 8, 9, 11, 12}));
+  deselect(9);
+  deselect(11);
+  EXPECT_EQ(grid.SelectedRows(), (std::vector<int>{10, 8, 12}));
+
+  // Shift+Up from a row selects upwards, one row at a time; Shift+Down takes
+  // the rows back.
+  grid.setCurrentIndex(model->index(50, 0));
+  for (int i = 0; i < 3; ++i) {
+    QKeyEvent up(QEvent::KeyPress, Qt::Key_Up, Qt::ShiftModifier);
+    QApplication::sendEvent(&grid, &up);
+  }
+  EXPECT_EQ(grid.SelectedRows(), (std::vector<int>{50, 49, 48, 47}));
+  QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::ShiftModifier);
+  QApplication::sendEvent(&grid, &down);
+  EXPECT_EQ(grid.SelectedRows(), (std::vector<int>{50, 49, 48}));
+  EXPECT_EQ(grid.LastSelectedRow(), 48);
 }
 
 TEST(GridTest, DisplaySettingsApplyThroughTheViewsCommand) {
