@@ -14,6 +14,7 @@
 #include <grpcpp/resource_quota.h>
 #include <grpcpp/security/server_credentials.h>
 
+#include "machined/DescriptorBudget.h"
 #include "machined/MachineServiceImpl.h"
 #include "platform/machine/DomainIdentity.h"
 #include "platform/net/ConnectionFront.h"
@@ -32,9 +33,6 @@ constexpr auto kShutdownGrace = std::chrono::seconds(2);
 constexpr int kConnectionIdleMs = 60 * 1000;
 // A connection must complete its TLS handshake within this.
 constexpr int kHandshakeTimeoutMs = 10 * 1000;
-// Descriptors kept for everything but connections: files being read or
-// written by calls, the registry, services' logs, gRPC's own.
-constexpr rlim_t kReservedDescriptors = 128;
 
 // The RPC library logs every failed handshake: anyone who can connect could
 // otherwise grow the service's log without end. At most kLogLines of its
@@ -108,7 +106,7 @@ bool MachineServer::Start(std::string* error) {
 
   // The network side first: a port that is taken is the most common reason
   // not to start, and nothing else has been made yet.
-  m_front = std::make_unique<ConnectionFront>(LimitsFor(DescriptorLimit(), kReservedDescriptors));
+  m_front = std::make_unique<ConnectionFront>(LimitsFor(DescriptorBudget::For(DescriptorLimit()).connections));
   if (!m_front->Listen(m_config->listenAddress, m_config->port, error)) {
     *error += "; give this machine another Listen= in " + (m_config->home / "machine.ini").string();
     m_front.reset();

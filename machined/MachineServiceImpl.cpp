@@ -5,9 +5,11 @@
 #include <utility>
 #include <vector>
 
+#include "machined/DescriptorBudget.h"
 #include "machined/PeerIdentity.h"
 #include "machined/RequestChecks.h"
 #include "platform/ipc/PipeWatcher.h"
+#include "platform/net/ConnectionFront.h"
 #include "proto/MachineProtocol.h"
 
 namespace vn {
@@ -82,7 +84,7 @@ MachineServiceImpl::MachineServiceImpl(std::shared_ptr<MachineEndpoint> machine,
       m_config(std::move(config)),
       m_services(std::move(services)),
       m_scheduler(std::move(scheduler)),
-      m_limits(m_config->limits),
+      m_limits(DescriptorBudget::For(DescriptorLimit()).Fit(m_config->limits)),
       m_workers(kDiskWorkers),
       m_pipes(std::make_unique<PipeWatcher>()) {}
 

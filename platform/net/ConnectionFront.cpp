@@ -33,13 +33,12 @@ rlim_t SetDescriptorLimit(rlim_t wanted) {
   return DescriptorLimit();
 }
 
-FrontLimits LimitsFor(rlim_t descriptorLimit, rlim_t reserved) {
+FrontLimits LimitsFor(rlim_t descriptors) {
   // Beyond this many, a machine is better off refusing than slowing everyone.
   constexpr rlim_t kMostConnections = 16384;
   constexpr std::size_t kMostPerAddress = 64;
-  const rlim_t usable = descriptorLimit > reserved ? descriptorLimit - reserved : 0;
   FrontLimits limits;
-  limits.maxConnections = static_cast<std::size_t>(std::clamp<rlim_t>(usable / 3, 1, kMostConnections));
+  limits.maxConnections = static_cast<std::size_t>(std::clamp<rlim_t>(descriptors / 3, 1, kMostConnections));
   limits.maxPerAddress = std::clamp<std::size_t>(limits.maxConnections / 2, 1, kMostPerAddress);
   return limits;
 }

@@ -47,9 +47,8 @@ rlim_t DescriptorLimit();
 rlim_t SetDescriptorLimit(rlim_t wanted = 0);
 
 // Limits that keep the connections' descriptors (three each: the caller's,
-// and both ends of the local socket) within `descriptorLimit`, with
-// `reserved` descriptors left for the rest of the service.
-FrontLimits LimitsFor(rlim_t descriptorLimit, rlim_t reserved);
+// and both ends of the local socket) within `descriptors`.
+FrontLimits LimitsFor(rlim_t descriptors);
 
 class ConnectionFront {
  public:
