@@ -45,6 +45,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/ProcStatus.h"
 #include "bench/ResultInput.h"
 #include "console/entry/KSEntry.h"
 #include "console/entry/KSMDIChildWnd.h"
@@ -73,14 +74,7 @@ constexpr char kIndexedText[] = "Vornal: reading data complete";
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-long StatusKb(const char* key) {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  const std::size_t n = std::strlen(key);
-  while (std::getline(in, line))
-    if (line.compare(0, n, key) == 0) return std::atol(line.c_str() + n + 1);
-  return 0;
-}
+using vn::bench::StatusKb;
 
 // What the file holds, read without the product: the file names of the first
 // and the last row (rows are "D1","name","directory",...).

@@ -37,6 +37,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/ProcStatus.h"
 #include "bench/TlsFloor.h"
 #include "platform/core/Handles.h"
 #include "platform/core/Process.h"
@@ -83,12 +84,7 @@ double CpuSeconds(const std::string& pid) {
 }
 
 // Peak resident memory of a process, in MiB ("self" or a pid).
-double PeakMiB(const std::string& pid) {
-  std::ifstream status("/proc/" + pid + "/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.rfind("VmHWM:", 0) == 0) return std::strtod(line.c_str() + 6, nullptr) / 1024.0;
-  return 0;
-}
+double PeakMiB(const std::string& pid) { return static_cast<double>(vn::bench::StatusKb("VmHWM:", pid)) / 1024.0; }
 
 // Copies a file from one endpoint to another through the platform's reader
 // and writer, 1 MiB at a time, as CopyFileA does.

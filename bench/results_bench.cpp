@@ -26,6 +26,7 @@
 #include <string>
 #include <string_view>
 
+#include "bench/ProcStatus.h"
 #include "bench/ResultInput.h"
 #include "console/results/FXDataManager.h"
 
@@ -49,14 +50,7 @@ struct ChildReport {
   long fileKb;
 };
 
-long StatusKb(const char* key) {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  const std::size_t n = std::strlen(key);
-  while (std::getline(in, line))
-    if (line.compare(0, n, key) == 0) return std::atol(line.c_str() + n + 1);
-  return 0;
-}
+using vn::bench::StatusKb;
 
 // Runs `work(run, fileKb)` in a child: it returns the seconds of what it
 // timed, or a negative number on failure, and sets the resident pages of the
