@@ -37,29 +37,36 @@ using vn::console::ReportOptions;
 // and the first exchange on it cost a few milliseconds per machine. Keyed by
 // the output record the message carries; an OpenReport given any other
 // record connects for itself.
-class LentConnections {
+class LentConnection {
  public:
-  static LentConnections& Instance() {
-    static LentConnections lent;
-    return lent;
+  LentConnection(const vn::KSServerCommunicationOutputRec* result, vn::KSCli* client) : m_result(result) {
+    std::lock_guard lock(Mutex());
+    Lent()[result] = client;
   }
-  void Lend(const vn::KSServerCommunicationOutputRec* result, vn::KSCli* client) {
-    std::lock_guard lock(m_mutex);
-    m_clients[result] = client;
+  ~LentConnection() {
+    std::lock_guard lock(Mutex());
+    Lent().erase(m_result);
   }
-  void Return(const vn::KSServerCommunicationOutputRec* result) {
-    std::lock_guard lock(m_mutex);
-    m_clients.erase(result);
-  }
-  vn::KSCli* Find(const vn::KSServerCommunicationOutputRec* result) {
-    std::lock_guard lock(m_mutex);
-    const auto it = m_clients.find(result);
-    return it == m_clients.end() ? nullptr : it->second;
+  LentConnection(const LentConnection&) = delete;
+  LentConnection& operator=(const LentConnection&) = delete;
+
+  static vn::KSCli* Find(const vn::KSServerCommunicationOutputRec* result) {
+    std::lock_guard lock(Mutex());
+    const auto it = Lent().find(result);
+    return it == Lent().end() ? nullptr : it->second;
   }
 
  private:
-  std::mutex m_mutex;
-  std::map<const vn::KSServerCommunicationOutputRec*, vn::KSCli*> m_clients;
+  static std::mutex& Mutex() {
+    static std::mutex mutex;
+    return mutex;
+  }
+  static std::map<const vn::KSServerCommunicationOutputRec*, vn::KSCli*>& Lent() {
+    static std::map<const vn::KSServerCommunicationOutputRec*, vn::KSCli*> lent;
+    return lent;
+  }
+
+  const vn::KSServerCommunicationOutputRec* m_result;
 };
 
 constexpr std::string_view kCantConnect = "Can't connect to %s\r\n%s";
@@ -234,10 +241,9 @@ class CReportRunner {
     m_last = code;
     Outcome outcome = Outcome::Next;
     if (code == 0) {
-      LentConnections::Instance().Lend(&output, &client);
+      const LentConnection lent(&output, &client);
       SendMessageA(m_context.hNotifyWnd, WM_REPORT_SERVER_RESULT, reinterpret_cast<WPARAM>(machine.c_str()),
                    reinterpret_cast<LPARAM>(&output));
-      LentConnections::Instance().Return(&output);
     } else if (code == static_cast<DWORD>(ERROR_CANCELLED)) {
       if (!custom) outcome = local ? Outcome::EndRun : Outcome::EndReport;
     } else if (!custom && !local && !m_context.hStatusWnd) {
@@ -387,7 +393,7 @@ int OpenReport(const char* machine, vn::KSServerCommunicationOutputRec* file, QF
   // The report thread waits in its send while this runs, so its lent
   // connection has one user at a time.
   vn::KSCli own;
-  vn::KSCli* lent = LentConnections::Instance().Find(file);
+  vn::KSCli* lent = LentConnection::Find(file);
   if (!lent) own.Connect(machine);
   vn::KSCli& client = lent ? *lent : own;
   vn::KSServerCommunicationFileRec chunk{};

@@ -95,9 +95,12 @@ class ChannelWatcher {
 
   void CallStarted() {
     std::lock_guard lock(m_mutex);
-    if (m_waiting++ == 0 && m_inQueue && !m_recalled) {
+    if (m_waiting++ == 0 && m_inQueue) {
+      // Out of the queue from now on as far as calls are concerned; the
+      // watcher leaves it when the alarm reaches it, and enters it again
+      // only after that (AwaitQuiet), so the alarm is never set twice.
       m_recall.Set(&m_queue, gpr_time_0(GPR_CLOCK_MONOTONIC), &m_recall);
-      m_recalled = true;
+      m_inQueue = false;
     }
   }
 
@@ -142,12 +145,7 @@ class ChannelWatcher {
       void* tag = nullptr;
       bool ok = false;
       while (m_queue.Next(&tag, &ok)) {
-        if (tag == &m_recall) {
-          std::lock_guard lock(m_mutex);
-          m_inQueue = false;
-          m_recalled = false;
-          break;
-        }
+        if (tag == &m_recall) break;
         auto* watched = static_cast<std::weak_ptr<grpc::Channel>*>(tag);
         if (const auto channel = watched->lock()) {
           Arm(watched, *channel);
@@ -162,8 +160,7 @@ class ChannelWatcher {
   std::mutex m_mutex;
   int m_waiting = 0;                                    // calls waiting now
   std::chrono::steady_clock::time_point m_lastCall{};  // when the last one ended
-  bool m_inQueue = false;                               // the watcher waits on its queue
-  bool m_recalled = false;                              // the alarm is set and has not fired yet
+  bool m_inQueue = false;                               // in its queue, and not yet called out
   grpc::Alarm m_recall;
   std::thread m_thread;
 };

@@ -242,6 +242,12 @@ class TransportTest : public ::testing::Test {
     if (!s_net->IsRunning("SRV1")) s_net->Start("SRV1");
   }
 
+  // A connection of its own to SRV1's service, as the machine `identity` names.
+  static std::unique_ptr<vn::RemoteMachine> Srv1As(std::shared_ptr<const vn::DomainCredentials> identity) {
+    return std::make_unique<vn::RemoteMachine>("SRV1", "127.0.0.1:" + std::to_string(s_net->Machine("SRV1").port),
+                                               "SALES", [identity](const std::string&) { return identity; });
+  }
+
   static std::unique_ptr<MachineNetwork> s_net;
 };
 
@@ -290,15 +296,12 @@ TEST_F(TransportTest, AFloodOfIdleConnectionsPastTheDescriptorLimitLeavesTheServ
   // The flood gone, a caller with a connection of its own is served.
   flood.clear();
   ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
-  vn::RemoteMachine fresh("SRV1", "127.0.0.1:" + std::to_string(port), "SALES", [](const std::string& domain) {
-    auto credentials = std::make_shared<vn::DomainCredentials>();
-    std::string error;
-    return vn::LoadCredentials(s_net->Console().home, domain, credentials.get(), &error)
-               ? std::shared_ptr<const vn::DomainCredentials>(credentials)
-               : nullptr;
-  });
+  auto console = std::make_shared<vn::DomainCredentials>();
+  std::string error;
+  ASSERT_TRUE(vn::LoadCredentials(s_net->Console().home, "SALES", console.get(), &error)) << error;
+  const auto fresh = Srv1As(console);
   std::vector<vn::ShareInfo> shares;
-  EXPECT_TRUE(WaitUntil([&] { return fresh.EnumShares(&shares) == ERROR_SUCCESS; }));
+  EXPECT_TRUE(WaitUntil([&] { return fresh->EnumShares(&shares) == ERROR_SUCCESS; }));
   EXPECT_EQ(ValueOn("\\\\SRV1", "DuringFlood"), "answered");
 }
 
@@ -312,15 +315,13 @@ TEST_F(TransportTest, MembersHoldingAllTheyMayLeaveDescriptorsForNewcomers) {
   const auto file = s_net->Machine("SRV1").ShareDir("Data") / "held.bin";
   std::ofstream(file).close();
   std::filesystem::resize_file(file, 64ull * 1024 * 1024);
-  const std::uint16_t port = s_net->Machine("SRV1").port;
   const auto member = [&](int number) {
     auto credentials = std::make_shared<vn::DomainCredentials>();
     std::string error;
     EXPECT_TRUE(vn::IssueCredentials(s_net->Authority("SALES"), "MEMBER" + std::to_string(number),
                                      credentials.get(), &error))
         << error;
-    return std::make_unique<vn::RemoteMachine>("SRV1", "127.0.0.1:" + std::to_string(port), "SALES",
-                                               [credentials](const std::string&) { return credentials; });
+    return Srv1As(credentials);
   };
   std::vector<std::unique_ptr<vn::RemoteMachine>> members;
   std::vector<std::unique_ptr<vn::FileReader>> held;
