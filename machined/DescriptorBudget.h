@@ -9,7 +9,8 @@
 //   kept for the rest (unary calls' files, the hive, logs, the library) 128
 //   connections, three descriptors each (the caller's socket, and both ends
 //   of the local socket to the RPC server)         half of what is left
-//   file streams, one each (the file)              a quarter
+//   file streams, one each (the file)              an eighth
+//   data connections, one each (the socket)        an eighth
 //   relayed pipes, one each (the pipe's socket)    a quarter
 //
 // With the usual limits (the hard limit, raised to at start) the configured
@@ -29,6 +30,7 @@ struct DescriptorBudget {
   static constexpr rlim_t kKept = 128;
 
   rlim_t connections = 0;  // descriptors for connections
+  std::size_t dataConnections = 0;
   std::size_t streams = 0;
   std::size_t pipes = 0;
 
@@ -36,7 +38,8 @@ struct DescriptorBudget {
     const rlim_t usable = limit > kKept ? limit - kKept : 0;
     DescriptorBudget budget;
     budget.connections = usable / 2;
-    budget.streams = std::max<std::size_t>(1, static_cast<std::size_t>(usable / 4));
+    budget.dataConnections = std::max<std::size_t>(1, static_cast<std::size_t>(usable / 8));
+    budget.streams = std::max<std::size_t>(1, static_cast<std::size_t>(usable / 8));
     budget.pipes = std::max<std::size_t>(1, static_cast<std::size_t>(usable / 4));
     return budget;
   }

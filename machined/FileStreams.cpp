@@ -7,6 +7,9 @@
 // place of StreamLimits from its start until it ends; a caller without a
 // place gets ERROR_REQ_NOT_ACCEP in the stream's first reply. An idle stream is
 // cancelled: its pending read or write fails, and it ends from there.
+//
+// A WriteFile stream may take the rest of its file on a data connection
+// (machined/DataPort.h); the connection counts as the stream's progress.
 
 #include <algorithm>
 #include <memory>
@@ -15,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "machined/DataPort.h"
 #include "machined/MachineServiceImpl.h"
 #include "machined/PeerIdentity.h"
 #include "machined/RequestChecks.h"
@@ -40,6 +44,7 @@ struct StreamKit {
   WorkerPool& workers;
   StreamLimits& limits;
   std::string caller;  // whose allowance the stream counts against
+  DataPort* data = nullptr;  // where data connections are taken, when they are
 };
 
 std::unique_ptr<StreamLimits::Place> TakePlace(StreamKit& kit, grpc::CallbackServerContext* context) {
@@ -183,11 +188,15 @@ class FindFilesReactor final : public PlacedWriteReactor<pb::FindFilesReply> {
   pb::FindFilesReply m_batch;
 };
 
-// WriteFile: open, chunks, commit (the exchange in machine.proto). Until the
-// commit the writer holds the data out of sight; a stream that ends any other
-// way destroys the writer, which discards it.
+// WriteFile: open, chunks, perhaps a data connection, commit (the exchange in
+// machine.proto). Until the commit the writer holds the data out of sight; a
+// stream that ends any other way destroys the writer, which discards it. A
+// data connection fills the writer only while the stream's sink is open; the
+// sink is closed before the writer goes, whatever ends the stream.
 class WriteFileReactor final : public grpc::ServerBidiReactor<pb::WriteFileRequest, pb::WriteFileReply> {
  public:
+  ~WriteFileReactor() override { CloseSink(); }
+
   WriteFileReactor(StreamKit kit, grpc::CallbackServerContext* context) : m_kit(kit) {
     m_place = TakePlace(m_kit, context);
     if (!m_place) {
@@ -200,6 +209,7 @@ class WriteFileReactor final : public grpc::ServerBidiReactor<pb::WriteFileReque
 
   void OnReadDone(bool ok) override {
     if (!ok) {  // the caller ended or broke the stream without a commit, or it was cancelled
+      CloseSink();
       m_writer.reset();  // before the caller hears the end, nothing is left
       End();
       return;
@@ -218,10 +228,22 @@ class WriteFileReactor final : public grpc::ServerBidiReactor<pb::WriteFileReque
       return;
     }
     if (m_request.has_commit()) {
-      m_kit.workers.Post([this] { Answer(m_writer->Commit(m_request.commit().last_write_time())); });
+      m_kit.workers.Post([this] {
+        if (m_sink) {
+          // Everything the data connection sent, and nothing it did not.
+          const DataSink::Outcome outcome = m_sink->Close();
+          if (outcome.ended && outcome.error != ERROR_SUCCESS) return Answer(outcome.error);
+          if (!outcome.ended || outcome.bytes != m_request.commit().direct_bytes())
+            return Answer(ERROR_INVALID_PARAMETER);
+        }
+        Answer(m_writer->Commit(m_request.commit().last_write_time()));
+      });
       return;
     }
-    if (m_request.part_case() != pb::WriteFileRequest::kData || m_request.data().size() > kFileChunkBytes)
+    if (m_request.has_direct()) return OfferDataConnection();
+    // After a data connection was offered, chunks come only on it.
+    if (m_sink || m_request.part_case() != pb::WriteFileRequest::kData ||
+        m_request.data().size() > kFileChunkBytes)
       return Answer(ERROR_INVALID_PARAMETER);
     m_kit.workers.Post([this] {
       const std::string& data = m_request.data();
@@ -232,9 +254,10 @@ class WriteFileReactor final : public grpc::ServerBidiReactor<pb::WriteFileReque
     });
   }
 
-  // Only the reply to the open is written with StartWrite.
+  // Only the replies to the open and to `direct` are written with StartWrite.
   void OnWriteDone(bool ok) override {
     if (!ok) {
+      CloseSink();
       m_writer.reset();
       End();
       return;
@@ -245,9 +268,31 @@ class WriteFileReactor final : public grpc::ServerBidiReactor<pb::WriteFileReque
   void OnDone() override { delete this; }
 
  private:
+  // A ticket for a data connection to fill the writer; the stream waits for
+  // the commit meanwhile. Without data connections the chunks go on here.
+  void OfferDataConnection() {
+    if (m_sink) return Answer(ERROR_INVALID_PARAMETER);  // one per stream
+    m_reply.Clear();
+    if (!m_kit.data) {
+      m_reply.set_error(ERROR_NOT_SUPPORTED);
+    } else {
+      m_sink = std::make_shared<DataSink>(*m_writer, *m_place);
+      const DataPort::Ticket ticket = m_kit.data->Issue(m_kit.caller, m_sink);
+      m_reply.set_ticket(ticket.data(), ticket.size());
+    }
+    StartWrite(&m_reply);
+  }
+
+  // No data connection touches the writer after this.
+  void CloseSink() {
+    if (m_sink) m_sink->Close();
+  }
+
   // The last reply: its error, then the end of the stream.
   void Answer(LONG error) {
+    CloseSink();
     m_writer.reset();  // committed, or its data discarded, before the caller hears the end
+    m_reply.Clear();
     m_reply.set_error(static_cast<std::uint32_t>(error));
     EndWith(&m_reply);
   }
@@ -267,6 +312,7 @@ class WriteFileReactor final : public grpc::ServerBidiReactor<pb::WriteFileReque
   StreamKit m_kit;
   std::unique_ptr<StreamLimits::Place> m_place;
   std::unique_ptr<FileWriter> m_writer;
+  std::shared_ptr<DataSink> m_sink;
   pb::WriteFileRequest m_request;
   pb::WriteFileReply m_reply;
 };
@@ -291,7 +337,7 @@ grpc::ServerBidiReactor<pb::WriteFileRequest, pb::WriteFileReply>* MachineServic
     CallbackContext* context) {
   if (auto status = Authorise(*context, "WriteFile"); !status.ok())
     return new RefusedCall<grpc::ServerBidiReactor<pb::WriteFileRequest, pb::WriteFileReply>>(status);
-  return new WriteFileReactor({*m_machine, m_workers, m_limits, PeerIdentity(*context)}, context);
+  return new WriteFileReactor({*m_machine, m_workers, m_limits, PeerIdentity(*context), m_dataPort}, context);
 }
 
 }  // namespace vn

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include <grpcpp/resource_quota.h>
 #include <grpcpp/security/server_credentials.h>
 
+#include "machined/DataPort.h"
 #include "machined/DescriptorBudget.h"
 #include "machined/MachineServiceImpl.h"
 #include "platform/machine/DomainIdentity.h"
@@ -33,6 +35,9 @@ constexpr auto kShutdownGrace = std::chrono::seconds(2);
 constexpr int kConnectionIdleMs = 60 * 1000;
 // A connection must complete its TLS handshake within this.
 constexpr int kHandshakeTimeoutMs = 10 * 1000;
+// Data connections at once (each a thread while it lasts); fewer when the
+// descriptor limit is low (DescriptorBudget).
+constexpr std::size_t kMaxDataConnections = 64;
 
 // The RPC library logs every failed handshake: anyone who can connect could
 // otherwise grow the service's log without end. At most kLogLines of its
@@ -88,6 +93,7 @@ MachineServer::~MachineServer() {
     m_server->Wait();
   }
   if (m_front) m_front->Stop();
+  m_data.reset();  // after every stream that could hand it work has ended
   if (!m_socket.empty()) ::unlink(m_socket.c_str());
 }
 
@@ -102,15 +108,36 @@ bool MachineServer::Start(std::string* error) {
     *error = "no usable identity in domain " + m_config->domain + ": " + *error;
     return false;
   }
-  m_service->TrustMembers(std::make_shared<MemberCheck>(own.domain, own.authorityPem));
+  auto members = std::make_shared<MemberCheck>(own.domain, own.authorityPem);
+  m_service->TrustMembers(members);
 
   // The network side first: a port that is taken is the most common reason
   // not to start, and nothing else has been made yet.
-  m_front = std::make_unique<ConnectionFront>(LimitsFor(DescriptorBudget::For(DescriptorLimit()).connections));
+  const DescriptorBudget budget = DescriptorBudget::For(DescriptorLimit());
+  m_front = std::make_unique<ConnectionFront>(LimitsFor(budget.connections));
   if (!m_front->Listen(m_config->listenAddress, m_config->port, error)) {
     *error += "; give this machine another Listen= in " + (m_config->home / "machine.ini").string();
     m_front.reset();
     return false;
+  }
+
+  // Large files' bytes come on data connections of their own, diverted by
+  // the front. Without them (an identity OpenSSL will not serve with) the
+  // streams carry the bytes themselves.
+  DataPort::Limits dataLimits;
+  dataLimits.connections = std::min(budget.dataConnections, kMaxDataConnections);
+  dataLimits.handshake = std::chrono::milliseconds(kHandshakeTimeoutMs);
+  dataLimits.idle = std::chrono::seconds(m_config->limits.streamIdleSeconds);
+  std::string dataError;
+  m_data = DataPort::Create(own, members, dataLimits, &dataError);
+  if (m_data) {
+    m_service->UseDataPort(m_data.get());
+    m_front->Divert(std::string(kDataPreamble),
+                    [data = m_data.get()](UniqueFd connection, const std::string& address) {
+                      data->Serve(std::move(connection), address);
+                    });
+  } else {
+    std::fprintf(stderr, "vnmachined: no data connections: %s\n", dataError.c_str());
   }
 
   // The RPC server speaks TLS on a local socket of the home; only the front

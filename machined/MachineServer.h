@@ -1,7 +1,8 @@
 #pragma once
 // The machine service of one machine, listening: the connection front
 // (platform/net/ConnectionFront.h: the TCP port, connection limits) relaying
-// to the gRPC server, which speaks TLS with the machine's identity in its
+// to the gRPC server and handing data connections to the DataPort
+// (machined/DataPort.h), which speaks TLS with the machine's identity in its
 // domain and has the protocol's limits (message sizes, a bounded thread
 // pool, idle and handshake time-outs) around MachineServiceImpl.
 //
@@ -25,6 +26,7 @@ class Server;
 namespace vn {
 
 class ConnectionFront;
+class DataPort;
 class JobScheduler;
 class MachineServiceImpl;
 class ServiceManager;
@@ -54,6 +56,7 @@ class MachineServer {
  private:
   std::shared_ptr<const MachineConfig> m_config;
   std::unique_ptr<MachineServiceImpl> m_service;
+  std::unique_ptr<DataPort> m_data;
   std::unique_ptr<grpc::Server> m_server;
   std::unique_ptr<ConnectionFront> m_front;
   std::filesystem::path m_socket;

@@ -42,6 +42,7 @@
 
 namespace vn {
 
+class DataPort;
 class JobScheduler;
 class PipeWatcher;
 class ServiceManager;
@@ -64,6 +65,10 @@ class MachineServiceImpl final : public MachineServiceBase {
   // Set before the server starts; until then every call but GetServerInfo
   // is refused.
   void TrustMembers(std::shared_ptr<const MemberCheck> members) { m_members = std::move(members); }
+
+  // Where WriteFile streams take data connections (machined/DataPort.h); set
+  // before the server starts, outliving it. Without one they are refused.
+  void UseDataPort(DataPort* port) { m_dataPort = port; }
 
   // The machine the caller's certificate names when the domain issued it,
   // else the transport's peer ("unix:..."). For logs and per-client limits.
@@ -156,6 +161,7 @@ class MachineServiceImpl final : public MachineServiceBase {
   std::shared_ptr<RegistryHive> m_hive;
   StreamLimits m_limits;
   WorkerPool m_workers;
+  DataPort* m_dataPort = nullptr;
   std::unique_ptr<PipeWatcher> m_pipes;
 };
 

@@ -3,9 +3,16 @@
 // oversized, malformed) reach it.
 #include "machined/MachineServer.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <thread>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -21,6 +28,7 @@
 #include "platform/machine/DomainIdentity.h"
 #include "platform/machine/MachineConfig.h"
 #include "platform/machine/MachineSetup.h"
+#include "platform/net/DataConnection.h"
 #include "proto/MachineProtocol.h"
 
 namespace {
@@ -65,8 +73,14 @@ class MachineServiceTest : public ::testing::Test {
     std::string note;
     ASSERT_TRUE(vn::EnsureMachineIdentity(home, "SRV9", "TESTDOM", &note, &error)) << error;
     ASSERT_TRUE(vn::LoadCredentials(home, "TESTDOM", &m_identity, &error)) << error;
+    m_config = config;
+    StartServer();
+  }
+
+  void StartServer() {
+    std::string error;
     m_server = std::make_unique<vn::MachineServer>(
-        std::make_shared<vn::LocalMachine>(config, vn::RootAccess::SharesOnly), config);
+        std::make_shared<vn::LocalMachine>(m_config, vn::RootAccess::SharesOnly), m_config);
     ASSERT_TRUE(m_server->Start(&error)) << error;
     m_stub = Connect(m_server->Port(), m_identity.authorityPem, &m_identity);
   }
@@ -87,6 +101,7 @@ class MachineServiceTest : public ::testing::Test {
 
   QTemporaryDir m_dir;
   fs::path m_root;
+  std::shared_ptr<vn::MachineConfig> m_config;
   vn::DomainCredentials m_identity;
   std::unique_ptr<vn::MachineServer> m_server;
   std::unique_ptr<pb::Machine::Stub> m_stub;
@@ -316,6 +331,223 @@ TEST_F(MachineServiceTest, ContentsAndListingsTravelInBoundedPieces) {
   EXPECT_EQ(static_cast<LONG>(batch.error()), ERROR_PATH_NOT_FOUND);
   EXPECT_FALSE(stream->Read(&batch));
   EXPECT_TRUE(stream->Finish().ok());
+}
+
+// ---------------------------------------------------------------- data connections
+
+using WriteStream = grpc::ClientReaderWriter<pb::WriteFileRequest, pb::WriteFileReply>;
+
+// A WriteFile stream that asked for a data connection.
+struct DirectWrite {
+  grpc::ClientContext context;
+  std::unique_ptr<WriteStream> stream;
+  std::string ticket;
+};
+
+std::unique_ptr<DirectWrite> OpenDirect(pb::Machine::Stub& stub, const std::string& name) {
+  auto write = std::make_unique<DirectWrite>();
+  write->stream = stub.WriteFile(&write->context);
+  pb::WriteFileRequest request;
+  request.mutable_open()->mutable_path()->set_root("Data");
+  request.mutable_open()->mutable_path()->set_path(name);
+  pb::WriteFileReply reply;
+  EXPECT_TRUE(write->stream->Write(request) && write->stream->Read(&reply) && reply.error() == 0);
+  request.Clear();
+  request.mutable_direct();
+  EXPECT_TRUE(write->stream->Write(request) && write->stream->Read(&reply));
+  EXPECT_EQ(reply.error(), 0u);
+  write->ticket = reply.ticket();
+  EXPECT_EQ(write->ticket.size(), vn::kTicketBytes);
+  return write;
+}
+
+// The stream's commit after `directBytes` on its connection: the last reply's error.
+LONG Commit(DirectWrite& write, std::uint64_t directBytes) {
+  pb::WriteFileRequest request;
+  request.mutable_commit()->set_direct_bytes(directBytes);
+  write.stream->Write(request);
+  write.stream->WritesDone();
+  pb::WriteFileReply reply;
+  LONG last = -1;
+  while (write.stream->Read(&reply)) last = static_cast<LONG>(reply.error());
+  write.stream->Finish();
+  return last;
+}
+
+// A data connection to the service as `identity`'s machine, presenting
+// `ticket`: the service's answer, -1 when none came. *connection is kept
+// open when the answer is 0.
+LONG Present(std::uint16_t port, const vn::DomainCredentials& identity, const std::string& ticket,
+             std::unique_ptr<vn::TlsStream>* connection = nullptr) {
+  std::uint32_t error = 0;
+  auto stream = vn::TlsStream::Connect("127.0.0.1:" + std::to_string(port), identity, "SRV9",
+                                       std::chrono::seconds(5), &error);
+  unsigned char answer[4];
+  if (!stream || !stream->Write(ticket.data(), ticket.size()) || !stream->Read(answer, sizeof answer)) return -1;
+  if (connection) *connection = std::move(stream);
+  return static_cast<LONG>(vn::GetU32(answer));
+}
+
+// Frames of `data` (at most a frame each), then the end: the status the
+// service answers, or {-1, 0}.
+std::pair<LONG, std::uint64_t> SendFrames(vn::TlsStream& connection, const std::string& data, std::size_t frame) {
+  for (std::size_t at = 0; at < data.size(); at += frame) {
+    const std::size_t n = std::min(frame, data.size() - at);
+    unsigned char header[4];
+    vn::PutU32(static_cast<std::uint32_t>(n), header);
+    if (!connection.Write(header, 4) || !connection.Write(data.data() + at, n)) return {-1, 0};
+  }
+  unsigned char end[4] = {};
+  unsigned char status[vn::kDataStatusBytes];
+  if (!connection.Write(end, 4) || !connection.Read(status, sizeof status)) return {-1, 0};
+  return {static_cast<LONG>(vn::GetU32(status)), vn::GetU64(status + 4)};
+}
+
+// Another machine's identity in the test's domain, issued by its authority.
+vn::DomainCredentials Member(const fs::path& home, const char* machine) {
+  const fs::path bundle = home / (std::string(machine) + ".bundle");
+  std::string error, text;
+  vn::DomainCredentials credentials;
+  EXPECT_TRUE(vn::IssueMachineBundle(home, "TESTDOM", machine, bundle, &error)) << error;
+  std::ifstream in(bundle);
+  text.assign(std::istreambuf_iterator<char>(in), {});
+  EXPECT_TRUE(vn::ParseCredentials(text, bundle.string(), &credentials, &error)) << error;
+  fs::remove(bundle);
+  return credentials;
+}
+
+std::string Contents(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST_F(MachineServiceTest, ADataConnectionFillsOneStreamOnceAndOnlyForItsMachine) {
+  const std::uint16_t port = m_server->Port();
+  std::string contents;
+  for (int i = 0; contents.size() < 700 * 1024; ++i) contents += "line " + std::to_string(i) + "\n";
+
+  // A ticket is good for one connection, of the machine it was issued to:
+  // an unknown one, or one presented by another member, is refused, and the
+  // one presented is spent whoever presented it.
+  const vn::DomainCredentials other = Member(m_root / "home", "SRV8");
+  auto first = OpenDirect(*m_stub, "first.bin");
+  EXPECT_EQ(Present(port, m_identity, std::string(vn::kTicketBytes, 'x')), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Present(port, other, first->ticket), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Present(port, m_identity, first->ticket), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Commit(*first, 0), ERROR_INVALID_PARAMETER) << "committed without its data";
+
+  // The machine it was issued to fills the stream, which commits it.
+  auto write = OpenDirect(*m_stub, "big.bin");
+  std::unique_ptr<vn::TlsStream> connection;
+  ASSERT_EQ(Present(port, m_identity, write->ticket, &connection), ERROR_SUCCESS);
+  const auto [error, bytes] = SendFrames(*connection, contents, vn::kDataFrameBytes);
+  EXPECT_EQ(error, ERROR_SUCCESS);
+  EXPECT_EQ(bytes, contents.size());
+  EXPECT_EQ(Present(port, m_identity, write->ticket), ERROR_ACCESS_DENIED) << "a ticket used twice";
+  EXPECT_EQ(Commit(*write, contents.size()), ERROR_SUCCESS);
+  EXPECT_EQ(Contents(Data() / "big.bin"), contents);
+
+  // The commit must count every byte the connection wrote, no more.
+  write = OpenDirect(*m_stub, "short.bin");
+  ASSERT_EQ(Present(port, m_identity, write->ticket, &connection), ERROR_SUCCESS);
+  EXPECT_EQ(SendFrames(*connection, contents, 100000).first, ERROR_SUCCESS);
+  EXPECT_EQ(Commit(*write, contents.size() + 1), ERROR_INVALID_PARAMETER);
+
+  // After asking for a connection, chunks on the stream are refused.
+  write = OpenDirect(*m_stub, "mixed.bin");
+  pb::WriteFileRequest chunk;
+  chunk.set_data("late chunk");
+  write->stream->Write(chunk);
+  EXPECT_EQ(Commit(*write, 0), ERROR_INVALID_PARAMETER);
+
+  // A frame over the limit ends the connection with an error.
+  write = OpenDirect(*m_stub, "oversized.bin");
+  ASSERT_EQ(Present(port, m_identity, write->ticket, &connection), ERROR_SUCCESS);
+  unsigned char header[4];
+  vn::PutU32(static_cast<std::uint32_t>(vn::kDataFrameBytes + 1), header);
+  unsigned char status[vn::kDataStatusBytes];
+  ASSERT_TRUE(connection->Write(header, 4));
+  EXPECT_TRUE(!connection->Read(status, sizeof status) || vn::GetU32(status) != ERROR_SUCCESS);
+  EXPECT_NE(Commit(*write, 0), ERROR_SUCCESS);
+
+  // A stream that ended takes no connection: its ticket is worthless.
+  write = OpenDirect(*m_stub, "late.bin");
+  const std::string late = write->ticket;
+  write->context.TryCancel();
+  write->stream->Finish();
+  write.reset();
+  EXPECT_EQ(Present(port, m_identity, late), ERROR_ACCESS_DENIED);
+
+  // A machine of another domain cannot even hand a ticket over.
+  vn::DomainAuthority foreign;
+  vn::DomainCredentials stranger;
+  std::string problem;
+  ASSERT_TRUE(vn::CreateAuthority("OTHERDOM", &foreign, &problem)) << problem;
+  ASSERT_TRUE(vn::IssueCredentials(foreign, "SRV9", &stranger, &problem)) << problem;
+  stranger.authorityPem = m_identity.authorityPem;  // it does trust this domain
+  write = OpenDirect(*m_stub, "stranger.bin");
+  EXPECT_EQ(Present(port, stranger, write->ticket), -1);
+  EXPECT_EQ(Commit(*write, 0), ERROR_INVALID_PARAMETER);
+
+  // Only the committed file is left in the share.
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(Data())) left.push_back(entry.path().filename().string());
+  EXPECT_EQ(left, std::vector<std::string>{"big.bin"});
+}
+
+TEST_F(MachineServiceTest, DataConnectionsThatStallOrCrowdAreDroppedWhileOthersAreServed) {
+  // Connections from one address that send the preamble and nothing more:
+  // those past the per-address bound are closed at once.
+  std::vector<vn::UniqueFd> crowd;
+  for (int i = 0; i < 24; ++i) {
+    vn::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in from{}, to{};
+    from.sin_family = to.sin_family = AF_INET;
+    ::inet_pton(AF_INET, "127.0.0.7", &from.sin_addr);
+    ::inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+    to.sin_port = htons(m_server->Port());
+    ASSERT_EQ(::bind(fd.Get(), reinterpret_cast<sockaddr*>(&from), sizeof from), 0);
+    ASSERT_EQ(::connect(fd.Get(), reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    ::send(fd.Get(), vn::kDataPreamble.data(), vn::kDataPreamble.size(), MSG_NOSIGNAL);
+    crowd.push_back(std::move(fd));
+  }
+  const auto closed = [&] {
+    std::size_t count = 0;
+    for (const auto& fd : crowd) {
+      pollfd p{fd.Get(), POLLIN, 0};
+      char byte;
+      if (::poll(&p, 1, 0) > 0 && ::recv(fd.Get(), &byte, 1, MSG_DONTWAIT) <= 0) ++count;
+    }
+    return count;
+  };
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (closed() < crowd.size() - 16 && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(closed(), crowd.size() - 16);
+
+  // Meanwhile a member's copy goes through.
+  auto write = OpenDirect(*m_stub, "through.bin");
+  std::unique_ptr<vn::TlsStream> connection;
+  ASSERT_EQ(Present(m_server->Port(), m_identity, write->ticket, &connection), ERROR_SUCCESS);
+  EXPECT_EQ(SendFrames(*connection, "through", 4).first, ERROR_SUCCESS);
+  EXPECT_EQ(Commit(*write, 7), ERROR_SUCCESS);
+  crowd.clear();
+
+  // A connection that stops sending mid-file is dropped after the streams'
+  // idle time-out, and its stream commits nothing.
+  m_server->Shutdown();
+  m_server.reset();
+  m_config->limits.streamIdleSeconds = 1;
+  StartServer();
+  write = OpenDirect(*m_stub, "stalled.bin");
+  ASSERT_EQ(Present(m_server->Port(), m_identity, write->ticket, &connection), ERROR_SUCCESS);
+  unsigned char header[4];
+  vn::PutU32(100, header);
+  ASSERT_TRUE(connection->Write(header, 4) && connection->Write("partial", 7));
+  unsigned char status[vn::kDataStatusBytes];
+  EXPECT_FALSE(connection->Read(status, sizeof status)) << "the service waited for the rest";
+  EXPECT_NE(Commit(*write, 7), ERROR_SUCCESS);
+  EXPECT_FALSE(fs::exists(Data() / "stalled.bin"));
 }
 
 }  // namespace

@@ -135,6 +135,17 @@ class RemoteMachine::Connection : public std::enable_shared_from_this<RemoteMach
     return Domain(&domain);
   }
 
+  // This machine's identity for the machine's domain (while the domain is not
+  // known: the domains it trusts). Data connections present it too.
+  std::shared_ptr<const DomainCredentials> Identity() {
+    std::string domain;
+    {
+      std::lock_guard lock(m_mutex);
+      domain = m_domain;
+    }
+    return m_identities ? m_identities(domain) : nullptr;
+  }
+
   template <typename Request, typename Reply>
   using UnaryMethod = grpc::Status (pb::Machine::Stub::*)(grpc::ClientContext*, const Request&, Reply*);
 
@@ -170,17 +181,6 @@ class RemoteMachine::Connection : public std::enable_shared_from_this<RemoteMach
     m_domain = reply.server().domain();
     *domain = m_domain;
     return ERROR_SUCCESS;
-  }
-
-  // This machine's identity for the machine's domain (while the domain is not
-  // known: the domains it trusts).
-  std::shared_ptr<const DomainCredentials> Identity() {
-    std::string domain;
-    {
-      std::lock_guard lock(m_mutex);
-      domain = m_domain;
-    }
-    return m_identities ? m_identities(domain) : nullptr;
   }
 
   const std::string m_name;

@@ -12,6 +12,7 @@
 
 #include "platform/accounts/AccountTable.h"
 #include "platform/endpoints/RemoteConnection.h"
+#include "platform/net/DataConnection.h"
 
 namespace vn {
 
@@ -390,6 +391,11 @@ class RemoteFileReader final : public FileReader {
 };
 
 // The writing end of a WriteFile stream (the exchange in machine.proto).
+// Files are written on the stream until this much has gone; the rest goes on
+// a data connection (platform/net/DataConnection.h), which costs a handshake
+// but carries the bytes at close to what the encryption itself costs.
+constexpr std::uint64_t kDirectAfterBytes = 256 * 1024;
+
 class RemoteFileWriter final : public FileWriter {
  public:
   using Stream = grpc::ClientReaderWriter<pb::WriteFileRequest, pb::WriteFileReply>;
@@ -402,6 +408,7 @@ class RemoteFileWriter final : public FileWriter {
   ~RemoteFileWriter() override {
     if (!m_stream) return;
     // Without the commit the service drops what it received.
+    m_data.reset();
     const CallInProgress waiting;
     m_context->TryCancel();
     m_stream->Finish();
@@ -409,6 +416,10 @@ class RemoteFileWriter final : public FileWriter {
 
   LONG Write(std::span<const BYTE> data) override {
     if (!m_stream) return m_error != ERROR_SUCCESS ? m_error : ERROR_INVALID_HANDLE;
+    if (!m_data && !m_streamOnly && m_sent + data.size() > kDirectAfterBytes) {
+      if (const LONG error = OpenDataConnection(); error != ERROR_SUCCESS) return error;
+    }
+    if (m_data) return SendFrames(data);
     const CallInProgress waiting;
     pb::WriteFileRequest request;
     while (!data.empty()) {
@@ -416,47 +427,135 @@ class RemoteFileWriter final : public FileWriter {
       request.set_data(reinterpret_cast<const char*>(data.data()), n);
       if (!m_stream->Write(request)) return Broken();
       data = data.subspan(n);
+      m_sent += n;
     }
     return ERROR_SUCCESS;
   }
 
   LONG Commit(std::uint64_t lastWriteTime) override {
     if (!m_stream) return m_error != ERROR_SUCCESS ? m_error : ERROR_INVALID_HANDLE;
-    const CallInProgress waiting;
     pb::WriteFileRequest request;
+    if (m_data) {
+      if (const LONG error = EndDataConnection(); error != ERROR_SUCCESS) return error;
+      request.mutable_commit()->set_direct_bytes(m_directBytes);
+    }
+    const CallInProgress waiting;
     request.mutable_commit()->set_last_write_time(lastWriteTime);
     if (!m_stream->Write(request)) return Broken();
     m_stream->WritesDone();
     pb::WriteFileReply reply;
     const bool replied = m_stream->Read(&reply);
-    const grpc::Status status = m_stream->Finish();
-    m_stream.reset();
-    if (!status.ok()) {
-      m_connection->Failed(m_stub, status);
-      return m_error = MapStatus(status, true);
-    }
-    return m_error = replied ? static_cast<LONG>(reply.error()) : ERROR_NETNAME_DELETED;
+    return Finished(replied, reply, true);
   }
 
  private:
+  // Asks for a data connection and opens it. A machine without them keeps
+  // the chunks on the stream.
+  LONG OpenDataConnection() {
+    pb::WriteFileReply reply;
+    {
+      const CallInProgress waiting;
+      pb::WriteFileRequest request;
+      request.mutable_direct();
+      if (!m_stream->Write(request)) return Broken();
+      if (!m_stream->Read(&reply)) return Finished(false, reply);
+    }
+    if (reply.error() == ERROR_NOT_SUPPORTED) {
+      m_streamOnly = true;
+      return ERROR_SUCCESS;
+    }
+    if (reply.error() != ERROR_SUCCESS) return Finished(true, reply);  // the service has ended the stream
+    if (reply.ticket().size() != kTicketBytes) return Abandon(ERROR_UNEXP_NET_ERR);
+    const auto identity = m_connection->Identity();
+    if (!identity) return Abandon(ERROR_ACCESS_DENIED);
+    std::uint32_t error = ERROR_SUCCESS;
+    m_data = TlsStream::Connect(m_connection->Target(), *identity, ToUpperAscii(m_connection->Name()),
+                                std::chrono::milliseconds(kConnectTimeoutMs), &error);
+    if (!m_data) return Abandon(static_cast<LONG>(error));
+    m_data->SetTimeout(kCallDeadline);
+    unsigned char answer[4];
+    if (!m_data->Write(reply.ticket().data(), reply.ticket().size()) || !m_data->Read(answer, sizeof answer))
+      return Abandon(ERROR_NETNAME_DELETED);
+    if (const LONG refused = static_cast<LONG>(GetU32(answer)); refused != ERROR_SUCCESS) return Abandon(refused);
+    return ERROR_SUCCESS;
+  }
+
+  LONG SendFrames(std::span<const BYTE> data) {
+    while (!data.empty()) {
+      // A status before the end is the service's refusal (a full disk, say).
+      if (m_data->Readable()) return DataRefused();
+      const std::size_t n = std::min(data.size(), kDataFrameBytes);
+      unsigned char header[4];
+      PutU32(static_cast<std::uint32_t>(n), header);
+      if (!m_data->Queue(header, sizeof header) || !m_data->Queue(data.data(), n)) return DataRefused();
+      data = data.subspan(n);
+      m_directBytes += n;
+    }
+    return ERROR_SUCCESS;
+  }
+
+  // The end of the data and the service's status: every byte in the file.
+  LONG EndDataConnection() {
+    unsigned char end[4];
+    PutU32(0, end);
+    if (!m_data->Write(end, sizeof end)) return DataRefused();
+    unsigned char status[kDataStatusBytes];
+    if (!m_data->Read(status, sizeof status)) return Abandon(ERROR_NETNAME_DELETED);
+    m_data.reset();
+    if (const LONG error = static_cast<LONG>(GetU32(status)); error != ERROR_SUCCESS) return Abandon(error);
+    if (GetU64(status + 4) != m_directBytes) return Abandon(ERROR_NETNAME_DELETED);
+    return ERROR_SUCCESS;
+  }
+
+  // The data connection failed or was refused: the service's reason when it
+  // sent one.
+  LONG DataRefused() {
+    unsigned char status[kDataStatusBytes];
+    const bool told = m_data->Read(status, sizeof status) && GetU32(status) != ERROR_SUCCESS;
+    return Abandon(told ? static_cast<LONG>(GetU32(status)) : ERROR_NETNAME_DELETED);
+  }
+
+  // Ends everything with `error`; the service drops what it received.
+  LONG Abandon(LONG error) {
+    m_data.reset();
+    const CallInProgress waiting;
+    m_context->TryCancel();
+    m_stream->Finish();
+    m_stream.reset();
+    return m_error = error;
+  }
+
   // A write failed: the service has ended the stream, with its reason as its
   // last reply when it ended it on purpose (a full disk, say).
   LONG Broken() {
     pb::WriteFileReply reply;
     const bool replied = m_stream->Read(&reply);
+    return Finished(replied, reply);
+  }
+
+  // The stream's end, after its last reply (when there was one). Only the
+  // reply to the commit may be a success; any other last reply is the reason
+  // the service ended the stream early.
+  LONG Finished(bool replied, const pb::WriteFileReply& reply, bool committed = false) {
     const grpc::Status status = m_stream->Finish();
     m_stream.reset();
     if (!status.ok()) {
       m_connection->Failed(m_stub, status);
       return m_error = MapStatus(status, true);
     }
-    return m_error = replied && reply.error() ? static_cast<LONG>(reply.error()) : ERROR_NETNAME_DELETED;
+    if (!replied) return m_error = ERROR_NETNAME_DELETED;
+    if (committed || reply.error() != ERROR_SUCCESS) return m_error = static_cast<LONG>(reply.error());
+    return m_error = ERROR_NETNAME_DELETED;
   }
 
   std::shared_ptr<Connection> m_connection;
   std::shared_ptr<pb::Machine::Stub> m_stub;
   std::unique_ptr<grpc::ClientContext> m_context;
   std::unique_ptr<Stream> m_stream;
+  std::unique_ptr<TlsStream> m_data;
+  std::uint64_t m_sent = 0;         // on the stream
+  std::uint64_t m_directBytes = 0;  // on the data connection
+  bool m_streamOnly = false;        // the machine has no data connections
   LONG m_error = ERROR_SUCCESS;
 };
 

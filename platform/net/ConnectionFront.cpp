@@ -86,6 +86,10 @@ class ConnectionFront::Relay {
     std::string pending;   // read from the other side, not yet written here
     bool ended = false;    // the other side will send nothing more
     bool readable = true;  // watched for input
+    // The caller's side until its first bytes tell a data connection (the
+    // divert's preamble) from an RPC one: what it has sent so far.
+    bool classifying = false;
+    std::string head;
   };
   struct Link {
     Side caller;
@@ -98,6 +102,9 @@ class ConnectionFront::Relay {
   void Close(Link* link);
   // Moves what `from` can give to `to`; false when the link is over.
   bool Pump(Side& from, Side& to);
+  // Reads the caller's first bytes, no more than the preamble's length; false
+  // when the link is over here (diverted, or the caller gone).
+  bool Classify(Side& caller, Side& service);
   bool Flush(Side& to, Side& from);
   // Whether a link is over once everything for `to` has been passed on and
   // `to` has ended: when the service ended its side (it closes idle and
@@ -226,6 +233,7 @@ void ConnectionFront::Relay::Admit(UniqueFd caller, const std::string& address) 
   link->address = address;
   link->caller.link = link.get();
   link->caller.fd = std::move(caller);
+  link->caller.classifying = !m_front.m_preamble.empty();
   link->service.link = link.get();
   link->service.fd = std::move(service);
   Watch(link->caller, true);
@@ -247,7 +255,33 @@ void ConnectionFront::Relay::Close(Link* link) {
   m_links.erase(it);
 }
 
+bool ConnectionFront::Relay::Classify(Side& caller, Side& service) {
+  const std::string& preamble = m_front.m_preamble;
+  char bytes[64];
+  const std::size_t want = std::min(sizeof bytes, preamble.size() - caller.head.size());
+  const ssize_t n = ::read(caller.fd.Get(), bytes, want);
+  if (n < 0) return errno == EAGAIN || errno == EINTR;
+  caller.head.append(bytes, static_cast<std::size_t>(n));
+  if (n > 0 && caller.head.size() < preamble.size() && preamble.starts_with(caller.head)) return true;  // more to come
+  if (caller.head == preamble) {
+    ::epoll_ctl(m_epoll.Get(), EPOLL_CTL_DEL, caller.fd.Get(), nullptr);
+    ++m_front.m_diverted;
+    m_front.m_take(std::move(caller.fd), caller.link->address);
+    return false;
+  }
+  // An RPC connection (or one that ended early): what was read goes first.
+  caller.classifying = false;
+  if (caller.head.empty()) return Pump(caller, service);
+  service.pending = std::move(caller.head);
+  caller.head = std::string();
+  caller.readable = false;
+  Watch(caller, false);
+  Watch(service, false);
+  return true;
+}
+
 bool ConnectionFront::Relay::Pump(Side& from, Side& to) {
+  if (from.classifying) return Classify(from, to);
   // While `to` still holds bytes from an earlier read, `from` waits: flow
   // control passes through the relay instead of piling up in it.
   if (!to.pending.empty() || !from.readable) return true;
@@ -339,6 +373,11 @@ bool ConnectionFront::Listen(const std::string& address, std::uint16_t port, std
                                               : reinterpret_cast<sockaddr_in&>(bound).sin_port);
   m_listener = std::move(fd);
   return true;
+}
+
+void ConnectionFront::Divert(std::string preamble, Taker take) {
+  m_preamble = std::move(preamble);
+  m_take = std::move(take);
 }
 
 bool ConnectionFront::Start(const std::filesystem::path& backend, std::string* error) {

@@ -11,7 +11,11 @@
 //   - a descriptor is kept in reserve: when the process runs out, the reserve
 //     is given up to accept the waiting connection and close it, so the
 //     accept loop never stops (it tries again on the next connection);
-//   - a connection that ends on either side is ended on the other.
+//   - a connection that ends on either side is ended on the other;
+//   - a connection whose first bytes are the preamble given to Divert is not
+//     relayed: it is taken off the front, preamble read, and handed whole to
+//     the divert's owner (the machine service's data connections), which
+//     bounds and times such connections itself.
 //
 // Idle and half-open connections are closed by the RPC server behind it
 // (connection idle and handshake time-outs: docs/protocol.md).
@@ -26,6 +30,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -63,6 +68,11 @@ class ConnectionFront {
   bool Listen(const std::string& address, std::uint16_t port, std::string* error);
   std::uint16_t Port() const { return m_port; }
 
+  // Connections that begin with `preamble` go to `take`, on the front's
+  // thread (it must not block), with the caller's address. Before Start.
+  using Taker = std::function<void(UniqueFd connection, const std::string& address)>;
+  void Divert(std::string preamble, Taker take);
+
   // Starts relaying accepted connections to the local socket `backend`.
   bool Start(const std::filesystem::path& backend, std::string* error);
   // Stops accepting and closes every connection; waits for the thread.
@@ -71,8 +81,9 @@ class ConnectionFront {
   struct Counts {
     std::size_t open = 0;       // connections being relayed
     std::size_t refused = 0;    // accepted and closed at once (over a limit, out of descriptors)
+    std::size_t diverted = 0;   // handed to the divert's owner
   };
-  Counts Current() const { return {m_open.load(), m_refused.load()}; }
+  Counts Current() const { return {m_open.load(), m_refused.load(), m_diverted.load()}; }
 
  private:
   class Relay;
@@ -84,6 +95,9 @@ class ConnectionFront {
   std::mutex m_stopMutex;
   std::atomic<std::size_t> m_open{0};
   std::atomic<std::size_t> m_refused{0};
+  std::atomic<std::size_t> m_diverted{0};
+  std::string m_preamble;
+  Taker m_take;
 };
 
 }  // namespace vn

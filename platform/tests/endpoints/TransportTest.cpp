@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <random>
 #include <string>
@@ -404,13 +405,22 @@ TEST_F(TransportTest, RecordedTrafficShowsNothingAndCannotBeReplayed) {
     ASSERT_EQ(SetValueOn("\\\\SRV1", "Replayed", marker), ERROR_SUCCESS);
     std::shared_ptr<vn::MachineEndpoint> srv1;
     ASSERT_EQ(vn::FindMachine("\\\\SRV1", &srv1), ERROR_SUCCESS);
+    // A file large enough to travel on a data connection of its own.
+    std::string contents;
+    while (contents.size() < 3 * 1024 * 1024) contents += marker + "\n";
     std::unique_ptr<vn::FileWriter> writer;
     ASSERT_EQ(srv1->OpenWrite({"Data", "contents.txt"}, false, &writer), ERROR_SUCCESS);
-    ASSERT_EQ(writer->Write({reinterpret_cast<const BYTE*>(marker.data()), marker.size()}), ERROR_SUCCESS);
+    for (std::size_t at = 0; at < contents.size(); at += 100000) {
+      const std::size_t n = std::min<std::size_t>(100000, contents.size() - at);
+      ASSERT_EQ(writer->Write({reinterpret_cast<const BYTE*>(contents.data() + at), n}), ERROR_SUCCESS);
+    }
     ASSERT_EQ(writer->Commit(0), ERROR_SUCCESS);
     writer.reset();
     EXPECT_EQ(ValueOn("\\\\SRV1", "Replayed"), marker);
+    std::ifstream written(s_net->Machine("SRV1").ShareDir("Data") / "contents.txt", std::ios::binary);
+    EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(written), {}) == contents) << "the file arrived changed";
     // Nothing of the value, the file or the names crossed in clear, either way.
+    EXPECT_GT(relay.Sent().size(), contents.size()) << "the file went around the relay";
     for (const std::string& bytes : {relay.Sent(), relay.Received()}) {
       EXPECT_GT(bytes.size(), 1000u);
       for (const std::string& word : {marker, std::string("Transport"), std::string("contents.txt")})

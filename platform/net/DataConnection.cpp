@@ -1,0 +1,389 @@
+#include "platform/net/DataConnection.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/core/Win32Types.h"
+
+namespace vn {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct CtxFree {
+  void operator()(SSL_CTX* ctx) const { SSL_CTX_free(ctx); }
+};
+struct SslFree {
+  void operator()(SSL* ssl) const { SSL_free(ssl); }
+};
+struct BioFree {
+  void operator()(BIO* bio) const { BIO_free(bio); }
+};
+struct CertFree {
+  void operator()(X509* cert) const { X509_free(cert); }
+};
+struct KeyFree {
+  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+using Ctx = std::unique_ptr<SSL_CTX, CtxFree>;
+using Ssl = std::unique_ptr<SSL, SslFree>;
+using Cert = std::unique_ptr<X509, CertFree>;
+using Key = std::unique_ptr<EVP_PKEY, KeyFree>;
+
+// How many bytes of TLS records are sent at once, and read at once. A record
+// holds at most 16 KiB; sending and reading them one by one costs a system
+// call (and on the receiving side a wake-up) each.
+constexpr std::size_t kBatchBytes = 256 * 1024;
+
+// The socket under a stream, as its BIO sees it: every send without SIGPIPE,
+// and while a handshake runs, a deadline for the whole of it (the socket's
+// own time-outs bound each read and write). Once `batching`, records are
+// gathered and sent when kBatchBytes are waiting or on a flush.
+struct Transport {
+  int fd = -1;
+  Clock::time_point deadline = Clock::time_point::max();
+  bool batching = false;
+  std::string batch;
+  bool failed = false;  // a batch could not be sent: every later write fails
+};
+
+bool SendAll(int fd, std::string_view data);
+
+bool SendBatch(Transport& transport) {
+  if (transport.batch.empty()) return !transport.failed;
+  if (!transport.failed && !SendAll(transport.fd, transport.batch)) transport.failed = true;
+  transport.batch.clear();
+  return !transport.failed;
+}
+
+int TransportRead(BIO* bio, char* out, int size) {
+  auto* transport = static_cast<Transport*>(BIO_get_data(bio));
+  BIO_clear_retry_flags(bio);
+  for (;;) {
+    if (Clock::now() > transport->deadline) {
+      errno = ETIMEDOUT;
+      return -1;
+    }
+    const ssize_t n = ::recv(transport->fd, out, static_cast<std::size_t>(size), 0);
+    if (n >= 0) return static_cast<int>(n);
+    if (errno != EINTR) return -1;
+  }
+}
+
+int TransportWrite(BIO* bio, const char* in, int size) {
+  auto* transport = static_cast<Transport*>(BIO_get_data(bio));
+  BIO_clear_retry_flags(bio);
+  if (transport->batching) {
+    if (transport->failed) return -1;
+    transport->batch.append(in, static_cast<std::size_t>(size));
+    if (transport->batch.size() >= kBatchBytes && !SendBatch(*transport)) return -1;
+    return size;
+  }
+  for (;;) {
+    if (Clock::now() > transport->deadline) {
+      errno = ETIMEDOUT;
+      return -1;
+    }
+    const ssize_t n = ::send(transport->fd, in, static_cast<std::size_t>(size), MSG_NOSIGNAL);
+    if (n >= 0) return static_cast<int>(n);
+    if (errno != EINTR) return -1;
+  }
+}
+
+long TransportControl(BIO* bio, int command, long, void*) {
+  if (command != BIO_CTRL_FLUSH) return 0;
+  return SendBatch(*static_cast<Transport*>(BIO_get_data(bio))) ? 1 : 0;
+}
+
+int TransportCreate(BIO* bio) {
+  BIO_set_init(bio, 1);
+  return 1;
+}
+
+const BIO_METHOD* TransportMethod() {
+  static const BIO_METHOD* method = [] {
+    BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "vornal data connection");
+    BIO_meth_set_read(m, &TransportRead);
+    BIO_meth_set_write(m, &TransportWrite);
+    BIO_meth_set_ctrl(m, &TransportControl);
+    BIO_meth_set_create(m, &TransportCreate);
+    return m;  // lives as long as the process
+  }();
+  return method;
+}
+
+void SetSocketTimeout(int fd, std::chrono::milliseconds timeout) {
+  timeval tv{};
+  tv.tv_sec = static_cast<time_t>(timeout.count() / 1000);
+  tv.tv_usec = static_cast<suseconds_t>(timeout.count() % 1000 * 1000);
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+}
+
+Cert ReadCert(const std::string& pem) {
+  std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+  return Cert(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+}
+
+// A context presenting `own` and trusting only its domain's authority, TLS
+// 1.3 only, as the RPC connections are.
+Ctx MakeContext(const DomainCredentials& own, bool server) {
+  Ctx ctx(SSL_CTX_new(server ? TLS_server_method() : TLS_client_method()));
+  if (!ctx) return {};
+  Cert certificate = ReadCert(own.certificatePem);
+  Cert authority = ReadCert(own.authorityPem);
+  std::unique_ptr<BIO, BioFree> keyBio(BIO_new_mem_buf(own.keyPem.data(), static_cast<int>(own.keyPem.size())));
+  Key key(keyBio ? PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr) : nullptr);
+  if (!certificate || !authority || !key || SSL_CTX_set_min_proto_version(ctx.get(), TLS1_3_VERSION) != 1 ||
+      SSL_CTX_use_certificate(ctx.get(), certificate.get()) != 1 ||
+      SSL_CTX_use_PrivateKey(ctx.get(), key.get()) != 1 || SSL_CTX_check_private_key(ctx.get()) != 1 ||
+      X509_STORE_add_cert(SSL_CTX_get_cert_store(ctx.get()), authority.get()) != 1) {
+    ERR_clear_error();
+    return {};
+  }
+  SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_PEER | (server ? SSL_VERIFY_FAIL_IF_NO_PEER_CERT : 0), nullptr);
+  // One connection per ticket: nothing to resume, so no session tickets (they
+  // would also be bytes the client never reads).
+  SSL_CTX_set_session_cache_mode(ctx.get(), SSL_SESS_CACHE_OFF);
+  SSL_CTX_set_num_tickets(ctx.get(), 0);
+  // The protocol ends with its own frame and status: no close_notify.
+  SSL_CTX_set_quiet_shutdown(ctx.get(), 1);
+  // Reads take whatever has arrived, up to a batch, not one record at a time.
+  SSL_CTX_set_default_read_buffer_len(ctx.get(), kBatchBytes);
+  return ctx;
+}
+
+// Splits "host:port" or "[v6]:port".
+bool SplitTarget(const std::string& target, std::string* host, std::string* port) {
+  const auto colon = target.rfind(':');
+  if (colon == std::string::npos || colon + 1 == target.size()) return false;
+  *host = target.substr(0, colon);
+  *port = target.substr(colon + 1);
+  if (host->size() >= 2 && host->front() == '[' && host->back() == ']') *host = host->substr(1, host->size() - 2);
+  return !host->empty();
+}
+
+// A connected blocking TCP socket to `target`, or an invalid one with *error.
+UniqueFd ConnectTcp(const std::string& target, std::chrono::milliseconds timeout, std::uint32_t* error) {
+  std::string host, port;
+  *error = ERROR_BAD_NETPATH;
+  if (!SplitTarget(target, &host, &port)) return {};
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0 || !found) return {};
+  std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> list(found, &::freeaddrinfo);
+  for (const addrinfo* at = found; at; at = at->ai_next) {
+    UniqueFd fd(::socket(at->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!fd) continue;
+    if (::connect(fd.Get(), at->ai_addr, at->ai_addrlen) != 0) {
+      if (errno != EINPROGRESS) continue;
+      pollfd p{fd.Get(), POLLOUT, 0};
+      int failure = 0;
+      socklen_t length = sizeof failure;
+      const int ready = ::poll(&p, 1, static_cast<int>(timeout.count()));
+      if (ready == 0) *error = ERROR_SEM_TIMEOUT;
+      if (ready <= 0 || ::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &failure, &length) != 0 || failure != 0)
+        continue;
+    }
+    ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
+    const int one = 1;
+    ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    *error = ERROR_SUCCESS;
+    return fd;
+  }
+  return {};
+}
+
+bool SendAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+}  // namespace
+
+struct TlsServerContext::Impl {
+  Ctx ctx;
+};
+
+TlsServerContext::TlsServerContext(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
+TlsServerContext::~TlsServerContext() = default;
+
+std::unique_ptr<TlsServerContext> TlsServerContext::Create(const DomainCredentials& own, std::string* error) {
+  auto impl = std::make_unique<Impl>();
+  impl->ctx = MakeContext(own, true);
+  if (!impl->ctx) {
+    *error = "the identity in domain " + own.domain + " cannot serve data connections";
+    return nullptr;
+  }
+  return std::unique_ptr<TlsServerContext>(new TlsServerContext(std::move(impl)));
+}
+
+// Destroyed in reverse: the TLS state (and its BIO) before the transport it
+// points at, both before the socket is closed (when the stream owns it).
+struct TlsStream::Impl {
+  UniqueFd owned;
+  Transport transport;
+  Ssl ssl;
+
+  // Gives the socket to a new TLS state of `ctx`, the handshake bounded by `handshake`.
+  bool Attach(SSL_CTX* ctx, int fd, std::chrono::milliseconds handshake) {
+    transport.fd = fd;
+    transport.deadline = Clock::now() + handshake;
+    SetSocketTimeout(fd, handshake);
+    ssl.reset(SSL_new(ctx));
+    BIO* bio = ssl ? BIO_new(TransportMethod()) : nullptr;
+    if (!bio) return false;
+    SSL_set_read_ahead(ssl.get(), 1);
+    BIO_set_data(bio, &transport);
+    SSL_set_bio(ssl.get(), bio, bio);
+    return true;
+  }
+  void HandshakeDone(std::chrono::milliseconds timeout) {
+    transport.deadline = Clock::time_point::max();
+    SetSocketTimeout(transport.fd, timeout);
+    transport.batching = true;
+    transport.batch.reserve(kBatchBytes + 32 * 1024);
+  }
+};
+
+TlsStream::TlsStream(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
+TlsStream::~TlsStream() = default;
+
+std::unique_ptr<TlsStream> TlsStream::Connect(const std::string& target, const DomainCredentials& identity,
+                                              const std::string& machine, std::chrono::milliseconds timeout,
+                                              std::uint32_t* error) {
+  UniqueFd socket = ConnectTcp(target, timeout, error);
+  if (!socket) return nullptr;
+  *error = ERROR_NETNAME_DELETED;
+  if (!SendAll(socket.Get(), kDataPreamble)) return nullptr;
+  Ctx ctx = MakeContext(identity, false);
+  auto impl = std::make_unique<Impl>();
+  impl->owned = std::move(socket);
+  if (!ctx || !impl->Attach(ctx.get(), impl->owned.Get(), timeout) ||
+      SSL_set1_host(impl->ssl.get(), machine.c_str()) != 1) {
+    *error = ERROR_ACCESS_DENIED;
+    ERR_clear_error();
+    return nullptr;
+  }
+  const int result = SSL_connect(impl->ssl.get());
+  if (result != 1) {
+    const int kind = SSL_get_error(impl->ssl.get(), result);
+    if (SSL_get_verify_result(impl->ssl.get()) != X509_V_OK || kind == SSL_ERROR_SSL)
+      *error = ERROR_ACCESS_DENIED;  // a certificate refused on either side
+    else if (errno == EAGAIN || errno == ETIMEDOUT)
+      *error = ERROR_SEM_TIMEOUT;
+    ERR_clear_error();
+    return nullptr;
+  }
+  impl->HandshakeDone(timeout);
+  *error = ERROR_SUCCESS;
+  return std::unique_ptr<TlsStream>(new TlsStream(std::move(impl)));
+}
+
+std::unique_ptr<TlsStream> TlsStream::Accept(int socket, const TlsServerContext& context,
+                                             std::chrono::milliseconds handshake) {
+  auto impl = std::make_unique<Impl>();
+  ::fcntl(socket, F_SETFL, ::fcntl(socket, F_GETFL) & ~O_NONBLOCK);
+  const int one = 1;
+  ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  if (!impl->Attach(context.m_impl->ctx.get(), socket, handshake) || SSL_accept(impl->ssl.get()) != 1) {
+    ERR_clear_error();
+    return nullptr;
+  }
+  impl->HandshakeDone(handshake);
+  return std::unique_ptr<TlsStream>(new TlsStream(std::move(impl)));
+}
+
+void TlsStream::SetTimeout(std::chrono::milliseconds timeout) { SetSocketTimeout(m_impl->transport.fd, timeout); }
+
+bool TlsStream::Write(const void* data, std::size_t size) {
+  if (!Queue(data, size)) return false;
+  return SendBatch(m_impl->transport);
+}
+
+bool TlsStream::Queue(const void* data, std::size_t size) {
+  const auto* at = static_cast<const char*>(data);
+  while (size > 0) {
+    std::size_t done = 0;
+    if (SSL_write_ex(m_impl->ssl.get(), at, size, &done) != 1) {
+      ERR_clear_error();
+      return false;
+    }
+    at += done;
+    size -= done;
+  }
+  return true;
+}
+
+bool TlsStream::Read(void* data, std::size_t size) {
+  if (!SendBatch(m_impl->transport)) return false;  // what the peer waits for goes first
+  auto* at = static_cast<char*>(data);
+  while (size > 0) {
+    std::size_t done = 0;
+    if (SSL_read_ex(m_impl->ssl.get(), at, size, &done) != 1) {
+      ERR_clear_error();
+      return false;
+    }
+    at += done;
+    size -= done;
+  }
+  return true;
+}
+
+bool TlsStream::Readable() const {
+  if (SSL_pending(m_impl->ssl.get()) > 0) return true;
+  pollfd p{m_impl->transport.fd, POLLIN, 0};
+  return ::poll(&p, 1, 0) > 0;
+}
+
+std::string TlsStream::PeerCertificate() const {
+  X509* peer = SSL_get0_peer_certificate(m_impl->ssl.get());
+  std::unique_ptr<BIO, BioFree> bio(BIO_new(BIO_s_mem()));
+  if (!peer || !bio || PEM_write_bio_X509(bio.get(), peer) != 1) return {};
+  char* text = nullptr;
+  const long length = BIO_get_mem_data(bio.get(), &text);
+  return std::string(text, static_cast<std::size_t>(length));
+}
+
+void TlsStream::Abort() { ::shutdown(m_impl->transport.fd, SHUT_RDWR); }
+
+void PutU32(std::uint32_t value, unsigned char* out) {
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+void PutU64(std::uint64_t value, unsigned char* out) {
+  for (int i = 0; i < 8; ++i) out[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+std::uint32_t GetU32(const unsigned char* in) {
+  std::uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) value = value << 8 | in[i];
+  return value;
+}
+std::uint64_t GetU64(const unsigned char* in) {
+  std::uint64_t value = 0;
+  for (int i = 7; i >= 0; --i) value = value << 8 | in[i];
+  return value;
+}
+
+}  // namespace vn
