@@ -18,6 +18,7 @@
 
 #include "platform/accounts/AccountTable.h"
 #include "platform/core/AsciiText.h"
+#include "platform/core/FlushBehind.h"
 #include "platform/core/UniqueFd.h"
 #include "platform/endpoints/MachineDirectory.h"
 #include "platform/machine/HostsFile.h"
@@ -132,11 +133,18 @@ class LocalFileReader final : public FileReader {
 // Writes a temporary file beside the target, in the directory it holds open,
 // and renames it into place on Commit: both names are taken relative to that
 // directory, so a swapped path cannot move the file anywhere else.
+//
+// The commit waits until the data is on the disk. So that it does not then
+// wait for the whole file, each few MiB written are flushed behind the writer
+// (FlushBehind): a file arriving over the network is on the disk almost as
+// soon as its last bytes arrive, instead of after a second wait about as
+// long as the transfer.
 class LocalFileWriter final : public FileWriter {
  public:
   LocalFileWriter(UniqueFd fd, UniqueFd directory, std::string temporary, std::string target, bool failIfExists,
-                  PartialCopyRecord record)
-      : m_fd(std::move(fd)),
+                  PartialCopyRecord record, std::shared_ptr<FlushBehind> flusher)
+      : m_flusher(std::move(flusher)),
+        m_fd(std::move(fd)),
         m_directory(std::move(directory)),
         m_temporary(std::move(temporary)),
         m_target(std::move(target)),
@@ -158,6 +166,11 @@ class LocalFileWriter final : public FileWriter {
         return errno == EIO ? ERROR_WRITE_FAULT : Win32FromErrno(errno);
       }
       data = data.subspan(static_cast<std::size_t>(n));
+      m_written += static_cast<std::uint64_t>(n);
+    }
+    if (m_written - m_flushed >= kFlushBehindBytes) {
+      m_flusher->Post(UniqueFd(::fcntl(m_fd.Get(), F_DUPFD_CLOEXEC, 0)));
+      m_flushed = m_written;
     }
     return ERROR_SUCCESS;
   }
@@ -203,7 +216,11 @@ class LocalFileWriter final : public FileWriter {
   }
 
  private:
+  static constexpr std::uint64_t kFlushBehindBytes = 8 * 1024 * 1024;
+  std::shared_ptr<FlushBehind> m_flusher;
   UniqueFd m_fd;
+  std::uint64_t m_written = 0;
+  std::uint64_t m_flushed = 0;
   UniqueFd m_directory;
   std::string m_temporary;
   std::string m_target;
@@ -603,7 +620,7 @@ LONG LocalMachine::OpenWrite(const MachinePath& path, bool failIfExists, std::un
   }
   if (!fd) return Win32FromErrno(EEXIST, true);
   *writer = std::make_unique<LocalFileWriter>(std::move(fd), std::move(target.parent), std::move(temporary),
-                                              std::move(target.name), failIfExists, std::move(record));
+                                              std::move(target.name), failIfExists, std::move(record), m_flusher);
   return ERROR_SUCCESS;
 }
 

@@ -54,6 +54,7 @@
 
 #include <memory>
 
+#include "platform/core/FlushBehind.h"
 #include "platform/endpoints/MachineEndpoint.h"
 #include "platform/machine/PathMap.h"
 #include "platform/machine/ProtectedPaths.h"
@@ -97,6 +98,9 @@ class LocalMachine final : public MachineEndpoint {
   std::shared_ptr<const MachineConfig> m_config;
   RootAccess m_roots;
   ProtectedPaths m_protected;   // empty for the local machine's own callers
+  // Flushes files being written behind their writers (shared with them: a
+  // writer may outlive the machine object).
+  std::shared_ptr<FlushBehind> m_flusher = std::make_shared<FlushBehind>();
 };
 
 // The server type bits of a machine in `role`; `domainMember` adds
