@@ -302,7 +302,7 @@ bool ConnectionFront::Relay::Pump(Side& from, Side& to) {
     }
     std::size_t done = 0;
     while (done < static_cast<std::size_t>(n)) {
-      const ssize_t w = ::write(to.fd.Get(), m_buffer.data() + done, static_cast<std::size_t>(n) - done);
+      const ssize_t w = ::send(to.fd.Get(), m_buffer.data() + done, static_cast<std::size_t>(n) - done, MSG_NOSIGNAL);
       if (w < 0 && errno == EINTR) continue;
       if (w < 0 && errno != EAGAIN) return false;
       if (w <= 0) break;
@@ -322,7 +322,7 @@ bool ConnectionFront::Relay::Pump(Side& from, Side& to) {
 
 bool ConnectionFront::Relay::Flush(Side& to, Side& from) {
   while (!to.pending.empty()) {
-    const ssize_t w = ::write(to.fd.Get(), to.pending.data(), to.pending.size());
+    const ssize_t w = ::send(to.fd.Get(), to.pending.data(), to.pending.size(), MSG_NOSIGNAL);
     if (w < 0 && errno == EINTR) continue;
     if (w < 0) return errno == EAGAIN;
     to.pending.erase(0, static_cast<std::size_t>(w));

@@ -11,7 +11,9 @@
 //   - a descriptor is kept in reserve: when the process runs out, the reserve
 //     is given up to accept the waiting connection and close it, so the
 //     accept loop never stops (it tries again on the next connection);
-//   - a connection that ends on either side is ended on the other;
+//   - a connection that ends on either side is ended on the other (a write
+//     to a side that has gone fails; it never raises SIGPIPE, whatever the
+//     process does with that signal);
 //   - a connection whose first bytes are the preamble given to Divert is not
 //     relayed: it is taken off the front, preamble read, and handed whole to
 //     the divert's owner (the machine service's data connections), which
