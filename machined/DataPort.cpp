@@ -55,12 +55,12 @@ struct DataPort::Connection {
 
 std::unique_ptr<DataPort> DataPort::Create(const DomainCredentials& own, std::shared_ptr<const MemberCheck> members,
                                            Limits limits, std::string* error) {
-  auto tls = TlsServerContext::Create(own, error);
+  auto tls = TlsContext::Server(own, error);
   if (!tls) return nullptr;
   return std::unique_ptr<DataPort>(new DataPort(std::move(tls), std::move(members), limits));
 }
 
-DataPort::DataPort(std::unique_ptr<TlsServerContext> tls, std::shared_ptr<const MemberCheck> members, Limits limits)
+DataPort::DataPort(std::unique_ptr<TlsContext> tls, std::shared_ptr<const MemberCheck> members, Limits limits)
     : m_tls(std::move(tls)), m_members(std::move(members)), m_limits(limits) {}
 
 DataPort::~DataPort() {

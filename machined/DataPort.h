@@ -105,7 +105,7 @@ class DataPort {
 
  private:
   struct Connection;
-  DataPort(std::unique_ptr<TlsServerContext> tls, std::shared_ptr<const MemberCheck> members, Limits limits);
+  DataPort(std::unique_ptr<TlsContext> tls, std::shared_ptr<const MemberCheck> members, Limits limits);
   void Run(Connection& connection);
   // The sink of `ticket` when `machine` may use it; the ticket is spent either way.
   std::shared_ptr<DataSink> Claim(const Ticket& ticket, const std::string& machine);
@@ -117,7 +117,7 @@ class DataPort {
     std::chrono::steady_clock::time_point expires;
   };
 
-  const std::unique_ptr<TlsServerContext> m_tls;
+  const std::unique_ptr<TlsContext> m_tls;
   const std::shared_ptr<const MemberCheck> m_members;
   const Limits m_limits;
 

@@ -379,9 +379,13 @@ LONG Commit(DirectWrite& write, std::uint64_t directBytes) {
 // open when the answer is 0.
 LONG Present(std::uint16_t port, const vn::DomainCredentials& identity, const std::string& ticket,
              std::unique_ptr<vn::TlsStream>* connection = nullptr) {
+  std::string problem;
+  const auto context = vn::TlsContext::Client(identity, &problem);
+  EXPECT_TRUE(context) << problem;
   std::uint32_t error = 0;
-  auto stream = vn::TlsStream::Connect("127.0.0.1:" + std::to_string(port), identity, "SRV9",
-                                       std::chrono::seconds(5), &error);
+  auto stream = context ? vn::TlsStream::Connect("127.0.0.1:" + std::to_string(port), *context, "SRV9",
+                                                 std::chrono::seconds(5), &error)
+                        : nullptr;
   unsigned char answer[4];
   if (!stream || !stream->Write(ticket.data(), ticket.size()) || !stream->Read(answer, sizeof answer)) return -1;
   if (connection) *connection = std::move(stream);

@@ -19,6 +19,7 @@
 #include "platform/endpoints/RemoteMachine.h"
 #include "platform/core/AsciiText.h"
 #include "platform/machine/DomainIdentity.h"
+#include "platform/net/DataConnection.h"
 #include "proto/MachineProtocol.h"
 
 namespace vn {
@@ -146,6 +147,18 @@ class RemoteMachine::Connection : public std::enable_shared_from_this<RemoteMach
     return m_identities ? m_identities(domain) : nullptr;
   }
 
+  // The TLS settings of data connections to the machine as `identity`, made
+  // once for each identity (null when it cannot be used).
+  std::shared_ptr<const TlsContext> DataContext(const std::shared_ptr<const DomainCredentials>& identity) {
+    std::lock_guard lock(m_mutex);
+    if (identity != m_dataIdentity) {
+      std::string error;
+      m_dataContext = identity ? TlsContext::Client(*identity, &error) : nullptr;
+      m_dataIdentity = identity;
+    }
+    return m_dataContext;
+  }
+
   template <typename Request, typename Reply>
   using UnaryMethod = grpc::Status (pb::Machine::Stub::*)(grpc::ClientContext*, const Request&, Reply*);
 
@@ -190,6 +203,8 @@ class RemoteMachine::Connection : public std::enable_shared_from_this<RemoteMach
   IdentityLookup m_identities;
   std::shared_ptr<pb::Machine::Stub> m_stub;
   std::shared_ptr<const DomainCredentials> m_stubIdentity;   // what m_stub's channel was made with
+  std::shared_ptr<const DomainCredentials> m_dataIdentity;   // what m_dataContext was made with
+  std::shared_ptr<const TlsContext> m_dataContext;
 };
 
 

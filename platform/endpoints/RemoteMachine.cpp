@@ -12,7 +12,6 @@
 
 #include "platform/accounts/AccountTable.h"
 #include "platform/endpoints/RemoteConnection.h"
-#include "platform/net/DataConnection.h"
 
 namespace vn {
 
@@ -466,10 +465,10 @@ class RemoteFileWriter final : public FileWriter {
     }
     if (reply.error() != ERROR_SUCCESS) return Finished(true, reply);  // the service has ended the stream
     if (reply.ticket().size() != kTicketBytes) return Abandon(ERROR_UNEXP_NET_ERR);
-    const auto identity = m_connection->Identity();
-    if (!identity) return Abandon(ERROR_ACCESS_DENIED);
+    const auto context = m_connection->DataContext(m_connection->Identity());
+    if (!context) return Abandon(ERROR_ACCESS_DENIED);
     std::uint32_t error = ERROR_SUCCESS;
-    m_data = TlsStream::Connect(m_connection->Target(), *identity, ToUpperAscii(m_connection->Name()),
+    m_data = TlsStream::Connect(m_connection->Target(), *context, ToUpperAscii(m_connection->Name()),
                                 std::chrono::milliseconds(kConnectTimeoutMs), &error);
     if (!m_data) return Abandon(static_cast<LONG>(error));
     m_data->SetTimeout(kCallDeadline);

@@ -223,21 +223,31 @@ bool SendAll(int fd, std::string_view data) {
 
 }  // namespace
 
-struct TlsServerContext::Impl {
+struct TlsContext::Impl {
   Ctx ctx;
 };
 
-TlsServerContext::TlsServerContext(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
-TlsServerContext::~TlsServerContext() = default;
+TlsContext::TlsContext(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
+TlsContext::~TlsContext() = default;
 
-std::unique_ptr<TlsServerContext> TlsServerContext::Create(const DomainCredentials& own, std::string* error) {
+std::unique_ptr<TlsContext> TlsContext::Server(const DomainCredentials& own, std::string* error) {
   auto impl = std::make_unique<Impl>();
   impl->ctx = MakeContext(own, true);
   if (!impl->ctx) {
     *error = "the identity in domain " + own.domain + " cannot serve data connections";
     return nullptr;
   }
-  return std::unique_ptr<TlsServerContext>(new TlsServerContext(std::move(impl)));
+  return std::unique_ptr<TlsContext>(new TlsContext(std::move(impl)));
+}
+
+std::unique_ptr<TlsContext> TlsContext::Client(const DomainCredentials& own, std::string* error) {
+  auto impl = std::make_unique<Impl>();
+  impl->ctx = MakeContext(own, false);
+  if (!impl->ctx) {
+    *error = "the identity in domain " + own.domain + " cannot open data connections";
+    return nullptr;
+  }
+  return std::unique_ptr<TlsContext>(new TlsContext(std::move(impl)));
 }
 
 // Destroyed in reverse: the TLS state (and its BIO) before the transport it
@@ -271,17 +281,16 @@ struct TlsStream::Impl {
 TlsStream::TlsStream(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
 TlsStream::~TlsStream() = default;
 
-std::unique_ptr<TlsStream> TlsStream::Connect(const std::string& target, const DomainCredentials& identity,
+std::unique_ptr<TlsStream> TlsStream::Connect(const std::string& target, const TlsContext& context,
                                               const std::string& machine, std::chrono::milliseconds timeout,
                                               std::uint32_t* error) {
   UniqueFd socket = ConnectTcp(target, timeout, error);
   if (!socket) return nullptr;
   *error = ERROR_NETNAME_DELETED;
   if (!SendAll(socket.Get(), kDataPreamble)) return nullptr;
-  Ctx ctx = MakeContext(identity, false);
   auto impl = std::make_unique<Impl>();
   impl->owned = std::move(socket);
-  if (!ctx || !impl->Attach(ctx.get(), impl->owned.Get(), timeout) ||
+  if (!impl->Attach(context.m_impl->ctx.get(), impl->owned.Get(), timeout) ||
       SSL_set1_host(impl->ssl.get(), machine.c_str()) != 1) {
     *error = ERROR_ACCESS_DENIED;
     ERR_clear_error();
@@ -302,7 +311,7 @@ std::unique_ptr<TlsStream> TlsStream::Connect(const std::string& target, const D
   return std::unique_ptr<TlsStream>(new TlsStream(std::move(impl)));
 }
 
-std::unique_ptr<TlsStream> TlsStream::Accept(int socket, const TlsServerContext& context,
+std::unique_ptr<TlsStream> TlsStream::Accept(int socket, const TlsContext& context,
                                              std::chrono::milliseconds handshake) {
   auto impl = std::make_unique<Impl>();
   ::fcntl(socket, F_SETFL, ::fcntl(socket, F_GETFL) & ~O_NONBLOCK);

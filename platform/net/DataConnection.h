@@ -50,21 +50,24 @@ inline constexpr std::size_t kTicketBytes = 32;
 inline constexpr std::size_t kDataFrameBytes = 256 * 1024;
 inline constexpr std::size_t kDataStatusBytes = 12;
 
-// What a server side needs for every connection it accepts: its TLS context
-// (this machine's certificate and key; peers must present one issued by the
-// domain). Made once; shared by the connections' threads.
-class TlsServerContext {
+// One end's TLS settings for its data connections: this machine's
+// certificate and key, and its domain's authority as the only one trusted
+// (a server also requires the peer's certificate). Making one costs about a
+// millisecond, so each is made once and shared by the connections, from
+// any thread.
+class TlsContext {
  public:
   // Null with *error when the credentials cannot be used.
-  static std::unique_ptr<TlsServerContext> Create(const DomainCredentials& own, std::string* error);
-  ~TlsServerContext();
-  TlsServerContext(const TlsServerContext&) = delete;
-  TlsServerContext& operator=(const TlsServerContext&) = delete;
+  static std::unique_ptr<TlsContext> Server(const DomainCredentials& own, std::string* error);
+  static std::unique_ptr<TlsContext> Client(const DomainCredentials& own, std::string* error);
+  ~TlsContext();
+  TlsContext(const TlsContext&) = delete;
+  TlsContext& operator=(const TlsContext&) = delete;
 
  private:
   friend class TlsStream;
   struct Impl;
-  explicit TlsServerContext(std::unique_ptr<Impl> impl);
+  explicit TlsContext(std::unique_ptr<Impl> impl);
   std::unique_ptr<Impl> m_impl;
 };
 
@@ -75,18 +78,19 @@ class TlsStream {
   TlsStream& operator=(const TlsStream&) = delete;
 
   // Connects to `target` ("host:port", "[v6]:port"), sends the preamble and
-  // handshakes as `identity`'s machine, requiring a certificate of its domain
-  // that names `machine`. Null with a Win32 code in *error:
+  // handshakes with `context` (a Client one), requiring a certificate of its
+  // domain that names `machine`. Null with a Win32 code in *error:
   // ERROR_BAD_NETPATH (not reachable), ERROR_ACCESS_DENIED (either side
   // could not prove itself), ERROR_SEM_TIMEOUT (no answer in time).
-  static std::unique_ptr<TlsStream> Connect(const std::string& target, const DomainCredentials& identity,
+  static std::unique_ptr<TlsStream> Connect(const std::string& target, const TlsContext& context,
                                             const std::string& machine, std::chrono::milliseconds timeout,
                                             std::uint32_t* error);
 
   // Handshakes as the server on `socket` (its preamble already read), within
-  // `handshake`. Null when the peer did not complete it with a certificate
-  // of the domain. The socket stays the caller's: the stream does not close it.
-  static std::unique_ptr<TlsStream> Accept(int socket, const TlsServerContext& context,
+  // `handshake`, with `context` (a Server one). Null when the peer did not
+  // complete it with a certificate of the domain. The socket stays the
+  // caller's: the stream does not close it.
+  static std::unique_ptr<TlsStream> Accept(int socket, const TlsContext& context,
                                            std::chrono::milliseconds handshake);
 
   // From now on each read or write must progress within `timeout`.
