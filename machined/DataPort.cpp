@@ -9,33 +9,45 @@
 
 namespace vn {
 
-// ---------------------------------------------------------------- the sink
+// ---------------------------------------------------------------- the transfer
 
-bool DataSink::Begin(TlsStream& stream) {
+bool DataTransfer::Begin(TlsStream& stream) {
   std::lock_guard lock(m_mutex);
   if (m_state != State::Waiting) return false;
   m_state = State::Running;
   m_stream = &stream;
+  m_connection = std::this_thread::get_id();
   return true;
 }
 
-LONG DataSink::Write(std::span<const BYTE> data) {
+LONG DataTransfer::Write(std::span<const BYTE> data) {
   m_place.Touch();
-  return m_writer.Write(data);
+  return m_writer->Write(data);
 }
 
-void DataSink::End(LONG error, std::uint64_t bytes) {
+LONG DataTransfer::Read(std::span<BYTE> buffer, std::size_t* got) {
+  m_place.Touch();
+  return m_reader->Read(buffer, got);
+}
+
+void DataTransfer::End(LONG error, std::uint64_t bytes) {
+  {
+    std::lock_guard lock(m_mutex);
+    m_stream = nullptr;
+    m_outcome = {true, error, bytes};
+  }
+  // Still Running meanwhile: a stream that ends from here and closes the
+  // transfer on another thread waits until this has returned.
+  if (m_onEnd) m_onEnd();
   std::lock_guard lock(m_mutex);
-  m_state = State::Ended;
-  m_stream = nullptr;
-  m_outcome = {true, error, bytes};
+  if (m_state == State::Running) m_state = State::Ended;
   m_changed.notify_all();
 }
 
-DataSink::Outcome DataSink::Close() {
+DataTransfer::Outcome DataTransfer::Close() {
   std::unique_lock lock(m_mutex);
-  if (m_state == State::Running) {
-    m_stream->Abort();
+  if (m_state == State::Running && m_connection != std::this_thread::get_id()) {
+    if (m_stream) m_stream->Abort();
     m_changed.wait(lock, [this] { return m_state != State::Running; });
   }
   m_state = State::Closed;
@@ -74,26 +86,26 @@ DataPort::~DataPort() {
     if (connection.thread.joinable()) connection.thread.join();
 }
 
-DataPort::Ticket DataPort::Issue(const std::string& machine, const std::shared_ptr<DataSink>& sink) {
+DataPort::Ticket DataPort::Issue(const std::string& machine, const std::shared_ptr<DataTransfer>& transfer) {
   Ticket ticket{};
   const auto now = std::chrono::steady_clock::now();
   std::lock_guard lock(m_mutex);
-  std::erase_if(m_tickets, [&](const auto& entry) { return entry.second.expires < now || entry.second.sink.expired(); });
+  std::erase_if(m_tickets, [&](const auto& entry) { return entry.second.expires < now || entry.second.transfer.expired(); });
   do {
     RAND_bytes(ticket.data(), static_cast<int>(ticket.size()));
   } while (m_tickets.contains(ticket));
-  m_tickets.emplace(ticket, Issued{machine, sink, now + m_limits.ticketLifetime});
+  m_tickets.emplace(ticket, Issued{machine, transfer, now + m_limits.ticketLifetime});
   return ticket;
 }
 
-std::shared_ptr<DataSink> DataPort::Claim(const Ticket& ticket, const std::string& machine) {
+std::shared_ptr<DataTransfer> DataPort::Claim(const Ticket& ticket, const std::string& machine) {
   std::lock_guard lock(m_mutex);
   const auto it = m_tickets.find(ticket);
   if (it == m_tickets.end()) return nullptr;
   const Issued issued = std::move(it->second);
   m_tickets.erase(it);
   if (issued.machine != machine || issued.expires < std::chrono::steady_clock::now()) return nullptr;
-  return issued.sink.lock();
+  return issued.transfer.lock();
 }
 
 void DataPort::Reap() {
@@ -135,9 +147,9 @@ void DataPort::Serve(UniqueFd socket, const std::string& address) {
 
 namespace {
 
-// The frames of an accepted connection into `sink`, which is ended before
-// the caller hears the status (so that its commit finds the sink ended).
-void Receive(TlsStream& stream, DataSink& sink) {
+// The frames of an accepted connection into `transfer`, which is ended before
+// the caller hears the status (so that its commit finds the transfer ended).
+void Receive(TlsStream& stream, DataTransfer& transfer) {
   const auto answer = [&](LONG error, std::uint64_t bytes) {
     unsigned char status[kDataStatusBytes];
     PutU32(static_cast<std::uint32_t>(error), status);
@@ -156,13 +168,13 @@ void Receive(TlsStream& stream, DataSink& sink) {
   std::uint64_t bytes = 0;
   for (;;) {
     std::uint32_t length = 0;
-    if (!next(&length)) return sink.End(ERROR_NETNAME_DELETED, bytes);
+    if (!next(&length)) return transfer.End(ERROR_NETNAME_DELETED, bytes);
     if (length == 0) break;
-    if (const LONG error = sink.Write({buffer.data(), length}); error != ERROR_SUCCESS) {
+    if (const LONG error = transfer.Write({buffer.data(), length}); error != ERROR_SUCCESS) {
       // Said at once; the caller stops at its next frame. What it sent
       // meanwhile is read and dropped, so that it reads the status instead
       // of a reset connection.
-      sink.End(error, bytes);
+      transfer.End(error, bytes);
       answer(error, bytes);
       while (next(&length) && length != 0) {
       }
@@ -170,8 +182,30 @@ void Receive(TlsStream& stream, DataSink& sink) {
     }
     bytes += length;
   }
-  sink.End(ERROR_SUCCESS, bytes);
+  transfer.End(ERROR_SUCCESS, bytes);
   answer(ERROR_SUCCESS, bytes);
+}
+
+// The file of `transfer` in frames, then the end and the status; the
+// transfer ends once the caller has it all (its stream then ends too).
+void Send(TlsStream& stream, DataTransfer& transfer) {
+  std::vector<BYTE> buffer(kDataFrameBytes);
+  std::uint64_t bytes = 0;
+  LONG error = ERROR_SUCCESS;
+  for (;;) {
+    std::size_t got = 0;
+    error = transfer.Read(buffer, &got);
+    if (error != ERROR_SUCCESS || got == 0) break;
+    unsigned char header[4];
+    PutU32(static_cast<std::uint32_t>(got), header);
+    if (!stream.Queue(header, sizeof header) || !stream.Queue(buffer.data(), got))
+      return transfer.End(ERROR_NETNAME_DELETED, bytes);
+    bytes += got;
+  }
+  unsigned char tail[4 + kDataStatusBytes] = {};
+  PutU32(static_cast<std::uint32_t>(error), tail + 4);
+  PutU64(bytes, tail + 8);
+  transfer.End(stream.Write(tail, sizeof tail) ? error : ERROR_NETNAME_DELETED, bytes);
 }
 
 }  // namespace
@@ -186,21 +220,24 @@ void DataPort::Run(Connection& connection) {
 
   std::optional<std::string> machine;
   Ticket ticket{};
-  std::shared_ptr<DataSink> sink;
+  std::shared_ptr<DataTransfer> transfer;
   if (stream && (machine = m_members->Verify(stream->PeerCertificate())) && stream->Read(ticket.data(), ticket.size())) {
-    sink = Claim(ticket, *machine);
-    if (!sink || !sink->Begin(*stream)) {
-      sink.reset();
+    transfer = Claim(ticket, *machine);
+    if (!transfer || !transfer->Begin(*stream)) {
+      transfer.reset();
       answer(ERROR_ACCESS_DENIED);
     } else if (!answer(ERROR_SUCCESS)) {
-      sink->End(ERROR_NETNAME_DELETED, 0);
-      sink.reset();
+      transfer->End(ERROR_NETNAME_DELETED, 0);
+      transfer.reset();
     }
   }
-  if (sink) {
+  if (transfer) {
     // Accepted: the stream's writer is this connection's until End.
     stream->SetTimeout(m_limits.idle);
-    Receive(*stream, *sink);
+    if (transfer->Fills())
+      Receive(*stream, *transfer);
+    else
+      Send(*stream, *transfer);
   }
 
   stream.reset();

@@ -3,14 +3,16 @@
 // the tickets its WriteFile streams hand out, and the connections that
 // present them, each served on a thread of its own while it lasts.
 //
-// A WriteFile stream that asks for a data connection makes a DataSink around
-// its writer and gets a ticket for it, bound to the calling machine. The
-// connection that presents the ticket (once, within kTicketLifetime, from a
-// machine with a certificate of the domain naming that same machine) fills
-// the writer and answers with its status; the stream then commits. The
-// stream stays the owner of its writer throughout: when it ends, it Closes
-// its sink first, which stops a connection still running and waits until it
-// has let go of the writer.
+// A WriteFile stream that asks for a data connection makes a DataTransfer
+// around its writer and gets a ticket for it, bound to the calling machine.
+// The connection that presents the ticket (once, within the ticket's
+// lifetime, from a machine with a certificate of the domain naming that same
+// machine) fills the writer and answers with its status; the stream then
+// commits. A ReadFile stream does the same around its reader; its connection
+// sends the file and the status, and the stream ends once the connection is
+// done. Each stream stays the owner of its file throughout: when it ends, it
+// Closes its transfer first, which stops a connection still running and
+// waits until it has let go of the file.
 //
 // Bounds: at most `connections` data connections at once and `perAddress`
 // from one address (more are closed at once); the handshake and ticket must
@@ -22,6 +24,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <map>
 #include <memory>
@@ -37,18 +40,28 @@
 
 namespace vn {
 
-// The writer of one WriteFile stream, as its data connection fills it.
-class DataSink {
+// The file of one stream, as its data connection fills it (a WriteFile
+// stream's writer) or drains it (a ReadFile stream's reader).
+class DataTransfer {
  public:
-  DataSink(FileWriter& writer, StreamLimits::Place& place) : m_writer(writer), m_place(place) {}
+  DataTransfer(FileWriter& writer, StreamLimits::Place& place) : m_writer(&writer), m_place(place) {}
+  // `onEnd` runs on the connection's thread once it is done with the reader
+  // (so that the stream can end); it must not wait for anything.
+  DataTransfer(FileReader& reader, StreamLimits::Place& place, std::function<void()> onEnd)
+      : m_reader(&reader), m_place(place), m_onEnd(std::move(onEnd)) {}
+
+  bool Fills() const { return m_writer != nullptr; }
 
   // --- The connection's side
-  // Takes the sink for `stream`; false when the stream has closed it or
+  // Takes the transfer for `stream`; false when the stream has closed it or
   // another connection took it.
   bool Begin(TlsStream& stream);
-  // Writes a frame's bytes (only between Begin and End).
+  // The file's next bytes (only between Begin and End), counting as the
+  // stream's progress.
   LONG Write(std::span<const BYTE> data);
-  // The connection is done with the writer: `error` and the bytes it wrote.
+  LONG Read(std::span<BYTE> buffer, std::size_t* got);
+  // The connection is done with the file: `error` and the bytes it moved.
+  // Runs `onEnd` first; the stream's Close waits until End has returned.
   void End(LONG error, std::uint64_t bytes);
 
   // --- The stream's side
@@ -57,18 +70,22 @@ class DataSink {
     LONG error = ERROR_SUCCESS;
     std::uint64_t bytes = 0;
   };
-  // No connection may use the writer after this returns: one still running is
-  // stopped and waited for. Then, what it did.
+  // No connection may use the file after this returns: one still running is
+  // stopped and waited for (unless Close is called from the connection's
+  // own `onEnd`, which is past using it). Then, what it did.
   Outcome Close();
 
  private:
   enum class State { Waiting, Running, Ended, Closed };
-  FileWriter& m_writer;
+  FileWriter* m_writer = nullptr;
+  FileReader* m_reader = nullptr;
   StreamLimits::Place& m_place;
+  std::function<void()> m_onEnd;
   std::mutex m_mutex;
   std::condition_variable m_changed;
   State m_state = State::Waiting;
-  TlsStream* m_stream = nullptr;
+  TlsStream* m_stream = nullptr;  // while Running and before End
+  std::thread::id m_connection;   // the connection's thread, once Running
   Outcome m_outcome;
 };
 
@@ -92,9 +109,9 @@ class DataPort {
 
   using Ticket = std::array<unsigned char, kTicketBytes>;
 
-  // A ticket for `sink`, good for one connection of `machine`. The port
-  // keeps only a weak reference: a sink its stream dropped takes nobody.
-  Ticket Issue(const std::string& machine, const std::shared_ptr<DataSink>& sink);
+  // A ticket for `transfer`, good for one connection of `machine`. The port
+  // keeps only a weak reference: a transfer its stream dropped takes nobody.
+  Ticket Issue(const std::string& machine, const std::shared_ptr<DataTransfer>& transfer);
 
   // A connection whose preamble has been read (from the front): served on
   // a thread of its own, or closed at once when over the bounds.
@@ -107,13 +124,13 @@ class DataPort {
   struct Connection;
   DataPort(std::unique_ptr<TlsContext> tls, std::shared_ptr<const MemberCheck> members, Limits limits);
   void Run(Connection& connection);
-  // The sink of `ticket` when `machine` may use it; the ticket is spent either way.
-  std::shared_ptr<DataSink> Claim(const Ticket& ticket, const std::string& machine);
+  // The transfer of `ticket` when `machine` may use it; the ticket is spent either way.
+  std::shared_ptr<DataTransfer> Claim(const Ticket& ticket, const std::string& machine);
   void Reap();
 
   struct Issued {
     std::string machine;
-    std::weak_ptr<DataSink> sink;
+    std::weak_ptr<DataTransfer> transfer;
     std::chrono::steady_clock::time_point expires;
   };
 

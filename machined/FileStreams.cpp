@@ -12,6 +12,8 @@
 // (machined/DataPort.h); the connection counts as the stream's progress.
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <memory>
 #include <optional>
 #include <string>
@@ -63,48 +65,77 @@ class PlacedWriteReactor : public grpc::ServerWriteReactor<Reply> {
   PlacedWriteReactor(StreamKit kit, grpc::CallbackServerContext* context)
       : m_kit(std::move(kit)), m_place(TakePlace(m_kit, context)) {}
 
-  // The path of `request` when the caller has a place and the path is one;
-  // otherwise the stream has ended with `first` carrying the error.
-  std::optional<MachinePath> Begin(const pb::PathRequest& request, Reply* first) {
+  // `requested` when the caller has a place and the path is one; otherwise
+  // the stream has ended with `first` carrying the error.
+  std::optional<MachinePath> Begin(const pb::MachinePath& requested, Reply* first) {
     LONG error = ERROR_REQ_NOT_ACCEP;
     MachinePath path;
-    if (m_place) error = CheckPath(request.path(), &path);
+    if (m_place) error = CheckPath(requested, &path);
     if (error == ERROR_SUCCESS) return path;
     first->set_error(static_cast<std::uint32_t>(error));
     EndWith(first);
     return std::nullopt;
   }
 
-  // The end of the stream. The place is given back first, so that the
-  // caller's next stream finds it free.
+  // The end of the stream, once, whoever gets there first (a data
+  // connection's end and a cancellation may race). The place is given back
+  // first, so that the caller's next stream finds it free.
   void End() {
+    if (m_ended.exchange(true)) return;
     m_place.reset();
     this->Finish(grpc::Status::OK);
   }
   void EndWith(const Reply* last) {
+    if (m_ended.exchange(true)) return;
     m_place.reset();
     this->StartWriteAndFinish(last, grpc::WriteOptions(), grpc::Status::OK);
+  }
+  // The end, from a thread of no call of this stream (a data connection's).
+  // The place is given back when the reactor goes: giving it back here
+  // would wait for its idle action, which may be cancelling this very
+  // stream and waiting for that thread.
+  void EndFromElsewhere() {
+    if (m_ended.exchange(true)) return;
+    this->Finish(grpc::Status::OK);
   }
 
   StreamKit m_kit;
   std::unique_ptr<StreamLimits::Place> m_place;
+
+ private:
+  std::atomic<bool> m_ended{false};
 };
 
-// ReadFile: the first reply carries the error and size, then the chunks.
+// ReadFile: the first reply carries the error and size, then the chunks. A
+// caller that welcomes a data connection gets, for a large file, a ticket in
+// the first reply instead of chunks; the connection sends the file, and its
+// end ends the stream. The stream keeps its reader until the transfer is
+// closed, whatever ends it.
 class ReadFileReactor final : public PlacedWriteReactor<pb::ReadFileReply> {
  public:
-  ReadFileReactor(StreamKit kit, grpc::CallbackServerContext* context, const pb::PathRequest& request)
-      : PlacedWriteReactor(std::move(kit), context) {
-    if (auto path = Begin(request, &m_reply)) m_kit.workers.Post([this, path = std::move(*path)] { Open(path); });
+  ReadFileReactor(StreamKit kit, grpc::CallbackServerContext* context, const pb::ReadFileRequest& request)
+      : PlacedWriteReactor(std::move(kit), context), m_direct(request.direct()) {
+    if (auto path = Begin(request.path(), &m_reply)) m_kit.workers.Post([this, path = std::move(*path)] { Open(path); });
   }
+
+  ~ReadFileReactor() override { CloseTransfer(); }
 
   void OnWriteDone(bool ok) override {
     if (!ok) {  // the caller went away or the stream was cancelled
+      CloseTransfer();
       End();
       return;
     }
+    if (Transfer()) return;  // the connection sends the file, and ends the stream
     m_place->Touch();
     m_kit.workers.Post([this] { ReadChunk(); });
+  }
+
+  // A cancelled stream with no write pending (its file on a data connection).
+  void OnCancel() override {
+    if (!Transfer()) return;  // a pending write fails instead, and ends the stream
+    CloseTransfer();
+    End();
   }
 
  private:
@@ -116,7 +147,15 @@ class ReadFileReactor final : public PlacedWriteReactor<pb::ReadFileReply> {
       return;
     }
     m_reply.set_size(m_reader->Size());
-    m_buffer.resize(kFileChunkBytes);
+    if (m_direct && m_kit.data && m_reader->Size() > kDataConnectionAfterBytes) {
+      auto transfer = std::make_shared<DataTransfer>(*m_reader, *m_place, [this] { EndFromElsewhere(); });
+      const DataPort::Ticket ticket = m_kit.data->Issue(m_kit.caller, transfer);
+      m_reply.set_ticket(ticket.data(), ticket.size());
+      std::lock_guard lock(m_transferMutex);
+      m_transfer = std::move(transfer);
+    } else {
+      m_buffer.resize(kFileChunkBytes);
+    }
     StartWrite(&m_reply);
   }
 
@@ -136,9 +175,21 @@ class ReadFileReactor final : public PlacedWriteReactor<pb::ReadFileReply> {
     StartWrite(&m_reply);
   }
 
+  std::shared_ptr<DataTransfer> Transfer() {
+    std::lock_guard lock(m_transferMutex);
+    return m_transfer;
+  }
+  // No data connection reads the file after this.
+  void CloseTransfer() {
+    if (const auto transfer = Transfer()) transfer->Close();
+  }
+
+  const bool m_direct;
   std::unique_ptr<FileReader> m_reader;
   std::vector<BYTE> m_buffer;
   pb::ReadFileReply m_reply;
+  std::mutex m_transferMutex;  // Open sets the transfer on a worker; a cancellation may look meanwhile
+  std::shared_ptr<DataTransfer> m_transfer;
 };
 
 // FindFiles: the directory is listed on the pool, then sent in batches.
@@ -146,7 +197,7 @@ class FindFilesReactor final : public PlacedWriteReactor<pb::FindFilesReply> {
  public:
   FindFilesReactor(StreamKit kit, grpc::CallbackServerContext* context, const pb::PathRequest& request)
       : PlacedWriteReactor(std::move(kit), context) {
-    const auto path = Begin(request, &m_batch);
+    const auto path = Begin(request.path(), &m_batch);
     if (!path) return;
     m_kit.workers.Post([this, path = *path] {
       const LONG error = m_kit.machine.FindFiles(path, &m_entries);
@@ -191,11 +242,11 @@ class FindFilesReactor final : public PlacedWriteReactor<pb::FindFilesReply> {
 // WriteFile: open, chunks, perhaps a data connection, commit (the exchange in
 // machine.proto). Until the commit the writer holds the data out of sight; a
 // stream that ends any other way destroys the writer, which discards it. A
-// data connection fills the writer only while the stream's sink is open; the
-// sink is closed before the writer goes, whatever ends the stream.
+// data connection fills the writer only while the stream's transfer is open;
+// the transfer is closed before the writer goes, whatever ends the stream.
 class WriteFileReactor final : public grpc::ServerBidiReactor<pb::WriteFileRequest, pb::WriteFileReply> {
  public:
-  ~WriteFileReactor() override { CloseSink(); }
+  ~WriteFileReactor() override { CloseTransfer(); }
 
   WriteFileReactor(StreamKit kit, grpc::CallbackServerContext* context) : m_kit(kit) {
     m_place = TakePlace(m_kit, context);
@@ -209,7 +260,7 @@ class WriteFileReactor final : public grpc::ServerBidiReactor<pb::WriteFileReque
 
   void OnReadDone(bool ok) override {
     if (!ok) {  // the caller ended or broke the stream without a commit, or it was cancelled
-      CloseSink();
+      CloseTransfer();
       m_writer.reset();  // before the caller hears the end, nothing is left
       End();
       return;
@@ -229,23 +280,30 @@ class WriteFileReactor final : public grpc::ServerBidiReactor<pb::WriteFileReque
     }
     if (m_request.has_commit()) {
       m_kit.workers.Post([this] {
-        if (m_sink) {
+        if (m_transfer) {
           // Everything the data connection sent, and nothing it did not.
-          const DataSink::Outcome outcome = m_sink->Close();
+          const DataTransfer::Outcome outcome = m_transfer->Close();
           if (outcome.ended && outcome.error != ERROR_SUCCESS) return Answer(outcome.error);
           if (!outcome.ended || outcome.bytes != m_request.commit().direct_bytes())
             return Answer(ERROR_INVALID_PARAMETER);
+        } else if (m_request.commit().direct_bytes() != 0) {
+          return Answer(ERROR_INVALID_PARAMETER);
         }
         Answer(m_writer->Commit(m_request.commit().last_write_time()));
       });
       return;
     }
     if (m_request.has_direct()) return OfferDataConnection();
-    // After a data connection was offered, chunks come only on it.
-    if (m_sink || m_request.part_case() != pb::WriteFileRequest::kData ||
-        m_request.data().size() > kFileChunkBytes)
+    if (m_request.part_case() != pb::WriteFileRequest::kData || m_request.data().size() > kFileChunkBytes)
       return Answer(ERROR_INVALID_PARAMETER);
     m_kit.workers.Post([this] {
+      // Chunks after an offer: the caller could not make the connection (its
+      // machine turned it away, say) and goes on here, so the offer is
+      // withdrawn. Had a connection taken it, the file would have two sources.
+      if (m_transfer) {
+        if (m_transfer->Close().ended) return Answer(ERROR_INVALID_PARAMETER);
+        m_transfer.reset();
+      }
       const std::string& data = m_request.data();
       if (const LONG error = m_writer->Write({reinterpret_cast<const BYTE*>(data.data()), data.size()});
           error != ERROR_SUCCESS)
@@ -257,7 +315,7 @@ class WriteFileReactor final : public grpc::ServerBidiReactor<pb::WriteFileReque
   // Only the replies to the open and to `direct` are written with StartWrite.
   void OnWriteDone(bool ok) override {
     if (!ok) {
-      CloseSink();
+      CloseTransfer();
       m_writer.reset();
       End();
       return;
@@ -271,26 +329,27 @@ class WriteFileReactor final : public grpc::ServerBidiReactor<pb::WriteFileReque
   // A ticket for a data connection to fill the writer; the stream waits for
   // the commit meanwhile. Without data connections the chunks go on here.
   void OfferDataConnection() {
-    if (m_sink) return Answer(ERROR_INVALID_PARAMETER);  // one per stream
+    if (m_offered) return Answer(ERROR_INVALID_PARAMETER);  // one per stream
+    m_offered = true;
     m_reply.Clear();
     if (!m_kit.data) {
       m_reply.set_error(ERROR_NOT_SUPPORTED);
     } else {
-      m_sink = std::make_shared<DataSink>(*m_writer, *m_place);
-      const DataPort::Ticket ticket = m_kit.data->Issue(m_kit.caller, m_sink);
+      m_transfer = std::make_shared<DataTransfer>(*m_writer, *m_place);
+      const DataPort::Ticket ticket = m_kit.data->Issue(m_kit.caller, m_transfer);
       m_reply.set_ticket(ticket.data(), ticket.size());
     }
     StartWrite(&m_reply);
   }
 
   // No data connection touches the writer after this.
-  void CloseSink() {
-    if (m_sink) m_sink->Close();
+  void CloseTransfer() {
+    if (m_transfer) m_transfer->Close();
   }
 
   // The last reply: its error, then the end of the stream.
   void Answer(LONG error) {
-    CloseSink();
+    CloseTransfer();
     m_writer.reset();  // committed, or its data discarded, before the caller hears the end
     m_reply.Clear();
     m_reply.set_error(static_cast<std::uint32_t>(error));
@@ -312,7 +371,8 @@ class WriteFileReactor final : public grpc::ServerBidiReactor<pb::WriteFileReque
   StreamKit m_kit;
   std::unique_ptr<StreamLimits::Place> m_place;
   std::unique_ptr<FileWriter> m_writer;
-  std::shared_ptr<DataSink> m_sink;
+  bool m_offered = false;
+  std::shared_ptr<DataTransfer> m_transfer;
   pb::WriteFileRequest m_request;
   pb::WriteFileReply m_reply;
 };
@@ -320,10 +380,11 @@ class WriteFileReactor final : public grpc::ServerBidiReactor<pb::WriteFileReque
 }  // namespace
 
 grpc::ServerWriteReactor<pb::ReadFileReply>* MachineServiceImpl::ReadFile(CallbackContext* context,
-                                                                          const pb::PathRequest* request) {
+                                                                          const pb::ReadFileRequest* request) {
   if (auto status = Authorise(*context, "ReadFile"); !status.ok())
     return new RefusedCall<grpc::ServerWriteReactor<pb::ReadFileReply>>(status);
-  return new ReadFileReactor({*m_machine, m_workers, m_limits, PeerIdentity(*context)}, context, *request);
+  return new ReadFileReactor({*m_machine, m_workers, m_limits, PeerIdentity(*context), m_dataPort}, context,
+                             *request);
 }
 
 grpc::ServerWriteReactor<pb::FindFilesReply>* MachineServiceImpl::FindFiles(CallbackContext* context,

@@ -107,7 +107,7 @@ class MachineServiceImpl final : public MachineServiceBase {
   Status RemoveDirectory(Context*, const vornal::machine::PathRequest*, vornal::machine::ErrorReply*) override;
   Status DeleteFile(Context*, const vornal::machine::PathRequest*, vornal::machine::ErrorReply*) override;
   grpc::ServerWriteReactor<vornal::machine::ReadFileReply>* ReadFile(CallbackContext*,
-                                                                    const vornal::machine::PathRequest*) override;
+                                                                    const vornal::machine::ReadFileRequest*) override;
   grpc::ServerBidiReactor<vornal::machine::WriteFileRequest, vornal::machine::WriteFileReply>* WriteFile(
       CallbackContext*) override;
 

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -288,7 +289,9 @@ TEST_F(MachineServiceTest, ContentsAndListingsTravelInBoundedPieces) {
   request.mutable_path()->set_path("file.bin");
   {
     grpc::ClientContext context;
-    auto stream = m_stub->ReadFile(&context, request);
+    pb::ReadFileRequest read;
+    *read.mutable_path() = request.path();
+    auto stream = m_stub->ReadFile(&context, read);
     pb::ReadFileReply reply;
     ASSERT_TRUE(stream->Read(&reply));
     EXPECT_EQ(reply.error(), 0u);
@@ -374,6 +377,43 @@ LONG Commit(DirectWrite& write, std::uint64_t directBytes) {
   return last;
 }
 
+// A ReadFile stream of `name` that welcomes a data connection, and its first reply.
+struct DirectRead {
+  grpc::ClientContext context;
+  std::unique_ptr<grpc::ClientReader<pb::ReadFileReply>> stream;
+  pb::ReadFileReply first;
+};
+
+std::unique_ptr<DirectRead> OpenDirectRead(pb::Machine::Stub& stub, const std::string& name) {
+  auto read = std::make_unique<DirectRead>();
+  pb::ReadFileRequest request;
+  request.mutable_path()->set_root("Data");
+  request.mutable_path()->set_path(name);
+  request.set_direct(true);
+  read->stream = stub.ReadFile(&read->context, request);
+  EXPECT_TRUE(read->stream->Read(&read->first));
+  return read;
+}
+
+// Frames from a data connection until the end: the bytes, and the status.
+std::pair<std::string, LONG> ReceiveFrames(vn::TlsStream& connection) {
+  std::string received;
+  for (;;) {
+    unsigned char header[4];
+    if (!connection.Read(header, 4)) return {received, -1};
+    const std::uint32_t length = vn::GetU32(header);
+    if (length == 0) break;
+    if (length > vn::kDataFrameBytes) return {received, -2};
+    std::string frame(length, '\0');
+    if (!connection.Read(frame.data(), length)) return {received, -1};
+    received += frame;
+  }
+  unsigned char status[vn::kDataStatusBytes];
+  if (!connection.Read(status, sizeof status)) return {received, -1};
+  if (vn::GetU64(status + 4) != received.size()) return {received, -3};
+  return {received, static_cast<LONG>(vn::GetU32(status))};
+}
+
 // A data connection to the service as `identity`'s machine, presenting
 // `ticket`: the service's answer, -1 when none came. *connection is kept
 // open when the answer is 0.
@@ -457,10 +497,19 @@ TEST_F(MachineServiceTest, ADataConnectionFillsOneStreamOnceAndOnlyForItsMachine
   EXPECT_EQ(SendFrames(*connection, contents, 100000).first, ERROR_SUCCESS);
   EXPECT_EQ(Commit(*write, contents.size() + 1), ERROR_INVALID_PARAMETER);
 
-  // After asking for a connection, chunks on the stream are refused.
-  write = OpenDirect(*m_stub, "mixed.bin");
+  // A caller that could not make the connection goes on with chunks on the
+  // stream, which withdraws the offer; chunks while a connection holds it
+  // are refused (the file would have two sources).
   pb::WriteFileRequest chunk;
-  chunk.set_data("late chunk");
+  chunk.set_data("on the stream");
+  write = OpenDirect(*m_stub, "fallback.bin");
+  const std::string withdrawn = write->ticket;
+  ASSERT_TRUE(write->stream->Write(chunk));
+  EXPECT_EQ(Commit(*write, 0), ERROR_SUCCESS);
+  EXPECT_EQ(Contents(Data() / "fallback.bin"), "on the stream");
+  EXPECT_EQ(Present(port, m_identity, withdrawn), ERROR_ACCESS_DENIED);
+  write = OpenDirect(*m_stub, "mixed.bin");
+  ASSERT_EQ(Present(port, m_identity, write->ticket, &connection), ERROR_SUCCESS);
   write->stream->Write(chunk);
   EXPECT_EQ(Commit(*write, 0), ERROR_INVALID_PARAMETER);
 
@@ -496,7 +545,52 @@ TEST_F(MachineServiceTest, ADataConnectionFillsOneStreamOnceAndOnlyForItsMachine
   // Only the committed file is left in the share.
   std::vector<std::string> left;
   for (const auto& entry : fs::directory_iterator(Data())) left.push_back(entry.path().filename().string());
-  EXPECT_EQ(left, std::vector<std::string>{"big.bin"});
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"big.bin", "fallback.bin"}));
+}
+
+TEST_F(MachineServiceTest, ALargeFileIsReadOnADataConnectionOnlyByItsReader) {
+  const std::uint16_t port = m_server->Port();
+  std::string contents;
+  for (int i = 0; contents.size() < 900 * 1024; ++i) contents += "row " + std::to_string(i) + "\n";
+  std::ofstream(Data() / "large.txt", std::ios::binary) << contents;
+  std::ofstream(Data() / "small.txt", std::ios::binary) << "small";
+
+  // A small file comes on the stream, as to a caller that asks for no connection.
+  auto read = OpenDirectRead(*m_stub, "small.txt");
+  EXPECT_EQ(read->first.error(), 0u);
+  EXPECT_TRUE(read->first.ticket().empty());
+  pb::ReadFileReply chunk;
+  ASSERT_TRUE(read->stream->Read(&chunk));
+  EXPECT_EQ(chunk.data(), "small");
+  EXPECT_FALSE(read->stream->Read(&chunk));
+  EXPECT_TRUE(read->stream->Finish().ok());
+
+  // A large one: a ticket, no chunks; only the reader's machine may use it.
+  read = OpenDirectRead(*m_stub, "large.txt");
+  EXPECT_EQ(read->first.size(), contents.size());
+  ASSERT_EQ(read->first.ticket().size(), vn::kTicketBytes);
+  EXPECT_EQ(Present(port, Member(m_root / "home", "SRV7"), read->first.ticket()), ERROR_ACCESS_DENIED);
+  read = OpenDirectRead(*m_stub, "large.txt");
+  std::unique_ptr<vn::TlsStream> connection;
+  ASSERT_EQ(Present(port, m_identity, read->first.ticket(), &connection), ERROR_SUCCESS);
+  const auto [received, status] = ReceiveFrames(*connection);
+  EXPECT_EQ(status, ERROR_SUCCESS);
+  EXPECT_TRUE(received == contents) << received.size() << " bytes received";
+  // Its end ends the stream, with nothing on it.
+  EXPECT_FALSE(read->stream->Read(&chunk));
+  EXPECT_TRUE(read->stream->Finish().ok());
+
+  // A stream cancelled while its connection sends stops the connection.
+  std::string big(8 * 1024 * 1024, 'b');
+  std::ofstream(Data() / "big.bin", std::ios::binary) << big;
+  read = OpenDirectRead(*m_stub, "big.bin");
+  ASSERT_EQ(Present(port, m_identity, read->first.ticket(), &connection), ERROR_SUCCESS);
+  unsigned char header[4];
+  ASSERT_TRUE(connection->Read(header, 4));
+  read->context.TryCancel();
+  read->stream->Finish();
+  EXPECT_NE(ReceiveFrames(*connection).second, ERROR_SUCCESS) << "the whole file came after the cancel";
 }
 
 TEST_F(MachineServiceTest, DataConnectionsThatStallOrCrowdAreDroppedWhileOthersAreServed) {
@@ -552,6 +646,16 @@ TEST_F(MachineServiceTest, DataConnectionsThatStallOrCrowdAreDroppedWhileOthersA
   EXPECT_FALSE(connection->Read(status, sizeof status)) << "the service waited for the rest";
   EXPECT_NE(Commit(*write, 7), ERROR_SUCCESS);
   EXPECT_FALSE(fs::exists(Data() / "stalled.bin"));
+
+  // A reader that stops taking the file is dropped too.
+  std::ofstream(Data() / "unread.bin", std::ios::binary) << std::string(32 * 1024 * 1024, 'u');
+  auto read = OpenDirectRead(*m_stub, "unread.bin");
+  ASSERT_EQ(Present(m_server->Port(), m_identity, read->first.ticket(), &connection), ERROR_SUCCESS);
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  EXPECT_NE(ReceiveFrames(*connection).second, ERROR_SUCCESS) << "the service waited for the reader";
+  pb::ReadFileReply chunk;
+  EXPECT_FALSE(read->stream->Read(&chunk));
+  read->stream->Finish();
 }
 
 }  // namespace

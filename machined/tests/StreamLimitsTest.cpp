@@ -96,7 +96,7 @@ class Caller {
   OpenRead StartRead(const std::string& name) {
     OpenRead open;
     open.context = Context("ReadFile");
-    pb::PathRequest request;
+    pb::ReadFileRequest request;
     request.mutable_path()->set_root("Data");
     request.mutable_path()->set_path(name);
     open.stream = m_stub->ReadFile(open.context.get(), request);

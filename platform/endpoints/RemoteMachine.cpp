@@ -323,8 +323,38 @@ class RemoteHive final : public RegistryHive {
   std::shared_ptr<Connection> m_connection;
 };
 
+// A data connection to the machine presenting `ticket` (from a file
+// stream's reply), accepted; else null with the reason in *error.
+std::unique_ptr<TlsStream> OpenDataConnection(RemoteMachine::Connection& connection, const std::string& ticket,
+                                              LONG* error) {
+  *error = ERROR_UNEXP_NET_ERR;
+  if (ticket.size() != kTicketBytes) return nullptr;
+  const auto context = connection.DataContext(connection.Identity());
+  *error = ERROR_ACCESS_DENIED;
+  if (!context) return nullptr;
+  std::uint32_t failure = ERROR_SUCCESS;
+  auto data = TlsStream::Connect(connection.Target(), *context, ToUpperAscii(connection.Name()),
+                                 std::chrono::milliseconds(kConnectTimeoutMs), &failure);
+  *error = static_cast<LONG>(failure);
+  if (!data) return nullptr;
+  data->SetTimeout(kCallDeadline);
+  unsigned char answer[4];
+  *error = ERROR_NETNAME_DELETED;
+  if (!data->Write(ticket.data(), ticket.size()) || !data->Read(answer, sizeof answer)) return nullptr;
+  *error = static_cast<LONG>(GetU32(answer));
+  return *error == ERROR_SUCCESS ? std::move(data) : nullptr;
+}
+
+// Whether a data connection failed for want of room or time (the machine's
+// front or data port over a bound, a connection that got no answer), not
+// for lack of proof: then the file stream carries the file itself.
+bool TurnedAway(LONG error) {
+  return error == ERROR_NETNAME_DELETED || error == ERROR_SEM_TIMEOUT || error == ERROR_BAD_NETPATH;
+}
+
 // The reading end of a ReadFile stream: one chunk is held at a time, gRPC's
-// flow control keeps the rest on the serving machine.
+// flow control keeps the rest on the serving machine. A large file comes
+// on a data connection instead, read frame by frame as the caller asks.
 class RemoteFileReader final : public FileReader {
  public:
   RemoteFileReader(std::shared_ptr<Connection> connection, std::shared_ptr<pb::Machine::Stub> stub,
@@ -333,7 +363,14 @@ class RemoteFileReader final : public FileReader {
       : m_connection(std::move(connection)), m_stub(std::move(stub)), m_context(std::move(context)),
         m_stream(std::move(stream)), m_size(size) {}
 
+  // The contents come on `data` instead of the stream.
+  void UseDataConnection(std::unique_ptr<TlsStream> data) {
+    m_data = std::move(data);
+    m_direct = true;
+  }
+
   ~RemoteFileReader() override {
+    m_data.reset();
     if (!m_stream) return;
     const CallInProgress waiting;
     m_context->TryCancel();
@@ -343,6 +380,7 @@ class RemoteFileReader final : public FileReader {
   LONG Read(std::span<BYTE> buffer, std::size_t* bytesRead) override {
     *bytesRead = 0;
     if (m_error != ERROR_SUCCESS) return m_error;
+    if (m_direct) return ReadData(buffer, bytesRead);
     const CallInProgress waiting;
     while (*bytesRead < buffer.size()) {
       if (m_offset == m_chunk.data().size()) {
@@ -379,6 +417,35 @@ class RemoteFileReader final : public FileReader {
   std::uint64_t Size() const override { return m_size; }
 
  private:
+  LONG ReadData(std::span<BYTE> buffer, std::size_t* bytesRead) {
+    while (*bytesRead < buffer.size() && m_data) {
+      if (m_frameLeft == 0) {
+        unsigned char header[4];
+        if (!m_data->Read(header, sizeof header)) return Lost();
+        m_frameLeft = GetU32(header);
+        if (m_frameLeft > kDataFrameBytes) return Lost();
+        if (m_frameLeft > 0) continue;
+        // The end, and why reading stopped there.
+        unsigned char status[kDataStatusBytes];
+        if (!m_data->Read(status, sizeof status)) return Lost();
+        m_data.reset();
+        if (const LONG error = static_cast<LONG>(GetU32(status)); error != ERROR_SUCCESS) return m_error = error;
+        break;
+      }
+      const std::size_t n = std::min<std::size_t>(buffer.size() - *bytesRead, m_frameLeft);
+      if (!m_data->Read(buffer.data() + *bytesRead, n)) return Lost();
+      m_frameLeft -= static_cast<std::uint32_t>(n);
+      *bytesRead += n;
+    }
+    return ERROR_SUCCESS;
+  }
+
+  // The data connection broke before its end.
+  LONG Lost() {
+    m_data.reset();
+    return m_error = ERROR_NETNAME_DELETED;
+  }
+
   std::shared_ptr<Connection> m_connection;
   std::shared_ptr<pb::Machine::Stub> m_stub;
   std::unique_ptr<grpc::ClientContext> m_context;
@@ -386,15 +453,14 @@ class RemoteFileReader final : public FileReader {
   std::uint64_t m_size;
   pb::ReadFileReply m_chunk;
   std::size_t m_offset = 0;
+  std::unique_ptr<TlsStream> m_data;
+  bool m_direct = false;
+  std::uint32_t m_frameLeft = 0;  // of the data connection's current frame
   LONG m_error = ERROR_SUCCESS;
 };
 
 // The writing end of a WriteFile stream (the exchange in machine.proto).
-// Files are written on the stream until this much has gone; the rest goes on
-// a data connection (platform/net/DataConnection.h), which costs a handshake
-// but carries the bytes at close to what the encryption itself costs.
-constexpr std::uint64_t kDirectAfterBytes = 256 * 1024;
-
+// Past its first kDataConnectionAfterBytes, a file goes on a data connection.
 class RemoteFileWriter final : public FileWriter {
  public:
   using Stream = grpc::ClientReaderWriter<pb::WriteFileRequest, pb::WriteFileReply>;
@@ -415,8 +481,8 @@ class RemoteFileWriter final : public FileWriter {
 
   LONG Write(std::span<const BYTE> data) override {
     if (!m_stream) return m_error != ERROR_SUCCESS ? m_error : ERROR_INVALID_HANDLE;
-    if (!m_data && !m_streamOnly && m_sent + data.size() > kDirectAfterBytes) {
-      if (const LONG error = OpenDataConnection(); error != ERROR_SUCCESS) return error;
+    if (!m_data && !m_streamOnly && m_sent + data.size() > kDataConnectionAfterBytes) {
+      if (const LONG error = AskForDataConnection(); error != ERROR_SUCCESS) return error;
     }
     if (m_data) return SendFrames(data);
     const CallInProgress waiting;
@@ -450,7 +516,7 @@ class RemoteFileWriter final : public FileWriter {
  private:
   // Asks for a data connection and opens it. A machine without them keeps
   // the chunks on the stream.
-  LONG OpenDataConnection() {
+  LONG AskForDataConnection() {
     pb::WriteFileReply reply;
     {
       const CallInProgress waiting;
@@ -464,18 +530,11 @@ class RemoteFileWriter final : public FileWriter {
       return ERROR_SUCCESS;
     }
     if (reply.error() != ERROR_SUCCESS) return Finished(true, reply);  // the service has ended the stream
-    if (reply.ticket().size() != kTicketBytes) return Abandon(ERROR_UNEXP_NET_ERR);
-    const auto context = m_connection->DataContext(m_connection->Identity());
-    if (!context) return Abandon(ERROR_ACCESS_DENIED);
-    std::uint32_t error = ERROR_SUCCESS;
-    m_data = TlsStream::Connect(m_connection->Target(), *context, ToUpperAscii(m_connection->Name()),
-                                std::chrono::milliseconds(kConnectTimeoutMs), &error);
-    if (!m_data) return Abandon(static_cast<LONG>(error));
-    m_data->SetTimeout(kCallDeadline);
-    unsigned char answer[4];
-    if (!m_data->Write(reply.ticket().data(), reply.ticket().size()) || !m_data->Read(answer, sizeof answer))
-      return Abandon(ERROR_NETNAME_DELETED);
-    if (const LONG refused = static_cast<LONG>(GetU32(answer)); refused != ERROR_SUCCESS) return Abandon(refused);
+    LONG error = ERROR_SUCCESS;
+    m_data = OpenDataConnection(*m_connection, reply.ticket(), &error);
+    if (m_data) return ERROR_SUCCESS;
+    if (!TurnedAway(error)) return Abandon(error);
+    m_streamOnly = true;  // the chunks go on here; the service withdraws its offer
     return ERROR_SUCCESS;
   }
 
@@ -725,28 +784,42 @@ LONG RemoteMachine::DeleteFile(const MachinePath& path) {
 
 LONG RemoteMachine::OpenRead(const MachinePath& path, std::unique_ptr<FileReader>* reader) {
   if (PathTooLong(path)) return ERROR_INVALID_PARAMETER;
-  pb::PathRequest request;
-  ToProto(path, request.mutable_path());
-  auto context = std::make_unique<grpc::ClientContext>();
-  if (const LONG error = m_connection->Prepare(context.get(), "ReadFile", false); error != ERROR_SUCCESS)
-    return error;
-  auto stub = m_connection->Stub();
-  const CallInProgress waiting;
-  auto stream = stub->ReadFile(context.get(), request);
-  pb::ReadFileReply first;
-  if (!stream->Read(&first)) {
-    const grpc::Status status = stream->Finish();
-    m_connection->Failed(stub, status);
-    return status.ok() ? ERROR_NETNAME_DELETED : MapStatus(status, false);
-  }
-  if (first.error()) {
-    context->TryCancel();
-    stream->Finish();
-    return static_cast<LONG>(first.error());
-  }
-  *reader = std::make_unique<RemoteFileReader>(m_connection, std::move(stub), std::move(context), std::move(stream),
-                                               first.size());
-  return ERROR_SUCCESS;
+  // A large file comes on a data connection when one can be made; when the
+  // machine turns it away, the file is asked for again on a stream alone.
+  const auto open = [&](bool direct) {
+    pb::ReadFileRequest request;
+    ToProto(path, request.mutable_path());
+    request.set_direct(direct);
+    auto context = std::make_unique<grpc::ClientContext>();
+    if (const LONG error = m_connection->Prepare(context.get(), "ReadFile", false); error != ERROR_SUCCESS)
+      return error;
+    auto stub = m_connection->Stub();
+    const CallInProgress waiting;
+    auto stream = stub->ReadFile(context.get(), request);
+    pb::ReadFileReply first;
+    if (!stream->Read(&first)) {
+      const grpc::Status status = stream->Finish();
+      m_connection->Failed(stub, status);
+      return status.ok() ? ERROR_NETNAME_DELETED : MapStatus(status, false);
+    }
+    if (first.error()) {
+      context->TryCancel();
+      stream->Finish();
+      return static_cast<LONG>(first.error());
+    }
+    auto opened = std::make_unique<RemoteFileReader>(m_connection, std::move(stub), std::move(context),
+                                                     std::move(stream), first.size());
+    if (!first.ticket().empty()) {
+      LONG error = ERROR_SUCCESS;
+      auto data = OpenDataConnection(*m_connection, first.ticket(), &error);
+      if (!data) return error;  // the reader's end cancels the stream
+      opened->UseDataConnection(std::move(data));
+    }
+    *reader = std::move(opened);
+    return static_cast<LONG>(ERROR_SUCCESS);
+  };
+  const LONG error = open(true);
+  return TurnedAway(error) ? open(false) : error;
 }
 
 LONG RemoteMachine::OpenWrite(const MachinePath& path, bool failIfExists, std::unique_ptr<FileWriter>* writer) {

@@ -298,11 +298,15 @@ std::unique_ptr<TlsStream> TlsStream::Connect(const std::string& target, const T
   }
   const int result = SSL_connect(impl->ssl.get());
   if (result != 1) {
+    const int savedErrno = errno;
     const int kind = SSL_get_error(impl->ssl.get(), result);
-    if (SSL_get_verify_result(impl->ssl.get()) != X509_V_OK || kind == SSL_ERROR_SSL)
+    const bool closed = kind == SSL_ERROR_SYSCALL ||
+                        ERR_GET_REASON(ERR_peek_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING;
+    if (SSL_get_verify_result(impl->ssl.get()) != X509_V_OK || !closed)
       *error = ERROR_ACCESS_DENIED;  // a certificate refused on either side
-    else if (errno == EAGAIN || errno == ETIMEDOUT)
+    else if (savedErrno == EAGAIN || savedErrno == ETIMEDOUT)
       *error = ERROR_SEM_TIMEOUT;
+    // else closed before the handshake ended: ERROR_NETNAME_DELETED
     ERR_clear_error();
     return nullptr;
   }

@@ -19,6 +19,7 @@
 //   service: u32 error  0: go on; else the Win32 code (ERROR_ACCESS_DENIED
 //                       for a ticket that is unknown, spent, late or another
 //                       machine's) and the service closes
+// and then, for a file being written (WriteFile):
 //   caller:  frames     u32 length, then that many bytes (at most
 //                       kDataFrameBytes); a length of 0 ends the data
 //   service: u32 error  the Win32 code (0: every byte is in the stream's file)
@@ -26,6 +27,9 @@
 // and the service closes. When writing the file fails, the service sends its
 // status at once and reads on (discarding) until the end or the caller's
 // close: a caller looks for an early status between its frames.
+// For a file being read (ReadFile) the frames go the other way, the service
+// sends the end and its status (the error that stopped reading, 0 at the
+// end of the file; the bytes sent) and closes.
 //
 // TlsStream is one end of such a connection, blocking. Every read and write
 // must make progress within the stream's time-out, and a handshake finish
@@ -49,6 +53,9 @@ inline constexpr std::string_view kDataPreamble = "VNDATA1\n";
 inline constexpr std::size_t kTicketBytes = 32;
 inline constexpr std::size_t kDataFrameBytes = 256 * 1024;
 inline constexpr std::size_t kDataStatusBytes = 12;
+// Files larger than this go on data connections: a connection's handshake
+// costs about what this much does on the RPC stream.
+inline constexpr std::uint64_t kDataConnectionAfterBytes = 256 * 1024;
 
 // One end's TLS settings for its data connections: this machine's
 // certificate and key, and its domain's authority as the only one trusted
@@ -81,7 +88,9 @@ class TlsStream {
   // handshakes with `context` (a Client one), requiring a certificate of its
   // domain that names `machine`. Null with a Win32 code in *error:
   // ERROR_BAD_NETPATH (not reachable), ERROR_ACCESS_DENIED (either side
-  // could not prove itself), ERROR_SEM_TIMEOUT (no answer in time).
+  // could not prove itself), ERROR_SEM_TIMEOUT (no answer in time),
+  // ERROR_NETNAME_DELETED (closed before the handshake ended: the machine
+  // turned the connection away, over a bound).
   static std::unique_ptr<TlsStream> Connect(const std::string& target, const TlsContext& context,
                                             const std::string& machine, std::chrono::milliseconds timeout,
                                             std::uint32_t* error);

@@ -350,7 +350,8 @@ TEST_F(TransportTest, MembersHoldingAllTheyMayLeaveDescriptorsForNewcomers) {
   // The files given back, streams are taken again.
   held.clear();
   std::unique_ptr<vn::FileReader> reader;
-  EXPECT_TRUE(WaitUntil([&] { return newcomer->OpenRead({"Data", "held.bin"}, &reader) == ERROR_SUCCESS; }));
+  LONG last = 0;
+  EXPECT_TRUE(WaitUntil([&] { return (last = newcomer->OpenRead({"Data", "held.bin"}, &reader)) == ERROR_SUCCESS; })) << last;
   reader.reset();
   members.clear();
   std::filesystem::remove(file);
