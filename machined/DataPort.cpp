@@ -232,7 +232,7 @@ void DataPort::Run(Connection& connection) {
     }
   }
   if (transfer) {
-    // Accepted: the stream's writer is this connection's until End.
+    // Accepted: the stream's file is this connection's until End.
     stream->SetTimeout(m_limits.idle);
     if (transfer->Fills())
       Receive(*stream, *transfer);
