@@ -6,6 +6,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
+#include <csignal>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -547,6 +549,37 @@ TEST_F(MachineServiceTest, ADataConnectionFillsOneStreamOnceAndOnlyForItsMachine
   for (const auto& entry : fs::directory_iterator(Data())) left.push_back(entry.path().filename().string());
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (std::vector<std::string>{"big.bin", "fallback.bin"}));
+}
+
+TEST_F(MachineServiceTest, AFileTheDiskRefusesMidConnectionFailsWithTheDisksErrorAndLeavesNothing) {
+  // The service runs in this process: a file-size limit on it makes the disk
+  // refuse the file past 1 MiB (EFBIG, with SIGXFSZ ignored), for this test.
+  struct FileSizeLimit {
+    rlimit old{};
+    sighandler_t handler;
+    FileSizeLimit() : handler(::signal(SIGXFSZ, SIG_IGN)) {
+      ::getrlimit(RLIMIT_FSIZE, &old);
+      rlimit limited = old;
+      limited.rlim_cur = 1024 * 1024;
+      ::setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit() {
+      ::setrlimit(RLIMIT_FSIZE, &old);
+      ::signal(SIGXFSZ, handler);
+    }
+  } limit;
+  const std::string contents(48 * 1024 * 1024, 'f');  // more than the sockets hold
+  auto write = OpenDirect(*m_stub, "full.bin");
+  std::unique_ptr<vn::TlsStream> connection;
+  ASSERT_EQ(Present(m_server->Port(), m_identity, write->ticket, &connection), ERROR_SUCCESS);
+  // The service says so at once and reads on until the end, so the status
+  // arrives instead of a reset connection.
+  const auto [error, bytes] = SendFrames(*connection, contents, vn::kDataFrameBytes);
+  EXPECT_NE(error, ERROR_SUCCESS);
+  EXPECT_NE(error, -1) << "the connection broke instead of answering";
+  EXPECT_LE(bytes, 1024u * 1024u);
+  EXPECT_EQ(Commit(*write, bytes), error);
+  EXPECT_TRUE(fs::is_empty(Data())) << "something was left in the share";
 }
 
 TEST_F(MachineServiceTest, ALargeFileIsReadOnADataConnectionOnlyByItsReader) {
