@@ -147,15 +147,17 @@ void DataPort::Serve(UniqueFd socket, const std::string& address) {
 
 namespace {
 
+// The status that ends a transfer, sent with whatever was queued before it.
+bool SendStatus(TlsStream& stream, LONG error, std::uint64_t bytes) {
+  unsigned char status[kDataStatusBytes];
+  PutU32(static_cast<std::uint32_t>(error), status);
+  PutU64(bytes, status + 4);
+  return stream.Write(status, sizeof status);
+}
+
 // The frames of an accepted connection into `transfer`, which is ended before
 // the caller hears the status (so that its commit finds the transfer ended).
 void Receive(TlsStream& stream, DataTransfer& transfer) {
-  const auto answer = [&](LONG error, std::uint64_t bytes) {
-    unsigned char status[kDataStatusBytes];
-    PutU32(static_cast<std::uint32_t>(error), status);
-    PutU64(bytes, status + 4);
-    stream.Write(status, sizeof status);
-  };
   std::vector<BYTE> buffer(kDataFrameBytes);
   // The next frame's length into *length: false when the connection broke
   // or the frame is too long.
@@ -175,7 +177,7 @@ void Receive(TlsStream& stream, DataTransfer& transfer) {
       // meanwhile is read and dropped, so that it reads the status instead
       // of a reset connection.
       transfer.End(error, bytes);
-      answer(error, bytes);
+      SendStatus(stream, error, bytes);
       while (next(&length) && length != 0) {
       }
       return;
@@ -183,7 +185,7 @@ void Receive(TlsStream& stream, DataTransfer& transfer) {
     bytes += length;
   }
   transfer.End(ERROR_SUCCESS, bytes);
-  answer(ERROR_SUCCESS, bytes);
+  SendStatus(stream, ERROR_SUCCESS, bytes);
 }
 
 // The file of `transfer` in frames, then the end and the status; the
@@ -202,10 +204,9 @@ void Send(TlsStream& stream, DataTransfer& transfer) {
       return transfer.End(ERROR_NETNAME_DELETED, bytes);
     bytes += got;
   }
-  unsigned char tail[4 + kDataStatusBytes] = {};
-  PutU32(static_cast<std::uint32_t>(error), tail + 4);
-  PutU64(bytes, tail + 8);
-  transfer.End(stream.Write(tail, sizeof tail) ? error : ERROR_NETNAME_DELETED, bytes);
+  const unsigned char end[4] = {};
+  const bool told = stream.Queue(end, sizeof end) && SendStatus(stream, error, bytes);
+  transfer.End(told ? error : ERROR_NETNAME_DELETED, bytes);
 }
 
 }  // namespace

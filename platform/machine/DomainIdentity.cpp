@@ -17,11 +17,13 @@
 
 #include "platform/core/AsciiText.h"
 #include "platform/core/UniqueFd.h"
+#include "platform/machine/Pem.h"
 
 namespace vn {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace pem;
 
 // An identity file is a few kilobytes; anything this big is not one.
 constexpr off_t kMaxFileBytes = 64 * 1024;
@@ -29,14 +31,8 @@ constexpr long kAuthorityDays = 20 * 365;
 constexpr long kMachineDays = 10 * 365;
 constexpr std::size_t kMaxRemembered = 512;
 
-struct BioFree { void operator()(BIO* p) const { BIO_free(p); } };
-struct KeyFree { void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); } };
-struct CertFree { void operator()(X509* p) const { X509_free(p); } };
 struct StoreFree { void operator()(X509_STORE* p) const { X509_STORE_free(p); } };
 struct StoreCtxFree { void operator()(X509_STORE_CTX* p) const { X509_STORE_CTX_free(p); } };
-using Bio = std::unique_ptr<BIO, BioFree>;
-using Key = std::unique_ptr<EVP_PKEY, KeyFree>;
-using Cert = std::unique_ptr<X509, CertFree>;
 
 // Names that go into certificates and file names: a computer or domain name
 // (at most 15 characters, none of the characters Windows keeps out of names,
@@ -50,36 +46,10 @@ bool ValidName(std::string_view name) {
   return true;
 }
 
-Bio MemoryBio(std::string_view text) {
-  return Bio(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));
-}
-
-std::string BioText(BIO* bio) {
-  char* data = nullptr;
-  const long size = BIO_get_mem_data(bio, &data);
-  return size > 0 ? std::string(data, static_cast<std::size_t>(size)) : std::string();
-}
-
-std::string CertPem(X509* cert) {
-  Bio bio(BIO_new(BIO_s_mem()));
-  if (!bio || PEM_write_bio_X509(bio.get(), cert) != 1) return {};
-  return BioText(bio.get());
-}
-
 std::string KeyPem(EVP_PKEY* key) {
   Bio bio(BIO_new(BIO_s_mem()));
   if (!bio || PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) != 1) return {};
   return BioText(bio.get());
-}
-
-Cert ReadCert(std::string_view pem) {
-  Bio bio = MemoryBio(pem);
-  return Cert(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr);
-}
-
-Key ReadKey(std::string_view pem) {
-  Bio bio = MemoryBio(pem);
-  return Key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
 }
 
 std::string NameEntry(X509_NAME* name, int nid) {

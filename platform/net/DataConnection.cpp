@@ -6,7 +6,6 @@
 #include <netinet/tcp.h>
 #include <openssl/bio.h>
 #include <openssl/err.h>
-#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 #include <poll.h>
@@ -17,6 +16,7 @@
 #include <cerrno>
 
 #include "platform/core/Win32Types.h"
+#include "platform/machine/Pem.h"
 
 namespace vn {
 
@@ -30,19 +30,8 @@ struct CtxFree {
 struct SslFree {
   void operator()(SSL* ssl) const { SSL_free(ssl); }
 };
-struct BioFree {
-  void operator()(BIO* bio) const { BIO_free(bio); }
-};
-struct CertFree {
-  void operator()(X509* cert) const { X509_free(cert); }
-};
-struct KeyFree {
-  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
 using Ctx = std::unique_ptr<SSL_CTX, CtxFree>;
 using Ssl = std::unique_ptr<SSL, SslFree>;
-using Cert = std::unique_ptr<X509, CertFree>;
-using Key = std::unique_ptr<EVP_PKEY, KeyFree>;
 
 // How many bytes of TLS records are sent at once, and read at once. A record
 // holds at most 16 KiB; sending and reading them one by one costs a system
@@ -134,20 +123,14 @@ void SetSocketTimeout(int fd, std::chrono::milliseconds timeout) {
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
 }
 
-Cert ReadCert(const std::string& pem) {
-  std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
-  return Cert(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr);
-}
-
 // A context presenting `own` and trusting only its domain's authority, TLS
 // 1.3 only, as the RPC connections are.
 Ctx MakeContext(const DomainCredentials& own, bool server) {
   Ctx ctx(SSL_CTX_new(server ? TLS_server_method() : TLS_client_method()));
   if (!ctx) return {};
-  Cert certificate = ReadCert(own.certificatePem);
-  Cert authority = ReadCert(own.authorityPem);
-  std::unique_ptr<BIO, BioFree> keyBio(BIO_new_mem_buf(own.keyPem.data(), static_cast<int>(own.keyPem.size())));
-  Key key(keyBio ? PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr) : nullptr);
+  const pem::Cert certificate = pem::ReadCert(own.certificatePem);
+  const pem::Cert authority = pem::ReadCert(own.authorityPem);
+  const pem::Key key = pem::ReadKey(own.keyPem);
   if (!certificate || !authority || !key || SSL_CTX_set_min_proto_version(ctx.get(), TLS1_3_VERSION) != 1 ||
       SSL_CTX_use_certificate(ctx.get(), certificate.get()) != 1 ||
       SSL_CTX_use_PrivateKey(ctx.get(), key.get()) != 1 || SSL_CTX_check_private_key(ctx.get()) != 1 ||
@@ -373,11 +356,7 @@ bool TlsStream::Readable() const {
 
 std::string TlsStream::PeerCertificate() const {
   X509* peer = SSL_get0_peer_certificate(m_impl->ssl.get());
-  std::unique_ptr<BIO, BioFree> bio(BIO_new(BIO_s_mem()));
-  if (!peer || !bio || PEM_write_bio_X509(bio.get(), peer) != 1) return {};
-  char* text = nullptr;
-  const long length = BIO_get_mem_data(bio.get(), &text);
-  return std::string(text, static_cast<std::size_t>(length));
+  return peer ? pem::CertPem(peer) : std::string();
 }
 
 void TlsStream::Abort() { ::shutdown(m_impl->transport.fd, SHUT_RDWR); }
