@@ -441,8 +441,17 @@ class RemoteFileReader final : public FileReader {
   }
 
   // The data connection broke before its end.
+  // The stream is ended with it, and the channel made anew for the next
+  // call, as when a stream breaks: the machine has most likely gone.
   LONG Lost() {
     m_data.reset();
+    if (m_stream) {
+      const CallInProgress waiting;
+      m_context->TryCancel();
+      m_stream->Finish();
+      m_stream.reset();
+      m_connection->Failed(m_stub, grpc::Status(grpc::StatusCode::UNAVAILABLE, "data connection lost"));
+    }
     return m_error = ERROR_NETNAME_DELETED;
   }
 
@@ -570,7 +579,11 @@ class RemoteFileWriter final : public FileWriter {
   LONG DataRefused() {
     unsigned char status[kDataStatusBytes];
     const bool told = m_data->Read(status, sizeof status) && GetU32(status) != ERROR_SUCCESS;
-    return Abandon(told ? static_cast<LONG>(GetU32(status)) : ERROR_NETNAME_DELETED);
+    if (told) return Abandon(static_cast<LONG>(GetU32(status)));
+    // Lost without a word: as when a stream breaks, the channel is made anew.
+    Abandon(ERROR_NETNAME_DELETED);
+    m_connection->Failed(m_stub, grpc::Status(grpc::StatusCode::UNAVAILABLE, "data connection lost"));
+    return m_error;
   }
 
   // Ends everything with `error`; the service drops what it received.
