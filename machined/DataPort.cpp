@@ -227,7 +227,7 @@ void DataPort::Run(Connection& connection) {
     if (!transfer || !transfer->Begin(*stream)) {
       transfer.reset();
       answer(ERROR_ACCESS_DENIED);
-    } else if (!answer(ERROR_SUCCESS)) {
+    } else if (!answer(ERROR_SUCCESS) || !stream->Seal()) {
       transfer->End(ERROR_NETNAME_DELETED, 0);
       transfer.reset();
     }

@@ -430,8 +430,10 @@ LONG Present(std::uint16_t port, const vn::DomainCredentials& identity, const st
                         : nullptr;
   unsigned char answer[4];
   if (!stream || !stream->Write(ticket.data(), ticket.size()) || !stream->Read(answer, sizeof answer)) return -1;
+  const auto answered = static_cast<LONG>(vn::GetU32(answer));
+  if (answered == ERROR_SUCCESS && !stream->Seal()) return -1;
   if (connection) *connection = std::move(stream);
-  return static_cast<LONG>(vn::GetU32(answer));
+  return answered;
 }
 
 // Frames of `data` (at most a frame each), then the end: the status the

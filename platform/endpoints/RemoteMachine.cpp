@@ -342,7 +342,12 @@ std::unique_ptr<TlsStream> OpenDataConnection(RemoteMachine::Connection& connect
   *error = ERROR_NETNAME_DELETED;
   if (!data->Write(ticket.data(), ticket.size()) || !data->Read(answer, sizeof answer)) return nullptr;
   *error = static_cast<LONG>(GetU32(answer));
-  return *error == ERROR_SUCCESS ? std::move(data) : nullptr;
+  if (*error != ERROR_SUCCESS) return nullptr;
+  if (!data->Seal()) {
+    *error = ERROR_NETNAME_DELETED;
+    return nullptr;
+  }
+  return data;
 }
 
 // Whether a data connection failed for want of room or time (the machine's

@@ -13,10 +13,15 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <sys/uio.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "platform/core/Win32Types.h"
 #include "platform/machine/Pem.h"
+#include "platform/net/SealedRecords.h"
 
 namespace vn {
 
@@ -33,10 +38,12 @@ struct SslFree {
 using Ctx = std::unique_ptr<SSL_CTX, CtxFree>;
 using Ssl = std::unique_ptr<SSL, SslFree>;
 
-// How many bytes of TLS records are sent at once, and read at once. A record
-// holds at most 16 KiB; sending and reading them one by one costs a system
-// call (and on the receiving side a wake-up) each.
+// How many bytes of records are sent at once: sending small ones one by one
+// costs a system call (and on the receiving side a wake-up) each.
 constexpr std::size_t kBatchBytes = 256 * 1024;
+// The exporter label of a sealed stream's keys (RFC 5705: a label not
+// registered begins "EXPERIMENTAL").
+constexpr std::string_view kRecordLabel = "EXPERIMENTAL vornal data records";
 
 // The socket under a stream, as its BIO sees it: every send without SIGPIPE,
 // and while a handshake runs, a deadline for the whole of it (the socket's
@@ -145,8 +152,6 @@ Ctx MakeContext(const DomainCredentials& own, bool server) {
   SSL_CTX_set_num_tickets(ctx.get(), 0);
   // The protocol ends with its own frame and status: no close_notify.
   SSL_CTX_set_quiet_shutdown(ctx.get(), 1);
-  // Reads take whatever has arrived, up to a batch, not one record at a time.
-  SSL_CTX_set_default_read_buffer_len(ctx.get(), kBatchBytes);
   return ctx;
 }
 
@@ -204,6 +209,35 @@ bool SendAll(int fd, std::string_view data) {
   return true;
 }
 
+// Fills every part of `parts` from the socket; false when it closed, failed
+// or stalled (its receive time-out) first.
+bool ReceiveAll(int fd, iovec* parts, std::size_t count) {
+  while (count > 0) {
+    if (parts->iov_len == 0) {
+      ++parts;
+      --count;
+      continue;
+    }
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = count;
+    const ssize_t n = ::recvmsg(fd, &message, MSG_WAITALL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    for (auto left = static_cast<std::size_t>(n); left > 0;) {
+      const std::size_t taken = std::min(left, parts->iov_len);
+      parts->iov_base = static_cast<char*>(parts->iov_base) + taken;
+      parts->iov_len -= taken;
+      left -= taken;
+      if (parts->iov_len == 0) {
+        ++parts;
+        --count;
+      }
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 struct TlsContext::Impl {
@@ -240,6 +274,82 @@ struct TlsStream::Impl {
   Transport transport;
   Ssl ssl;
 
+  // Once sealed: the two directions' ciphers, the records waiting to be
+  // sent, and a record opened but not yet all read.
+  std::unique_ptr<RecordCipher> sealer;
+  std::unique_ptr<RecordCipher> opener;
+  std::unique_ptr<unsigned char[]> out;
+  std::size_t outUsed = 0;
+  std::unique_ptr<unsigned char[]> record;
+  std::size_t recordAt = 0;
+  std::size_t recordEnd = 0;
+  bool broken = false;  // a sealed read or write failed: so does every later one
+
+  static constexpr std::size_t kOutBytes = kBatchBytes + kMaxRecordBytes + kRecordOverheadBytes;
+
+  bool Fail() {
+    broken = true;
+    return false;
+  }
+
+  bool Flush() {
+    if (broken) return false;
+    if (outUsed > 0 && !SendAll(transport.fd, {reinterpret_cast<const char*>(out.get()), outUsed})) broken = true;
+    outUsed = 0;
+    return !broken;
+  }
+
+  bool QueueSealed(const unsigned char* at, std::size_t size) {
+    while (size > 0 && !broken) {
+      const std::size_t n = std::min(size, kMaxRecordBytes);
+      if (outUsed + n + kRecordOverheadBytes > kOutBytes && !Flush()) return false;
+      if (!sealer->Seal({at, n}, out.get() + outUsed)) broken = true;
+      outUsed += n + kRecordOverheadBytes;
+      at += n;
+      size -= n;
+      if (outUsed >= kBatchBytes) Flush();
+    }
+    return !broken;
+  }
+
+  bool ReadSealed(unsigned char* at, std::size_t size) {
+    if (!Flush()) return false;  // what the peer waits for goes first
+    while (size > 0 && !broken) {
+      if (recordAt < recordEnd) {
+        const std::size_t n = std::min(size, recordEnd - recordAt);
+        std::memcpy(at, record.get() + recordAt, n);
+        recordAt += n;
+        at += n;
+        size -= n;
+        continue;
+      }
+      unsigned char header[kRecordHeaderBytes];
+      iovec head{header, sizeof header};
+      if (!ReceiveAll(transport.fd, &head, 1)) return Fail();
+      const std::size_t length = GetU32(header);
+      if (length > kMaxRecordBytes) return Fail();
+      // A record the caller takes whole is read and opened in its buffer;
+      // a larger one is kept, and given out over several reads.
+      const bool whole = length <= size;
+      unsigned char* into = at;
+      if (!whole) {
+        if (!record) record = std::make_unique<unsigned char[]>(kMaxRecordBytes);
+        into = record.get();
+      }
+      unsigned char tag[kRecordTagBytes];
+      iovec parts[2] = {{into, length}, {tag, sizeof tag}};
+      if (!ReceiveAll(transport.fd, parts, 2) || !opener->Open({into, length}, tag)) return Fail();
+      if (whole) {
+        at += length;
+        size -= length;
+      } else {
+        recordAt = 0;
+        recordEnd = length;
+      }
+    }
+    return !broken;
+  }
+
   // Gives the socket to a new TLS state of `ctx`, the handshake bounded by `handshake`.
   bool Attach(SSL_CTX* ctx, int fd, std::chrono::milliseconds handshake) {
     transport.fd = fd;
@@ -248,7 +358,6 @@ struct TlsStream::Impl {
     ssl.reset(SSL_new(ctx));
     BIO* bio = ssl ? BIO_new(TransportMethod()) : nullptr;
     if (!bio) return false;
-    SSL_set_read_ahead(ssl.get(), 1);
     BIO_set_data(bio, &transport);
     SSL_set_bio(ssl.get(), bio, bio);
     return true;
@@ -312,14 +421,45 @@ std::unique_ptr<TlsStream> TlsStream::Accept(int socket, const TlsContext& conte
   return std::unique_ptr<TlsStream>(new TlsStream(std::move(impl)));
 }
 
+bool TlsStream::Seal() {
+  Impl& impl = *m_impl;
+  if (impl.sealer) return true;
+  // Reading TLS takes one record at a time (no read-ahead), so that nothing
+  // sealed the peer sent after its last TLS record is left in TLS's buffers.
+  if (!SendBatch(impl.transport) || SSL_has_pending(impl.ssl.get())) return false;
+  unsigned char keys[2 * (kRecordKeyBytes + kRecordNonceBytes)];
+  if (SSL_export_keying_material(impl.ssl.get(), keys, sizeof keys, kRecordLabel.data(), kRecordLabel.size(),
+                                 nullptr, 0, 0) != 1) {
+    ERR_clear_error();
+    return false;
+  }
+  const std::span<const unsigned char> all(keys);
+  const auto clientKey = all.subspan(0, kRecordKeyBytes);
+  const auto serverKey = all.subspan(kRecordKeyBytes, kRecordKeyBytes);
+  const auto clientNonce = all.subspan(2 * kRecordKeyBytes, kRecordNonceBytes);
+  const auto serverNonce = all.subspan(2 * kRecordKeyBytes + kRecordNonceBytes, kRecordNonceBytes);
+  const bool server = SSL_is_server(impl.ssl.get()) == 1;
+  impl.sealer = RecordCipher::Sealer(server ? serverKey : clientKey, server ? serverNonce : clientNonce);
+  impl.opener = RecordCipher::Opener(server ? clientKey : serverKey, server ? clientNonce : serverNonce);
+  OPENSSL_cleanse(keys, sizeof keys);
+  if (!impl.sealer || !impl.opener) {
+    impl.sealer.reset();
+    impl.opener.reset();
+    return false;
+  }
+  impl.out = std::make_unique<unsigned char[]>(Impl::kOutBytes);
+  return true;
+}
+
 void TlsStream::SetTimeout(std::chrono::milliseconds timeout) { SetSocketTimeout(m_impl->transport.fd, timeout); }
 
 bool TlsStream::Write(const void* data, std::size_t size) {
   if (!Queue(data, size)) return false;
-  return SendBatch(m_impl->transport);
+  return m_impl->sealer ? m_impl->Flush() : SendBatch(m_impl->transport);
 }
 
 bool TlsStream::Queue(const void* data, std::size_t size) {
+  if (m_impl->sealer) return m_impl->QueueSealed(static_cast<const unsigned char*>(data), size);
   const auto* at = static_cast<const char*>(data);
   while (size > 0) {
     std::size_t done = 0;
@@ -334,6 +474,7 @@ bool TlsStream::Queue(const void* data, std::size_t size) {
 }
 
 bool TlsStream::Read(void* data, std::size_t size) {
+  if (m_impl->sealer) return m_impl->ReadSealed(static_cast<unsigned char*>(data), size);
   if (!SendBatch(m_impl->transport)) return false;  // what the peer waits for goes first
   auto* at = static_cast<char*>(data);
   while (size > 0) {
@@ -349,7 +490,7 @@ bool TlsStream::Read(void* data, std::size_t size) {
 }
 
 bool TlsStream::Readable() const {
-  if (SSL_pending(m_impl->ssl.get()) > 0) return true;
+  if (m_impl->recordAt < m_impl->recordEnd || SSL_pending(m_impl->ssl.get()) > 0) return true;
   pollfd p{m_impl->transport.fd, POLLIN, 0};
   return ::poll(&p, 1, 0) > 0;
 }

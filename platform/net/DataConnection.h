@@ -2,8 +2,8 @@
 // Data connections: a large file's bytes between two machines on a TLS
 // connection of their own, beside the RPC connection that opened the file.
 // An RPC stream pays for framing, copies and thread hand-offs on every
-// chunk; a data connection carries the bytes as TLS records and nothing else,
-// at close to what the encryption itself costs.
+// chunk; a data connection carries the bytes and nothing else, at close to
+// what the encryption itself costs.
 //
 // A data connection is made to the machine service's own port. Its first
 // bytes are the plain preamble kDataPreamble, by which the service's front
@@ -14,12 +14,14 @@
 // names the calling machine and the stream, and is good for one connection,
 // for a few seconds.
 //
-// After the handshake (all integers little-endian):
+// After the handshake, in TLS records (all integers little-endian):
 //   caller:  ticket     kTicketBytes bytes
 //   service: u32 error  0: go on; else the Win32 code (ERROR_ACCESS_DENIED
 //                       for a ticket that is unknown, spent, late or another
 //                       machine's) and the service closes
-// and then, for a file being written (WriteFile):
+// After a 0 both sides Seal() the stream: from there on, everything either
+// sends goes in sealed records (SealedRecords.h), with keys exported from
+// this connection's TLS session. Then, for a file being written (WriteFile):
 //   caller:  frames     u32 length, then that many bytes (at most
 //                       kDataFrameBytes); a length of 0 ends the data
 //   service: u32 error  the Win32 code (0: every byte is in the stream's file)
@@ -30,6 +32,10 @@
 // For a file being read (ReadFile) the frames go the other way, the service
 // sends the end and its status (the error that stopped reading, 0 at the
 // end of the file; the bytes sent) and closes.
+// Each Queue or Write call of a sealed stream is sent as records of its own,
+// and a Read that asks for all of the next record gets it read and opened
+// straight in its buffer: sending a frame's header and its bytes in two
+// calls and reading them the same way costs no copy beyond the encryption.
 //
 // TlsStream is one end of such a connection, blocking. Every read and write
 // must make progress within the stream's time-out, and a handshake finish
@@ -101,6 +107,12 @@ class TlsStream {
   // caller's: the stream does not close it.
   static std::unique_ptr<TlsStream> Accept(int socket, const TlsContext& context,
                                            std::chrono::milliseconds handshake);
+
+  // From here on, what either side sends goes in sealed records. Both sides
+  // call it at the same point of their exchange, having read everything the
+  // other sent before it. False (the stream is then of no use) when keys
+  // could not be made or unread bytes remain.
+  bool Seal();
 
   // From now on each read or write must progress within `timeout`.
   void SetTimeout(std::chrono::milliseconds timeout);

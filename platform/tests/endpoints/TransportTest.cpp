@@ -25,6 +25,7 @@
 #include "platform/endpoints/MachineDirectory.h"
 #include "platform/endpoints/RemoteMachine.h"
 #include "platform/machine/DomainIdentity.h"
+#include "platform/net/DataConnection.h"
 #include "platform/registry/Registry.h"
 #include "testing/MachineNetwork.h"
 #include "testing/Wait.h"
@@ -86,11 +87,18 @@ std::string Exchange(std::uint16_t port, const std::string& send) {
   return received;
 }
 
+// One bit a relay changes on the first data connection through it.
+struct Tamper {
+  int side = -1;       // 0: what the client sends; 1: what it receives
+  std::size_t at = 0;  // which byte of that direction
+};
+
 // A man in the middle on loopback: relays connections to a machine's port and
-// keeps every byte that passes, each direction apart.
+// keeps every byte that passes, each direction apart; and changes a bit on
+// the way when told to.
 class RecordingRelay {
  public:
-  explicit RecordingRelay(std::uint16_t target) : m_target(target) {
+  explicit RecordingRelay(std::uint16_t target, Tamper tamper = {}) : m_target(target), m_tamper(tamper) {
     m_listener.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in address = Loopback("127.0.0.1", 0);
     socklen_t length = sizeof address;
@@ -121,12 +129,18 @@ class RecordingRelay {
     std::lock_guard lock(m_mutex);
     return m_first;
   }
+  bool Tampered() {
+    std::lock_guard lock(m_mutex);
+    return m_tampered;
+  }
 
  private:
   void Run() {
     struct Link {
       UniqueFd client, server;
       bool first;
+      std::size_t passed[2] = {0, 0};
+      bool data = false;  // it began with the data connection preamble
     };
     std::vector<Link> links;
     for (;;) {
@@ -153,12 +167,26 @@ class RecordingRelay {
           const int to = side == 0 ? links[i].server.Get() : links[i].client.Get();
           char buffer[65536];
           const ssize_t n = ::recv(from, buffer, sizeof buffer, 0);
-          if (n <= 0 || ::send(to, buffer, static_cast<std::size_t>(n), MSG_NOSIGNAL) != n) {
+          if (n <= 0) {
             over = true;
             continue;
           }
+          const auto got = static_cast<std::size_t>(n);
+          Link& link = links[i];
           std::lock_guard lock(m_mutex);
-          (side == 0 ? m_sent : m_received).append(buffer, static_cast<std::size_t>(n));
+          (side == 0 ? m_sent : m_received).append(buffer, got);
+          if (side == 0 && link.passed[0] == 0)
+            link.data = std::string_view(buffer, got).starts_with(vn::kDataPreamble);
+          if (link.data && !m_tampered && side == m_tamper.side && m_tamper.at >= link.passed[side] &&
+              m_tamper.at < link.passed[side] + got) {
+            buffer[m_tamper.at - link.passed[side]] ^= 0x01;
+            m_tampered = true;
+          }
+          link.passed[side] += got;
+          if (::send(to, buffer, got, MSG_NOSIGNAL) != n) {
+            over = true;
+            continue;
+          }
           if (side == 0 && links[i].first) m_first.append(buffer, static_cast<std::size_t>(n));
         }
         if (over) {
@@ -170,6 +198,8 @@ class RecordingRelay {
   }
 
   std::uint16_t m_target;
+  Tamper m_tamper;
+  bool m_tampered = false;
   std::uint16_t m_port = 0;
   UniqueFd m_listener, m_stopRead, m_stopWrite;
   std::mutex m_mutex;
@@ -447,6 +477,59 @@ TEST_F(TransportTest, RecordedTrafficShowsNothingAndCannotBeReplayed) {
   const std::string reply = Exchange(s_net->Machine("SRV1").port,
                                      std::string("PRI * HTTP/2.0\r\n\r\nSM\r\n\r\n") + std::string("\0\0\0\4\0\0\0\0\0", 9));
   EXPECT_TRUE(reply.empty() || reply[0] == '\x15') << "answered in clear: " << reply.size() << " bytes";
+}
+
+// A file large enough for a data connection, each way through a relay that
+// changes one bit of it a megabyte in: the copy fails, nothing changed is
+// kept or given out, and the next copy goes through.
+TEST_F(TransportTest, ABitChangedOnADataConnectionFailsTheTransferAndNothingChangedIsKept) {
+  const std::string contents(3 * 1024 * 1024, 'v');
+  const auto share = s_net->Machine("SRV1").ShareDir("Data");
+  const auto copyThrough = [&](vn::MachineEndpoint& srv1, const char* name) {
+    std::unique_ptr<vn::FileWriter> writer;
+    LONG error = srv1.OpenWrite({"Data", name}, false, &writer);
+    for (std::size_t at = 0; error == ERROR_SUCCESS && at < contents.size(); at += 512 * 1024)
+      error = writer->Write({reinterpret_cast<const BYTE*>(contents.data() + at), 512 * 1024});
+    return error == ERROR_SUCCESS ? writer->Commit(0) : error;
+  };
+  const auto readThrough = [&](vn::MachineEndpoint& srv1, const char* name, std::string* read) {
+    std::unique_ptr<vn::FileReader> reader;
+    LONG error = srv1.OpenRead({"Data", name}, &reader);
+    std::vector<BYTE> buffer(1024 * 1024);
+    for (std::size_t got = 1; error == ERROR_SUCCESS && got > 0;) {
+      error = reader->Read(buffer, &got);
+      read->append(reinterpret_cast<const char*>(buffer.data()), error == ERROR_SUCCESS ? got : 0);
+    }
+    return error;
+  };
+  std::ofstream(share / "source.bin", std::ios::binary) << contents;
+
+  for (const int side : {0, 1}) {
+    SCOPED_TRACE(side == 0 ? "written" : "read");
+    RecordingRelay relay(s_net->Machine("SRV1").port, {side, 1024 * 1024});
+    s_net->Redirect("SRV1", relay.Port());
+    std::shared_ptr<vn::MachineEndpoint> srv1;
+    ASSERT_EQ(vn::FindMachine("\\\\SRV1", &srv1), ERROR_SUCCESS);
+    if (side == 0) {
+      EXPECT_NE(copyThrough(*srv1, "changed.bin"), ERROR_SUCCESS);
+      EXPECT_FALSE(std::filesystem::exists(share / "changed.bin"));
+    } else {
+      std::string read;
+      EXPECT_NE(readThrough(*srv1, "source.bin", &read), ERROR_SUCCESS);
+      EXPECT_LT(read.size(), contents.size());
+      EXPECT_EQ(read.find_first_not_of('v'), std::string::npos) << "a changed byte was given out";
+    }
+    EXPECT_TRUE(relay.Tampered());
+    s_net->Redirect("SRV1", 0);
+  }
+
+  std::shared_ptr<vn::MachineEndpoint> srv1;
+  ASSERT_EQ(vn::FindMachine("\\\\SRV1", &srv1), ERROR_SUCCESS);
+  EXPECT_EQ(copyThrough(*srv1, "whole.bin"), ERROR_SUCCESS);
+  std::string read;
+  EXPECT_EQ(readThrough(*srv1, "whole.bin", &read), ERROR_SUCCESS);
+  EXPECT_TRUE(read == contents);
+  for (const char* name : {"source.bin", "whole.bin"}) std::filesystem::remove(share / name);
 }
 
 TEST_F(TransportTest, RefusedHandshakesCannotFillTheServicesLog) {
