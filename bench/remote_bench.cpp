@@ -14,6 +14,11 @@
 //   bench remote-copy-256MiB vs tls floor: ours X s, bare TLS stream Y s, ratio Z
 //   bench remote-registry-query per call vs tls floor: ours X us, bare TLS round trip Y us, ratio Z
 //
+// Each comparison runs kRounds times after one untimed round, the local run
+// and the remote one in turn, so that both meet the machine in the same
+// state (a busy host slows whatever runs while it is busy); the lines give
+// the medians, and a "rounds" line every time taken.
+//
 // plus the peak resident memory (VmHWM) of this process and of SRV1's service,
 // to show that copies stream, and for the copies the processor time this
 // process and SRV1's service spent (user and system), which on a busy machine
@@ -23,9 +28,11 @@
 // (loopback, temporary homes); nothing else is touched.
 //
 //   remote_bench [--size-mib N] [--calls N]
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -58,6 +65,34 @@ double Seconds(const std::function<bool()>& run) {
   }
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
+
+constexpr int kRounds = 3;
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+// The times of kRounds runs of the remote work and of the local work, in
+// turn; `between` runs after each round, untimed.
+struct Rounds {
+  std::vector<double> ours, local;
+  double Ours() const { return Median(ours); }
+  double Local() const { return Median(local); }
+  std::string Text(double scale, const char* unit) const {
+    std::string text;
+    for (const auto* times : {&ours, &local}) {
+      text += times == &ours ? "ours" : "; local";
+      for (const double time : *times) {
+        char number[32];
+        std::snprintf(number, sizeof number, " %.3f", time * scale);
+        text += number;
+      }
+      text += unit;
+    }
+    return text;
+  }
+};
 
 void Report(const std::string& name, double ours, double theirs, const char* peer = "local",
             const char* unit = "s") {
@@ -177,7 +212,8 @@ int main(int argc, char** argv) {
   if (!net.Start("SRV1")) return 1;
   const auto& console = net.Console();
 
-  // The source file, written before any measurement.
+  // The source file, written before any measurement, and on the disk: else
+  // the disk would be busy writing it during the first copies.
   {
     std::ofstream out(console.driveD / "source.bin", std::ios::binary);
     std::vector<char> block(1024 * 1024);
@@ -185,6 +221,11 @@ int main(int argc, char** argv) {
       for (std::size_t j = 0; j < block.size(); j += 64) block[j] = static_cast<char>(i + j);
       out.write(block.data(), static_cast<std::streamsize>(block.size()));
     }
+  }
+  {
+    const int fd = ::open((console.driveD / "source.bin").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0) return 1;
+    ::close(fd);
   }
   auto local = vn::LocalMachineEndpoint();
   std::shared_ptr<vn::MachineEndpoint> remote;
@@ -211,32 +252,63 @@ int main(int argc, char** argv) {
     return seconds;
   };
   const std::string size = std::to_string(sizeMiB) + "MiB";
+  // kRounds of `localRun` and `remoteRun` in turn, each timed with the
+  // processor time it took; `between` clears up after each round, untimed.
+  auto rounds = [&](const std::function<bool()>& localRun, const std::function<bool()>& remoteRun,
+                    const std::function<void()>& between, double* localCpu, double* remoteCpu) {
+    Rounds times;
+    *localCpu = *remoteCpu = 0;
+    // One round first, untimed: on this kind of host the first run of a
+    // new kind of work often takes twice as long, whichever side runs it.
+    if (!localRun() || !remoteRun()) {
+      std::fprintf(stderr, "remote_bench: the operation failed\n");
+      std::exit(1);
+    }
+    between();
+    for (int round = 0; round < kRounds; ++round) {
+      double spent = 0;
+      times.local.push_back(cpu(&spent, localRun));
+      *localCpu += spent / kRounds;
+      times.ours.push_back(cpu(&spent, remoteRun));
+      *remoteCpu += spent / kRounds;
+      if (round + 1 < kRounds) between();
+    }
+    return times;
+  };
+  const auto remove = [](const std::filesystem::path& file) { std::filesystem::remove(file); };
   double localCpu = 0, remoteCpu = 0;
-  const double localCopy =
-      cpu(&localCpu, [&] { return Copy(*local, {"D:", "source.bin"}, *local, {"D:", "copy.bin"}); });
-  phase("local-copy");
-  const double remoteCopy =
-      cpu(&remoteCpu, [&] { return Copy(*local, {"D:", "source.bin"}, *remote, {"Data", "copy.bin"}); });
-  phase("remote-copy");
-  Report("remote-copy-" + size, remoteCopy, localCopy);
+  const Rounds copies = rounds([&] { return Copy(*local, {"D:", "source.bin"}, *local, {"D:", "copy.bin"}); },
+                               [&] { return Copy(*local, {"D:", "source.bin"}, *remote, {"Data", "copy.bin"}); },
+                               [&] {
+                                 remove(console.driveD / "copy.bin");
+                                 remove(srv1.ShareDir("Data") / "copy.bin");
+                               },
+                               &localCpu, &remoteCpu);
+  phase("copies");
+  Report("remote-copy-" + size, copies.Ours(), copies.Local());
   Report("remote-copy-" + size + " cpu", remoteCpu, localCpu);
+  std::printf("bench remote-copy-%s rounds: %s\n", size.c_str(), copies.Text(1, " s").c_str());
   // The floor of any encrypted copy here: the same bytes through a bare TLS
   // stream between two threads, with the two machines' certificates.
   const vn::bench::TlsFloor floor{srv1.home / "identity" / "BENCH.pem", console.home / "identity" / "BENCH.pem"};
   const double floorCopy = floor.CopySeconds(console.driveD / "source.bin", srv1.ShareDir("Data") / "floor.bin");
   if (floorCopy < 0 || std::filesystem::file_size(srv1.ShareDir("Data") / "floor.bin") != sizeMiB * 1024 * 1024)
     return 1;
-  Report("remote-copy-" + size + " vs tls floor", remoteCopy, floorCopy, "bare TLS stream");
+  remove(srv1.ShareDir("Data") / "floor.bin");
+  Report("remote-copy-" + size + " vs tls floor", copies.Ours(), floorCopy, "bare TLS stream");
   std::printf("bench tls floor: a bare TLS stream copies %s in %.3f s, %.2f times the local copy\n", size.c_str(),
-              floorCopy, floorCopy / localCopy);
-  const double localRead =
-      cpu(&localCpu, [&] { return Copy(*local, {"D:", "copy.bin"}, *local, {"D:", "back.bin"}); });
-  phase("local-read");
-  const double remoteRead =
-      cpu(&remoteCpu, [&] { return Copy(*remote, {"Data", "copy.bin"}, *local, {"D:", "back-remote.bin"}); });
-  phase("remote-read");
-  Report("remote-read-" + size, remoteRead, localRead);
+              floorCopy, floorCopy / copies.Local());
+  const Rounds reads = rounds([&] { return Copy(*local, {"D:", "copy.bin"}, *local, {"D:", "back.bin"}); },
+                              [&] { return Copy(*remote, {"Data", "copy.bin"}, *local, {"D:", "back-remote.bin"}); },
+                              [&] {
+                                remove(console.driveD / "back.bin");
+                                remove(console.driveD / "back-remote.bin");
+                              },
+                              &localCpu, &remoteCpu);
+  phase("reads");
+  Report("remote-read-" + size, reads.Ours(), reads.Local());
   Report("remote-read-" + size + " cpu", remoteCpu, localCpu);
+  std::printf("bench remote-read-%s rounds: %s\n", size.c_str(), reads.Text(1, " s").c_str());
   std::printf("bench memory: file %llu MiB; this process VmHWM %.1f MiB before the copies, then after each:%s MiB; "
               "SRV1's service VmHWM %.1f MiB\n",
               static_cast<unsigned long long>(sizeMiB), clientBefore, phases.c_str(),
@@ -246,12 +318,18 @@ int main(int argc, char** argv) {
   HKEY remoteRoot = nullptr;
   if (RegConnectRegistryA("\\\\SRV1", HKEY_LOCAL_MACHINE, &remoteRoot) != ERROR_SUCCESS) return 1;
   const std::string n = std::to_string(calls);
-  const double localQuery = Seconds([&] { return RegistryCalls(HKEY_LOCAL_MACHINE, calls, false); });
-  const double remoteQuery = Seconds([&] { return RegistryCalls(remoteRoot, calls, false); });
+  const auto nothing = [] {};
+  const Rounds queries = rounds([&] { return RegistryCalls(HKEY_LOCAL_MACHINE, calls, false); },
+                                [&] { return RegistryCalls(remoteRoot, calls, false); }, nothing, &localCpu,
+                                &remoteCpu);
+  const double localQuery = queries.Local(), remoteQuery = queries.Ours();
   Report("remote-registry-query-" + n, remoteQuery, localQuery);
+  std::printf("bench remote-registry-query rounds, per call: %s\n", queries.Text(1e6 / calls, " us").c_str());
   const int sets = calls / 4;
-  const double localSet = Seconds([&] { return RegistryCalls(HKEY_LOCAL_MACHINE, sets, true); });
-  const double remoteSet = Seconds([&] { return RegistryCalls(remoteRoot, sets, true); });
+  const Rounds setRounds = rounds([&] { return RegistryCalls(HKEY_LOCAL_MACHINE, sets, true); },
+                                  [&] { return RegistryCalls(remoteRoot, sets, true); }, nothing, &localCpu,
+                                  &remoteCpu);
+  const double localSet = setRounds.Local(), remoteSet = setRounds.Ours();
   Report("remote-registry-set-" + std::to_string(sets), remoteSet, localSet);
   std::printf("bench registry per call: query ours %.1f us, local %.1f us; set ours %.1f us, local %.1f us\n",
               remoteQuery / calls * 1e6, localQuery / calls * 1e6, remoteSet / sets * 1e6, localSet / sets * 1e6);
@@ -267,8 +345,10 @@ int main(int argc, char** argv) {
   const pid_t localEcho = StartEchoServer(console.home, "BenchEcho");
   const pid_t remoteEcho = StartEchoServer(srv1.home, "BenchEcho");
   const int trips = calls / 2;
-  const double localPipe = Seconds([&] { return PipeRoundTrips("\\\\.\\pipe\\BenchEcho", trips); });
-  const double remotePipe = Seconds([&] { return PipeRoundTrips("\\\\SRV1\\pipe\\BenchEcho", trips); });
+  const Rounds pipes = rounds([&] { return PipeRoundTrips("\\\\.\\pipe\\BenchEcho", trips); },
+                              [&] { return PipeRoundTrips("\\\\SRV1\\pipe\\BenchEcho", trips); }, nothing,
+                              &localCpu, &remoteCpu);
+  const double localPipe = pipes.Local(), remotePipe = pipes.Ours();
   for (const pid_t pid : {localEcho, remoteEcho}) {
     vn::SignalProcess(pid, SIGTERM);
     vn::WaitProcess(pid);
