@@ -45,26 +45,14 @@ constexpr std::size_t kBatchBytes = 256 * 1024;
 // registered begins "EXPERIMENTAL").
 constexpr std::string_view kRecordLabel = "EXPERIMENTAL vornal data records";
 
-// The socket under a stream, as its BIO sees it: every send without SIGPIPE,
-// and while a handshake runs, a deadline for the whole of it (the socket's
-// own time-outs bound each read and write). Once `batching`, records are
-// gathered and sent when kBatchBytes are waiting or on a flush.
+// The socket under a stream's TLS, as its BIO sees it: every send without
+// SIGPIPE, and while a handshake runs, a deadline for the whole of it (the
+// socket's own time-outs bound each read and write). TLS carries only the
+// handshake, the ticket and the answer, each sent as it comes.
 struct Transport {
   int fd = -1;
   Clock::time_point deadline = Clock::time_point::max();
-  bool batching = false;
-  std::string batch;
-  bool failed = false;  // a batch could not be sent: every later write fails
 };
-
-bool SendAll(int fd, std::string_view data);
-
-bool SendBatch(Transport& transport) {
-  if (transport.batch.empty()) return !transport.failed;
-  if (!transport.failed && !SendAll(transport.fd, transport.batch)) transport.failed = true;
-  transport.batch.clear();
-  return !transport.failed;
-}
 
 int TransportRead(BIO* bio, char* out, int size) {
   auto* transport = static_cast<Transport*>(BIO_get_data(bio));
@@ -83,12 +71,6 @@ int TransportRead(BIO* bio, char* out, int size) {
 int TransportWrite(BIO* bio, const char* in, int size) {
   auto* transport = static_cast<Transport*>(BIO_get_data(bio));
   BIO_clear_retry_flags(bio);
-  if (transport->batching) {
-    if (transport->failed) return -1;
-    transport->batch.append(in, static_cast<std::size_t>(size));
-    if (transport->batch.size() >= kBatchBytes && !SendBatch(*transport)) return -1;
-    return size;
-  }
   for (;;) {
     if (Clock::now() > transport->deadline) {
       errno = ETIMEDOUT;
@@ -100,10 +82,7 @@ int TransportWrite(BIO* bio, const char* in, int size) {
   }
 }
 
-long TransportControl(BIO* bio, int command, long, void*) {
-  if (command != BIO_CTRL_FLUSH) return 0;
-  return SendBatch(*static_cast<Transport*>(BIO_get_data(bio))) ? 1 : 0;
-}
+long TransportControl(BIO*, int command, long, void*) { return command == BIO_CTRL_FLUSH ? 1 : 0; }
 
 int TransportCreate(BIO* bio) {
   BIO_set_init(bio, 1);
@@ -365,8 +344,6 @@ struct TlsStream::Impl {
   void HandshakeDone(std::chrono::milliseconds timeout) {
     transport.deadline = Clock::time_point::max();
     SetSocketTimeout(transport.fd, timeout);
-    transport.batching = true;
-    transport.batch.reserve(kBatchBytes + 32 * 1024);
   }
 };
 
@@ -426,7 +403,7 @@ bool TlsStream::Seal() {
   if (impl.sealer) return true;
   // Reading TLS takes one record at a time (no read-ahead), so that nothing
   // sealed the peer sent after its last TLS record is left in TLS's buffers.
-  if (!SendBatch(impl.transport) || SSL_has_pending(impl.ssl.get())) return false;
+  if (SSL_has_pending(impl.ssl.get())) return false;
   unsigned char keys[2 * (kRecordKeyBytes + kRecordNonceBytes)];
   if (SSL_export_keying_material(impl.ssl.get(), keys, sizeof keys, kRecordLabel.data(), kRecordLabel.size(),
                                  nullptr, 0, 0) != 1) {
@@ -455,7 +432,7 @@ void TlsStream::SetTimeout(std::chrono::milliseconds timeout) { SetSocketTimeout
 
 bool TlsStream::Write(const void* data, std::size_t size) {
   if (!Queue(data, size)) return false;
-  return m_impl->sealer ? m_impl->Flush() : SendBatch(m_impl->transport);
+  return !m_impl->sealer || m_impl->Flush();
 }
 
 bool TlsStream::Queue(const void* data, std::size_t size) {
@@ -475,7 +452,6 @@ bool TlsStream::Queue(const void* data, std::size_t size) {
 
 bool TlsStream::Read(void* data, std::size_t size) {
   if (m_impl->sealer) return m_impl->ReadSealed(static_cast<unsigned char*>(data), size);
-  if (!SendBatch(m_impl->transport)) return false;  // what the peer waits for goes first
   auto* at = static_cast<char*>(data);
   while (size > 0) {
     std::size_t done = 0;
