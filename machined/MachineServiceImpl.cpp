@@ -10,6 +10,7 @@
 #include "machined/RequestChecks.h"
 #include "platform/ipc/PipeWatcher.h"
 #include "platform/net/ConnectionFront.h"
+#include "platform/registry/LocalHive.h"
 #include "proto/MachineProtocol.h"
 
 namespace vn {
@@ -86,7 +87,12 @@ MachineServiceImpl::MachineServiceImpl(std::shared_ptr<MachineEndpoint> machine,
       m_scheduler(std::move(scheduler)),
       m_limits(DescriptorBudget::For(DescriptorLimit()).Fit(m_config->limits)),
       m_workers(kDiskWorkers),
-      m_pipes(std::make_unique<PipeWatcher>()) {}
+      m_pipes(std::make_unique<PipeWatcher>()) {
+  // Opened now, not on the callback thread of the first read; a hive that
+  // cannot be opened yet is tried again on each read.
+  std::shared_ptr<RegistryHive> hive;
+  ReadHive(&hive);
+}
 
 MachineServiceImpl::~MachineServiceImpl() = default;
 
@@ -113,6 +119,31 @@ LONG MachineServiceImpl::Hive(std::shared_ptr<RegistryHive>* hive) {
   *hive = m_hive;
   return ERROR_SUCCESS;
 }
+
+LONG MachineServiceImpl::ReadHive(std::shared_ptr<RegistryHive>* hive) {
+  std::lock_guard lock(m_hiveMutex);
+  if (!m_readHive) {
+    std::shared_ptr<LocalHive> opened;
+    if (const LONG error = LocalHive::Open(m_config->home / "registry.db", &opened); error != ERROR_SUCCESS)
+      return error;
+    m_readHive = std::move(opened);
+  }
+  *hive = m_readHive;
+  return ERROR_SUCCESS;
+}
+
+namespace {
+
+// A unary call of the callback API answered at once, on the thread that read
+// it, with what `handler` returns.
+template <typename Handler>
+grpc::ServerUnaryReactor* Answered(grpc::CallbackServerContext* context, Handler&& handler) {
+  grpc::ServerUnaryReactor* reactor = context->DefaultReactor();
+  reactor->Finish(handler());
+  return reactor;
+}
+
+}  // namespace
 
 // ---------------------------------------------------------------- server information
 
@@ -162,16 +193,18 @@ grpc::Status MachineServiceImpl::EnumShares(Context* context, const pb::EnumShar
 
 // ---------------------------------------------------------------- registry
 
-grpc::Status MachineServiceImpl::OpenKey(Context* context, const pb::OpenKeyRequest* request,
-                                         pb::OpenKeyReply* reply) {
-  if (auto status = Authorise(*context, "OpenKey"); !status.ok()) return status;
-  if (!ValidKeyPath(request->path())) return Reply(reply, ERROR_INVALID_PARAMETER);
-  std::shared_ptr<RegistryHive> hive;
-  if (const LONG error = Hive(&hive); error != ERROR_SUCCESS) return Reply(reply, error);
-  KeyId key = 0;
-  const LONG error = hive->OpenKey(request->parent(), request->path(), &key);
-  if (error == ERROR_SUCCESS) reply->set_key(key);
-  return Reply(reply, error);
+grpc::ServerUnaryReactor* MachineServiceImpl::OpenKey(CallbackContext* context, const pb::OpenKeyRequest* request,
+                                                  pb::OpenKeyReply* reply) {
+  return Answered(context, [&]() -> grpc::Status {
+    if (auto status = Authorise(*context, "OpenKey"); !status.ok()) return status;
+    if (!ValidKeyPath(request->path())) return Reply(reply, ERROR_INVALID_PARAMETER);
+    std::shared_ptr<RegistryHive> hive;
+    if (const LONG error = ReadHive(&hive); error != ERROR_SUCCESS) return Reply(reply, error);
+    KeyId key = 0;
+    const LONG error = hive->OpenKey(request->parent(), request->path(), &key);
+    if (error == ERROR_SUCCESS) reply->set_key(key);
+    return Reply(reply, error);
+  });
 }
 
 grpc::Status MachineServiceImpl::CreateKey(Context* context, const pb::CreateKeyRequest* request,
@@ -199,45 +232,51 @@ grpc::Status MachineServiceImpl::DeleteKey(Context* context, const pb::DeleteKey
   return Reply(reply, hive->DeleteKey(request->parent(), request->path()));
 }
 
-grpc::Status MachineServiceImpl::EnumKey(Context* context, const pb::EnumKeyRequest* request,
-                                         pb::EnumKeyReply* reply) {
-  if (auto status = Authorise(*context, "EnumKey"); !status.ok()) return status;
-  std::shared_ptr<RegistryHive> hive;
-  if (const LONG error = Hive(&hive); error != ERROR_SUCCESS) return Reply(reply, error);
-  std::string name;
-  std::uint64_t lastWriteTime = 0;
-  const LONG error = hive->EnumKey(request->key(), request->index(), &name, &lastWriteTime);
-  if (error == ERROR_SUCCESS) {
-    reply->set_name(name);
-    reply->set_last_write_time(lastWriteTime);
-  }
-  return Reply(reply, error);
+grpc::ServerUnaryReactor* MachineServiceImpl::EnumKey(CallbackContext* context, const pb::EnumKeyRequest* request,
+                                                  pb::EnumKeyReply* reply) {
+  return Answered(context, [&]() -> grpc::Status {
+    if (auto status = Authorise(*context, "EnumKey"); !status.ok()) return status;
+    std::shared_ptr<RegistryHive> hive;
+    if (const LONG error = ReadHive(&hive); error != ERROR_SUCCESS) return Reply(reply, error);
+    std::string name;
+    std::uint64_t lastWriteTime = 0;
+    const LONG error = hive->EnumKey(request->key(), request->index(), &name, &lastWriteTime);
+    if (error == ERROR_SUCCESS) {
+      reply->set_name(name);
+      reply->set_last_write_time(lastWriteTime);
+    }
+    return Reply(reply, error);
+  });
 }
 
-grpc::Status MachineServiceImpl::EnumValue(Context* context, const pb::EnumValueRequest* request,
-                                           pb::ValueReply* reply) {
-  if (auto status = Authorise(*context, "EnumValue"); !status.ok()) return status;
-  std::shared_ptr<RegistryHive> hive;
-  if (const LONG error = Hive(&hive); error != ERROR_SUCCESS) return Reply(reply, error);
-  RegValue value;
-  LONG error = hive->EnumValue(request->key(), request->index(), &value);
-  // A value written on the machine itself may be larger than a message can carry.
-  if (error == ERROR_SUCCESS && value.data.size() > kMaxValueBytes) error = ERROR_NOT_ENOUGH_MEMORY;
-  if (error == ERROR_SUCCESS) FillValue(value, reply);
-  return Reply(reply, error);
+grpc::ServerUnaryReactor* MachineServiceImpl::EnumValue(CallbackContext* context, const pb::EnumValueRequest* request,
+                                                  pb::ValueReply* reply) {
+  return Answered(context, [&]() -> grpc::Status {
+    if (auto status = Authorise(*context, "EnumValue"); !status.ok()) return status;
+    std::shared_ptr<RegistryHive> hive;
+    if (const LONG error = ReadHive(&hive); error != ERROR_SUCCESS) return Reply(reply, error);
+    RegValue value;
+    LONG error = hive->EnumValue(request->key(), request->index(), &value);
+    // A value written on the machine itself may be larger than a message can carry.
+    if (error == ERROR_SUCCESS && value.data.size() > kMaxValueBytes) error = ERROR_NOT_ENOUGH_MEMORY;
+    if (error == ERROR_SUCCESS) FillValue(value, reply);
+    return Reply(reply, error);
+  });
 }
 
-grpc::Status MachineServiceImpl::QueryValue(Context* context, const pb::QueryValueRequest* request,
-                                            pb::ValueReply* reply) {
-  if (auto status = Authorise(*context, "QueryValue"); !status.ok()) return status;
-  if (!ValidName(request->name())) return Reply(reply, ERROR_INVALID_PARAMETER);
-  std::shared_ptr<RegistryHive> hive;
-  if (const LONG error = Hive(&hive); error != ERROR_SUCCESS) return Reply(reply, error);
-  RegValue value;
-  LONG error = hive->QueryValue(request->key(), request->name(), &value);
-  if (error == ERROR_SUCCESS && value.data.size() > kMaxValueBytes) error = ERROR_NOT_ENOUGH_MEMORY;
-  if (error == ERROR_SUCCESS) FillValue(value, reply);
-  return Reply(reply, error);
+grpc::ServerUnaryReactor* MachineServiceImpl::QueryValue(CallbackContext* context, const pb::QueryValueRequest* request,
+                                                  pb::ValueReply* reply) {
+  return Answered(context, [&]() -> grpc::Status {
+    if (auto status = Authorise(*context, "QueryValue"); !status.ok()) return status;
+    if (!ValidName(request->name())) return Reply(reply, ERROR_INVALID_PARAMETER);
+    std::shared_ptr<RegistryHive> hive;
+    if (const LONG error = ReadHive(&hive); error != ERROR_SUCCESS) return Reply(reply, error);
+    RegValue value;
+    LONG error = hive->QueryValue(request->key(), request->name(), &value);
+    if (error == ERROR_SUCCESS && value.data.size() > kMaxValueBytes) error = ERROR_NOT_ENOUGH_MEMORY;
+    if (error == ERROR_SUCCESS) FillValue(value, reply);
+    return Reply(reply, error);
+  });
 }
 
 grpc::Status MachineServiceImpl::SetValue(Context* context, const pb::SetValueRequest* request,
@@ -261,22 +300,24 @@ grpc::Status MachineServiceImpl::DeleteValue(Context* context, const pb::DeleteV
   return Reply(reply, hive->DeleteValue(request->key(), request->name()));
 }
 
-grpc::Status MachineServiceImpl::QueryInfo(Context* context, const pb::QueryInfoRequest* request,
-                                           pb::QueryInfoReply* reply) {
-  if (auto status = Authorise(*context, "QueryInfo"); !status.ok()) return status;
-  std::shared_ptr<RegistryHive> hive;
-  if (const LONG error = Hive(&hive); error != ERROR_SUCCESS) return Reply(reply, error);
-  RegKeyInfo info;
-  const LONG error = hive->QueryInfo(request->key(), &info);
-  if (error == ERROR_SUCCESS) {
-    reply->set_sub_keys(info.subKeys);
-    reply->set_max_sub_key_len(info.maxSubKeyLen);
-    reply->set_values(info.values);
-    reply->set_max_value_name_len(info.maxValueNameLen);
-    reply->set_max_value_len(info.maxValueLen);
-    reply->set_last_write_time(info.lastWriteTime);
-  }
-  return Reply(reply, error);
+grpc::ServerUnaryReactor* MachineServiceImpl::QueryInfo(CallbackContext* context, const pb::QueryInfoRequest* request,
+                                                  pb::QueryInfoReply* reply) {
+  return Answered(context, [&]() -> grpc::Status {
+    if (auto status = Authorise(*context, "QueryInfo"); !status.ok()) return status;
+    std::shared_ptr<RegistryHive> hive;
+    if (const LONG error = ReadHive(&hive); error != ERROR_SUCCESS) return Reply(reply, error);
+    RegKeyInfo info;
+    const LONG error = hive->QueryInfo(request->key(), &info);
+    if (error == ERROR_SUCCESS) {
+      reply->set_sub_keys(info.subKeys);
+      reply->set_max_sub_key_len(info.maxSubKeyLen);
+      reply->set_values(info.values);
+      reply->set_max_value_name_len(info.maxValueNameLen);
+      reply->set_max_value_len(info.maxValueLen);
+      reply->set_last_write_time(info.lastWriteTime);
+    }
+    return Reply(reply, error);
+  });
 }
 
 // ---------------------------------------------------------------- drives and files

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <future>
 #include <thread>
 #include <memory>
 #include <string>
@@ -23,6 +24,7 @@
 
 #include <gtest/gtest.h>
 #include <grpcpp/grpcpp.h>
+#include <sqlite3.h>
 
 #include <QTemporaryDir>
 
@@ -173,6 +175,60 @@ TEST_F(MachineServiceTest, OnlyMembersOfTheDomainAreServed) {
     const grpc::Status status = r.stub->GetServerInfo(&context, pb::ServerInfoRequest(), &info);
     EXPECT_EQ(status.error_code(), grpc::StatusCode::UNAVAILABLE) << r.what;
   }
+}
+
+// Registry reads are answered on the thread that reads the connection; they
+// must not wait behind a write that waits for the hive. Here another process
+// (this test, as SQLite sees it) holds the hive's write lock: a write waits,
+// and reads, and a listing, are answered meanwhile.
+TEST_F(MachineServiceTest, RegistryReadsAreAnsweredWhileAWriteWaitsForTheHive) {
+  pb::SetValueRequest set;
+  set.set_key(vn::kRootKey);
+  set.set_name("Before");
+  set.set_type(REG_SZ);
+  set.set_data("kept");
+  pb::ErrorReply written;
+  ASSERT_TRUE(Call(&pb::Machine::Stub::SetValue, "SetValue", set, &written).ok());
+  ASSERT_EQ(written.error(), 0u);
+
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open((m_root / "home" / "registry.db").c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  set.set_name("During");
+  auto waiting = std::async(std::launch::async, [&] {
+    pb::ErrorReply reply;
+    grpc::ClientContext context;
+    const grpc::Status status = m_stub->SetValue(&context, set, &reply);
+    return status.ok() ? static_cast<int>(reply.error()) : -1;
+  });
+  EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout) << "the write did not wait";
+
+  for (int i = 0; i < 20; ++i) {
+    pb::QueryValueRequest query;
+    query.set_key(vn::kRootKey);
+    query.set_name("Before");
+    pb::ValueReply value;
+    ASSERT_TRUE(Call(&pb::Machine::Stub::QueryValue, "QueryValue", query, &value).ok());
+    EXPECT_EQ(value.error(), 0u);
+    EXPECT_EQ(value.data(), "kept");
+    pb::EnumValueRequest listing;
+    listing.set_key(vn::kRootKey);
+    listing.set_index(0);
+    ASSERT_TRUE(Call(&pb::Machine::Stub::EnumValue, "EnumValue", listing, &value).ok());
+    EXPECT_EQ(value.name(), "Before");
+  }
+  EXPECT_EQ(waiting.wait_for(std::chrono::seconds(0)), std::future_status::timeout)
+      << "the reads were answered only once the hive was free";
+
+  ASSERT_EQ(sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(other);
+  EXPECT_EQ(waiting.get(), 0);
+  pb::QueryValueRequest query;
+  query.set_key(vn::kRootKey);
+  query.set_name("During");
+  pb::ValueReply value;
+  ASSERT_TRUE(Call(&pb::Machine::Stub::QueryValue, "QueryValue", query, &value).ok());
+  EXPECT_EQ(value.error(), 0u) << "a read after the write sees it";
 }
 
 TEST_F(MachineServiceTest, MalformedRequestsGetErrorRepliesAndTheServiceCarriesOn) {
