@@ -194,7 +194,7 @@ grpc::Status MachineServiceImpl::EnumShares(Context* context, const pb::EnumShar
 // ---------------------------------------------------------------- registry
 
 grpc::ServerUnaryReactor* MachineServiceImpl::OpenKey(CallbackContext* context, const pb::OpenKeyRequest* request,
-                                                  pb::OpenKeyReply* reply) {
+                                                      pb::OpenKeyReply* reply) {
   return Answered(context, [&]() -> grpc::Status {
     if (auto status = Authorise(*context, "OpenKey"); !status.ok()) return status;
     if (!ValidKeyPath(request->path())) return Reply(reply, ERROR_INVALID_PARAMETER);
@@ -233,7 +233,7 @@ grpc::Status MachineServiceImpl::DeleteKey(Context* context, const pb::DeleteKey
 }
 
 grpc::ServerUnaryReactor* MachineServiceImpl::EnumKey(CallbackContext* context, const pb::EnumKeyRequest* request,
-                                                  pb::EnumKeyReply* reply) {
+                                                      pb::EnumKeyReply* reply) {
   return Answered(context, [&]() -> grpc::Status {
     if (auto status = Authorise(*context, "EnumKey"); !status.ok()) return status;
     std::shared_ptr<RegistryHive> hive;
@@ -250,7 +250,7 @@ grpc::ServerUnaryReactor* MachineServiceImpl::EnumKey(CallbackContext* context, 
 }
 
 grpc::ServerUnaryReactor* MachineServiceImpl::EnumValue(CallbackContext* context, const pb::EnumValueRequest* request,
-                                                  pb::ValueReply* reply) {
+                                                        pb::ValueReply* reply) {
   return Answered(context, [&]() -> grpc::Status {
     if (auto status = Authorise(*context, "EnumValue"); !status.ok()) return status;
     std::shared_ptr<RegistryHive> hive;
@@ -265,7 +265,7 @@ grpc::ServerUnaryReactor* MachineServiceImpl::EnumValue(CallbackContext* context
 }
 
 grpc::ServerUnaryReactor* MachineServiceImpl::QueryValue(CallbackContext* context, const pb::QueryValueRequest* request,
-                                                  pb::ValueReply* reply) {
+                                                         pb::ValueReply* reply) {
   return Answered(context, [&]() -> grpc::Status {
     if (auto status = Authorise(*context, "QueryValue"); !status.ok()) return status;
     if (!ValidName(request->name())) return Reply(reply, ERROR_INVALID_PARAMETER);
@@ -301,7 +301,7 @@ grpc::Status MachineServiceImpl::DeleteValue(Context* context, const pb::DeleteV
 }
 
 grpc::ServerUnaryReactor* MachineServiceImpl::QueryInfo(CallbackContext* context, const pb::QueryInfoRequest* request,
-                                                  pb::QueryInfoReply* reply) {
+                                                        pb::QueryInfoReply* reply) {
   return Answered(context, [&]() -> grpc::Status {
     if (auto status = Authorise(*context, "QueryInfo"); !status.ok()) return status;
     std::shared_ptr<RegistryHive> hive;

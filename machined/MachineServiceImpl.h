@@ -25,10 +25,11 @@
 // request, which saves a hand-over between threads (about a quarter of a
 // round trip). They read through a connection of their own to the hive,
 // which never waits for a writer (a write can wait seconds for another
-// process's turn), so they cannot hold that thread up. The long calls (ReadFile, FindFiles, WriteFile, Pipe) are reactors of
-// gRPC's callback API and hold no thread while they wait: their disk work
-// runs chunk by chunk on a small WorkerPool, and relayed pipes are watched by
-// one PipeWatcher thread for all of them. StreamLimits bounds how many long
+// process's turn), so they cannot hold that thread up. The long calls
+// (ReadFile, FindFiles, WriteFile, Pipe) are reactors of gRPC's callback API
+// and hold no thread while they wait: their disk work runs chunk by chunk on
+// a small WorkerPool, and relayed pipes are watched by one PipeWatcher
+// thread for all of them. StreamLimits bounds how many long
 // calls each caller and everyone together hold, and ends idle ones. The
 // endpoint and hive are safe from any thread. The object must outlive the
 // server.
