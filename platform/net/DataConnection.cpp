@@ -435,12 +435,15 @@ bool TlsStream::Write(const void* data, std::size_t size) {
   return !m_impl->sealer || m_impl->Flush();
 }
 
-bool TlsStream::Queue(const void* data, std::size_t size) {
-  if (m_impl->sealer) return m_impl->QueueSealed(static_cast<const unsigned char*>(data), size);
-  const auto* at = static_cast<const char*>(data);
+namespace {
+
+// All of `size` bytes through TLS by `call` (SSL_read_ex or SSL_write_ex),
+// which may take them in parts.
+template <typename Byte, typename Call>
+bool AllThrough(SSL* ssl, Byte* at, std::size_t size, Call call) {
   while (size > 0) {
     std::size_t done = 0;
-    if (SSL_write_ex(m_impl->ssl.get(), at, size, &done) != 1) {
+    if (call(ssl, at, size, &done) != 1) {
       ERR_clear_error();
       return false;
     }
@@ -450,19 +453,16 @@ bool TlsStream::Queue(const void* data, std::size_t size) {
   return true;
 }
 
+}  // namespace
+
+bool TlsStream::Queue(const void* data, std::size_t size) {
+  const auto* at = static_cast<const unsigned char*>(data);
+  return m_impl->sealer ? m_impl->QueueSealed(at, size) : AllThrough(m_impl->ssl.get(), at, size, &SSL_write_ex);
+}
+
 bool TlsStream::Read(void* data, std::size_t size) {
-  if (m_impl->sealer) return m_impl->ReadSealed(static_cast<unsigned char*>(data), size);
-  auto* at = static_cast<char*>(data);
-  while (size > 0) {
-    std::size_t done = 0;
-    if (SSL_read_ex(m_impl->ssl.get(), at, size, &done) != 1) {
-      ERR_clear_error();
-      return false;
-    }
-    at += done;
-    size -= done;
-  }
-  return true;
+  auto* at = static_cast<unsigned char*>(data);
+  return m_impl->sealer ? m_impl->ReadSealed(at, size) : AllThrough(m_impl->ssl.get(), at, size, &SSL_read_ex);
 }
 
 bool TlsStream::Readable() const {
