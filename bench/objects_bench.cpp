@@ -16,8 +16,8 @@
 #include <filesystem>
 #include <string>
 
-#include "console/objects/KSTreeView.h"
-#include "console/objects/ObjectTreeLoader.h"
+#include "console/core/objects/ObjectTreeLoader.h"
+#include "console/widgets/objects/KSTreeView.h"
 #include "testing/MachineNetwork.h"
 
 namespace {

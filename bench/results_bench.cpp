@@ -28,7 +28,7 @@
 
 #include "bench/ProcStatus.h"
 #include "bench/ResultInput.h"
-#include "console/results/FXDataManager.h"
+#include "console/core/results/FXDataManager.h"
 
 namespace fs = std::filesystem;
 using vn::console::CFXDataManager;

@@ -22,9 +22,9 @@
 #include <string>
 #include <vector>
 
-#include "console/reports/ReportSetStore.h"
-#include "console/run/ReportMerge.h"
-#include "console/run/ReportRun.h"
+#include "console/core/reports/ReportSetStore.h"
+#include "console/widgets/run/ReportMerge.h"
+#include "console/widgets/run/ReportRun.h"
 #include "platform/core/Handles.h"
 #include "platform/core/LastError.h"
 #include "platform/ipc/Pipes.h"

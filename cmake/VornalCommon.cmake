@@ -21,8 +21,8 @@ target_compile_definitions(vn_common_cfg INTERFACE
 # Every layer's headers are included by their folder name: "platform/registry/Registry.h".
 target_include_directories(vn_common_cfg INTERFACE ${PROJECT_SOURCE_DIR})
 
-# vn_add_test(NAME LABEL [WIDGETS] SOURCES ... LIBRARIES ...): one GoogleTest binary
-# per library, registered with CTest under the library's label. WIDGETS gives the
+# vn_add_test(NAME LABELS [WIDGETS] SOURCES ... LIBRARIES ...): one GoogleTest binary
+# per library, registered with CTest under the library's label (or labels). WIDGETS gives the
 # binary a QApplication on the offscreen platform.
 function(vn_add_test name label)
   cmake_parse_arguments(T "WIDGETS" "" "SOURCES;LIBRARIES" ${ARGN})
@@ -35,9 +35,19 @@ function(vn_add_test name label)
   target_link_libraries(${name} PRIVATE vn_common_cfg vn_testing ${main} GTest::gtest GTest::gmock ${T_LIBRARIES})
   vn_test_precompile_headers(${name})
   include(GoogleTest)
+  list(GET label 0 first_label)
   gtest_discover_tests(${name}
-    PROPERTIES LABELS ${label}
+    PROPERTIES LABELS ${first_label}
     DISCOVERY_TIMEOUT 60)
+  # A discovered test takes one label through PROPERTIES; a list of labels
+  # ("run;results") is set by a script that CTest runs after the discovered
+  # tests' own.
+  list(LENGTH label label_count)
+  if(label_count GREATER 1)
+    set(script ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
+    file(WRITE ${script} "set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${label}\")\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${script})
+  endif()
 endfunction()
 
 # The test binaries share one precompiled header: GoogleTest, the Qt and standard

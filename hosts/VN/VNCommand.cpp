@@ -2,7 +2,7 @@
 
 #include <fstream>
 
-#include "console/objects/SelectedObjects.h"
+#include "console/core/objects/SelectedObjects.h"
 #include "platform/core/AsciiText.h"
 #include "platform/services/CommandLine.h"
 

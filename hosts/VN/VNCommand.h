@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "console/run/ReportRun.h"
+#include "console/widgets/run/ReportRun.h"
 
 namespace vn::host {
 

@@ -28,9 +28,9 @@
 #include <thread>
 #include <vector>
 
-#include "console/run/ReportMerge.h"
-#include "console/run/ReportRun.h"
-#include "console/support/SystemErrorText.h"
+#include "console/core/support/SystemErrorText.h"
+#include "console/widgets/run/ReportMerge.h"
+#include "console/widgets/run/ReportRun.h"
 #include "hosts/VN/VNCommand.h"
 #include "platform/core/Handles.h"
 #include "platform/ipc/Sync.h"

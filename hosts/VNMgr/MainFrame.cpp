@@ -9,13 +9,13 @@
 #include <algorithm>
 #include <memory>
 
-#include "console/entry/KSEntry.h"
-#include "console/grid/GridView.h"
-#include "console/objects/KSTreeView.h"
-#include "console/results/FastReadDoc.h"
-#include "console/results/FastReadView.h"
-#include "console/run/ReportRun.h"
-#include "console/support/Resources.h"
+#include "console/core/support/Resources.h"
+#include "console/widgets/entry/KSEntry.h"
+#include "console/widgets/grid/GridView.h"
+#include "console/widgets/objects/KSTreeView.h"
+#include "console/widgets/results/FastReadDoc.h"
+#include "console/widgets/results/FastReadView.h"
+#include "console/widgets/run/ReportRun.h"
 #include "platform/ipc/Sync.h"
 #include "ui/CommandIds.h"
 #include "ui/MultiDocTemplate.h"

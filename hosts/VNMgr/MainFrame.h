@@ -29,7 +29,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "console/run/ReportMerge.h"
+#include "console/widgets/run/ReportMerge.h"
 #include "ui/MDIFrameWnd.h"
 
 struct ReportRunContext;

@@ -6,14 +6,14 @@
 #include <chrono>
 #include <cstdio>
 
-#include "console/entry/KSEntry.h"
-#include "console/entry/KSMDIChildWnd.h"
-#include "console/objects/KSMgrDoc.h"
-#include "console/objects/KSMgrFrame.h"
-#include "console/objects/KSTreeView.h"
-#include "console/results/FastReadDoc.h"
-#include "console/results/FastReadView.h"
-#include "console/support/Resources.h"
+#include "console/core/support/Resources.h"
+#include "console/widgets/entry/KSEntry.h"
+#include "console/widgets/entry/KSMgrFrame.h"
+#include "console/widgets/objects/KSTreeView.h"
+#include "console/widgets/results/FastReadDoc.h"
+#include "console/widgets/results/FastReadView.h"
+#include "console/widgets/support/KSMDIChildWnd.h"
+#include "console/widgets/support/KSMgrDoc.h"
 #include "hosts/VNMgr/MainFrame.h"
 #include "platform/endpoints/MachineServiceStarter.h"
 #include "platform/machine/Machine.h"

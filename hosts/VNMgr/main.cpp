@@ -18,7 +18,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "console/entry/KSEntry.h"
+#include "console/widgets/entry/KSEntry.h"
 #include "hosts/VNMgr/SignalWatcher.h"
 #include "hosts/VNMgr/VNMgrApp.h"
 #include "platform/machine/Machine.h"

@@ -14,7 +14,7 @@
 #include <system_error>
 #include <thread>
 
-#include "console/reports/ReportCatalogue.h"
+#include "console/core/reports/ReportCatalogue.h"
 #include "platform/core/Handles.h"
 #include "platform/core/LastError.h"
 #include "platform/core/Messages.h"

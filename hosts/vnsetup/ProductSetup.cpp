@@ -9,10 +9,10 @@
 #include <thread>
 #include <vector>
 
-#include "console/reports/ReportCatalogue.h"
-#include "console/reports/ReportSet.h"
-#include "console/reports/ReportSetStore.h"
-#include "console/support/Resources.h"
+#include "console/core/reports/ReportCatalogue.h"
+#include "console/core/reports/ReportSet.h"
+#include "console/core/reports/ReportSetStore.h"
+#include "console/core/support/Resources.h"
 #include "platform/core/LastError.h"
 #include "platform/core/Messages.h"
 #include "platform/endpoints/MachineServiceStarter.h"

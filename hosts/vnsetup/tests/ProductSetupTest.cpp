@@ -8,8 +8,8 @@
 #include <map>
 #include <string>
 
-#include "console/reports/ReportSet.h"
-#include "console/reports/ReportSetStore.h"
+#include "console/core/reports/ReportSet.h"
+#include "console/core/reports/ReportSetStore.h"
 #include "platform/core/LastError.h"
 #include "platform/core/Process.h"
 #include "platform/machine/MachineConfig.h"

@@ -1,7 +1,0 @@
-#include "console/graphs/GraphDoc.h"
-
-IMPLEMENT_DYNCREATE(CGraphDoc, CDocument)
-
-CGraphDoc::CGraphDoc() = default;
-
-CGraphDoc::~CGraphDoc() = default;

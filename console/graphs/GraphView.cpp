@@ -1,7 +1,0 @@
-#include "console/graphs/GraphView.h"
-
-IMPLEMENT_DYNCREATE(CGraphView, CView)
-
-CGraphView::CGraphView() = default;
-
-CGraphView::~CGraphView() = default;

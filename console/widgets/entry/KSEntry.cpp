@@ -1,0 +1,58 @@
+#include "console/widgets/entry/KSEntry.h"
+
+#include "console/core/support/Resources.h"
+#include "console/widgets/entry/KSModule.h"
+#include "console/widgets/graphs/GraphDoc.h"
+#include "console/widgets/graphs/GraphView.h"
+#include "console/widgets/grid/GridLibrary.h"
+#include "console/widgets/support/KSMDIChildWnd.h"
+#include "ui/DynLinkLibrary.h"
+#include "ui/MultiDocTemplate.h"
+#include "ui/WinApp.h"
+
+BOOL bKSConfirm = TRUE;
+BOOL bVNPopupWizard = TRUE;
+BOOL bShowReportInfo = TRUE;
+CMultiDocTemplate* pGraphDocTemplate = nullptr;
+CMultiDocTemplate* pKSRptDocTemplate = nullptr;
+
+namespace {
+
+constexpr char kManagementSection[] = "Management";
+constexpr char kConfirmDeleteEntry[] = "Confirm_Delete";
+constexpr char kVNMgrSection[] = "VNMgr";
+constexpr char kShowReportInfoEntry[] = "ShowReportInfo";
+constexpr char kWizardPopupEntry[] = "VNWIZARD_POPUP";
+
+}  // namespace
+
+void InitializeKSDLL() {
+  vn::console::InitGridLibrary();
+
+  CWinApp* pApp = AfxGetApp();
+  if (!pApp) return;  // called out of order: nothing to join, flags keep their defaults
+
+  new CDynLinkLibrary(KSDLL);  // the application owns it from here on
+
+  pGraphDocTemplate = new CMultiDocTemplate(vn::console::IDR_GRAPHTYPE, RUNTIME_CLASS(CGraphDoc),
+                                            RUNTIME_CLASS(CKSMDIChildWnd), RUNTIME_CLASS(CGraphView));
+  pApp->AddDocTemplate(pGraphDocTemplate);
+
+  bKSConfirm = static_cast<BOOL>(pApp->GetProfileInt(kManagementSection, kConfirmDeleteEntry, 1));
+  bShowReportInfo = static_cast<BOOL>(pApp->GetProfileInt(kVNMgrSection, kShowReportInfoEntry, 1));
+  bVNPopupWizard = static_cast<BOOL>(pApp->GetProfileInt(kVNMgrSection, kWizardPopupEntry, 1));
+}
+
+void TerminateKSDLL() {
+  vn::console::TerminateGridLibrary();
+
+  CWinApp* pApp = AfxGetApp();
+  if (!pApp) return;
+  pApp->WriteProfileInt(kVNMgrSection, kShowReportInfoEntry, bShowReportInfo);
+  pApp->WriteProfileInt(kVNMgrSection, kWizardPopupEntry, bVNPopupWizard);
+}
+
+void KSGettingStarted() {
+  if (CWinApp* pApp = AfxGetApp())
+    pApp->WinHelp(vn::console::kHelpCommandBase + vn::console::ID_HELP_GETTING_STARTED, HELP_CONTEXT);
+}

@@ -1,0 +1,149 @@
+#include "console/widgets/entry/KSMgrFrame.h"
+
+#include <QApplication>
+#include <QMdiArea>
+#include <QSplitter>
+#include <QStyle>
+#include <QTabWidget>
+
+#include "console/core/support/Resources.h"
+#include "console/widgets/objects/KSListView.h"
+#include "console/widgets/objects/KSTreeView.h"
+#include "console/widgets/support/KSMgrDoc.h"
+#include "ui/CmdUI.h"
+#include "ui/CreateContext.h"
+#include "ui/WinApp.h"
+
+IMPLEMENT_DYNCREATE(CKSMgrFrame, CKSMDIChildWnd)
+
+namespace {
+
+constexpr char kSection[] = "KSMgrFrame";
+constexpr char kObjectPane[] = "Object.pane.tree";
+constexpr int kDefaultPaneWidth = 200;
+constexpr int kObjectTab = 0;
+// Show commands of a window placement.
+constexpr int SW_SHOWNORMAL = 1;
+constexpr int SW_SHOWMINIMIZED = 2;
+constexpr int SW_SHOWMAXIMIZED = 3;
+
+int ProfileInt(const char* entry, int nDefault) {
+  CWinApp* pApp = AfxGetApp();
+  return pApp ? static_cast<int>(pApp->GetProfileInt(kSection, entry, nDefault)) : nDefault;
+}
+
+void WriteInt(const char* entry, int value) {
+  if (CWinApp* pApp = AfxGetApp()) pApp->WriteProfileInt(kSection, entry, value);
+}
+
+}  // namespace
+
+CKSMgrFrame::CKSMgrFrame() = default;
+
+CKSMgrFrame::~CKSMgrFrame() { WritePlacement(); }
+
+BOOL CKSMgrFrame::LoadFrame(UINT nIDResource, CCreateContext* pContext) {
+  if (!CKSMDIChildWnd::LoadFrame(nIDResource, pContext)) return FALSE;
+  ReadPlacement();
+  return TRUE;
+}
+
+BOOL CKSMgrFrame::OnCreateClient(CCreateContext* pContext) {
+  CView* pView = CreateView(pContext);
+  m_pTreeView = dynamic_cast<CKSTreeView*>(pView);
+  if (!m_pTreeView) {
+    delete pView;
+    return FALSE;
+  }
+  m_pListView = new CKSListView;
+  if (pContext && pContext->m_pCurrentDoc) pContext->m_pCurrentDoc->AddView(m_pListView);
+
+  m_pTabs = new QTabWidget(this);
+  m_pObjectSplitter = new QSplitter(Qt::Horizontal, m_pTabs);
+  m_pObjectSplitter->addWidget(m_pTreeView);
+  m_pObjectSplitter->addWidget(m_pListView);
+  m_pObjectSplitter->setChildrenCollapsible(false);
+  m_pObjectSplitter->setStretchFactor(1, 1);
+  const int width = ProfileInt(kObjectPane, kDefaultPaneWidth);
+  m_pObjectSplitter->setSizes({width, std::max(width, 400)});
+  const QStyle* style = QApplication::style();
+  m_pTabs->addTab(m_pObjectSplitter, style ? style->standardIcon(QStyle::SP_ComputerIcon) : QIcon(),
+                  QStringLiteral("Object"));
+  m_pTabs->setCurrentIndex(kObjectTab);
+  setWidget(m_pTabs);
+  SetActiveView(m_pTreeView);
+  return TRUE;
+}
+
+BOOL CKSMgrFrame::OnCmdMsg(UINT nID, int nCode, CCmdUI* pCmdUI) {
+  // Refresh belongs to the "Object" tab: elsewhere it is disabled and does nothing.
+  if (nID == vn::console::ID_OBJECT_REFRESH && m_pTabs && m_pTabs->currentIndex() != kObjectTab) {
+    if (nCode == CN_UPDATE_COMMAND_UI && pCmdUI) pCmdUI->Enable(FALSE);
+    return nCode == CN_UPDATE_COMMAND_UI;
+  }
+  return CKSMDIChildWnd::OnCmdMsg(nID, nCode, pCmdUI);
+}
+
+int CKSMgrFrame::SaveObjectData() { return m_pTreeView ? m_pTreeView->SaveObject() : 1; }
+
+void CKSMgrFrame::ReadPlacement() {
+  constexpr int kMissing = -32768;
+  const QRect current = geometry();
+  ProfileInt("wp.flags", 0);  // kept for the placement's sake; no flag changes how the frame opens
+  const int left = ProfileInt("wp.rcNormalPosition.left", kMissing);
+  const int top = ProfileInt("wp.rcNormalPosition.top", kMissing);
+  const int right = ProfileInt("wp.rcNormalPosition.right", kMissing);
+  const int bottom = ProfileInt("wp.rcNormalPosition.bottom", kMissing);
+  // Shown normal whatever show state was stored; the rectangle must be a window.
+  const bool stored = left != kMissing && top != kMissing && right != kMissing && bottom != kMissing;
+  if (stored && right - left >= 100 && bottom - top >= 100)
+    setGeometry(QRect(QPoint(left, top), QSize(right - left, bottom - top)));
+  else
+    m_bFillArea = true;
+  showNormal();
+  hide();  // the template shows the frame when it activates it
+  if (m_bFillArea) setGeometry(current);
+  m_rcNormal = geometry();
+  m_bPlaced = true;
+}
+
+void CKSMgrFrame::ActivateFrame() {
+  CKSMDIChildWnd::ActivateFrame();
+  if (!m_bFillArea) return;
+  m_bFillArea = false;
+  if (QMdiArea* pArea = mdiArea()) {
+    const QSize area = pArea->viewport()->size();
+    if (area.width() >= 100 && area.height() >= 100) setGeometry(QRect(QPoint(0, 0), area));
+  }
+  m_rcNormal = geometry();
+}
+
+void CKSMgrFrame::RememberNormalRect() {
+  if (m_bPlaced && !isMaximized() && !isMinimized() && isVisible()) m_rcNormal = geometry();
+}
+
+void CKSMgrFrame::moveEvent(QMoveEvent* event) {
+  CKSMDIChildWnd::moveEvent(event);
+  RememberNormalRect();
+}
+
+void CKSMgrFrame::resizeEvent(QResizeEvent* event) {
+  CKSMDIChildWnd::resizeEvent(event);
+  RememberNormalRect();
+}
+
+void CKSMgrFrame::WritePlacement() {
+  if (!m_bPlaced) return;
+  WriteInt("wp.flags", 0);
+  WriteInt("wp.showCmd", isMaximized() ? SW_SHOWMAXIMIZED : isMinimized() ? SW_SHOWMINIMIZED : SW_SHOWNORMAL);
+  WriteInt("wp.ptMinPosition.x", -1);
+  WriteInt("wp.ptMinPosition.y", -1);
+  WriteInt("wp.ptMaxPosition.x", -1);
+  WriteInt("wp.ptMaxPosition.y", -1);
+  WriteInt("wp.rcNormalPosition.left", m_rcNormal.left());
+  WriteInt("wp.rcNormalPosition.top", m_rcNormal.top());
+  WriteInt("wp.rcNormalPosition.right", m_rcNormal.left() + m_rcNormal.width());
+  WriteInt("wp.rcNormalPosition.bottom", m_rcNormal.top() + m_rcNormal.height());
+  if (m_pObjectSplitter && !m_pObjectSplitter->sizes().isEmpty())
+    WriteInt(kObjectPane, m_pObjectSplitter->sizes().constFirst());
+}

@@ -1,0 +1,62 @@
+#pragma once
+// The manager window's frame: the workspace as tabs, today the "Object" tab
+// (the object tree on the left, the machine information list on the right, in
+// a splitter); "Reports" and "Run" join as they are built. It keeps its normal
+// rectangle and the tree column's width in the profile (section "KSMgrFrame":
+// the "wp." window placement values and "Object.pane.tree", default 200
+// pixels) and always reopens in its normal show state (the first time, with
+// nothing stored, filling the main window's document area). While it is active the
+// application's help file is the module's (as CKSMDIChildWnd). Refresh (F5)
+// is enabled only while the "Object" tab is showing.
+//
+// Made by the manager template (400) with a CKSTreeView as its view class;
+// deletes itself when closed. User-interface thread only.
+
+#include <QRect>
+
+#include "console/widgets/support/KSExport.h"
+#include "console/widgets/support/KSMDIChildWnd.h"
+
+class CKSListView;
+class CKSTreeView;
+class QSplitter;
+class QTabWidget;
+
+class KS_EXPORT CKSMgrFrame : public CKSMDIChildWnd {
+  DECLARE_DYNCREATE(CKSMgrFrame)
+
+ public:
+  CKSMgrFrame();
+  ~CKSMgrFrame() override;
+
+  BOOL LoadFrame(UINT nIDResource, CCreateContext* pContext) override;
+  BOOL OnCmdMsg(UINT nID, int nCode, CCmdUI* pCmdUI) override;
+  // The first time, without a stored placement, the frame fills the MDI area.
+  void ActivateFrame() override;
+
+  // Rebuilds the document's object lists from the tree's check boxes. Returns 1.
+  int SaveObjectData();
+
+  QTabWidget* Tabs() const { return m_pTabs; }
+  QSplitter* ObjectSplitter() const { return m_pObjectSplitter; }
+  CKSTreeView* TreeView() const { return m_pTreeView; }
+  CKSListView* ListView() const { return m_pListView; }
+
+ protected:
+  BOOL OnCreateClient(CCreateContext* pContext) override;
+  void moveEvent(QMoveEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void ReadPlacement();
+  void WritePlacement();
+  void RememberNormalRect();
+
+  QTabWidget* m_pTabs = nullptr;
+  QSplitter* m_pObjectSplitter = nullptr;
+  CKSTreeView* m_pTreeView = nullptr;
+  CKSListView* m_pListView = nullptr;
+  QRect m_rcNormal;
+  bool m_bPlaced = false;
+  bool m_bFillArea = false;   // no stored placement: fill the MDI area when first shown
+};

@@ -1,0 +1,7 @@
+#include "console/widgets/graphs/GraphDoc.h"
+
+IMPLEMENT_DYNCREATE(CGraphDoc, CDocument)
+
+CGraphDoc::CGraphDoc() = default;
+
+CGraphDoc::~CGraphDoc() = default;
