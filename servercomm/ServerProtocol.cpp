@@ -1,4 +1,4 @@
-#include "vncli/ServerProtocol.h"
+#include "servercomm/ServerProtocol.h"
 
 #include <algorithm>
 #include <cstring>

@@ -16,7 +16,7 @@
 
 #include "console/reports/ReportCatalogue.h"
 #include "platform/core/Win32Types.h"
-#include "vncli/KSServerCommunication.h"
+#include "servercomm/KSServerCommunication.h"
 
 namespace vn::console {
 

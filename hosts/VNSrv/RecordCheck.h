@@ -14,7 +14,7 @@
 #include <string_view>
 
 #include "platform/core/Win32Types.h"
-#include "vncli/KSServerCommunication.h"
+#include "servercomm/KSServerCommunication.h"
 
 namespace vn::vnsrv {
 

@@ -15,7 +15,7 @@
 #include "platform/core/LastError.h"
 #include "platform/ipc/Pipes.h"
 #include "server/ReportEngine.h"
-#include "vncli/ServerProtocol.h"
+#include "servercomm/ServerProtocol.h"
 
 namespace vn::vnsrv {
 namespace {

@@ -20,13 +20,13 @@
 #include "platform/ipc/Pipes.h"
 #include "platform/net/Files.h"
 #include "platform/services/ServiceControl.h"
+#include "servercomm/ServerProtocol.h"
 #include "testing/MachineNetwork.h"
 #include "testing/ReportServerService.h"
 #include "testing/TestFiles.h"
 #include "testing/TestPipes.h"
 #include "testing/Wait.h"
 #include "vncli/KSCli.h"
-#include "vncli/ServerProtocol.h"
 
 namespace {
 
