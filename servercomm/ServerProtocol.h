@@ -11,7 +11,9 @@
 //
 // Encoding and decoding only: plain functions and two small cursor types,
 // safe from any thread. Decoding never reads past what it was given and
-// refuses (false) anything malformed.
+// refuses (false) anything malformed. Nothing here keeps state: the shared
+// VNCli and the server's static libraries each carry a copy of this code,
+// and one process may hold more than one copy.
 
 #include <cstddef>
 #include <cstdint>
@@ -19,8 +21,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "platform/core/Win32Types.h"
 
 namespace vn::serverproto {
 
@@ -44,8 +44,8 @@ inline constexpr std::uint32_t kMaxReadWindow = 8 * 1024 * 1024;
 inline constexpr std::uint32_t kReadEnd = 1;   // the data reach the end of the file
 inline constexpr std::uint32_t kReadMore = 2;  // another reply message to this request follows
 // What the server reads at most per message, and writes at most.
-inline constexpr DWORD kMaxRequest = 64 * 1024;
-inline constexpr DWORD kMaxReply = kMaxReadBlockLarge + 1024;
+inline constexpr std::uint32_t kMaxRequest = 64 * 1024;
+inline constexpr std::uint32_t kMaxReply = kMaxReadBlockLarge + 1024;
 // The message text of a report answer, terminator excluded.
 inline constexpr std::size_t kMaxMessageText = 1024;
 
