@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "platform/machine/MachineConfig.h"
-#include "server/ReportEngine.h"
+#include "server/engine/ReportEngine.h"
 
 namespace vn::vnsrv {
 

@@ -33,7 +33,7 @@
 #include <vector>
 
 #include "platform/core/Win32Types.h"
-#include "server/ReportEngine.h"
+#include "server/engine/ReportEngine.h"
 
 namespace vn::vnsrv {
 

@@ -14,7 +14,7 @@
 #include "platform/core/Handles.h"
 #include "platform/core/LastError.h"
 #include "platform/ipc/Pipes.h"
-#include "server/ReportEngine.h"
+#include "server/engine/ReportEngine.h"
 #include "servercomm/ServerProtocol.h"
 
 namespace vn::vnsrv {

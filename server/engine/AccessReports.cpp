@@ -20,7 +20,7 @@
 #include <map>
 #include <mutex>
 
-#include "server/Reports.h"
+#include "server/engine/Reports.h"
 
 namespace vn::server {
 namespace {

@@ -1,4 +1,4 @@
-#include "server/Criteria.h"
+#include "server/engine/Criteria.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -12,7 +12,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "server/ReportEngine.h"
+#include "server/engine/ReportEngine.h"
 
 struct statx;
 

@@ -18,7 +18,7 @@
 #include <cstring>
 #include <thread>
 
-#include "server/Reports.h"
+#include "server/engine/Reports.h"
 
 namespace vn::server {
 namespace {

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <system_error>
 
-#include "server/Reports.h"
+#include "server/engine/Reports.h"
 
 namespace vn::server {
 namespace {

@@ -1,4 +1,4 @@
-#include "server/Reports.h"
+#include "server/engine/Reports.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "server/Reports.h"
+#include "server/engine/Reports.h"
 
 namespace vn::server {
 namespace {

@@ -1,4 +1,4 @@
-#include "server/ReportEngine.h"
+#include "server/engine/ReportEngine.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <exception>
 #include <system_error>
 
-#include "server/Reports.h"
+#include "server/engine/Reports.h"
 
 namespace vn::server {
 namespace {

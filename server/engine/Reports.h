@@ -19,10 +19,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "server/Criteria.h"
-#include "server/ReportEngine.h"
-#include "server/ResultWriter.h"
-#include "server/Scanner.h"
+#include "server/engine/Criteria.h"
+#include "server/engine/ReportEngine.h"
+#include "server/engine/ResultWriter.h"
+#include "server/engine/Scanner.h"
 
 namespace vn::server {
 

@@ -1,4 +1,4 @@
-#include "server/ResultWriter.h"
+#include "server/engine/ResultWriter.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "server/Scanner.h"
+#include "server/engine/Scanner.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -14,7 +14,7 @@
 #include <thread>
 #include <unordered_set>
 
-#include "server/ResultWriter.h"
+#include "server/engine/ResultWriter.h"
 
 namespace vn::server {
 namespace {

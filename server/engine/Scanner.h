@@ -24,7 +24,7 @@
 #include <string_view>
 #include <vector>
 
-#include "server/ReportEngine.h"
+#include "server/engine/ReportEngine.h"
 
 namespace vn::server {
 

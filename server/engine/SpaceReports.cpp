@@ -17,7 +17,7 @@
 
 #include <cstring>
 
-#include "server/Reports.h"
+#include "server/engine/Reports.h"
 
 namespace vn::server {
 namespace {

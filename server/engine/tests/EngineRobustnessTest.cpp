@@ -17,7 +17,7 @@
 
 #include <gtest/gtest.h>
 
-#include "server/tests/EngineTestTree.h"
+#include "server/engine/tests/EngineTestTree.h"
 
 namespace vn::server {
 namespace {

@@ -1,4 +1,4 @@
-#include "server/tests/EngineTestTree.h"
+#include "server/engine/tests/EngineTestTree.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "server/ReportEngine.h"
+#include "server/engine/ReportEngine.h"
 
 namespace vn::server::testing {
 

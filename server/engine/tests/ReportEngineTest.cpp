@@ -12,8 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include "server/Criteria.h"
-#include "server/tests/EngineTestTree.h"
+#include "server/engine/Criteria.h"
+#include "server/engine/tests/EngineTestTree.h"
 
 namespace vn::server {
 namespace {

@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "server/ResultWriter.h"
-#include "server/tests/EngineTestTree.h"
+#include "server/engine/ResultWriter.h"
+#include "server/engine/tests/EngineTestTree.h"
 
 namespace vn::server {
 namespace {
