@@ -1,4 +1,4 @@
-#include "hosts/VNSrv/ObjectResolver.h"
+#include "server/service/ObjectResolver.h"
 
 #include <system_error>
 

@@ -1,4 +1,4 @@
-#include "hosts/VNSrv/ProgressChannel.h"
+#include "server/service/ProgressChannel.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "hosts/VNSrv/RecordCheck.h"
+#include "server/service/RecordCheck.h"
 
 #include <array>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "hosts/VNSrv/ReportServer.h"
+#include "server/service/ReportServer.h"
 
 #include <ctime>
 #include <exception>
@@ -6,15 +6,15 @@
 #include <map>
 #include <memory>
 
-#include "hosts/VNSrv/ObjectResolver.h"
-#include "hosts/VNSrv/ProgressChannel.h"
-#include "hosts/VNSrv/RecordCheck.h"
 #include "platform/accounts/Accounts.h"
 #include "platform/core/AsciiText.h"
 #include "platform/core/Handles.h"
 #include "platform/core/LastError.h"
 #include "platform/ipc/Pipes.h"
 #include "server/engine/ReportEngine.h"
+#include "server/service/ObjectResolver.h"
+#include "server/service/ProgressChannel.h"
+#include "server/service/RecordCheck.h"
 #include "servercomm/ServerProtocol.h"
 
 namespace vn::vnsrv {

@@ -24,10 +24,10 @@
 #include <thread>
 #include <vector>
 
-#include "hosts/VNSrv/ProgressChannel.h"
-#include "hosts/VNSrv/ResultStore.h"
 #include "platform/core/Win32Types.h"
 #include "platform/machine/MachineConfig.h"
+#include "server/service/ProgressChannel.h"
+#include "server/service/ResultStore.h"
 
 namespace vn::vnsrv {
 

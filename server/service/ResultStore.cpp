@@ -1,4 +1,4 @@
-#include "hosts/VNSrv/ResultStore.h"
+#include "server/service/ResultStore.h"
 
 #include <cstdio>
 #include <fstream>

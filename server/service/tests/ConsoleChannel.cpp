@@ -1,4 +1,4 @@
-#include "hosts/VNSrv/tests/ConsoleChannel.h"
+#include "server/service/tests/ConsoleChannel.h"
 
 #include <chrono>
 #include <cstring>

@@ -1,7 +1,7 @@
 // Object resolution on a machine whose drives and shares are temporary
 // directories: what each object names, how results will show it, and what is
 // refused.
-#include "hosts/VNSrv/ObjectResolver.h"
+#include "server/service/ObjectResolver.h"
 
 #include <gtest/gtest.h>
 

@@ -13,13 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "hosts/VNSrv/tests/ConsoleChannel.h"
 #include "hosts/vnadmin/ReportVerb.h"
 #include "platform/core/Handles.h"
 #include "platform/core/LastError.h"
 #include "platform/ipc/Pipes.h"
 #include "platform/net/Files.h"
 #include "platform/services/ServiceControl.h"
+#include "server/service/tests/ConsoleChannel.h"
 #include "servercomm/ServerProtocol.h"
 #include "testing/MachineNetwork.h"
 #include "testing/ReportServerService.h"

@@ -1,7 +1,7 @@
 // The result store on a real temporary folder: partial files never read,
 // swept unless a run owns them, reads in blocks with the end flag, the
 // bound on kept results.
-#include "hosts/VNSrv/ResultStore.h"
+#include "server/service/ResultStore.h"
 
 #include <gtest/gtest.h>
 
