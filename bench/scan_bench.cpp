@@ -30,7 +30,7 @@
 #include <string>
 #include <vector>
 
-#include "server/ReportEngine.h"
+#include "server/engine/ReportEngine.h"
 
 namespace fs = std::filesystem;
 using vn::KSServerCommunicationReportRec;

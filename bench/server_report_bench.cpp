@@ -27,7 +27,7 @@
 #include "platform/core/LastError.h"
 #include "platform/ipc/Pipes.h"
 #include "platform/services/ServiceControl.h"
-#include "server/ReportEngine.h"
+#include "server/engine/ReportEngine.h"
 #include "testing/MachineNetwork.h"
 #include "testing/ReportServerService.h"
 #include "testing/Wait.h"

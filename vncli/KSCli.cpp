@@ -7,7 +7,7 @@
 #include "platform/core/Handles.h"
 #include "platform/core/LastError.h"
 #include "platform/ipc/Pipes.h"
-#include "vncli/ServerProtocol.h"
+#include "servercomm/ServerProtocol.h"
 
 namespace vn {
 namespace {

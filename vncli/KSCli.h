@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "platform/core/Win32Types.h"
-#include "vncli/KSServerCommunication.h"
+#include "servercomm/KSServerCommunication.h"
 
 namespace vn {
 

@@ -11,10 +11,10 @@
 #include <string>
 #include <string_view>
 
-#include "hosts/VNSrv/ReportServer.h"
 #include "platform/core/Messages.h"
 #include "platform/machine/Machine.h"
 #include "platform/machine/MachineConfig.h"
+#include "server/service/ReportServer.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // ReportOptions is the options of one report (criteria, server report code,
 // output options, detail column mask, filters, mail settings, batch command):
 // the record the reporting server receives byte for byte, defined with its
-// fixed layout in vncli/KSServerCommunication.h.
+// fixed layout in servercomm/KSServerCommunication.h.
 //
 // A ReportSet is the twenty standard reports of one stored set, indexed by
 // catalogue index (ReportCatalogue.h), each with its selected flag. It is a
@@ -16,7 +16,7 @@
 
 #include "console/core/reports/ReportCatalogue.h"
 #include "platform/core/Win32Types.h"
-#include "vncli/KSServerCommunication.h"
+#include "servercomm/KSServerCommunication.h"
 
 namespace vn::console {
 

@@ -15,7 +15,7 @@
 
 #include "console/widgets/support/KSExport.h"
 #include "platform/core/Win32Types.h"
-#include "vncli/KSServerCommunication.h"
+#include "servercomm/KSServerCommunication.h"
 
 class QFile;
 

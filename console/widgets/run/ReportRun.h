@@ -19,8 +19,8 @@
 
 #include "console/widgets/support/KSExport.h"
 #include "platform/core/Win32Types.h"
+#include "servercomm/KSServerCommunication.h"
 #include "ui/WindowMessages.h"
-#include "vncli/KSServerCommunication.h"
 
 class QFileDevice;
 

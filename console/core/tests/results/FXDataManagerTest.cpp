@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "console/core/results/FXDataManager.h"
-#include "server/ResultWriter.h"
+#include "server/engine/ResultWriter.h"
 #include "testing/TestFiles.h"
 
 namespace vn::console {
