@@ -43,6 +43,23 @@ const std::string& UntrustedAuthority();
 // Statuses after which the connection is made anew for the next call.
 bool IsTransportFailure(const grpc::Status& status);
 
+// A call that failed on a connection the other end had closed (its machine
+// service stopped, or killed and started again) before any answer came. Such
+// a connection is only found dead when a call is sent on it, since no thread
+// may have read it since the last call; a call that may be sent twice without
+// harm is then sent once more, on a new connection (SendAgain).
+bool ConnectionWasClosed(const grpc::Status& status);
+
+// Unary methods that change nothing, or nothing more when they are sent a
+// second time (a value set to what it already is, a key created or opened).
+bool SafeToRepeat(std::string_view method);
+
+// Whether a call whose attempt number `attempt` (0 the first) failed with
+// `status` before any answer is sent again: once, for a closed connection.
+inline bool SendAgain(int attempt, const grpc::Status& status) {
+  return attempt == 0 && ConnectionWasClosed(status);
+}
+
 // Keeps the connection of `channel` watched while the channel lives, so that
 // a machine service that went away is noticed when it happens, not by the
 // next call (which would otherwise be sent on the dead connection and fail).
@@ -162,19 +179,25 @@ class RemoteMachine::Connection : public std::enable_shared_from_this<RemoteMach
   template <typename Request, typename Reply>
   using UnaryMethod = grpc::Status (pb::Machine::Stub::*)(grpc::ClientContext*, const Request&, Reply*);
 
-  // One unary call; the reply's own error when the call went through.
+  // One unary call; the reply's own error when the call went through. A
+  // method that is SafeToRepeat goes once more when the connection it was sent
+  // on turns out closed.
   template <typename Request, typename Reply>
   LONG Call(std::string_view method, UnaryMethod<Request, Reply> fn, const Request& request, Reply* reply) {
-    grpc::ClientContext context;
-    if (const LONG error = Prepare(&context, method, true); error != ERROR_SUCCESS) return error;
-    auto stub = Stub();
-    const CallInProgress waiting;
-    const grpc::Status status = ((*stub).*fn)(&context, request, reply);
-    if (!status.ok()) {
+    for (int attempt = 0;; ++attempt) {
+      grpc::ClientContext context;
+      if (const LONG error = Prepare(&context, method, true); error != ERROR_SUCCESS) return error;
+      auto stub = Stub();
+      grpc::Status status;
+      {
+        const CallInProgress waiting;
+        status = ((*stub).*fn)(&context, request, reply);
+      }
+      if (status.ok()) return static_cast<LONG>(reply->error());
       Failed(stub, status);
-      return MapStatus(status, false);
+      if (!SendAgain(attempt, status) || !SafeToRepeat(method)) return MapStatus(status, false);
+      reply->Clear();
     }
-    return static_cast<LONG>(reply->error());
   }
 
  private:

@@ -69,6 +69,24 @@ bool IsTransportFailure(const grpc::Status& status) {
   }
 }
 
+bool ConnectionWasClosed(const grpc::Status& status) {
+  // Every other failure to reach the machine says so ("failed to connect to
+  // all addresses"), or is a handshake refused; what is left of UNAVAILABLE
+  // is a connection that ended ("Socket closed", "Connection reset by peer").
+  return status.error_code() == grpc::StatusCode::UNAVAILABLE &&
+         status.error_message().find("failed to connect") == std::string::npos && !IsHandshakeFailure(status);
+}
+
+bool SafeToRepeat(std::string_view method) {
+  static constexpr std::string_view kRepeatable[] = {
+      "CreateKey",     "EnumKey",         "EnumServers",  "EnumShares",         "EnumValue",
+      "GetAccounts",   "GetDCName",       "GetDiskSpace", "GetDrives",          "GetFileInfo",
+      "GetServerInfo", "GetVolumeInfo",   "OpenKey",      "OpenSCManager",      "OpenService",
+      "QueryInfo",     "QueryServiceStatus", "QueryValue", "ScheduleJobEnum",   "ScheduleJobGetInfo",
+      "SetValue",      "WaitPipe"};
+  return std::find(std::begin(kRepeatable), std::end(kRepeatable), method) != std::end(kRepeatable);
+}
+
 namespace {
 
 // One thread for the process watches every channel's connectivity: while it
@@ -741,29 +759,32 @@ LONG RemoteMachine::FindFiles(const MachinePath& pattern, std::vector<FileEntry>
   if (PathTooLong(pattern)) return ERROR_INVALID_PARAMETER;
   pb::PathRequest request;
   ToProto(pattern, request.mutable_path());
-  grpc::ClientContext context;
-  if (const LONG error = m_connection->Prepare(&context, "FindFiles", false); error != ERROR_SUCCESS) return error;
-  auto stub = m_connection->Stub();
-  const CallInProgress waiting;
-  auto stream = stub->FindFiles(&context, request);
-  std::vector<FileEntry> found;
-  pb::FindFilesReply batch;
-  bool first = true;
-  LONG error = ERROR_SUCCESS;
-  while (stream->Read(&batch)) {
-    if (first && batch.error()) error = static_cast<LONG>(batch.error());
-    first = false;
-    for (const auto& entry : batch.entries()) found.push_back(FromProto(entry));
+  for (int attempt = 0;; ++attempt) {
+    grpc::ClientContext context;
+    if (const LONG error = m_connection->Prepare(&context, "FindFiles", false); error != ERROR_SUCCESS) return error;
+    auto stub = m_connection->Stub();
+    const CallInProgress waiting;
+    auto stream = stub->FindFiles(&context, request);
+    std::vector<FileEntry> found;
+    pb::FindFilesReply batch;
+    bool first = true;
+    LONG error = ERROR_SUCCESS;
+    while (stream->Read(&batch)) {
+      if (first && batch.error()) error = static_cast<LONG>(batch.error());
+      first = false;
+      for (const auto& entry : batch.entries()) found.push_back(FromProto(entry));
+    }
+    const grpc::Status status = stream->Finish();
+    if (!status.ok()) {
+      m_connection->Failed(stub, status);
+      if (first && SendAgain(attempt, status)) continue;  // a listing may be asked for again
+      return MapStatus(status, !first);
+    }
+    if (first) return ERROR_NETNAME_DELETED;  // ended without its first reply
+    if (error != ERROR_SUCCESS) return error;
+    *entries = std::move(found);
+    return ERROR_SUCCESS;
   }
-  const grpc::Status status = stream->Finish();
-  if (!status.ok()) {
-    m_connection->Failed(stub, status);
-    return MapStatus(status, !first);
-  }
-  if (first) return ERROR_NETNAME_DELETED;  // ended without its first reply
-  if (error != ERROR_SUCCESS) return error;
-  *entries = std::move(found);
-  return ERROR_SUCCESS;
 }
 
 LONG RemoteMachine::GetFileInfo(const MachinePath& path, FileEntry* entry) {
@@ -804,37 +825,40 @@ LONG RemoteMachine::OpenRead(const MachinePath& path, std::unique_ptr<FileReader
   if (PathTooLong(path)) return ERROR_INVALID_PARAMETER;
   // A large file comes on a data connection when one can be made; when the
   // machine turns it away, the file is asked for again on a stream alone.
-  const auto open = [&](bool direct) {
-    pb::ReadFileRequest request;
-    ToProto(path, request.mutable_path());
-    request.set_direct(direct);
-    auto context = std::make_unique<grpc::ClientContext>();
-    if (const LONG error = m_connection->Prepare(context.get(), "ReadFile", false); error != ERROR_SUCCESS)
-      return error;
-    auto stub = m_connection->Stub();
-    const CallInProgress waiting;
-    auto stream = stub->ReadFile(context.get(), request);
-    pb::ReadFileReply first;
-    if (!stream->Read(&first)) {
-      const grpc::Status status = stream->Finish();
-      m_connection->Failed(stub, status);
-      return status.ok() ? ERROR_NETNAME_DELETED : MapStatus(status, false);
+  const auto open = [&](bool direct) -> LONG {
+    for (int attempt = 0;; ++attempt) {
+      pb::ReadFileRequest request;
+      ToProto(path, request.mutable_path());
+      request.set_direct(direct);
+      auto context = std::make_unique<grpc::ClientContext>();
+      if (const LONG error = m_connection->Prepare(context.get(), "ReadFile", false); error != ERROR_SUCCESS)
+        return error;
+      auto stub = m_connection->Stub();
+      const CallInProgress waiting;
+      auto stream = stub->ReadFile(context.get(), request);
+      pb::ReadFileReply first;
+      if (!stream->Read(&first)) {
+        const grpc::Status status = stream->Finish();
+        m_connection->Failed(stub, status);
+        if (SendAgain(attempt, status)) continue;  // an open may go again
+        return status.ok() ? ERROR_NETNAME_DELETED : MapStatus(status, false);
+      }
+      if (first.error()) {
+        context->TryCancel();
+        stream->Finish();
+        return static_cast<LONG>(first.error());
+      }
+      auto opened = std::make_unique<RemoteFileReader>(m_connection, std::move(stub), std::move(context),
+                                                       std::move(stream), first.size());
+      if (!first.ticket().empty()) {
+        LONG error = ERROR_SUCCESS;
+        auto data = OpenDataConnection(*m_connection, first.ticket(), &error);
+        if (!data) return error;  // the reader's end cancels the stream
+        opened->UseDataConnection(std::move(data));
+      }
+      *reader = std::move(opened);
+      return static_cast<LONG>(ERROR_SUCCESS);
     }
-    if (first.error()) {
-      context->TryCancel();
-      stream->Finish();
-      return static_cast<LONG>(first.error());
-    }
-    auto opened = std::make_unique<RemoteFileReader>(m_connection, std::move(stub), std::move(context),
-                                                     std::move(stream), first.size());
-    if (!first.ticket().empty()) {
-      LONG error = ERROR_SUCCESS;
-      auto data = OpenDataConnection(*m_connection, first.ticket(), &error);
-      if (!data) return error;  // the reader's end cancels the stream
-      opened->UseDataConnection(std::move(data));
-    }
-    *reader = std::move(opened);
-    return static_cast<LONG>(ERROR_SUCCESS);
   };
   const LONG error = open(true);
   return TurnedAway(error) ? open(false) : error;
@@ -842,31 +866,37 @@ LONG RemoteMachine::OpenRead(const MachinePath& path, std::unique_ptr<FileReader
 
 LONG RemoteMachine::OpenWrite(const MachinePath& path, bool failIfExists, std::unique_ptr<FileWriter>* writer) {
   if (PathTooLong(path)) return ERROR_INVALID_PARAMETER;
-  auto context = std::make_unique<grpc::ClientContext>();
-  if (const LONG error = m_connection->Prepare(context.get(), "WriteFile", false); error != ERROR_SUCCESS)
-    return error;
-  auto stub = m_connection->Stub();
-  const CallInProgress waiting;
-  auto stream = stub->WriteFile(context.get());
-  pb::WriteFileRequest request;
-  ToProto(path, request.mutable_open()->mutable_path());
-  request.mutable_open()->set_fail_if_exists(failIfExists);
-  pb::WriteFileReply reply;
-  // The reply is read even when the open could not be sent: a machine that
-  // refuses the stream (too many open) answers without waiting for it.
-  const bool sent = stream->Write(request);
-  if (!stream->Read(&reply) || (!sent && reply.error() == ERROR_SUCCESS)) {
-    const grpc::Status status = stream->Finish();
-    m_connection->Failed(stub, status);
-    return status.ok() ? ERROR_NETNAME_DELETED : MapStatus(status, false);
+  for (int attempt = 0;; ++attempt) {
+    auto context = std::make_unique<grpc::ClientContext>();
+    if (const LONG error = m_connection->Prepare(context.get(), "WriteFile", false); error != ERROR_SUCCESS)
+      return error;
+    auto stub = m_connection->Stub();
+    const CallInProgress waiting;
+    auto stream = stub->WriteFile(context.get());
+    pb::WriteFileRequest request;
+    ToProto(path, request.mutable_open()->mutable_path());
+    request.mutable_open()->set_fail_if_exists(failIfExists);
+    pb::WriteFileReply reply;
+    // The reply is read even when the open could not be sent: a machine that
+    // refuses the stream (too many open) answers without waiting for it.
+    const bool sent = stream->Write(request);
+    if (!stream->Read(&reply) || (!sent && reply.error() == ERROR_SUCCESS)) {
+      const grpc::Status status = stream->Finish();
+      m_connection->Failed(stub, status);
+      // An open may go again: what a service opened before it went away is
+      // a temporary file, which it removes when it starts.
+      if (SendAgain(attempt, status)) continue;
+      return status.ok() ? ERROR_NETNAME_DELETED : MapStatus(status, false);
+    }
+    if (reply.error()) {
+      stream->WritesDone();
+      stream->Finish();
+      return static_cast<LONG>(reply.error());
+    }
+    *writer =
+        std::make_unique<RemoteFileWriter>(m_connection, std::move(stub), std::move(context), std::move(stream));
+    return ERROR_SUCCESS;
   }
-  if (reply.error()) {
-    stream->WritesDone();
-    stream->Finish();
-    return static_cast<LONG>(reply.error());
-  }
-  *writer = std::make_unique<RemoteFileWriter>(m_connection, std::move(stub), std::move(context), std::move(stream));
-  return ERROR_SUCCESS;
 }
 
 // ---------------------------------------------------------------- accounts

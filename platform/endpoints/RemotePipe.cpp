@@ -122,25 +122,29 @@ void ForwardIn(std::shared_ptr<Relay> relay) {
 }  // namespace
 
 LONG RemoteMachine::OpenPipe(const std::string& pipe, DWORD desiredAccess, int* socket, PipeInfo* info) {
-  auto relay = std::make_shared<Relay>();
-  relay->connection = m_connection;
-  relay->context = std::make_unique<grpc::ClientContext>();
-  if (const LONG error = m_connection->Prepare(relay->context.get(), "Pipe", false); error != ERROR_SUCCESS)
-    return error;
-  relay->stub = m_connection->Stub();
-  const CallInProgress waiting;
-  relay->stream = relay->stub->Pipe(relay->context.get());
-
   pb::PipeFrame open;
   open.mutable_open()->set_name(pipe);
   open.mutable_open()->set_desired_access(desiredAccess);
+  std::shared_ptr<Relay> relay;
   pb::PipeFrame answer;
-  // The answer is read even when the open could not be sent: a machine that
-  // refuses the pipe (too many open) answers without waiting for it.
-  const bool sent = relay->stream->Write(open);
-  if (!relay->stream->Read(&answer) || (!sent && !answer.has_opened())) {
+  for (int attempt = 0;; ++attempt) {
+    relay = std::make_shared<Relay>();
+    relay->connection = m_connection;
+    relay->context = std::make_unique<grpc::ClientContext>();
+    if (const LONG error = m_connection->Prepare(relay->context.get(), "Pipe", false); error != ERROR_SUCCESS)
+      return error;
+    relay->stub = m_connection->Stub();
+    const CallInProgress waiting;
+    relay->stream = relay->stub->Pipe(relay->context.get());
+    // The answer is read even when the open could not be sent: a machine that
+    // refuses the pipe (too many open) answers without waiting for it.
+    const bool sent = relay->stream->Write(open);
+    if (relay->stream->Read(&answer) && (sent || answer.has_opened())) break;
     const grpc::Status status = relay->stream->Finish();
     m_connection->Failed(relay->stub, status);
+    // An open may go again: a pipe instance the service opened before it
+    // went away went with it.
+    if (SendAgain(attempt, status)) continue;
     return status.ok() ? ERROR_UNEXP_NET_ERR : MapStatus(status, false);
   }
   const auto finish = [&](LONG error) {
