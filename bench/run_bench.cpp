@@ -111,8 +111,8 @@ int main(int argc, char** argv) {
   const CWindowHandle notify(&notifyWindow, [&](UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
     if (message == WM_REPORT_SERVER_RESULT) {
       const auto start = Clock::now();
-      const DWORD code = merge.OnServerResult(reinterpret_cast<const char*>(wParam),
-                                              reinterpret_cast<vn::KSServerCommunicationOutputRec*>(lParam));
+      const ServerResult result = ServerResultOf(wParam, lParam);
+      const DWORD code = merge.OnServerResult(result.machine, result.output);
       ours += std::chrono::duration<double>(Clock::now() - start).count();
       return code;
     }

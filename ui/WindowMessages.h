@@ -57,5 +57,7 @@ class CWindowHandle {
 LRESULT SendMessageA(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL PostMessageA(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL SetWindowTextA(HWND hWnd, LPCSTR lpString);
+// The text a WM_SETTEXT carries, for the handler that gets it.
+inline const char* TextOf(LPARAM lParam) { return reinterpret_cast<const char*>(lParam); }
 // Whether hWnd names a window that still takes messages.
 BOOL IsWindow(HWND hWnd);

@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
   QObject statusWindow;
   const CWindowHandle status(&statusWindow, [&](UINT message, WPARAM, LPARAM lParam) -> LRESULT {
     if (message != WM_SETTEXT) return 0;
-    lastText = reinterpret_cast<const char*>(lParam);
+    lastText = TextOf(lParam);
     std::printf("%s\n", lastText.c_str());
     std::fflush(stdout);
     return 1;
@@ -167,8 +167,8 @@ int main(int argc, char** argv) {
   const CWindowHandle notify(&notifyWindow, [&](UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
     switch (message) {
       case WM_REPORT_SERVER_RESULT: {
-        const char* machine = reinterpret_cast<const char*>(wParam);
-        const DWORD code = merge.OnServerResult(machine, reinterpret_cast<vn::KSServerCommunicationOutputRec*>(lParam));
+        const ServerResult result = ServerResultOf(wParam, lParam);
+        const DWORD code = merge.OnServerResult(result.machine, result.output);
         if (code != 0) {
           lastText = "cannot create the merged file: " + SystemText(code);
           std::fprintf(stderr, "VN: %s\n", lastText.c_str());

@@ -40,7 +40,7 @@ DWORD RunChannelThread(LPVOID parameter) {
   if (code != 0) delete start->entry;
   // The entry may name another window or none: the frame hears of the end
   // from here in every case.
-  PostMessageA(start->hMainWnd, WM_REPORT_CHANNEL_CLOSED, start->runId, 0);
+  PostChannelClosed(start->hMainWnd, start->runId);
   return code;
 }
 
@@ -110,19 +110,21 @@ void CMainFrame::OnHelpGettingStarted() { KSGettingStarted(); }
 
 LRESULT CMainFrame::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_REPORT_START_RUN:
-      return OnStartRun(reinterpret_cast<ReportRunContext*>(wParam), reinterpret_cast<ProgressChannelEntry*>(lParam));
+    case WM_REPORT_START_RUN: {
+      const StartRun run = StartRunOf(wParam, lParam);
+      return OnStartRun(run.context, run.entry);
+    }
     case WM_REPORT_SERVER_RESULT: {
       if (m_bEnding) return 0;
       const CWaitCursor wait;
-      return static_cast<LRESULT>(m_merge.OnServerResult(
-          reinterpret_cast<const char*>(wParam), reinterpret_cast<vn::KSServerCommunicationOutputRec*>(lParam)));
+      const ServerResult result = ServerResultOf(wParam, lParam);
+      return static_cast<LRESULT>(m_merge.OnServerResult(result.machine, result.output));
     }
     case WM_REPORT_DONE:
       OnReportDone();
       return 0;
     case WM_REPORT_CHANNEL_CLOSED:
-      if (wParam != 0) OnChannelClosed(static_cast<std::uintptr_t>(wParam));
+      if (const WPARAM run = ChannelClosedRunOf(wParam); run != 0) OnChannelClosed(static_cast<std::uintptr_t>(run));
       return 0;
     default:
       return CMDIFrameWnd::WindowProc(message, wParam, lParam);
@@ -150,7 +152,7 @@ LRESULT CMainFrame::OnStartRun(ReportRunContext* context, ProgressChannelEntry* 
   if (!run.hChannelThread) {
     delete start;
     delete entry;
-    PostMessageA(GetSafeHwnd(), WM_REPORT_CHANNEL_CLOSED, run.id, 0);
+    PostChannelClosed(GetSafeHwnd(), run.id);
   }
   m_runs.push_back(run);
   ++m_nOpenChannels;

@@ -261,8 +261,7 @@ void CKSTreeView::OnRun() {
   for (std::size_t i = 0; i < local.size(); ++i) context->localObjects += (i ? ";" : "") + local[i];
   context->remoteObjects = pDoc->NetworkObjects();
   SetRunPipeNames(context.get(), entry.get());
-  if (SendMessageA(pMainWnd->GetSafeHwnd(), WM_REPORT_START_RUN, reinterpret_cast<WPARAM>(context.get()),
-                   reinterpret_cast<LPARAM>(entry.get())) == 1) {
+  if (SendStartRun(pMainWnd->GetSafeHwnd(), {context.get(), entry.get()}) == 1) {
     context.release();
     entry.release();
   }

@@ -167,7 +167,7 @@ class CReportRunner {
         outcome = RunOn(machine, Join(objects), options, /*local=*/false, /*custom=*/false);
       }
       options.Options = saved;
-      SendMessageA(m_context.hNotifyWnd, WM_REPORT_DONE, 0, 0);
+      SendReportDone(m_context.hNotifyWnd);
       if (outcome != Outcome::Next) return;
     }
   }
@@ -185,7 +185,7 @@ class CReportRunner {
       RunOn(m_computer, m_context.localObjects, *options, /*local=*/true, /*custom=*/true);
     for (const auto& [machine, objects] : m_context.remoteObjects)
       RunOn(machine, Join(objects), *options, /*local=*/false, /*custom=*/true);
-    SendMessageA(m_context.hNotifyWnd, WM_REPORT_DONE, 0, 0);
+    SendReportDone(m_context.hNotifyWnd);
   }
 
   void Finish() const {
@@ -242,8 +242,7 @@ class CReportRunner {
     Outcome outcome = Outcome::Next;
     if (code == 0) {
       const LentConnection lent(&output, &client);
-      SendMessageA(m_context.hNotifyWnd, WM_REPORT_SERVER_RESULT, reinterpret_cast<WPARAM>(machine.c_str()),
-                   reinterpret_cast<LPARAM>(&output));
+      SendServerResult(m_context.hNotifyWnd, {machine.c_str(), &output});
     } else if (code == static_cast<DWORD>(ERROR_CANCELLED)) {
       if (!custom) outcome = local ? Outcome::EndRun : Outcome::EndReport;
     } else if (!custom && !local && !m_context.hStatusWnd) {
@@ -363,7 +362,7 @@ DWORD MessageThreadProc(ProgressChannelEntry* entry) {
   }
 
   CloseHandle(pipe);
-  if (entry->hNotifyWnd) PostMessageA(entry->hNotifyWnd, WM_REPORT_CHANNEL_CLOSED, 0, 0);
+  if (entry->hNotifyWnd) PostChannelClosed(entry->hNotifyWnd);
   if (entry->hDoneEvent) SetEvent(entry->hDoneEvent);
   delete entry;
   return 0;

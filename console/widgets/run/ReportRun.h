@@ -20,16 +20,9 @@
 #include "console/widgets/support/KSExport.h"
 #include "platform/core/Win32Types.h"
 #include "servercomm/KSServerCommunication.h"
-#include "ui/WindowMessages.h"
+#include "console/widgets/run/RunMessages.h"
 
 class QFileDevice;
-
-// Window messages of a run (absolute message numbers).
-inline constexpr UINT WM_REPORT_CHANNEL_CLOSED = 0x8079;   // posted by the channel thread; 0, 0
-inline constexpr UINT WM_REPORT_SERVER_RESULT = 0x807A;    // sent; computer name (const char*), output record
-inline constexpr UINT WM_REPORT_DONE = 0x807B;             // sent; 0, 0: one report ran on every machine
-inline constexpr UINT WM_REPORT_BATCH_SUBMITTED = 0x807C;  // posted by the run form; 0, 0
-inline constexpr UINT WM_REPORT_START_RUN = 0x807E;        // sent; run context, channel entry; 1 = taken over
 
 struct ReportRunContext {
   HANDLE hCancelEvent = nullptr;        // the starting view's cancel event, or null; not used by the thread

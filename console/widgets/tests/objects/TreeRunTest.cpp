@@ -109,8 +109,7 @@ class CRecordingFrame : public CMDIFrameWnd {
   };
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
     if (message != WM_REPORT_START_RUN) return CMDIFrameWnd::WindowProc(message, wParam, lParam);
-    auto* context = reinterpret_cast<ReportRunContext*>(wParam);
-    auto* entry = reinterpret_cast<ProgressChannelEntry*>(lParam);
+    auto [context, entry] = StartRunOf(wParam, lParam);
     starts.push_back({*context, *entry});
     if (!takeOver) return 0;
     delete context;

@@ -34,7 +34,7 @@ struct Channel {
         return 0;
       });
       status = std::make_unique<CWindowHandle>(&statusObject, [this](UINT message, WPARAM, LPARAM text) -> LRESULT {
-        if (message == WM_SETTEXT) texts.emplace_back(reinterpret_cast<const char*>(text));
+        if (message == WM_SETTEXT) texts.emplace_back(TextOf(text));
         return 1;
       });
       entry->hNotifyWnd = notify->GetSafeHwnd();

@@ -19,9 +19,9 @@ RunWindows::RunWindows(bool withStatus) {
   m_notify = std::make_unique<CWindowHandle>(&m_notifyObject, [this](UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
     switch (message) {
       case WM_REPORT_SERVER_RESULT: {
-        const char* machine = reinterpret_cast<const char*>(wParam);
-        resultsFrom.emplace_back(machine);
-        return m_merge.OnServerResult(machine, reinterpret_cast<KSServerCommunicationOutputRec*>(lParam));
+        const ServerResult result = ServerResultOf(wParam, lParam);
+        resultsFrom.emplace_back(result.machine);
+        return m_merge.OnServerResult(result.machine, result.output);
       }
       case WM_REPORT_DONE:
         merged.push_back(m_merge.OnDone());
@@ -36,7 +36,7 @@ RunWindows::RunWindows(bool withStatus) {
   if (withStatus) {
     m_status = std::make_unique<CWindowHandle>(&m_statusObject, [this](UINT message, WPARAM, LPARAM lParam) -> LRESULT {
       if (message != WM_SETTEXT) return 0;
-      texts.emplace_back(reinterpret_cast<const char*>(lParam));
+      texts.emplace_back(TextOf(lParam));
       return 1;
     });
   }
