@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
   double ours = 0;
   bool closed = false;
   std::string merged;
-  vn::console::CReportMerge merge;
+  CReportMerge merge;
   QObject notifyWindow, statusWindow;
   const CWindowHandle status(&statusWindow, [](UINT, WPARAM, LPARAM) -> LRESULT { return 1; });
   const CWindowHandle notify(&notifyWindow, [&](UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {

@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
   }
 
   QCoreApplication app(argc, argv);
-  vn::console::CReportMerge merge;
+  CReportMerge merge;
   int reports = 0;
   int kept = 0;
   std::string lastText;

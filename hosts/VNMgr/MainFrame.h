@@ -68,7 +68,7 @@ class CMainFrame : public CMDIFrameWnd {
   // Closes the handles of runs whose threads have both ended.
   void ReapRuns();
 
-  vn::console::CReportMerge m_merge;
+  CReportMerge m_merge;
   std::vector<CRun> m_runs;
   std::uintptr_t m_nextRunId = 1;
   int m_nOpenChannels = 0;

@@ -35,7 +35,7 @@ std::string StorageType(UINT type) {
 
 std::uint64_t Bytes(const ULARGE_INTEGER& value) { return value.QuadPart; }
 
-std::vector<KSInfoRow> LocalMachineRows() {
+std::vector<InfoRow> LocalMachineRows() {
   SYSTEM_INFO system{};
   GetSystemInfo(&system);
   MEMORYSTATUSEX memory{};
@@ -47,7 +47,7 @@ std::vector<KSInfoRow> LocalMachineRows() {
           {"Available memory", FormatSize(memory.ullAvailPhys)}};
 }
 
-std::vector<KSInfoRow> DomainRows(std::string_view domain) {
+std::vector<InfoRow> DomainRows(std::string_view domain) {
   std::string controller;
   const std::u16string wide = ToWide(domain);
   LPBYTE buffer = nullptr;
@@ -83,9 +83,9 @@ std::string FormatSize(std::uint64_t bytes) {
   return grouped + text.substr(point) + unit;
 }
 
-std::vector<KSInfoRow> DriveRows(std::string_view root) {
+std::vector<InfoRow> DriveRows(std::string_view root) {
   const std::string path(root);
-  std::vector<KSInfoRow> rows{{"Drive", path.substr(0, 2)}, {"Storage Type", StorageType(GetDriveTypeA(path.c_str()))}};
+  std::vector<InfoRow> rows{{"Drive", path.substr(0, 2)}, {"Storage Type", StorageType(GetDriveTypeA(path.c_str()))}};
   char fileSystem[64] = {};
   if (GetVolumeInformationA(path.c_str(), nullptr, 0, nullptr, nullptr, nullptr, fileSystem, sizeof fileSystem))
     rows.push_back({"File System", fileSystem});
@@ -105,7 +105,7 @@ std::vector<KSInfoRow> DriveRows(std::string_view root) {
   return rows;
 }
 
-std::vector<KSInfoRow> DirectoryRows(std::string_view path) {
+std::vector<InfoRow> DirectoryRows(std::string_view path) {
   std::string pattern(path);
   if (pattern.empty() || (pattern.back() != '\\' && pattern.back() != '/')) pattern += '\\';
   pattern += '*';
@@ -133,7 +133,7 @@ std::vector<KSInfoRow> DirectoryRows(std::string_view path) {
           {"File Size", FormatSize(size)}};
 }
 
-std::vector<KSInfoRow> MachineInfoRows(KSItemType type, std::string_view text, std::string_view path) {
+std::vector<InfoRow> MachineInfoRows(KSItemType type, std::string_view text, std::string_view path) {
   switch (type) {
     case KS_MY_COMPUTER: return LocalMachineRows();
     case KS_DOMAIN: return DomainRows(text);

@@ -14,7 +14,7 @@
 
 namespace vn::console {
 
-struct KSInfoRow {
+struct InfoRow {
   std::string label;
   std::string value;
 };
@@ -24,9 +24,9 @@ struct KSInfoRow {
 std::string FormatSize(std::uint64_t bytes);
 
 // The rows for an item of `type` whose text is `text` and object path `path`.
-std::vector<KSInfoRow> MachineInfoRows(KSItemType type, std::string_view text, std::string_view path);
+std::vector<InfoRow> MachineInfoRows(KSItemType type, std::string_view text, std::string_view path);
 // Drive rows for a root such as "C:\"; directory rows for a folder or share.
-std::vector<KSInfoRow> DriveRows(std::string_view root);
-std::vector<KSInfoRow> DirectoryRows(std::string_view path);
+std::vector<InfoRow> DriveRows(std::string_view root);
+std::vector<InfoRow> DirectoryRows(std::string_view path);
 
 }  // namespace vn::console

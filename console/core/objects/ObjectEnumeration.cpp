@@ -55,10 +55,10 @@ struct EnumCloser {
 
 }  // namespace
 
-std::vector<KSDrive> ListDrives() {
+std::vector<DriveEntry> ListDrives() {
   char buffer[260];
   const DWORD length = GetLogicalDriveStringsA(sizeof buffer, buffer);
-  std::vector<KSDrive> drives;
+  std::vector<DriveEntry> drives;
   if (length == 0 || length >= sizeof buffer) return drives;
   for (const char* root = buffer; *root; root += std::strlen(root) + 1) {
     switch (GetDriveTypeA(root)) {
@@ -179,10 +179,10 @@ std::vector<std::string> ListSubfolderNames(std::string_view path) {
   return names;
 }
 
-std::vector<KSFolder> ListSubfolders(std::string_view path) {
+std::vector<FolderEntry> ListSubfolders(std::string_view path) {
   std::vector<std::string> names = ListSubfolderNames(path);
   std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return LessIgnoringCase(a, b); });
-  std::vector<KSFolder> folders;
+  std::vector<FolderEntry> folders;
   folders.reserve(names.size());
   const std::string base = Pattern(path, "");
   for (std::string& name : names) {

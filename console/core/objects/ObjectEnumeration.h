@@ -22,19 +22,19 @@ struct NETRESOURCEA;
 
 namespace vn::console {
 
-struct KSDrive {
+struct DriveEntry {
   std::string root;          // "C:\"
   KSItemType type;           // fixed, remote or CD-ROM
 };
 
-struct KSFolder {
+struct FolderEntry {
   std::string name;
   bool hasSubfolder = false;
 };
 
 // This machine's fixed, remote and CD-ROM drives in the order the system lists
 // them; removable drives and others are left out.
-std::vector<KSDrive> ListDrives();
+std::vector<DriveEntry> ListDrives();
 
 // Domain and machine names as the tree shows them: first letter upper case,
 // the rest lower case (ASCII letters).
@@ -64,7 +64,7 @@ void SortShares(std::vector<std::string>& shares);
 bool HasSubfolder(std::string_view path);
 // The subdirectories of `path`, sorted by name without case, each with
 // whether it has subdirectories itself.
-std::vector<KSFolder> ListSubfolders(std::string_view path);
+std::vector<FolderEntry> ListSubfolders(std::string_view path);
 // The subdirectories' names only, in the order the system gives them.
 std::vector<std::string> ListSubfolderNames(std::string_view path);
 

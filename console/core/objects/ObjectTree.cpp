@@ -69,13 +69,13 @@ CObjectNode* CObjectTree::InsertKSItem(CObjectNode* parent, int position, std::s
   return raw;
 }
 
-void CObjectTree::AppendItems(CObjectNode* parent, const std::vector<KSNewItem>& items, KSItemType type, int state) {
+void CObjectTree::AppendItems(CObjectNode* parent, const std::vector<NewItem>& items, KSItemType type, int state) {
   if (items.empty()) return;
   if (!parent) parent = &m_top;
   const int first = static_cast<int>(parent->children.size());
   if (m_observer) m_observer->BeginInsert(parent, first, first + static_cast<int>(items.size()) - 1);
   parent->children.reserve(parent->children.size() + items.size());
-  for (const KSNewItem& item : items) {
+  for (const NewItem& item : items) {
     parent->children.push_back(NewNode(parent, item.text, state, item.hasButton, type, 0));
     parent->children.back()->row = static_cast<int>(parent->children.size()) - 1;
   }
@@ -218,7 +218,7 @@ void CObjectTree::CheckChildren(CObjectNode* node, const std::vector<std::string
     // Nothing to merge with: sorted once and appended in one step.
     std::stable_sort(added.begin(), added.end(),
                      [](const std::string& a, const std::string& b) { return LessIgnoringCase(a, b); });
-    std::vector<KSNewItem> items;
+    std::vector<NewItem> items;
     items.reserve(added.size());
     for (std::string& name : added) items.push_back({std::move(name), true});
     AppendItems(node, items, type, state);

@@ -65,7 +65,7 @@ class CObjectTreeObserver {
 enum KSInsertPosition : int { KS_INSERT_FIRST = 0, KS_INSERT_LAST = -1, KS_INSERT_SORT = -2 };
 
 // A child to add in bulk.
-struct KSNewItem {
+struct NewItem {
   std::string text;
   bool hasButton = false;
 };
@@ -97,7 +97,7 @@ class CObjectTree {
                             KSItemType type, std::int32_t extra = 0);
   // Appends many children of one kind at once, in the given order, all with
   // `state` (one notification: big folders).
-  void AppendItems(CObjectNode* parent, const std::vector<KSNewItem>& items, KSItemType type, int state);
+  void AppendItems(CObjectNode* parent, const std::vector<NewItem>& items, KSItemType type, int state);
   // FreeNode and removal: the item with its subtree.
   void DeleteItem(CObjectNode* node);
   void DeleteChildren(CObjectNode* node);

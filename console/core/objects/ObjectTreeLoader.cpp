@@ -76,8 +76,8 @@ void CObjectTreeLoader::PopulateTreeNode(CObjectNode* node) {
   const std::string text = node->Text();
   switch (node->Type()) {
     case KS_MY_COMPUTER:
-      Run<std::vector<KSDrive>>(node, &ListDrives, [this](CObjectNode* item, std::vector<KSDrive>& drives) {
-        for (const KSDrive& drive : drives)
+      Run<std::vector<DriveEntry>>(node, &ListDrives, [this](CObjectNode* item, std::vector<DriveEntry>& drives) {
+        for (const DriveEntry& drive : drives)
           m_tree.InsertKSItem(item, KS_INSERT_LAST, drive.root.substr(0, 2), KS_STATE_UNCHECKED, true, drive.type);
         FinishPopulate(item);
       });
@@ -107,7 +107,7 @@ void CObjectTreeLoader::PopulateTreeNode(CObjectNode* node) {
             return shares;
           },
           [this](CObjectNode* item, Names& shares) {
-            std::vector<KSNewItem> items;
+            std::vector<NewItem> items;
             for (std::string& share : shares) items.push_back({std::move(share), true});
             m_tree.AppendItems(item, items, KS_SHARE, ChildState(item));
             FinishPopulate(item);
@@ -119,12 +119,12 @@ void CObjectTreeLoader::PopulateTreeNode(CObjectNode* node) {
     case KS_SHARE:
     case KS_FOLDER: {
       const std::string path = CObjectTree::GetFullPath(node);
-      Run<std::vector<KSFolder>>(
+      Run<std::vector<FolderEntry>>(
           node, [path] { return ListSubfolders(path); },
-          [this](CObjectNode* item, std::vector<KSFolder>& folders) {
-            std::vector<KSNewItem> items;
+          [this](CObjectNode* item, std::vector<FolderEntry>& folders) {
+            std::vector<NewItem> items;
             items.reserve(folders.size());
-            for (KSFolder& folder : folders) items.push_back({std::move(folder.name), folder.hasSubfolder});
+            for (FolderEntry& folder : folders) items.push_back({std::move(folder.name), folder.hasSubfolder});
             m_tree.AppendItems(item, items, KS_FOLDER, ChildState(item));
             FinishPopulate(item);
           });
@@ -144,9 +144,9 @@ void CObjectTreeLoader::Refresh() {
 
 void CObjectTreeLoader::RefreshMyComputer(CObjectNode* root) {
   if (!root->expandedOnce) return;
-  Run<std::vector<KSDrive>>(root, &ListDrives, [this](CObjectNode* item, std::vector<KSDrive>& drives) {
+  Run<std::vector<DriveEntry>>(root, &ListDrives, [this](CObjectNode* item, std::vector<DriveEntry>& drives) {
     std::size_t at = 0;
-    for (const KSDrive& drive : drives) {
+    for (const DriveEntry& drive : drives) {
       for (;;) {
         CObjectNode* child = at < item->children.size() ? item->children[at].get() : nullptr;
         const std::string childRoot = child ? child->Text() + "\\" : std::string();
@@ -185,11 +185,11 @@ void CObjectTreeLoader::RefreshFolder(CObjectNode* item) {
     return;
   }
   if (!item->HasChildren()) return;  // filled on its first expansion
-  Run<std::vector<KSFolder>>(item, [path] { return ListSubfolders(path); },
-                             [this](CObjectNode* folder, std::vector<KSFolder>& folders) {
+  Run<std::vector<FolderEntry>>(item, [path] { return ListSubfolders(path); },
+                             [this](CObjectNode* folder, std::vector<FolderEntry>& folders) {
                                std::vector<std::string> names;
                                names.reserve(folders.size());
-                               for (const KSFolder& sub : folders) names.push_back(sub.name);
+                               for (const FolderEntry& sub : folders) names.push_back(sub.name);
                                m_tree.CheckChildren(folder, names, KS_FOLDER);
                                // Folders come back sorted, as the children are.
                                std::size_t at = 0;

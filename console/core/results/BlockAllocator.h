@@ -12,13 +12,13 @@
 namespace vn::console {
 
 template <class T>
-class BlockAllocator {
+class CBlockAllocator {
  public:
   using value_type = T;
 
-  BlockAllocator() = default;
+  CBlockAllocator() = default;
   template <class U>
-  BlockAllocator(const BlockAllocator<U>&) noexcept {}  // NOLINT: converting, as allocators are
+  CBlockAllocator(const CBlockAllocator<U>&) noexcept {}  // NOLINT: converting, as allocators are
 
   T* allocate(std::size_t n) {
     if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_array_new_length();
@@ -37,7 +37,7 @@ class BlockAllocator {
   }
 
   template <class U>
-  bool operator==(const BlockAllocator<U>&) const noexcept {
+  bool operator==(const CBlockAllocator<U>&) const noexcept {
     return true;
   }
 

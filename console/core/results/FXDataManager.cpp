@@ -218,7 +218,7 @@ template <class Record, class Make, class Less>
 void SortLines(const char** lines, std::size_t count, Make make, Less less, std::uint32_t& longest) {
   // Plain records in one committed block (BlockAllocator.h): a sort of
   // millions of rows would otherwise pay a page fault per 4 KiB of them.
-  BlockAllocator<Record> allocator;
+  CBlockAllocator<Record> allocator;
   const auto release = [&allocator, count](Record* block) { allocator.deallocate(block, count); };
   const std::unique_ptr<Record, decltype(release)> block(allocator.allocate(count), release);
   Record* const records = block.get();

@@ -179,7 +179,7 @@ class CFXDataManager {
   bool m_customReport = false;
   // Committed in one go when large (BlockAllocator.h): filling fresh pages
   // one fault at a time would cost more than reading the file.
-  std::vector<const char*, BlockAllocator<const char*>> m_lineIndex;
+  std::vector<const char*, CBlockAllocator<const char*>> m_lineIndex;
   std::vector<std::uint32_t> m_columnWidths;
   std::uint32_t m_lastSortedColumn = 0;
   bool m_sortDescending = false;

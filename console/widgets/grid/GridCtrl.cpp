@@ -69,7 +69,7 @@ void CGridCtrl::SetZoom(int percent) {
   ApplyMetrics();
 }
 
-void CGridCtrl::ApplySettings(const CGridSettings& settings) {
+void CGridCtrl::ApplySettings(const GridSettings& settings) {
   m_settings = settings;
   setShowGrid(settings.gridLines);
   verticalHeader()->setVisible(settings.rowHeaders);
@@ -278,10 +278,10 @@ int CGridCtrl::Print(QPrinter* printer) {
     const std::size_t last = std::min(rows.size(), first + static_cast<std::size_t>(rowsPerPage));
     int y = 0;
     for (std::size_t i = first; i < last; ++i, y += rowHeight) {
-      const std::vector<CGridCell>& cells = m_model->Row(rows[i]);
+      const std::vector<GridCell>& cells = m_model->Row(rows[i]);
       int x = 0;
       for (int c = 0; c < columns; ++c) {
-        const CGridCell& cell = cells[static_cast<std::size_t>(c)];
+        const GridCell& cell = cells[static_cast<std::size_t>(c)];
         const QRect box(x, y, widths[static_cast<std::size_t>(c)], rowHeight);
         QFont cellFont = font;
         cellFont.setBold(cell.bold);

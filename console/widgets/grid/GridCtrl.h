@@ -24,7 +24,7 @@ class QPainter;
 class QPrinter;
 
 // What the display-settings dialog changes.
-struct CGridSettings {
+struct GridSettings {
   bool gridLines = true;
   bool rowHeaders = true;
   bool columnHeaders = true;
@@ -53,8 +53,8 @@ class KS_EXPORT CGridCtrl : public QTableView {
   int GetZoom() const { return m_zoom; }
   void SetZoom(int percent);
 
-  const CGridSettings& Settings() const { return m_settings; }
-  void ApplySettings(const CGridSettings& settings);
+  const GridSettings& Settings() const { return m_settings; }
+  void ApplySettings(const GridSettings& settings);
   // The width of an average character of the grid's font at 100 percent.
   int CharWidth() const;
   // Width of every column at 100 percent (zoom scales it).
@@ -105,7 +105,7 @@ class KS_EXPORT CGridCtrl : public QTableView {
   QFont ZoomedFont() const;
 
   CGridModel* m_model;
-  CGridSettings m_settings;
+  GridSettings m_settings;
   int m_zoom = 100;
   int m_columnWidth = 100;
   std::vector<SelectedRun> m_selected;

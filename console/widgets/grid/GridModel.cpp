@@ -40,9 +40,9 @@ void CGridModel::RedrawRow(int row) {
   if (row >= 0 && row < rowCount() && columnCount() > 0) emit dataChanged(index(row, 0), index(row, columnCount() - 1));
 }
 
-const std::vector<CGridCell>& CGridModel::Row(int row) const {
+const std::vector<GridCell>& CGridModel::Row(int row) const {
   if (row != m_cachedRow) {
-    m_cells.assign(static_cast<std::size_t>(columnCount()), CGridCell());
+    m_cells.assign(static_cast<std::size_t>(columnCount()), GridCell());
     if (m_source && row >= 0 && row < rowCount()) m_source->GridRow(row, m_cells);
     m_cells.resize(static_cast<std::size_t>(columnCount()));
     m_cachedRow = row;
@@ -60,7 +60,7 @@ int CGridModel::columnCount(const QModelIndex& parent) const {
 
 QVariant CGridModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount()) return {};
-  const CGridCell& cell = Row(index.row())[static_cast<std::size_t>(index.column())];
+  const GridCell& cell = Row(index.row())[static_cast<std::size_t>(index.column())];
   switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:

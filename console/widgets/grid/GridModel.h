@@ -17,7 +17,7 @@
 #include "console/widgets/support/KSExport.h"
 
 // One cell as the source describes it.
-struct CGridCell {
+struct GridCell {
   QString value;
   Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter;
   QColor textColor;   // invalid: the grid's text colour
@@ -34,7 +34,7 @@ class KS_EXPORT CGridSource {
   virtual int GridColumnCount() const = 0;
   // Fills cells[0..GridColumnCount()) for grid row `row`: cells[0] is column 1.
   // The vector comes sized and holding default cells.
-  virtual void GridRow(int row, std::vector<CGridCell>& cells) = 0;
+  virtual void GridRow(int row, std::vector<GridCell>& cells) = 0;
 };
 
 class KS_EXPORT CGridModel : public QAbstractTableModel {
@@ -58,7 +58,7 @@ class KS_EXPORT CGridModel : public QAbstractTableModel {
   void RedrawRow(int row);
 
   // The cells of a row as the source gives them (the cache of the last row).
-  const std::vector<CGridCell>& Row(int row) const;
+  const std::vector<GridCell>& Row(int row) const;
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -72,5 +72,5 @@ class KS_EXPORT CGridModel : public QAbstractTableModel {
   QColor m_text;
   QColor m_background;
   mutable int m_cachedRow = -1;
-  mutable std::vector<CGridCell> m_cells;
+  mutable std::vector<GridCell> m_cells;
 };

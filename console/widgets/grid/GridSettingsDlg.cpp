@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-CGridSettingsDlg::CGridSettingsDlg(const CGridSettings& settings, QWidget* parent)
+CGridSettingsDlg::CGridSettingsDlg(const GridSettings& settings, QWidget* parent)
     : QDialog(parent),
       m_settings(settings),
       m_gridLines(new QCheckBox(tr("Show &gridlines"), this)),
@@ -62,8 +62,8 @@ CGridSettingsDlg::CGridSettingsDlg(const CGridSettings& settings, QWidget* paren
 
 CGridSettingsDlg::~CGridSettingsDlg() = default;
 
-CGridSettings CGridSettingsDlg::Settings() const {
-  CGridSettings settings = m_settings;
+GridSettings CGridSettingsDlg::Settings() const {
+  GridSettings settings = m_settings;
   settings.gridLines = m_gridLines->isChecked();
   settings.rowHeaders = m_rowHeaders->isChecked();
   settings.columnHeaders = m_columnHeaders->isChecked();

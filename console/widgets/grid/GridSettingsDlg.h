@@ -18,10 +18,10 @@ class KS_EXPORT CGridSettingsDlg : public QDialog {
   // The dialog's resource id; its help context is 0x20000 + the id.
   static constexpr unsigned kIDD = 23011;
 
-  explicit CGridSettingsDlg(const CGridSettings& settings, QWidget* parent = nullptr);
+  explicit CGridSettingsDlg(const GridSettings& settings, QWidget* parent = nullptr);
   ~CGridSettingsDlg() override;
 
-  CGridSettings Settings() const;
+  GridSettings Settings() const;
 
   QCheckBox* GridLinesBox() const { return m_gridLines; }
   QCheckBox* RowHeadersBox() const { return m_rowHeaders; }
@@ -35,7 +35,7 @@ class KS_EXPORT CGridSettingsDlg : public QDialog {
  private:
   void ShowChoices();
 
-  CGridSettings m_settings;
+  GridSettings m_settings;
   QCheckBox* m_gridLines;
   QCheckBox* m_rowHeaders;
   QCheckBox* m_columnHeaders;

@@ -12,7 +12,7 @@
 
 IMPLEMENT_DYNCREATE(CKSListView, CView)
 
-using vn::console::KSInfoRow;
+using vn::console::InfoRow;
 
 namespace {
 
@@ -67,14 +67,14 @@ void CKSListView::OnUpdate(CView* pSender, LPARAM lHint, CObject*) {
   const std::string path = vn::console::CObjectTree::GetFullPath(node);
   const std::uint64_t id = node->id;
   m_pWork->Run([type, text, path] { return vn::console::MachineInfoRows(type, text, path); },
-               [this, id](std::vector<KSInfoRow>& rows) {
+               [this, id](std::vector<InfoRow>& rows) {
                  if (id == m_nItem) ShowRows(rows);
                });
 }
 
-void CKSListView::ShowRows(const std::vector<KSInfoRow>& rows) {
+void CKSListView::ShowRows(const std::vector<InfoRow>& rows) {
   QList<QTreeWidgetItem*> items;
-  for (const KSInfoRow& row : rows) {
+  for (const InfoRow& row : rows) {
     auto* item = new QTreeWidgetItem(QStringList{QString::fromStdString(row.label), QString::fromStdString(row.value)});
     item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
     items.push_back(item);

@@ -40,7 +40,7 @@ class KS_EXPORT CKSListView : public CView {
   int PendingWork() const;
 
  private:
-  void ShowRows(const std::vector<vn::console::KSInfoRow>& rows);
+  void ShowRows(const std::vector<vn::console::InfoRow>& rows);
 
   QTreeWidget* m_pList;
   std::unique_ptr<vn::console::CBackgroundWork> m_pWork;

@@ -104,7 +104,7 @@ void CFastReadView::OnInitialUpdate() {
   m_standardColor = ProfileColor(kStandardColorEntry, kDefaultStandardColor);
   m_totalColor = ProfileColor(kTotalColorEntry, kDefaultTotalColor);
   CGridCtrl* grid = GetGrid();
-  CGridSettings settings = grid->Settings();
+  GridSettings settings = grid->Settings();
   settings.background = m_standardColor;
   grid->ApplySettings(settings);
 
@@ -128,11 +128,11 @@ int CFastReadView::GridRowCount() const {
 
 int CFastReadView::GridColumnCount() const { return m_pDataManager ? std::max(0, m_pDataManager->GetColumnCount()) : 0; }
 
-void CFastReadView::GridRow(int row, std::vector<CGridCell>& cells) {
+void CFastReadView::GridRow(int row, std::vector<GridCell>& cells) {
   if (!m_pDataManager || row < 0 || row >= kMaxShownRow) return;
   const auto line = static_cast<std::uint32_t>(row);
   if (line >= m_pDataManager->GetLineCount()) {
-    for (CGridCell& cell : cells) cell.value = QString::fromLatin1(kReadFailedText);
+    for (GridCell& cell : cells) cell.value = QString::fromLatin1(kReadFailedText);
     return;
   }
   std::string_view fields[CFXDataManager::kMaxFields];
@@ -140,7 +140,7 @@ void CFastReadView::GridRow(int row, std::vector<CGridCell>& cells) {
   CFXDataManager::SplitFields(m_pDataManager->Line(line), wanted, fields);
   const bool deleted = row > 0 && m_pDataManager->IsDeleted(line);
   for (int column = 0; column < wanted; ++column) {
-    CGridCell& cell = cells[static_cast<std::size_t>(column)];
+    GridCell& cell = cells[static_cast<std::size_t>(column)];
     const std::string_view field = fields[column];
     if (!field.empty()) {
       const bool quoted = field.front() == '"';

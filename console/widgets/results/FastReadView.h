@@ -63,7 +63,7 @@ class KS_EXPORT CFastReadView : public CGridView, public CGridSource {
   // CGridSource: the result's rows, read from the data manager.
   int GridRowCount() const override;
   int GridColumnCount() const override;
-  void GridRow(int row, std::vector<CGridCell>& cells) override;
+  void GridRow(int row, std::vector<GridCell>& cells) override;
 
   // The displayed value of a cell (quotes removed, numbers formatted).
   std::string CellText(int row, int column) const;

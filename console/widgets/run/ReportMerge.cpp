@@ -8,7 +8,9 @@
 #include "ui/WaitCursor.h"
 #include "vncli/KSCli.h"
 
-namespace vn::console {
+using vn::KSCli;
+using vn::KSServerCommunicationFileRec;
+using vn::KSServerCommunicationOutputRec;
 
 namespace {
 
@@ -77,5 +79,3 @@ void CReportMerge::Reset() {
   m_bFailed = false;
   m_totals.clear();
 }
-
-}  // namespace vn::console

@@ -19,8 +19,6 @@
 
 class QFile;
 
-namespace vn::console {
-
 class KS_EXPORT CReportMerge {
  public:
   CReportMerge();
@@ -32,7 +30,7 @@ class KS_EXPORT CReportMerge {
   // the system's temporary directory) on the first result, then fetches this
   // machine's result into it. Returns 0, or the system error code when the
   // file could not be created (this report's results are then dropped).
-  DWORD OnServerResult(const char* machine, KSServerCommunicationOutputRec* output);
+  DWORD OnServerResult(const char* machine, vn::KSServerCommunicationOutputRec* output);
 
   // WM_REPORT_DONE: appends the totals line, closes the file and returns its
   // path (empty when no machine had a result). The merge state is cleared in
@@ -47,5 +45,3 @@ class KS_EXPORT CReportMerge {
   bool m_bFailed = false;         // the file could not be created
   std::string m_totals;           // the totals line so far
 };
-
-}  // namespace vn::console

@@ -44,14 +44,14 @@ CObjectNode* Child(const CObjectNode* node, const std::string& text) {
   return nullptr;
 }
 
-std::vector<std::string> Labels(const std::vector<KSInfoRow>& rows) {
+std::vector<std::string> Labels(const std::vector<InfoRow>& rows) {
   std::vector<std::string> labels;
-  for (const KSInfoRow& row : rows) labels.push_back(row.label);
+  for (const InfoRow& row : rows) labels.push_back(row.label);
   return labels;
 }
 
-std::string Value(const std::vector<KSInfoRow>& rows, const std::string& label) {
-  for (const KSInfoRow& row : rows)
+std::string Value(const std::vector<InfoRow>& rows, const std::string& label) {
+  for (const InfoRow& row : rows)
     if (row.label == label) return row.value;
   return "<none>";
 }
@@ -242,7 +242,7 @@ TEST_F(ObjectEnumerationTest, MyComputerOffersFixedRemoteAndCdromDrivesAndFollow
   EXPECT_EQ(Child(mine, "E:")->state, KS_STATE_UNCHECKED) << "a drive of another kind is a new item";
 
   // A drive that is not ready (an empty CD-ROM drive) has neither file system nor space rows.
-  const std::vector<KSInfoRow> empty = DriveRows("R:\\");
+  const std::vector<InfoRow> empty = DriveRows("R:\\");
   EXPECT_EQ(Labels(empty), (std::vector<std::string>{"Drive", "Storage Type"}));
   EXPECT_EQ(Value(empty, "Storage Type"), "CD-ROM");
   std::ofstream(ini, std::ios::trunc) << original;
@@ -250,7 +250,7 @@ TEST_F(ObjectEnumerationTest, MyComputerOffersFixedRemoteAndCdromDrivesAndFollow
 
 TEST_F(ObjectEnumerationTest, InformationRowsDescribeDrivesFoldersSharesAndDomains) {
   const vn::testing::TestMachine& console = s_net->Console();
-  const std::vector<KSInfoRow> drive = DriveRows("C:\\");
+  const std::vector<InfoRow> drive = DriveRows("C:\\");
   EXPECT_EQ(Labels(drive), (std::vector<std::string>{"Drive", "Storage Type", "File System", "Total Space",
                                                      "Free Space", "Used Space", "% Used", "% Free"}));
   EXPECT_EQ(Value(drive, "Drive"), "C:");
@@ -263,7 +263,7 @@ TEST_F(ObjectEnumerationTest, InformationRowsDescribeDrivesFoldersSharesAndDomai
   WriteFile(console.driveC / "Info" / "a.txt", 1000);
   WriteFile(console.driveC / "Info" / "b.txt", 24);
   WriteFile(console.driveC / "Info" / "Two" / "not-counted.txt", 5000);
-  const std::vector<KSInfoRow> folder = MachineInfoRows(KS_FOLDER, "Info", "C:\\Info");
+  const std::vector<InfoRow> folder = MachineInfoRows(KS_FOLDER, "Info", "C:\\Info");
   EXPECT_EQ(Labels(folder), (std::vector<std::string>{"Directory", "Total Directories", "Total Files", "File Size"}));
   EXPECT_EQ(Value(folder, "Directory"), "C:\\Info");
   EXPECT_EQ(Value(folder, "Total Directories"), "2");
@@ -276,14 +276,14 @@ TEST_F(ObjectEnumerationTest, InformationRowsDescribeDrivesFoldersSharesAndDomai
   const fs::path data = s_net->Machine("SRV1").ShareDir("Data");
   fs::create_directories(data / "Reports");
   WriteFile(data / "Reports" / "r.csv", 2048);
-  const std::vector<KSInfoRow> share = MachineInfoRows(KS_FOLDER, "Reports", "\\\\Srv1\\Data\\Reports");
+  const std::vector<InfoRow> share = MachineInfoRows(KS_FOLDER, "Reports", "\\\\Srv1\\Data\\Reports");
   EXPECT_EQ(Value(share, "Total Files"), "1");
   EXPECT_EQ(Value(share, "File Size"), "2.0KB");
 
   EXPECT_EQ(Value(MachineInfoRows(KS_DOMAIN, "Sales", ""), "Domain Controller"), "SRV1");
   EXPECT_EQ(Value(MachineInfoRows(KS_DOMAIN, "Nowhere", ""), "Domain Controller"), "");
   EXPECT_EQ(MachineInfoRows(KS_MACHINE, "Srv1", "\\\\Srv1")[0].value, "Srv1");
-  const std::vector<KSInfoRow> local = MachineInfoRows(KS_MY_COMPUTER, "My Computer", "My Computer");
+  const std::vector<InfoRow> local = MachineInfoRows(KS_MY_COMPUTER, "My Computer", "My Computer");
   EXPECT_EQ(Labels(local),
             (std::vector<std::string>{"Processor", "Number of Processors", "Total Memory", "Available memory"}));
   EXPECT_GE(std::stoi(Value(local, "Number of Processors")), 1);

@@ -30,7 +30,7 @@ class CountingSource : public CGridSource {
   explicit CountingSource(int rows, int columns = 3) : m_rows(rows), m_columns(columns) {}
   int GridRowCount() const override { return m_rows; }
   int GridColumnCount() const override { return m_columns; }
-  void GridRow(int row, std::vector<CGridCell>& cells) override {
+  void GridRow(int row, std::vector<GridCell>& cells) override {
     ++calls;
     for (std::size_t c = 0; c < cells.size(); ++c) {
       cells[c].value = QStringLiteral("r%1c%2").arg(row).arg(c + 1);
@@ -84,7 +84,7 @@ TEST(GridTest, TheModelAsksItsSourceOncePerRowAndPassesTheStyles) {
 TEST(GridTest, ZoomScalesFontRowsAndColumns) {
   CGridCtrl grid;
   CountingSource source(10);
-  CGridSettings settings = grid.Settings();
+  GridSettings settings = grid.Settings();
   settings.font.setPointSize(10);
   grid.ApplySettings(settings);
   grid.SetSource(&source);

@@ -37,7 +37,7 @@ class RunWindows {
  private:
   QObject m_notifyObject;
   QObject m_statusObject;
-  vn::console::CReportMerge m_merge;
+  CReportMerge m_merge;
   std::unique_ptr<CWindowHandle> m_notify;
   std::unique_ptr<CWindowHandle> m_status;
 };
