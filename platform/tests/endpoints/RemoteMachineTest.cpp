@@ -22,8 +22,8 @@
 
 #include "platform/endpoints/MachineDirectory.h"
 #include "platform/endpoints/MachineServiceStarter.h"
+#include "platform/hive/LocalHive.h"
 #include "platform/machine/DomainIdentity.h"
-#include "platform/registry/LocalHive.h"
 #include "platform/registry/Registry.h"
 #include "testing/MachineNetwork.h"
 #include "testing/TempMachineHome.h"
