@@ -18,6 +18,7 @@
 #include "platform/machine/DomainIdentity.h"
 #include "platform/machine/HostsFile.h"
 #include "platform/machine/Machine.h"
+#include "platform/registry/Registry.h"
 
 namespace vn {
 namespace {
