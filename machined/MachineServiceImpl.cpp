@@ -10,7 +10,7 @@
 #include "machined/RequestChecks.h"
 #include "platform/hive/LocalHive.h"
 #include "platform/ipc/PipeWatcher.h"
-#include "platform/net/ConnectionFront.h"
+#include "platform/transport/ConnectionFront.h"
 #include "proto/MachineProtocol.h"
 
 namespace vn {

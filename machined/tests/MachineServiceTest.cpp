@@ -33,7 +33,7 @@
 #include "platform/machine/DomainIdentity.h"
 #include "platform/machine/MachineConfig.h"
 #include "platform/machine/MachineSetup.h"
-#include "platform/net/DataConnection.h"
+#include "platform/transport/DataConnection.h"
 #include "proto/MachineProtocol.h"
 
 namespace {
