@@ -1,6 +1,6 @@
 #include "platform/accounts/Accounts.h"
 
-#include "platform/accounts/AccountTable.h"
+#include "platform/machine/AccountTable.h"
 
 #include <grp.h>
 #include <pwd.h>

@@ -1,5 +1,5 @@
 #pragma once
-// Everything the account calls of one machine answer from (Accounts.h): the
+// Everything the account calls of one machine answer from (accounts/Accounts.h): the
 // machine's domain and name with their SIDs and every account, in the order
 // the calls list them. A machine builds its own table from its configuration
 // and its host's user and group database; another machine's table comes whole
