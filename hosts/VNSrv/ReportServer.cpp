@@ -9,11 +9,11 @@
 #include "hosts/VNSrv/ObjectResolver.h"
 #include "hosts/VNSrv/ProgressChannel.h"
 #include "hosts/VNSrv/RecordCheck.h"
-#include "platform/accounts/Accounts.h"
 #include "platform/core/AsciiText.h"
 #include "platform/core/Handles.h"
 #include "platform/core/LastError.h"
 #include "platform/ipc/Pipes.h"
+#include "platform/machine/AccountTable.h"
 #include "server/ReportEngine.h"
 #include "vncli/ServerProtocol.h"
 
