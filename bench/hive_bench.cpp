@@ -33,7 +33,7 @@
 
 #include "platform/core/Process.h"
 #include "platform/core/UniqueFd.h"
-#include "platform/registry/LocalHive.h"
+#include "platform/hive/LocalHive.h"
 
 namespace {
 

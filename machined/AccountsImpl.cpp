@@ -2,7 +2,7 @@
 // built by its endpoint as this machine's own account calls see it.
 
 #include "machined/MachineServiceImpl.h"
-#include "platform/accounts/AccountTable.h"
+#include "platform/machine/AccountTable.h"
 
 namespace vn {
 

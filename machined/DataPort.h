@@ -36,7 +36,7 @@
 #include "machined/StreamLimits.h"
 #include "platform/core/Win32Types.h"
 #include "platform/endpoints/MachineEndpoint.h"
-#include "platform/net/DataConnection.h"
+#include "platform/transport/DataConnection.h"
 
 namespace vn {
 

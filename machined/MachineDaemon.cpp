@@ -15,11 +15,11 @@
 #include "machined/ServiceManager.h"
 #include "platform/core/UniqueFd.h"
 #include "platform/endpoints/LocalMachine.h"
+#include "platform/hive/RegistryHive.h"
 #include "platform/machine/HostsFile.h"
 #include "platform/machine/DomainIdentity.h"
 #include "platform/machine/MachineSetup.h"
 #include "platform/machine/PartialCopies.h"
-#include "platform/registry/RegistryHive.h"
 
 namespace vn {
 

@@ -19,7 +19,7 @@
 #include "machined/DescriptorBudget.h"
 #include "machined/MachineServiceImpl.h"
 #include "platform/machine/DomainIdentity.h"
-#include "platform/net/ConnectionFront.h"
+#include "platform/transport/ConnectionFront.h"
 #include "proto/MachineProtocol.h"
 
 namespace vn {

@@ -8,9 +8,9 @@
 #include "machined/DescriptorBudget.h"
 #include "machined/PeerIdentity.h"
 #include "machined/RequestChecks.h"
+#include "platform/hive/LocalHive.h"
 #include "platform/ipc/PipeWatcher.h"
-#include "platform/net/ConnectionFront.h"
-#include "platform/registry/LocalHive.h"
+#include "platform/transport/ConnectionFront.h"
 #include "proto/MachineProtocol.h"
 
 namespace vn {

@@ -69,8 +69,8 @@
 #include <vector>
 
 #include "platform/core/Process.h"
+#include "platform/hive/RegistryHive.h"
 #include "platform/machine/MachineConfig.h"
-#include "platform/registry/RegistryHive.h"
 #include "platform/services/ServiceControl.h"
 
 namespace vn {

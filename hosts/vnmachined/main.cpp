@@ -63,7 +63,7 @@
 #include "platform/core/UniqueFd.h"
 #include "platform/machine/DomainIdentity.h"
 #include "platform/machine/Machine.h"
-#include "platform/net/ConnectionFront.h"
+#include "platform/transport/ConnectionFront.h"
 
 namespace {
 

@@ -11,13 +11,16 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <future>
-#include <thread>
 #include <memory>
+#include <optional>
+#include <set>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -33,8 +36,9 @@
 #include "platform/machine/DomainIdentity.h"
 #include "platform/machine/MachineConfig.h"
 #include "platform/machine/MachineSetup.h"
-#include "platform/net/DataConnection.h"
+#include "platform/transport/DataConnection.h"
 #include "proto/MachineProtocol.h"
+#include "testing/Wait.h"
 
 namespace {
 
@@ -435,15 +439,19 @@ LONG Commit(DirectWrite& write, std::uint64_t directBytes) {
   return last;
 }
 
-// A ReadFile stream of `name` that welcomes a data connection, and its first reply.
+// A ReadFile stream of `name` that welcomes a data connection, and its first
+// reply. With a `bound`, the stream ends with DEADLINE_EXCEEDED when the
+// service has not ended it by then.
 struct DirectRead {
   grpc::ClientContext context;
   std::unique_ptr<grpc::ClientReader<pb::ReadFileReply>> stream;
   pb::ReadFileReply first;
 };
 
-std::unique_ptr<DirectRead> OpenDirectRead(pb::Machine::Stub& stub, const std::string& name) {
+std::unique_ptr<DirectRead> OpenDirectRead(pb::Machine::Stub& stub, const std::string& name,
+                                           std::optional<std::chrono::milliseconds> bound = std::nullopt) {
   auto read = std::make_unique<DirectRead>();
+  if (bound) read->context.set_deadline(std::chrono::system_clock::now() + *bound);
   pb::ReadFileRequest request;
   request.mutable_path()->set_root("Data");
   request.mutable_path()->set_path(name);
@@ -451,6 +459,31 @@ std::unique_ptr<DirectRead> OpenDirectRead(pb::Machine::Stub& stub, const std::s
   read->stream = stub.ReadFile(&read->context, request);
   EXPECT_TRUE(read->stream->Read(&read->first));
   return read;
+}
+
+// The ports of the other ends of the connections the service has
+// established on its `port`. The service runs in this process and its
+// connections are on loopback, so /proc lists both of their ends; a
+// connection the service has closed or shut down is no longer among them.
+std::set<std::uint16_t> ServedPeerPorts(std::uint16_t port) {
+  constexpr const char* kEstablished = "01";
+  std::set<std::uint16_t> peers;
+  for (const char* table : {"/proc/self/net/tcp", "/proc/self/net/tcp6"}) {
+    std::ifstream in(table);
+    std::string line;
+    std::getline(in, line);  // the column names
+    while (std::getline(in, line)) {
+      // sl local_address rem_address st ...; addresses are hex, "ADDRESS:PORT"
+      std::istringstream fields(line);
+      std::string slot, local, remote, state;
+      fields >> slot >> local >> remote >> state;
+      const auto portOf = [](const std::string& address) {
+        return static_cast<std::uint16_t>(std::stoul(address.substr(address.rfind(':') + 1), nullptr, 16));
+      };
+      if (state == kEstablished && portOf(local) == port) peers.insert(portOf(remote));
+    }
+  }
+  return peers;
 }
 
 // Frames from a data connection until the end: the bytes, and the status.
@@ -709,9 +742,7 @@ TEST_F(MachineServiceTest, DataConnectionsThatStallOrCrowdAreDroppedWhileOthersA
     }
     return count;
   };
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (closed() < crowd.size() - 16 && std::chrono::steady_clock::now() < until)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_TRUE(vn::testing::WaitUntil([&] { return closed() >= crowd.size() - 16; }));
   EXPECT_EQ(closed(), crowd.size() - 16);
 
   // Meanwhile a member's copy goes through.
@@ -738,15 +769,25 @@ TEST_F(MachineServiceTest, DataConnectionsThatStallOrCrowdAreDroppedWhileOthersA
   EXPECT_NE(Commit(*write, 7), ERROR_SUCCESS);
   EXPECT_FALSE(fs::exists(Data() / "stalled.bin"));
 
-  // A reader that stops taking the file is dropped too.
+  // A reader that stops taking the file is dropped too. The drop cannot be
+  // seen from this end without reading (the end of the connection comes after
+  // the bytes it holds), so the test watches the service's own end of it:
+  // once that is no longer established, reading gets what was on its way and
+  // then the end, never the whole file. (The stream's deadline, well past the
+  // wait's ceiling, only keeps a stream that never ends from hanging the test.)
   std::ofstream(Data() / "unread.bin", std::ios::binary) << std::string(32 * 1024 * 1024, 'u');
-  auto read = OpenDirectRead(*m_stub, "unread.bin");
+  auto read = OpenDirectRead(*m_stub, "unread.bin", 3 * vn::testing::kWaitCeiling);
+  const std::set<std::uint16_t> before = ServedPeerPorts(m_server->Port());
   ASSERT_EQ(Present(m_server->Port(), m_identity, read->first.ticket(), &connection), ERROR_SUCCESS);
-  std::this_thread::sleep_for(std::chrono::seconds(3));
-  EXPECT_NE(ReceiveFrames(*connection).second, ERROR_SUCCESS) << "the service waited for the reader";
+  std::vector<std::uint16_t> reader;
+  std::ranges::set_difference(ServedPeerPorts(m_server->Port()), before, std::back_inserter(reader));
+  ASSERT_EQ(reader.size(), 1u) << "the reader's connection is not told from the others";
+  EXPECT_TRUE(vn::testing::WaitUntil([&] { return !ServedPeerPorts(m_server->Port()).contains(reader[0]); }))
+      << "the service waited for the reader";
+  EXPECT_NE(ReceiveFrames(*connection).second, ERROR_SUCCESS) << "the whole file came to a reader that stalled";
   pb::ReadFileReply chunk;
   EXPECT_FALSE(read->stream->Read(&chunk));
-  read->stream->Finish();
+  EXPECT_NE(read->stream->Finish().error_code(), grpc::StatusCode::DEADLINE_EXCEEDED) << "the stream did not end";
 }
 
 }  // namespace

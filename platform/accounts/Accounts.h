@@ -5,12 +5,12 @@
 // well-known groups (Everyone...).
 //
 // Where they come from:
-// - The host's user and group database (an AccountSource; the C library's by
-//   default). Host users count when they are root or have a uid from 1000 to
-//   59999 (the range Debian gives people); root is shown as "Administrator".
-//   Host groups count with a gid in the same range, except a user's private
-//   group (a group named like a user that counts). System accounts (uid/gid
-//   1-999, nobody, nogroup) are left out.
+// - The host's user and group database (an AccountSource of
+//   machine/AccountTable.h; the C library's by default). Host users count when
+//   they are root or have a uid from 1000 to 59999 (the range Debian gives
+//   people); root is shown as "Administrator". Host groups count with a gid in
+//   the same range, except a user's private group (a group named like a user
+//   that counts). System accounts (uid/gid 1-999, nobody, nogroup) are left out.
 // - [Accounts] of the machine's configuration (docs/machine-configuration.md),
 //   so that machines sharing one host have their own accounts. A configured
 //   account hides a host account of the same name.
@@ -31,8 +31,8 @@
 //
 // `servername` / `lpSystemName`: null, empty or this machine's name (with or
 // without "\\") is this machine. Another machine answers through its service
-// from its own accounts (AccountTable.h): ERROR_BAD_NETPATH (53) when it
-// cannot be found or reached, NERR_InvalidComputer (2351) for a bad name,
+// from its own accounts (machine/AccountTable.h): ERROR_BAD_NETPATH (53) when
+// it cannot be found or reached, NERR_InvalidComputer (2351) for a bad name,
 // ERROR_ACCESS_DENIED without an identity in its domain.
 //
 // Buffers follow Net.h: one allocation holding the records and their strings
@@ -40,12 +40,6 @@
 // failure and for an empty list.
 //
 // Safe from any thread; every call reads the accounts afresh.
-
-#include <cstdint>
-#include <memory>
-#include <string>
-#include <string_view>
-#include <vector>
 
 #include "platform/core/Win32Types.h"
 #include "platform/machine/MachineConfig.h"
@@ -56,7 +50,7 @@ using PDWORD_PTR = DWORD_PTR*;
 struct NET_DISPLAY_USER {
   LPWSTR usri1_name;
   LPWSTR usri1_comment;
-  DWORD usri1_flags;
+  DWORD usri1_flags;  // UF_* (Win32Types.h)
   LPWSTR usri1_full_name;
   DWORD usri1_user_id;
   DWORD usri1_next_index;
@@ -89,11 +83,6 @@ struct USER_MODALS_INFO_2 {
 };
 using PUSER_MODALS_INFO_2 = USER_MODALS_INFO_2*;
 
-// usri1_flags.
-inline constexpr DWORD UF_SCRIPT = 0x0001;
-inline constexpr DWORD UF_ACCOUNTDISABLE = 0x0002;
-inline constexpr DWORD UF_NORMAL_ACCOUNT = 0x0200;
-inline constexpr DWORD UF_DONT_EXPIRE_PASSWD = 0x10000;
 // grpi3_attributes.
 inline constexpr DWORD SE_GROUP_MANDATORY = 0x1;
 inline constexpr DWORD SE_GROUP_ENABLED_BY_DEFAULT = 0x2;
@@ -143,36 +132,3 @@ BOOL LookupAccountNameA(LPCSTR lpSystemName, LPCSTR lpAccountName, PSID Sid, LPD
 BOOL IsValidSid(PSID pSid);
 // The length in bytes of a valid SID (0 for an invalid one).
 DWORD GetLengthSid(PSID pSid);
-
-namespace vn {
-
-// Host accounts as the account source reports them, before any choice.
-struct HostUser {
-  std::string name;
-  std::uint32_t uid = 0;
-  std::string fullName;        // the first field of the GECOS field
-  bool loginDisabled = false;  // shell nologin or false: shown with UF_ACCOUNTDISABLE
-};
-struct HostGroup {
-  std::string name;
-  std::uint32_t gid = 0;
-};
-
-// Where the host's users and groups come from. Read may be called from any
-// thread; false when the database cannot be read (the calls then fail with
-// ERROR_GEN_FAILURE).
-class AccountSource {
- public:
-  virtual ~AccountSource() = default;
-  virtual bool Read(std::vector<HostUser>* users, std::vector<HostGroup>* groups) const = 0;
-};
-
-// The C library's database (getpwent_r / getgrent_r: /etc/passwd, /etc/group
-// or whatever the name service switch names).
-std::shared_ptr<const AccountSource> SystemAccountSource();
-
-// Replaces the host source for this process (tests); null brings back the
-// system's.
-void SetAccountSource(std::shared_ptr<const AccountSource> source);
-
-}  // namespace vn

@@ -257,6 +257,12 @@ enum SID_NAME_USE : int {
 };
 using PSID_NAME_USE = SID_NAME_USE*;
 
+// User account flags (NET_DISPLAY_USER::usri1_flags).
+inline constexpr DWORD UF_SCRIPT = 0x0001;
+inline constexpr DWORD UF_ACCOUNTDISABLE = 0x0002;
+inline constexpr DWORD UF_NORMAL_ACCOUNT = 0x0200;
+inline constexpr DWORD UF_DONT_EXPIRE_PASSWD = 0x10000;
+
 // Waits, events and threads.
 using LPTHREAD_START_ROUTINE = DWORD (*)(LPVOID lpThreadParameter);
 inline constexpr DWORD INFINITE = 0xFFFFFFFF;

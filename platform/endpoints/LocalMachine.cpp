@@ -16,11 +16,11 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/accounts/AccountTable.h"
 #include "platform/core/AsciiText.h"
 #include "platform/core/FlushBehind.h"
 #include "platform/core/UniqueFd.h"
 #include "platform/endpoints/MachineDirectory.h"
+#include "platform/machine/AccountTable.h"
 #include "platform/machine/HostsFile.h"
 #include "platform/machine/OpenBeneath.h"
 #include "platform/machine/PartialCopies.h"

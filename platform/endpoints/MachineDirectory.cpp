@@ -13,11 +13,12 @@
 #include "platform/core/AsciiText.h"
 #include "platform/endpoints/LocalMachine.h"
 #include "platform/endpoints/RemoteMachine.h"
+#include "platform/hive/RegistryHive.h"
 #include "platform/ipc/Pipes.h"
 #include "platform/machine/DomainIdentity.h"
 #include "platform/machine/HostsFile.h"
 #include "platform/machine/Machine.h"
-#include "platform/registry/RegistryHive.h"
+#include "platform/registry/Registry.h"
 
 namespace vn {
 namespace {

@@ -22,9 +22,9 @@
 #include <vector>
 
 #include "platform/core/Win32Types.h"
+#include "platform/hive/RegistryHive.h"
 #include "platform/machine/MachineConfig.h"
 #include "platform/machine/PathMap.h"
-#include "platform/registry/RegistryHive.h"
 
 namespace vn {
 

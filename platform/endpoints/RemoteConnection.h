@@ -19,7 +19,7 @@
 #include "platform/endpoints/RemoteMachine.h"
 #include "platform/core/AsciiText.h"
 #include "platform/machine/DomainIdentity.h"
-#include "platform/net/DataConnection.h"
+#include "platform/transport/DataConnection.h"
 #include "proto/MachineProtocol.h"
 
 namespace vn {

@@ -10,8 +10,8 @@
 #include <thread>
 #include <utility>
 
-#include "platform/accounts/AccountTable.h"
 #include "platform/endpoints/RemoteConnection.h"
+#include "platform/machine/AccountTable.h"
 
 namespace vn {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/core/AsciiText.h"
-#include "platform/registry/RegistryHive.h"
+#include "platform/hive/RegistryHive.h"
 
 namespace vn {
 namespace {

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "platform/core/HandleTable.h"
+#include "platform/hive/RegistryHive.h"
 #include "platform/machine/Machine.h"
-#include "platform/registry/RegistryHive.h"
 
 namespace vn {
 namespace {

@@ -14,8 +14,8 @@
 // does nothing. The calls are safe from any thread.
 //
 // RegConnectRegistryA returns the local hive for this machine's own name and
-// asks the installed RemoteRegistryConnector (RegistryHive.h) for any other
-// machine; without one, other machines give ERROR_BAD_NETPATH.
+// asks the installed RemoteRegistryConnector (below) for any other machine;
+// without one, other machines give ERROR_BAD_NETPATH.
 //
 // Rules where Windows leaves room or where the hive has no counterpart:
 // - Subkey paths are relative: a leading backslash is refused with
@@ -37,6 +37,10 @@
 //   *lpcbData is the size needed.
 // - Keys have no class and no security; REG_OPTION_VOLATILE keys are kept like
 //   any other.
+
+#include <functional>
+#include <memory>
+#include <string_view>
 
 #include "platform/core/Win32Types.h"
 
@@ -60,3 +64,18 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpRe
 LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
 LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
 LONG RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, PHKEY phkResult);
+
+namespace vn {
+
+class RegistryHive;
+
+// Connects to the registry of another machine. `machine` is the bare name, as the
+// caller gave it. Returns a Win32 or network error code.
+using RemoteRegistryConnector =
+    std::function<LONG(std::string_view machine, std::shared_ptr<RegistryHive>* hive)>;
+
+// Installs the connector RegConnectRegistryA uses for machines other than this
+// one (the machine service's client does this); an empty function removes it.
+void SetRemoteRegistryConnector(RemoteRegistryConnector connector);
+
+}  // namespace vn

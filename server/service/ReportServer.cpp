@@ -6,11 +6,11 @@
 #include <map>
 #include <memory>
 
-#include "platform/accounts/Accounts.h"
 #include "platform/core/AsciiText.h"
 #include "platform/core/Handles.h"
 #include "platform/core/LastError.h"
 #include "platform/ipc/Pipes.h"
+#include "platform/machine/AccountTable.h"
 #include "server/engine/ReportEngine.h"
 #include "server/service/ObjectResolver.h"
 #include "server/service/ProgressChannel.h"

@@ -11,6 +11,7 @@
 
 #include "platform/core/LastError.h"
 #include "platform/core/WideString.h"
+#include "platform/machine/AccountTable.h"
 #include "platform/machine/MachineConfig.h"
 #include "platform/net/Net.h"
 #include "testing/MachineNetwork.h"

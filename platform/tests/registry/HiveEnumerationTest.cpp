@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/core/AsciiText.h"
-#include "platform/registry/LocalHive.h"
+#include "platform/hive/LocalHive.h"
 #include "platform/registry/Registry.h"
 #include "testing/MachineNetwork.h"
 #include "testing/TempMachineHome.h"

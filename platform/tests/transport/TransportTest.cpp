@@ -25,8 +25,8 @@
 #include "platform/endpoints/MachineDirectory.h"
 #include "platform/endpoints/RemoteMachine.h"
 #include "platform/machine/DomainIdentity.h"
-#include "platform/net/DataConnection.h"
 #include "platform/registry/Registry.h"
+#include "platform/transport/DataConnection.h"
 #include "testing/MachineNetwork.h"
 #include "testing/Wait.h"
 

@@ -45,7 +45,7 @@
 
 #include "platform/core/UniqueFd.h"
 
-#include "platform/registry/RegistryHive.h"
+#include "platform/hive/RegistryHive.h"
 
 struct sqlite3;
 struct sqlite3_stmt;

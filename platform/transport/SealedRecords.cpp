@@ -1,4 +1,4 @@
-#include "platform/net/SealedRecords.h"
+#include "platform/transport/SealedRecords.h"
 
 #include <openssl/err.h>
 #include <openssl/evp.h>

@@ -1,4 +1,4 @@
-#include "platform/net/DataConnection.h"
+#include "platform/transport/DataConnection.h"
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -21,7 +21,7 @@
 
 #include "platform/core/Win32Types.h"
 #include "platform/machine/Pem.h"
-#include "platform/net/SealedRecords.h"
+#include "platform/transport/SealedRecords.h"
 
 namespace vn {
 

@@ -1,4 +1,4 @@
-#include "platform/registry/LocalHive.h"
+#include "platform/hive/LocalHive.h"
 
 #include <fcntl.h>
 #include <unistd.h>

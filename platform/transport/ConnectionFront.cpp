@@ -1,4 +1,4 @@
-#include "platform/net/ConnectionFront.h"
+#include "platform/transport/ConnectionFront.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

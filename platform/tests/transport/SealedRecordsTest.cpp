@@ -1,4 +1,4 @@
-#include "platform/net/SealedRecords.h"
+#include "platform/transport/SealedRecords.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,6 @@
 // Implementations are safe from any thread and return Win32 error codes.
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -66,14 +65,5 @@ class RegistryHive {
 // process that uses it; opened (and created, with its root key) on first use.
 // On failure *error holds the code and the result is null.
 std::shared_ptr<RegistryHive> OpenLocalHive(const std::string& home, LONG* error);
-
-// Connects to the registry of another machine. `machine` is the bare name, as the
-// caller gave it. Returns a Win32 or network error code.
-using RemoteRegistryConnector =
-    std::function<LONG(std::string_view machine, std::shared_ptr<RegistryHive>* hive)>;
-
-// Installs the connector RegConnectRegistryA uses for machines other than this
-// one (the machine service's client does this); an empty function removes it.
-void SetRemoteRegistryConnector(RemoteRegistryConnector connector);
 
 }  // namespace vn
