@@ -1,5 +1,5 @@
 #pragma once
-// The machine service's side of data connections (platform/net/DataConnection.h):
+// The machine service's side of data connections (platform/transport/DataConnection.h):
 // the tickets its WriteFile streams hand out, and the connections that
 // present them, each served on a thread of its own while it lasts.
 //

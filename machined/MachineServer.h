@@ -1,6 +1,6 @@
 #pragma once
 // The machine service of one machine, listening: the connection front
-// (platform/net/ConnectionFront.h: the TCP port, connection limits) relaying
+// (platform/transport/ConnectionFront.h: the TCP port, connection limits) relaying
 // to the gRPC server and handing data connections to the DataPort
 // (machined/DataPort.h), which speaks TLS with the machine's identity in its
 // domain and has the protocol's limits (message sizes, a bounded thread
