@@ -11,6 +11,7 @@
 #include "console/core/results/FXDataManager.h"
 #include "console/core/results/ResultFileOps.h"
 #include "console/core/results/ResultRules.h"
+#include "console/core/support/Resources.h"
 #include "console/core/support/SystemErrorText.h"
 #include "console/widgets/grid/GridCtrl.h"
 #include "console/widgets/results/FastReadDoc.h"
@@ -202,12 +203,18 @@ void CFastReadView::OnLButtonDblClkRowCol(int row, int column) {
   if (row != 0 || column < 1 || !m_pDataManager || m_pDataManager->IsCustomReport()) return;
   CMDIFrameWnd* pFrame = MainFrame();
   if (pFrame) pFrame->SetMessageText(QString::fromLatin1(kSortingText).trimmed());
+  bool sorted = false;
   {
     const CWaitCursor wait;
-    m_pDataManager->SortByColumn(static_cast<std::uint32_t>(column));
+    sorted = m_pDataManager->SortByColumn(static_cast<std::uint32_t>(column));
   }
   GetGrid()->Redraw();
   if (pFrame) pFrame->SetMessageText(QString());
+  // The order stays as it was: say why nothing moved.
+  if (!sorted) {
+    const std::string_view text = vn::console::KSLoadString(vn::console::IDS_NOT_ENOUGH_MEMORY);
+    AfxMessageBox(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())), MB_OK | MB_ICONEXCLAMATION);
+  }
 }
 
 std::unique_ptr<QMenu> CFastReadView::CreateContextMenu(int row) {
