@@ -182,7 +182,7 @@ struct Gate {
 
 DWORD GatedRoutine(LPVOID parameter) {
   auto* gate = static_cast<Gate*>(parameter);
-  WaitForSingleObject(gate->go, INFINITE);
+  if (WaitForSingleObject(gate->go, INFINITE) != WAIT_OBJECT_0) return WAIT_FAILED;
   return gate->result;
 }
 
