@@ -46,7 +46,7 @@ QColor ProfileColor(const char* entry, unsigned fallback) {
   CWinApp* pApp = AfxGetApp();
   if (!pApp) return ColorOf(fallback);
   const unsigned value = pApp->GetProfileInt(kReportSection, entry, static_cast<int>(fallback));
-  pApp->WriteProfileInt(kReportSection, entry, static_cast<int>(value));
+  (void)pApp->WriteProfileInt(kReportSection, entry, static_cast<int>(value));  // only a help to the administrator
   return ColorOf(value);
 }
 
@@ -169,8 +169,9 @@ void CFastReadView::OnGridSettingsChanged() {
   const QColor chosen = GetGrid()->Settings().background;
   if (chosen == m_standardColor) return;
   m_standardColor = chosen;
+  // A profile that cannot be written keeps the colour for this window only.
   if (CWinApp* pApp = AfxGetApp())
-    pApp->WriteProfileInt(kReportSection, kStandardColorEntry, static_cast<int>(ColorValue(chosen)));
+    (void)pApp->WriteProfileInt(kReportSection, kStandardColorEntry, static_cast<int>(ColorValue(chosen)));
 }
 
 void CFastReadView::MeasureBands() {
@@ -318,7 +319,7 @@ void CFastReadView::ProcessFiles(int move) {
   std::string directory;
   const auto config = vn::LocalMachineConfig();
   if (!config || !vn::DrivePathOfHostPath(*config, QFile::encodeName(chosen).toStdString(), &directory)) return;
-  CopyFileTo(directory.c_str(), move);
+  (void)CopyFileTo(directory.c_str(), move);  // a failure has been shown
 }
 
 int CFastReadView::CopyFileTo(const char* directory, int move) {
