@@ -59,7 +59,8 @@ JobScheduler::~JobScheduler() { Stop(); }
 void JobScheduler::Start() {
   {
     std::lock_guard lock(m_mutex);
-    Load();
+    // A missing file is an empty list.
+    (void)Load();
     m_ending = false;
   }
   if (!m_runner.joinable()) m_runner = std::thread([this] { Loop(); });
