@@ -143,7 +143,10 @@ int main(int argc, char** argv) {
     }
   }
 
-  vn::testing::StopReportServer(service);
+  if (!vn::testing::StopReportServer(service)) {
+    std::fprintf(stderr, "server_report_bench: the server did not stop\n");
+    ++failures;
+  }
   CloseServiceHandle(service);
   return failures == 0 ? 0 : 1;
 }

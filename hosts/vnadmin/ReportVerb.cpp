@@ -29,9 +29,9 @@ namespace fs = std::filesystem;
 
 std::string SystemText(DWORD code) {
   char text[512] = {};
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text, sizeof text,
-                 nullptr);
-  std::string out = text;
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                      text, sizeof text, nullptr);
+  std::string out(text, length);
   while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
   return out.empty() ? "error " + std::to_string(code) : out;
 }
