@@ -101,9 +101,9 @@ struct ReportResult {
 // is left alone; removed again on failure or cancel -> error 1223). Codes
 // the engine does not produce (custom report 12, unknown codes) answer 50
 // with a message and write nothing.
-ReportResult RunReport(const KSServerCommunicationReportRec& record, const std::vector<ScanObject>& objects,
-                       const std::filesystem::path& resultFile, const EngineOptions& options,
-                       ProgressSink& progress);
+[[nodiscard]] ReportResult RunReport(const KSServerCommunicationReportRec& record,
+                                     const std::vector<ScanObject>& objects, const std::filesystem::path& resultFile,
+                                     const EngineOptions& options, ProgressSink& progress);
 
 // Several reports over the same objects with one scan: each record's result
 // goes to its own file. The results come back in the order of `requests`.
@@ -111,7 +111,8 @@ struct ReportRequest {
   const KSServerCommunicationReportRec* record = nullptr;
   std::filesystem::path resultFile;
 };
-std::vector<ReportResult> RunReports(std::span<const ReportRequest> requests, const std::vector<ScanObject>& objects,
-                                     const EngineOptions& options, ProgressSink& progress);
+[[nodiscard]] std::vector<ReportResult> RunReports(std::span<const ReportRequest> requests,
+                                                   const std::vector<ScanObject>& objects, const EngineOptions& options,
+                                                   ProgressSink& progress);
 
 }  // namespace vn::server
