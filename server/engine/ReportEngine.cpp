@@ -14,8 +14,6 @@
 namespace vn::server {
 namespace {
 
-constexpr DWORD kCancelled = 1223;
-
 struct Title {
   DWORD code;
   const char* title;
@@ -153,7 +151,7 @@ std::vector<ReportResult> RunReports(std::span<const ReportRequest> requests, co
     if (!visitors.empty()) {
       if (!full.Run(visitors)) {
         for (Job& job : jobs)
-          if (job.active) Fail(job, kCancelled, "The report was cancelled.");
+          if (job.active) Fail(job, ERROR_CANCELLED, "The report was cancelled.");
         return [&] {
           std::vector<ReportResult> out;
           for (Job& j : jobs) out.push_back(std::move(j.result));
@@ -164,7 +162,7 @@ std::vector<ReportResult> RunReports(std::span<const ReportRequest> requests, co
     }
     if (progress.Cancelled()) {
       for (Job& job : jobs)
-        if (job.active) Fail(job, kCancelled, "The report was cancelled.");
+        if (job.active) Fail(job, ERROR_CANCELLED, "The report was cancelled.");
     }
 
     for (Job& job : jobs) {
@@ -172,7 +170,7 @@ std::vector<ReportResult> RunReports(std::span<const ReportRequest> requests, co
       const Scanner* scan = job.report->NeedsScan() ? scanned : nullptr;
       std::string message;
       if (DWORD e = job.report->Complete(scan, message)) {
-        Fail(job, e, e == kCancelled ? "The report was cancelled." : message);
+        Fail(job, e, e == static_cast<DWORD>(ERROR_CANCELLED) ? "The report was cancelled." : message);
         continue;
       }
       std::vector<std::string> problems = objectProblems;

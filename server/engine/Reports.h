@@ -80,7 +80,7 @@ class Report : public ScanVisitor {
   virtual void Heading(std::vector<std::string>& lines) const;
   void Entry(const ScanEntry&) override {}
   // After a complete scan, before the heading is written: work that needs
-  // every entry (null when NeedsScan() is false). 0, 1223 when cancelled, or
+  // every entry (null when NeedsScan() is false). 0, ERROR_CANCELLED, or
   // a code with `message` set.
   [[nodiscard]] virtual DWORD Complete(const Scanner* scan, std::string& message);
   // After Complete (null when NeedsScan() is false).

@@ -47,7 +47,7 @@ class ResultWriter {
   ResultWriter& operator=(const ResultWriter&) = delete;
   ~ResultWriter();
 
-  // Creates the file new. 0, or 80 when it exists, else the failure's code.
+  // Creates the file new. 0, ERROR_FILE_EXISTS when it exists, else the failure's code.
   [[nodiscard]] DWORD Create(const std::filesystem::path& path);
   // Buffers and writes; a failed write is remembered and returned by Finish.
   void Append(std::string_view bytes);

@@ -217,7 +217,7 @@ TEST(EngineRobustnessTest, CancelStopsTheRunAndLeavesNoResult) {
       CancelAfter progress(after);
       const fs::path file = tree.ResultDir() / "cancelled.csv";
       ReportResult r = RunReport(Record(code), {tree.Object()}, file, {}, progress);
-      EXPECT_EQ(r.error, 1223u);
+      EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_CANCELLED));
       EXPECT_FALSE(fs::exists(file));
       EXPECT_TRUE(fs::is_empty(tree.ResultDir())) << "no spill file left behind";
     }
