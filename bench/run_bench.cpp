@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
   SetRunPipeNames(context, entry);
   HANDLE report = nullptr;
   HANDLE channel = nullptr;
-  StartReportRun(context, entry, &report, &channel);
+  if (!StartReportRun(context, entry, &report, &channel)) Fail("the run's threads could not be started");
   while (!closed) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   if (WaitForSingleObject(report, INFINITE) != WAIT_OBJECT_0 || WaitForSingleObject(channel, INFINITE) != WAIT_OBJECT_0)
     Fail("the run's threads could not be waited for");

@@ -216,8 +216,7 @@ int main(int argc, char** argv) {
 
   HANDLE report = nullptr;
   HANDLE channel = nullptr;
-  StartReportRun(context, entry, &report, &channel);
-  if (!channel || !report) {
+  if (!StartReportRun(context, entry, &report, &channel)) {
     std::fprintf(stderr, "VN: cannot start the run: %s\n", SystemText(GetLastError()).c_str());
     return 1;
   }
