@@ -29,8 +29,34 @@ inline constexpr LONG kAttributeCleared = 0;
 inline constexpr LONG kAttributeSet = 1;
 inline constexpr LONG kAttributeEither = 2;
 
-// ReportOptions::Report before the record is given a catalogue entry's code.
-inline constexpr DWORD kUnassignedReportCode = 17;
+// ReportOptions::Report: the server code of each standard report, and of a
+// custom report's options. The console's catalogue lists the standard reports
+// in an order of its own (ReportCatalogue.h): an index there is no code.
+inline constexpr DWORD kReportFilesByAccessDate = 1;
+inline constexpr DWORD kReportWastedSpace = 2;
+inline constexpr DWORD kReportFilesByRevisionDate = 3;
+inline constexpr DWORD kReportPartitionSummary = 4;
+inline constexpr DWORD kReportFilesByCreationDate = 5;
+inline constexpr DWORD kReportSpaceByDirectory = 6;
+inline constexpr DWORD kReportSpaceByGroup = 7;
+inline constexpr DWORD kReportSpaceByQuota = 8;
+inline constexpr DWORD kReportSpaceByShare = 9;
+inline constexpr DWORD kReportFilesBySize = 10;
+inline constexpr DWORD kReportSpaceByUser = 11;
+inline constexpr DWORD kReportCustom = 12;
+inline constexpr DWORD kReportDuplicateFiles = 13;
+inline constexpr DWORD kReportAllFiles = 14;
+inline constexpr DWORD kReportDetailedSummary = 15;
+inline constexpr DWORD kReportInsecureFiles = 16;
+inline constexpr DWORD kReportFilesWithUndefinedOwners = 17;
+inline constexpr DWORD kReportFilesWithAcl = 18;
+inline constexpr DWORD kReportFilesByUserAccess = 19;
+inline constexpr DWORD kReportUserAccessByFile = 20;
+inline constexpr DWORD kReportFilesWithUndefinedAces = 21;
+// ReportOptions::Report before the record is given a catalogue entry's code
+// (Files With Undefined Owners': a record sent so runs that report).
+inline constexpr DWORD kUnassignedReportCode = kReportFilesWithUndefinedOwners;
+
 // Every detail column except "Owner" (bit kOwnerColumn).
 inline constexpr DWORD kDefaultFields = 0xFFFFBFFF;
 

@@ -99,8 +99,8 @@ struct ReportResult {
 // Runs the report the record names (record.Report = server code) on `objects`
 // and writes the result file (created new: an existing file fails with
 // ERROR_FILE_EXISTS and is left alone; removed again on failure or cancel,
-// ERROR_CANCELLED). Codes the engine does not produce (the custom report's,
-// unknown codes) answer ERROR_NOT_SUPPORTED with a message and write nothing.
+// ERROR_CANCELLED). Codes the engine does not produce (kReportCustom, unknown
+// codes) answer ERROR_NOT_SUPPORTED with a message and write nothing.
 [[nodiscard]] ReportResult RunReport(const KSServerCommunicationReportRec& record,
                                      const std::vector<ScanObject>& objects, const std::filesystem::path& resultFile,
                                      const EngineOptions& options, ProgressSink& progress);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/core/Win32Types.h"
+#include "servercomm/KSServerCommunication.h"
 
 namespace vn::console {
 
@@ -25,9 +26,6 @@ inline constexpr int kReportCount = 20;
 // Reports from this index on list files and have the "Detail" page (attribute
 // tests and the detail column mask); the ones before it report space totals.
 inline constexpr int kFirstDetailReport = 7;
-
-// The server code of a custom report's options.
-inline constexpr DWORD kCustomReportServerCode = 12;
 
 // The detail column that the default column mask leaves out.
 inline constexpr int kOwnerColumn = 14;
@@ -39,7 +37,8 @@ int ReportIndexFromName(std::string_view name);
 // The display name of catalogue index `index`; empty outside 0..19.
 std::string_view ReportNameFromIndex(int index);
 
-// The server code of catalogue index `index`; 0 (a code no report has) outside 0..19.
+// The server code (kReport...) of catalogue index `index`; 0 (a code no report has)
+// outside 0..19.
 DWORD ServerCodeFromIndex(int index);
 
 // True for the indexes whose reports list files (kFirstDetailReport..19).

@@ -174,7 +174,7 @@ class CReportRunner {
 
   void RunCustomReport() {
     auto options = std::make_unique<ReportOptions>();
-    options->Report = vn::console::kCustomReportServerCode;
+    options->Report = vn::kReportCustom;
     const LONG loaded = vn::console::LoadCustomReportOptions(m_context.reportMachine, m_context.reportName, *options);
     if (loaded != 0 && m_context.hStatusWnd) {
       SetWindowTextA(m_context.hStatusWnd, SystemText(static_cast<DWORD>(loaded)).c_str());
