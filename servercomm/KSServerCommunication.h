@@ -57,8 +57,30 @@ inline constexpr DWORD kReportFilesWithUndefinedAces = 21;
 // (Files With Undefined Owners': a record sent so runs that report).
 inline constexpr DWORD kUnassignedReportCode = kReportFilesWithUndefinedOwners;
 
-// Every detail column except "Owner" (bit kOwnerColumn).
-inline constexpr DWORD kDefaultFields = 0xFFFFBFFF;
+// Bits of ReportOptions::Fields: the detail columns of a listing, in the
+// order it shows them. FileName and Directory are shown whatever the mask says.
+inline constexpr unsigned kFieldFileName = 0;
+inline constexpr unsigned kFieldDirectory = 1;
+inline constexpr unsigned kFieldSize = 2;
+inline constexpr unsigned kFieldAllocated = 3;
+inline constexpr unsigned kFieldCreated = 4;
+inline constexpr unsigned kFieldRevised = 5;
+inline constexpr unsigned kFieldAccessed = 6;
+inline constexpr unsigned kFieldCreatedDays = 7;
+inline constexpr unsigned kFieldRevisedDays = 8;
+inline constexpr unsigned kFieldAccessedDays = 9;
+inline constexpr unsigned kFieldAttributes = 10;
+inline constexpr unsigned kFieldWasted = 11;
+inline constexpr unsigned kFieldType = 12;
+inline constexpr unsigned kFieldAlternateName = 13;
+inline constexpr unsigned kFieldOwner = 14;
+inline constexpr unsigned kFieldVolumeLabel = 15;
+inline constexpr unsigned kFieldDevice = 16;
+inline constexpr unsigned kFieldFileSystem = 17;
+inline constexpr unsigned kFieldMachine = 18;
+inline constexpr unsigned kFieldCount = 19;
+// Every detail column except "Owner".
+inline constexpr DWORD kDefaultFields = ~(DWORD{1} << kFieldOwner);
 
 // Bits of ReportOptions::Options.
 inline constexpr DWORD kOptionSizesInBytes = 0x01;
@@ -115,7 +137,7 @@ struct KSServerCommunicationReportRec {
   ReportCriterion Criteria[kCriterionCount];
   DWORD Report = kUnassignedReportCode;  // server code, never the catalogue index
   DWORD Options = 0;                     // kOption* bits
-  DWORD Fields = kDefaultFields;         // bit i shows detail column i
+  DWORD Fields = kDefaultFields;         // kField* bits
   DWORD Reserved3 = 0;
   char CustomReport[MAX_PATH] = {};  // "\\machine\name" for a custom report, else empty
   char PipeName[MAX_PATH] = {};      // progress pipe, set by a run before each server call

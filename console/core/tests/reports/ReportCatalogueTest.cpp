@@ -66,15 +66,15 @@ TEST(ReportCatalogueTest, NameLookupIgnoresCaseOnly) {
 
 TEST(ReportCatalogueTest, DefaultColumnMaskShowsAllButOwner) {
   const auto columns = DetailColumns();
-  ASSERT_EQ(columns.size(), 19u);
+  ASSERT_EQ(columns.size(), kFieldCount);
   EXPECT_EQ(columns.front(), "File Name");
-  EXPECT_EQ(columns[kOwnerColumn], "Owner");
+  EXPECT_EQ(columns[kFieldOwner], "Owner");
   EXPECT_EQ(columns.back(), "Machine");
 
   const auto shown = ShownDetailColumns(kDefaultFields);
   EXPECT_EQ(shown.size(), 18u);
   EXPECT_EQ(std::count(shown.begin(), shown.end(), "Owner"), 0);
-  EXPECT_EQ(ShownDetailColumns(DWORD{1} << kOwnerColumn), std::vector<std::string_view>{"Owner"});
+  EXPECT_EQ(ShownDetailColumns(DWORD{1} << kFieldOwner), std::vector<std::string_view>{"Owner"});
   EXPECT_TRUE(ShownDetailColumns(0).empty());
 }
 
