@@ -25,6 +25,7 @@ std::filesystem::path LargeResult(const std::filesystem::path& dir, const std::f
 // A result with the header of `source` and its first `rows` rows, at `dest`
 // (made unless it is already there). False when `source` has fewer rows or
 // `dest` could not be written.
-bool ResultHead(const std::filesystem::path& source, const std::filesystem::path& dest, std::uint32_t rows);
+[[nodiscard]] bool ResultHead(const std::filesystem::path& source, const std::filesystem::path& dest,
+                              std::uint32_t rows);
 
 }  // namespace vn::bench

@@ -129,10 +129,10 @@ int main(int argc, char** argv) {
   SetRunPipeNames(context, entry);
   HANDLE report = nullptr;
   HANDLE channel = nullptr;
-  StartReportRun(context, entry, &report, &channel);
+  if (!StartReportRun(context, entry, &report, &channel)) Fail("the run's threads could not be started");
   while (!closed) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  WaitForSingleObject(report, INFINITE);
-  WaitForSingleObject(channel, INFINITE);
+  if (WaitForSingleObject(report, INFINITE) != WAIT_OBJECT_0 || WaitForSingleObject(channel, INFINITE) != WAIT_OBJECT_0)
+    Fail("the run's threads could not be waited for");
   CloseHandle(report);
   CloseHandle(channel);
   if (merged.empty()) Fail("the run produced no merged file");
@@ -157,7 +157,7 @@ int main(int argc, char** argv) {
               ours, copy, ours / copy, static_cast<double>(mergedBytes) / 1e6, static_cast<double>(copiedBytes) / 1e6);
 
   for (SC_HANDLE service : services) {
-    vn::testing::StopReportServer(service);
+    if (!vn::testing::StopReportServer(service)) Fail("a server did not stop");
     CloseServiceHandle(service);
   }
   return 0;

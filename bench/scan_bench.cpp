@@ -281,10 +281,12 @@ int main(int argc, char** argv) {
   // Space By Directory: the whole tree's totals.
   if (only.empty() || only == "space") {
     const fs::path file = work / "space.csv";
-    if (!InChild([&] { return RunEngine(Record(6), medium, file) && CheckSpaceByDirectory(file, medium); })) {
+    if (!InChild([&] {
+          return RunEngine(Record(vn::kReportSpaceByDirectory), medium, file) && CheckSpaceByDirectory(file, medium);
+        })) {
       ++failures;
     } else {
-      Measure ours = Timed([&] { return RunEngine(Record(6), medium, file); });
+      Measure ours = Timed([&] { return RunEngine(Record(vn::kReportSpaceByDirectory), medium, file); });
       Measure du = Timed([&] { return Shell("du -s " + Quote(medium) + " >/dev/null 2>&1"); });
       Measure walk = Timed([&] { return Shell(std::string(VN_WALK) + " -t 2 " + Quote(medium) + " >/dev/null 2>&1"); });
       Print("space-by-directory", ours, "du -s", du, kMediumFileNames);
@@ -294,17 +296,17 @@ int main(int argc, char** argv) {
   // All Files: every file listed.
   if (only.empty() || only == "all") {
     const fs::path file = work / "all.csv", exported = work / "ncdu.json";
-    if (!InChild([&] { return RunEngine(Record(14), medium, file) && CheckAllFiles(file); })) {
+    if (!InChild([&] { return RunEngine(Record(vn::kReportAllFiles), medium, file) && CheckAllFiles(file); })) {
       ++failures;
     } else {
-      Measure ours = Timed([&] { return RunEngine(Record(14), medium, file); });
+      Measure ours = Timed([&] { return RunEngine(Record(vn::kReportAllFiles), medium, file); });
       Measure ncdu = Timed([&] { return Shell("ncdu -0 -o " + Quote(exported) + " " + Quote(medium) + " >/dev/null 2>&1"); });
       Print("all-files", ours, "ncdu -0 -o", ncdu, kMediumFileNames);
     }
   }
   // Duplicate Files: names not compared, contents compared byte by byte.
   if (only.empty() || only == "dupes") {
-    KSServerCommunicationReportRec rec = Record(13);
+    KSServerCommunicationReportRec rec = Record(vn::kReportDuplicateFiles);
     rec.Criteria[0].Compare = 1;
     std::snprintf(rec.Criteria[1].Value1, sizeof rec.Criteria[1].Value1, "0");
     std::snprintf(rec.Criteria[2].Value1, sizeof rec.Criteria[2].Value1, "0");

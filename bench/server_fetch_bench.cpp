@@ -94,7 +94,8 @@ int main(int argc, char** argv) {
   std::printf("bench server-fetch-%lluMiB: ours %.3f s, copy %.3f s, ratio %.2f (%.0f MiB/s vs %.0f MiB/s)\n",
               static_cast<unsigned long long>(sizeMiB), ours, copy, ours / copy, sizeMiB / ours, sizeMiB / copy);
 
-  vn::testing::StopReportServer(service);
+  const bool stopped = vn::testing::StopReportServer(service);
   CloseServiceHandle(service);
-  return 0;
+  if (!stopped) std::fprintf(stderr, "server_fetch_bench: the server did not stop\n");
+  return stopped ? 0 : 1;
 }

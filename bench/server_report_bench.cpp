@@ -123,7 +123,7 @@ int main(int argc, char** argv) {
     const double ours = Best(throughServer);
     const double du = Best([&] { return Shell("du -s " + Quote(medium) + " >/dev/null 2>&1"); });
     vn::KSServerCommunicationReportRec record;
-    record.Report = 6;
+    record.Report = vn::kReportSpaceByDirectory;
     record.Options = vn::kOptionSizesInBytes;
     const fs::path local = net.Console().driveD / "engine.csv";
     const double engine = Best([&] {
@@ -143,7 +143,10 @@ int main(int argc, char** argv) {
     }
   }
 
-  vn::testing::StopReportServer(service);
+  if (!vn::testing::StopReportServer(service)) {
+    std::fprintf(stderr, "server_report_bench: the server did not stop\n");
+    ++failures;
+  }
   CloseServiceHandle(service);
   return failures == 0 ? 0 : 1;
 }

@@ -37,5 +37,6 @@ class ConvertCSV {
   // `options` (text, HTML, dBASE, comma-delimited in that order of preference)
   // to `destination`, replacing it. Returns the empty text on success, else a
   // sentence for a message box saying what failed.
-  std::string ReformatFile(const std::string& destination, const std::string& source, std::uint32_t options);
+  [[nodiscard]] std::string ReformatFile(const std::string& destination, const std::string& source,
+                                         std::uint32_t options);
 };

@@ -55,11 +55,11 @@ class DataTransfer {
   // --- The connection's side
   // Takes the transfer for `stream`; false when the stream has closed it or
   // another connection took it.
-  bool Begin(TlsStream& stream);
+  [[nodiscard]] bool Begin(TlsStream& stream);
   // The file's next bytes (only between Begin and End), counting as the
   // stream's progress.
-  LONG Write(std::span<const BYTE> data);
-  LONG Read(std::span<BYTE> buffer, std::size_t* got);
+  [[nodiscard]] LONG Write(std::span<const BYTE> data);
+  [[nodiscard]] LONG Read(std::span<BYTE> buffer, std::size_t* got);
   // The connection is done with the file: `error` and the bytes it moved.
   // Runs `onEnd` first; the stream's Close waits until End has returned.
   void End(LONG error, std::uint64_t bytes);

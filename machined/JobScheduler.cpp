@@ -25,6 +25,12 @@ std::int64_t ToMillis(JobTimePoint t) {
 }
 JobTimePoint FromMillis(std::int64_t ms) { return JobTimePoint(std::chrono::milliseconds(ms)); }
 
+// A change the runner made (a run's outcome, the next due time) that the file
+// did not take. Nobody waits for it but the log; the list in memory stays the
+// one that counts, and the next save writes all of it.
+void WarnUnsaved(DWORD error) {
+  if (error) std::fprintf(stderr, "vnmachined: the list of scheduled jobs could not be written (error %u)\n", error);
+}
 
 }  // namespace
 
@@ -53,7 +59,8 @@ JobScheduler::~JobScheduler() { Stop(); }
 void JobScheduler::Start() {
   {
     std::lock_guard lock(m_mutex);
-    Load();
+    // A missing file is an empty list.
+    (void)Load();
     m_ending = false;
   }
   if (!m_runner.joinable()) m_runner = std::thread([this] { Loop(); });
@@ -216,7 +223,7 @@ void JobScheduler::SetOutcome(DWORD id, bool ok) {
   } else {
     flags |= JOB_EXEC_ERROR;
   }
-  if (flags != before) Save();
+  if (flags != before) WarnUnsaved(Save());
 }
 
 void JobScheduler::Reap() {
@@ -260,7 +267,7 @@ void JobScheduler::RunDue() {
     } else {
       SetOutcome(id, false);
     }
-    Save();
+    WarnUnsaved(Save());
   }
 }
 

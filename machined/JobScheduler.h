@@ -77,17 +77,17 @@ class JobScheduler {
 
   // 0, ERROR_INVALID_PARAMETER (ValidateJob, or a line break in the command),
   // or the write's error.
-  DWORD Add(const AT_INFO& info, DWORD* id);
+  [[nodiscard]] DWORD Add(const AT_INFO& info, DWORD* id);
   // Removes the jobs with ids in [minId, maxId]; NERR_JobNotFound when none.
-  DWORD Delete(DWORD minId, DWORD maxId);
+  [[nodiscard]] DWORD Delete(DWORD minId, DWORD maxId);
   std::vector<ScheduledJob> Jobs() const;
-  DWORD Get(DWORD id, ScheduledJob* job) const;
+  [[nodiscard]] DWORD Get(DWORD id, ScheduledJob* job) const;
   // Runs the jobs due now (the runner's pass).
   void RunDue();
 
  private:
-  bool Load();
-  DWORD Save();
+  [[nodiscard]] bool Load();
+  [[nodiscard]] DWORD Save();
   // Starts the command line; its pid, or -1 when it cannot start.
   pid_t Launch(const std::string& command);
   // Records how a run of job `id` went (with the lock held).

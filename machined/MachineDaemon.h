@@ -58,9 +58,9 @@ class MachineDaemon {
 
   // Reads the configuration (done by Start when not done yet): false with
   // the configuration's error.
-  bool Configure(std::string* error);
+  [[nodiscard]] bool Configure(std::string* error);
   // Starts serving (see above). False with a message; then nothing runs.
-  bool Start(std::string* error);
+  [[nodiscard]] bool Start(std::string* error);
   // Asks the service to stop; returns at once.
   void Stop();
   // Blocks until the service has stopped (Stop, or its pid file gone), then

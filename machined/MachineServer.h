@@ -43,7 +43,7 @@ class MachineServer {
   MachineServer& operator=(const MachineServer&) = delete;
 
   // Listens on the configuration's address and port (port 0: any free one).
-  bool Start(std::string* error);
+  [[nodiscard]] bool Start(std::string* error);
   // The port actually listened on, once started.
   std::uint16_t Port() const { return m_port; }
   // "address:port" as listened on.

@@ -91,7 +91,7 @@ MachineServiceImpl::MachineServiceImpl(std::shared_ptr<MachineEndpoint> machine,
   // Opened now, not on the callback thread of the first read; a hive that
   // cannot be opened yet is tried again on each read.
   std::shared_ptr<RegistryHive> hive;
-  ReadHive(&hive);
+  (void)ReadHive(&hive);
 }
 
 MachineServiceImpl::~MachineServiceImpl() = default;

@@ -166,10 +166,10 @@ class MachineServiceImpl final : public MachineServiceBase {
   Status Authorise(const grpc::ServerContextBase& context, const char* method);
   // The scheduler when it may serve calls, else null with *error set.
   std::shared_ptr<JobScheduler> Scheduler(std::uint32_t* error) const;
-  LONG Hive(std::shared_ptr<RegistryHive>* hive);
+  [[nodiscard]] LONG Hive(std::shared_ptr<RegistryHive>* hive);
   // The hive as the registry reads see it: a connection of its own to the
   // machine's hive file.
-  LONG ReadHive(std::shared_ptr<RegistryHive>* hive);
+  [[nodiscard]] LONG ReadHive(std::shared_ptr<RegistryHive>* hive);
 
   std::shared_ptr<MachineEndpoint> m_machine;
   std::shared_ptr<const MachineConfig> m_config;

@@ -9,7 +9,7 @@ namespace vn {
 
 // A file path from the network: ERROR_SUCCESS with *out set, or
 // ERROR_INVALID_PARAMETER / ERROR_BAD_NET_NAME.
-LONG CheckPath(const vornal::machine::MachinePath& path, MachinePath* out);
+[[nodiscard]] LONG CheckPath(const vornal::machine::MachinePath& path, MachinePath* out);
 
 void ToProto(const FileEntry& entry, vornal::machine::FileEntry* out);
 

@@ -25,7 +25,6 @@ constexpr const char* kServicesKey = "SYSTEM\\CurrentControlSet\\Services";
 constexpr std::size_t kMaxServiceName = 256;
 constexpr auto kTick = std::chrono::milliseconds(50);
 constexpr auto kStopReplyWait = std::chrono::seconds(1);
-constexpr LONG kErrorInvalidData = 13;   // ERROR_INVALID_DATA: a value of the wrong type
 
 bool ValidServiceName(std::string_view name) {
   return !name.empty() && name.size() <= kMaxServiceName && name.find_first_of("\\/") == std::string_view::npos &&
@@ -37,7 +36,7 @@ bool IsSchedule(std::string_view name) { return EqualsIgnoringCase(name, kSchedu
 LONG ReadDword(RegistryHive& hive, KeyId key, std::string_view name, DWORD* value) {
   RegValue data;
   if (const LONG error = hive.QueryValue(key, name, &data); error != ERROR_SUCCESS) return error;
-  if (data.type != REG_DWORD || data.data.size() != 4) return kErrorInvalidData;
+  if (data.type != REG_DWORD || data.data.size() != 4) return ERROR_INVALID_DATA;  // a value of the wrong type
   *value = static_cast<DWORD>(data.data[0]) | static_cast<DWORD>(data.data[1]) << 8 |
            static_cast<DWORD>(data.data[2]) << 16 | static_cast<DWORD>(data.data[3]) << 24;
   return ERROR_SUCCESS;

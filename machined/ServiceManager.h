@@ -100,7 +100,7 @@ struct ServiceCommand {
 // ERROR_FILE_NOT_FOUND / ERROR_PATH_NOT_FOUND when no program is found,
 // ERROR_INVALID_PARAMETER for an empty line or an unclosed quote, and the
 // codes of ResolvePath.
-LONG ParseImagePath(const MachineConfig& config, std::string_view imagePath, ServiceCommand* command);
+[[nodiscard]] LONG ParseImagePath(const MachineConfig& config, std::string_view imagePath, ServiceCommand* command);
 
 class ServiceManager {
  public:
@@ -118,13 +118,13 @@ class ServiceManager {
   // Stops every running service: SIGTERM, up to `wait` for all of them, then SIGKILL.
   void StopAll(std::chrono::milliseconds wait = kStopWait);
 
-  LONG Open(std::string_view name);
-  LONG Query(std::string_view name, SERVICE_STATUS* status);
-  LONG StartService(std::string_view name, const std::vector<std::string>& arguments);
+  [[nodiscard]] LONG Open(std::string_view name);
+  [[nodiscard]] LONG Query(std::string_view name, SERVICE_STATUS* status);
+  [[nodiscard]] LONG StartService(std::string_view name, const std::vector<std::string>& arguments);
   // SERVICE_CONTROL_STOP waits up to a second for the service to end.
-  LONG Control(std::string_view name, DWORD control, SERVICE_STATUS* status);
-  LONG Create(const ServiceDefinition& definition);
-  LONG Delete(std::string_view name);
+  [[nodiscard]] LONG Control(std::string_view name, DWORD control, SERVICE_STATUS* status);
+  [[nodiscard]] LONG Create(const ServiceDefinition& definition);
+  [[nodiscard]] LONG Delete(std::string_view name);
 
   // Whether the built-in "Schedule" service is running.
   bool ScheduleRunning() const;
@@ -151,10 +151,10 @@ class ServiceManager {
     std::string detail;
   };
 
-  LONG Read(std::string_view name, Stored* stored);
+  [[nodiscard]] LONG Read(std::string_view name, Stored* stored);
   void KillLeftovers();
-  LONG StartLocked(std::unique_lock<std::mutex>& lock, std::string_view name, const Stored& stored,
-                   const std::vector<std::string>& arguments);
+  [[nodiscard]] LONG StartLocked(std::unique_lock<std::mutex>& lock, std::string_view name, const Stored& stored,
+                                 const std::vector<std::string>& arguments);
   // Has the supervisor start `spawn` and waits for the outcome (the lock is
   // released meanwhile).
   void SpawnOnSupervisor(std::unique_lock<std::mutex>& lock, Spawn* spawn);

@@ -16,7 +16,7 @@ namespace vn {
 // Writes `message` to `stream` (a gRPC writer of PipeFrame); false when the
 // stream broke.
 template <typename Stream>
-bool WritePipeMessage(Stream& stream, std::string_view message) {
+[[nodiscard]] bool WritePipeMessage(Stream& stream, std::string_view message) {
   vornal::machine::PipeFrame frame;
   vornal::machine::PipeData* data = frame.mutable_data();
   std::size_t offset = 0;

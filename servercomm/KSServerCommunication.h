@@ -29,10 +29,58 @@ inline constexpr LONG kAttributeCleared = 0;
 inline constexpr LONG kAttributeSet = 1;
 inline constexpr LONG kAttributeEither = 2;
 
-// ReportOptions::Report before the record is given a catalogue entry's code.
-inline constexpr DWORD kUnassignedReportCode = 17;
-// Every detail column except "Owner" (bit kOwnerColumn).
-inline constexpr DWORD kDefaultFields = 0xFFFFBFFF;
+// ReportOptions::Report: the server code of each standard report, and of a
+// custom report's options. The console's catalogue lists the standard reports
+// in an order of its own (ReportCatalogue.h): an index there is no code.
+inline constexpr DWORD kReportFilesByAccessDate = 1;
+inline constexpr DWORD kReportWastedSpace = 2;
+inline constexpr DWORD kReportFilesByRevisionDate = 3;
+inline constexpr DWORD kReportPartitionSummary = 4;
+inline constexpr DWORD kReportFilesByCreationDate = 5;
+inline constexpr DWORD kReportSpaceByDirectory = 6;
+inline constexpr DWORD kReportSpaceByGroup = 7;
+inline constexpr DWORD kReportSpaceByQuota = 8;
+inline constexpr DWORD kReportSpaceByShare = 9;
+inline constexpr DWORD kReportFilesBySize = 10;
+inline constexpr DWORD kReportSpaceByUser = 11;
+inline constexpr DWORD kReportCustom = 12;
+inline constexpr DWORD kReportDuplicateFiles = 13;
+inline constexpr DWORD kReportAllFiles = 14;
+inline constexpr DWORD kReportDetailedSummary = 15;
+inline constexpr DWORD kReportInsecureFiles = 16;
+inline constexpr DWORD kReportFilesWithUndefinedOwners = 17;
+inline constexpr DWORD kReportFilesWithAcl = 18;
+inline constexpr DWORD kReportFilesByUserAccess = 19;
+inline constexpr DWORD kReportUserAccessByFile = 20;
+inline constexpr DWORD kReportFilesWithUndefinedAces = 21;
+// ReportOptions::Report before the record is given a catalogue entry's code
+// (Files With Undefined Owners': a record sent so runs that report).
+inline constexpr DWORD kUnassignedReportCode = kReportFilesWithUndefinedOwners;
+
+// Bits of ReportOptions::Fields: the detail columns of a listing, in the
+// order it shows them. FileName and Directory are shown whatever the mask says.
+inline constexpr unsigned kFieldFileName = 0;
+inline constexpr unsigned kFieldDirectory = 1;
+inline constexpr unsigned kFieldSize = 2;
+inline constexpr unsigned kFieldAllocated = 3;
+inline constexpr unsigned kFieldCreated = 4;
+inline constexpr unsigned kFieldRevised = 5;
+inline constexpr unsigned kFieldAccessed = 6;
+inline constexpr unsigned kFieldCreatedDays = 7;
+inline constexpr unsigned kFieldRevisedDays = 8;
+inline constexpr unsigned kFieldAccessedDays = 9;
+inline constexpr unsigned kFieldAttributes = 10;
+inline constexpr unsigned kFieldWasted = 11;
+inline constexpr unsigned kFieldType = 12;
+inline constexpr unsigned kFieldAlternateName = 13;
+inline constexpr unsigned kFieldOwner = 14;
+inline constexpr unsigned kFieldVolumeLabel = 15;
+inline constexpr unsigned kFieldDevice = 16;
+inline constexpr unsigned kFieldFileSystem = 17;
+inline constexpr unsigned kFieldMachine = 18;
+inline constexpr unsigned kFieldCount = 19;
+// Every detail column except "Owner".
+inline constexpr DWORD kDefaultFields = ~(DWORD{1} << kFieldOwner);
 
 // Bits of ReportOptions::Options.
 inline constexpr DWORD kOptionSizesInBytes = 0x01;
@@ -89,7 +137,7 @@ struct KSServerCommunicationReportRec {
   ReportCriterion Criteria[kCriterionCount];
   DWORD Report = kUnassignedReportCode;  // server code, never the catalogue index
   DWORD Options = 0;                     // kOption* bits
-  DWORD Fields = kDefaultFields;         // bit i shows detail column i
+  DWORD Fields = kDefaultFields;         // kField* bits
   DWORD Reserved3 = 0;
   char CustomReport[MAX_PATH] = {};  // "\\machine\name" for a custom report, else empty
   char PipeName[MAX_PATH] = {};      // progress pipe, set by a run before each server call

@@ -78,11 +78,11 @@ class Writer {
 class Reader {
  public:
   explicit Reader(std::span<const char> payload) : m_rest(payload) {}
-  bool U32(std::uint32_t* value);
-  bool U64(std::uint64_t* value);
-  bool Bytes(std::size_t count, std::span<const char>* bytes);
+  [[nodiscard]] bool U32(std::uint32_t* value);
+  [[nodiscard]] bool U64(std::uint64_t* value);
+  [[nodiscard]] bool Bytes(std::size_t count, std::span<const char>* bytes);
   // A NUL-terminated text of at most `max` bytes before the NUL.
-  bool Text(std::size_t max, std::string* text);
+  [[nodiscard]] bool Text(std::size_t max, std::string* text);
   std::span<const char> Rest() const { return m_rest; }
   bool AtEnd() const { return m_ok && m_rest.empty(); }
   bool Ok() const { return m_ok; }
@@ -100,6 +100,6 @@ void PutReadReplyHeader(char* at, std::uint32_t flags, std::size_t dataSize);
 
 // Checks the header of a received message: the magic, and a length equal to
 // what follows it. On success *kind and *payload describe the message.
-bool ParseMessage(std::span<const char> message, std::uint32_t* kind, std::span<const char>* payload);
+[[nodiscard]] bool ParseMessage(std::span<const char> message, std::uint32_t* kind, std::span<const char>* payload);
 
 }  // namespace vn::serverproto

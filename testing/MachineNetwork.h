@@ -86,8 +86,8 @@ class MachineNetwork {
   const TestMachine& Add(const TestMachineOptions& wanted);
   // Starts the machine's service and waits until it answers (fails the test
   // if not). A machine keeps its port across restarts. Returns success.
-  bool Start(const std::string& name);
-  bool StartAll();   // every machine added, CONSOLE excepted
+  [[nodiscard]] bool Start(const std::string& name);
+  [[nodiscard]] bool StartAll();  // every machine added, CONSOLE excepted
   // Stops the service politely (SIGTERM: it stops its services first) or at
   // once (SIGKILL: its services' processes are killed with it), and waits for it.
   void Stop(const std::string& name, bool kill = false);

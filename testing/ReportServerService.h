@@ -21,10 +21,11 @@ SC_HANDLE InstallReportServer(const TestMachine& machine, const std::filesystem:
 
 // Starts the installed server with `argc` extra arguments and waits until its
 // pipe on `machine` answers. False when either did not happen.
-bool StartReportServer(SC_HANDLE service, const std::string& machine, DWORD argc = 0, LPCSTR* argv = nullptr);
+[[nodiscard]] bool StartReportServer(SC_HANDLE service, const std::string& machine, DWORD argc = 0,
+                                     LPCSTR* argv = nullptr);
 
 // Asks a running server to stop and waits until it has. True when it stopped
 // or was not running.
-bool StopReportServer(SC_HANDLE service);
+[[nodiscard]] bool StopReportServer(SC_HANDLE service);
 
 }  // namespace vn::testing

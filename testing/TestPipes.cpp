@@ -16,8 +16,9 @@ HANDLE OpenPipeWhenFree(const std::string& path, std::chrono::milliseconds ceili
       [&] {
         pipe = OpenPipe(path);
         if (pipe != INVALID_HANDLE_VALUE || GetLastError() != static_cast<DWORD>(ERROR_PIPE_BUSY)) return true;
-        // Busy: wait for an instance to come free, then try again.
-        WaitNamedPipeA(path.c_str(), 1000);
+        // Busy: wait for an instance to come free, then try again (the next
+        // open tells whether one did).
+        (void)WaitNamedPipeA(path.c_str(), 1000);
         return false;
       },
       ceiling);

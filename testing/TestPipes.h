@@ -22,7 +22,7 @@ HANDLE OpenPipe(const std::string& path);
 HANDLE OpenPipeWhenFree(const std::string& path, std::chrono::milliseconds ceiling = kWaitCeiling);
 
 // Writes `text` as one message; true when all of it was written.
-bool Send(HANDLE pipe, const std::string& text);
+[[nodiscard]] bool Send(HANDLE pipe, const std::string& text);
 
 // Reads one message into a buffer of `size` bytes: the message, or
 // "<error N>" with the last error N when the read fails.

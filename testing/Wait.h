@@ -18,6 +18,6 @@ inline constexpr std::chrono::milliseconds kWaitCeiling{10000};
 // Asks `done` until it answers true or `ceiling` has passed, looking once more
 // at the end; true when it did. It looks at once, then every millisecond,
 // backing off to every 50 ms. `done` runs on the calling thread.
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds ceiling = kWaitCeiling);
+[[nodiscard]] bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds ceiling = kWaitCeiling);
 
 }  // namespace vn::testing

@@ -69,7 +69,7 @@ class CDocTemplate : public CCmdTarget {
   virtual std::vector<CDocument*> GetDocuments() const = 0;
   // Closes every document of this template (and so their windows).
   void CloseAllDocuments(BOOL bEndSession);
-  BOOL SaveAllModified();
+  [[nodiscard]] BOOL SaveAllModified();
 
  protected:
   CDocTemplate(UINT nIDResource, const CRuntimeClass* pDocClass, const CRuntimeClass* pFrameClass,

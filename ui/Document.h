@@ -50,15 +50,15 @@ class CDocument : public CCmdTarget {
 
   // A fresh, empty document. The default empties the contents; FALSE fails the
   // creation (the template then drops the document).
-  virtual BOOL OnNewDocument();
+  [[nodiscard]] virtual BOOL OnNewDocument();
   // Opens the document on the file at path. The default only checks that the
   // file can be read (a message box says so when it cannot) and empties the
   // contents: documents of this system read their files through their views or
   // data managers, and override this when they read it themselves.
-  virtual BOOL OnOpenDocument(const QString& path);
+  [[nodiscard]] virtual BOOL OnOpenDocument(const QString& path);
   // Saves the document to path. The default writes nothing and clears the
   // modified flag: documents that own data override it.
-  virtual BOOL OnSaveDocument(const QString& path);
+  [[nodiscard]] virtual BOOL OnSaveDocument(const QString& path);
   // Detaches the views, closes their frames, empties the contents and, when the
   // document belongs to a template, destroys it: the caller must not touch the
   // document afterwards.
@@ -66,10 +66,10 @@ class CDocument : public CCmdTarget {
   virtual void DeleteContents();
   // Whether the document may be closed now. The default says yes: nothing in
   // this system is edited in a document and saved by the framework's prompt.
-  virtual BOOL SaveModified();
+  [[nodiscard]] virtual BOOL SaveModified();
   // Whether pFrame may close now: asks SaveModified when pFrame is the last
   // frame showing the document.
-  virtual BOOL CanCloseFrame(CMDIChildWnd* pFrame);
+  [[nodiscard]] virtual BOOL CanCloseFrame(CMDIChildWnd* pFrame);
   // Called when a view joined or left; closes the document when the last view
   // left and m_bAutoDelete is set.
   virtual void OnChangedViewList();

@@ -29,7 +29,7 @@ class CMDIChildWnd : public QMdiSubWindow, public CCmdTarget {
   // hidden, into the application main frame's MDI area when there is one.
   // nIDResource is the template's resource id. FALSE when the client area could
   // not be made; the caller then deletes the frame.
-  virtual BOOL LoadFrame(UINT nIDResource, CCreateContext* pContext);
+  [[nodiscard]] virtual BOOL LoadFrame(UINT nIDResource, CCreateContext* pContext);
   UINT GetResourceId() const { return m_nIDResource; }
 
   CView* GetActiveView() const;
@@ -54,7 +54,7 @@ class CMDIChildWnd : public QMdiSubWindow, public CCmdTarget {
  protected:
   // Builds the client area. The default creates one view of the context's
   // class, makes it the frame's widget and its active view.
-  virtual BOOL OnCreateClient(CCreateContext* pContext);
+  [[nodiscard]] virtual BOOL OnCreateClient(CCreateContext* pContext);
   // A new view of the context's view class joined to the context's document;
   // the caller gives it a parent (which then owns it). Null when the class
   // does not make a view.

@@ -43,20 +43,20 @@ class CWinApp : public CCmdTarget {
 
   // The host's start-up and shutdown; the defaults do nothing (and return
   // TRUE / 0).
-  virtual BOOL InitInstance();
-  virtual int ExitInstance();
+  [[nodiscard]] virtual BOOL InitInstance();
+  [[nodiscard]] virtual int ExitInstance();
 
   // Takes ownership of pTemplate.
   void AddDocTemplate(CDocTemplate* pTemplate);
   std::vector<CDocTemplate*> GetDocTemplates() const;
   // Closes every document of every template.
   void CloseAllDocuments(BOOL bEndSession);
-  BOOL SaveAllModified();
+  [[nodiscard]] BOOL SaveAllModified();
 
   virtual UINT GetProfileInt(LPCSTR lpszSection, LPCSTR lpszEntry, int nDefault);
-  virtual BOOL WriteProfileInt(LPCSTR lpszSection, LPCSTR lpszEntry, int nValue);
+  [[nodiscard]] virtual BOOL WriteProfileInt(LPCSTR lpszSection, LPCSTR lpszEntry, int nValue);
   virtual QString GetProfileString(LPCSTR lpszSection, LPCSTR lpszEntry, const QString& lpszDefault = QString());
-  virtual BOOL WriteProfileString(LPCSTR lpszSection, LPCSTR lpszEntry, const QString& lpszValue);
+  [[nodiscard]] virtual BOOL WriteProfileString(LPCSTR lpszSection, LPCSTR lpszEntry, const QString& lpszValue);
 
   // Shows help: for HELP_CONTEXT the page of context dwData in the help file
   // named by m_strHelpFilePath; for HELP_FINDER / HELP_CONTENTS / HELP_INDEX

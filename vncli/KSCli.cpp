@@ -53,8 +53,8 @@ DWORD KSCli::Connect(const char* machine) {
     Disconnect();
     return error;
   }
-  std::uint32_t version = 1;
-  Reader(payload).U32(&version);
+  std::uint32_t version = 0;
+  if (!Reader(payload).U32(&version)) version = 1;  // a reply without one counts as version 1
   m_readBlock = version >= 2 ? serverproto::kMaxReadBlockLarge : serverproto::kMaxReadBlock;
   return 0;
 }
@@ -233,7 +233,7 @@ DWORD KSCli::ProcessFile(KSServerCommunicationOutputRec* output, KSServerCommuni
         // The next window is asked for now, so that it follows this one
         // without a round trip in between. A failure drops the connection,
         // which the next step reports.
-        RequestWindow();
+        (void)RequestWindow();
       } else if (!(flags & serverproto::kReadMore) && m_windows > 0 &&
                  m_offset != m_requested - serverproto::kMaxReadWindow) {
         // This window came short of what was asked: the one asked ahead does

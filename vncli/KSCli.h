@@ -42,33 +42,34 @@ class KSCli {
   // `machine`: a computer name without leading backslashes (they are
   // tolerated). Waits while every instance of the server's pipe is busy
   // (up to 20 s).
-  DWORD Connect(const char* machine);
+  [[nodiscard]] DWORD Connect(const char* machine);
   DWORD Disconnect();
 
   // Nine caller-owned buffers of at least 8, 8, 20, 80, 80, 32, 260, 32 and
   // 32 bytes (docs/server.md says what each holds); each is NUL-terminated,
   // cut to its size.
-  DWORD GetProperties(char* version, char* build, char* platform, char* machine, char* domain, char* started,
-                      char* resultDirectory, char* runs, char* keepHours);
+  [[nodiscard]] DWORD GetProperties(char* version, char* build, char* platform, char* machine, char* domain,
+                                    char* started, char* resultDirectory, char* runs, char* keepHours);
 
   // `objects`: paths on the server's machine separated by ";".
-  DWORD ProcessReport(KSServerCommunicationReportRec* record, KSServerCommunicationOutputRec* output,
-                      const char* objects);
+  [[nodiscard]] DWORD ProcessReport(KSServerCommunicationReportRec* record, KSServerCommunicationOutputRec* output,
+                                    const char* objects);
   // `reserved` is not used.
-  DWORD ProcessFile(KSServerCommunicationOutputRec* output, KSServerCommunicationFileRec* file, int* reserved);
+  [[nodiscard]] DWORD ProcessFile(KSServerCommunicationOutputRec* output, KSServerCommunicationFileRec* file,
+                                  int* reserved);
   DWORD DeleteServerFile(KSServerCommunicationOutputRec* output, KSServerCommunicationFileRec* file);
 
  private:
   // Sends one request and receives its reply's payload after the code.
-  DWORD Exchange(const std::vector<char>& request, std::uint32_t kind, std::vector<char>* payload);
-  DWORD Send(const std::vector<char>& request);
-  DWORD Receive(std::uint32_t kind, std::vector<char>* payload);
+  [[nodiscard]] DWORD Exchange(const std::vector<char>& request, std::uint32_t kind, std::vector<char>* payload);
+  [[nodiscard]] DWORD Send(const std::vector<char>& request);
+  [[nodiscard]] DWORD Receive(std::uint32_t kind, std::vector<char>* payload);
   // Receives one reply message into `buffer`; *rest is its payload after the
   // code, a view into `buffer`. The reply's code, or the failure (which drops
   // the connection).
-  DWORD ReceiveInto(std::uint32_t kind, std::vector<char>& buffer, std::span<const char>* rest);
+  [[nodiscard]] DWORD ReceiveInto(std::uint32_t kind, std::vector<char>& buffer, std::span<const char>* rest);
   // Asks for the window at m_requested.
-  DWORD RequestWindow();
+  [[nodiscard]] DWORD RequestWindow();
   // Reads and drops what is left of the outstanding read windows, before
   // any other request.
   void DrainWindow();

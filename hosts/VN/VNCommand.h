@@ -32,7 +32,7 @@ struct VNCommand {
 
 // Reads the arguments after the program word. False with *error saying what
 // is wrong.
-bool ParseVNCommand(std::vector<std::string> args, VNCommand* command, std::string* error);
+[[nodiscard]] bool ParseVNCommand(std::vector<std::string> args, VNCommand* command, std::string* error);
 
 // The usage text for a bad command line.
 std::string_view VNUsage();
@@ -42,7 +42,7 @@ std::string_view VNUsage();
 // and network paths ("SRV1", "\\SRV1\Share") under their machine (upper
 // case). Blanks around an object and empty objects are left out. False, with
 // *error, when no object remains or one names no machine.
-bool FillRunObjects(std::string_view objects, ReportRunContext* context, std::string* error);
+[[nodiscard]] bool FillRunObjects(std::string_view objects, ReportRunContext* context, std::string* error);
 
 // A path in `directory` for a merged result that takes no existing file's
 // place: "<report> - <title> <stamp>.csv" (without " - <title>" when the

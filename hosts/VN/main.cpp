@@ -216,19 +216,22 @@ int main(int argc, char** argv) {
 
   HANDLE report = nullptr;
   HANDLE channel = nullptr;
-  StartReportRun(context, entry, &report, &channel);
-  if (!channel || !report) {
+  if (!StartReportRun(context, entry, &report, &channel)) {
     std::fprintf(stderr, "VN: cannot start the run: %s\n", SystemText(GetLastError()).c_str());
     return 1;
   }
   // Ends with the channel, which the report thread closes as its last act;
   // both threads still have their last steps to take then.
   QCoreApplication::exec();
-  WaitForSingleObject(report, INFINITE);
-  WaitForSingleObject(channel, INFINITE);
-  DWORD reportExit = 0, channelExit = 0;
-  GetExitCodeThread(report, &reportExit);
-  GetExitCodeThread(channel, &channelExit);
+  // A thread's exit code once it has ended, or the code of what failed.
+  const auto exitOf = [](HANDLE thread) {
+    DWORD code = 0;
+    if (WaitForSingleObject(thread, INFINITE) != WAIT_OBJECT_0 || !GetExitCodeThread(thread, &code))
+      return GetLastError();
+    return code;
+  };
+  const DWORD reportExit = exitOf(report);
+  const DWORD channelExit = exitOf(channel);
   CloseHandle(report);
   CloseHandle(channel);
   CloseHandle(cancel);

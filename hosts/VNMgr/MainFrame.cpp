@@ -212,11 +212,11 @@ bool CMainFrame::EndRuns(std::chrono::milliseconds limit) {
     // One look at a thread that is still going, as a short pause.
     for (const CRun& run : m_runs) {
       if (!Ended(run.hReportThread)) {
-        WaitForSingleObject(run.hReportThread, 20);
+        (void)WaitForSingleObject(run.hReportThread, 20);
         break;
       }
       if (!Ended(run.hChannelThread)) {
-        WaitForSingleObject(run.hChannelThread, 20);
+        (void)WaitForSingleObject(run.hChannelThread, 20);
         break;
       }
     }

@@ -46,7 +46,7 @@ class CMainFrame : public CMDIFrameWnd {
   // `limit`, handling this thread's events meanwhile (without user input)
   // so that the runs' messages are answered. From here on results are
   // dropped. True when no run is left.
-  bool EndRuns(std::chrono::milliseconds limit);
+  [[nodiscard]] bool EndRuns(std::chrono::milliseconds limit);
   // Runs whose channel has not closed yet.
   int OpenRuns() const { return m_nOpenChannels; }
   // The merged file of the last report that no result window took, or empty.

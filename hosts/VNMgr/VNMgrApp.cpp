@@ -35,7 +35,8 @@ CVNMgrApp::CVNMgrApp() : CWinApp(QStringLiteral("VNMgr")) {
   MapCommand(ID_FILE_OPEN, &CVNMgrApp::OnFileOpen);
 }
 
-CVNMgrApp::~CVNMgrApp() { ExitInstance(); }
+// For a host that ended without ExitInstance: the cleanup, not the code, counts here.
+CVNMgrApp::~CVNMgrApp() { (void)ExitInstance(); }
 
 BOOL CVNMgrApp::InitInstance() {
   // The local machine's own service, started here when nobody has. Without it

@@ -18,10 +18,10 @@ class CVNMgrApp : public CWinApp {
   CVNMgrApp();
   ~CVNMgrApp() override;
 
-  BOOL InitInstance() override;
+  [[nodiscard]] BOOL InitInstance() override;
   // Safe to call more than once; only the first call does anything. Report
   // runs still going are cancelled first (see CMainFrame::EndRuns).
-  int ExitInstance() override;
+  [[nodiscard]] int ExitInstance() override;
   // A run did not end at exit: its threads are still in the process, which
   // must then end without running its static destructors.
   bool RunsLeft() const { return m_bRunsLeft; }

@@ -7,6 +7,7 @@
 #include <signal.h>
 
 #include <charconv>
+#include <cstdio>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -83,8 +84,9 @@ int main(int argc, char** argv) {
   vn::vnsrv::ReportServer server(config, settings);
   if (const LONG error = server.Start()) {
     char text[256] = {};
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(error), 0,
-                   text, sizeof text, nullptr);
+    if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(error),
+                       0, text, sizeof text, nullptr) == 0)
+      std::snprintf(text, sizeof text, "Error %ld.\r\n", static_cast<long>(error));
     std::cerr << "VNSrv: cannot serve on " << config.name << ": " << text;
     return 1;
   }

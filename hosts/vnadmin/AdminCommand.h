@@ -20,7 +20,7 @@
 
 namespace vn::admin {
 
-int RunVnAdmin(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+[[nodiscard]] int RunVnAdmin(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 // The usage text of a verb of the table ("" for an unknown verb).
 std::string_view VerbUsage(std::string_view verb);

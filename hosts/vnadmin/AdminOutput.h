@@ -40,11 +40,11 @@ class Table {
 std::string SystemText(std::uint32_t code);
 
 // Writes "vnadmin: WHAT: TEXT (error CODE)" to `err` and returns kExitFailure.
-int Fail(std::ostream& err, std::string_view what, std::uint32_t code);
+[[nodiscard]] int Fail(std::ostream& err, std::string_view what, std::uint32_t code);
 
 // Writes "vnadmin VERB: WHY", then the verb's usage, to `err` and returns
 // kExitUsage.
-int BadUsage(std::ostream& err, std::string_view verb, std::string_view why);
+[[nodiscard]] int BadUsage(std::ostream& err, std::string_view verb, std::string_view why);
 
 // A control character as an escape, everything else as it is.
 std::string Printable(std::string_view text);

@@ -18,25 +18,25 @@ namespace vn::admin {
 using Arguments = std::vector<std::string>;
 
 // NetVerbs.cpp: the machines of a domain, the domains, a machine's shares.
-int ViewVerb(const Arguments& args, std::ostream& out, std::ostream& err);
-int SharesVerb(const Arguments& args, std::ostream& out, std::ostream& err);
+[[nodiscard]] int ViewVerb(const Arguments& args, std::ostream& out, std::ostream& err);
+[[nodiscard]] int SharesVerb(const Arguments& args, std::ostream& out, std::ostream& err);
 
 // FileVerbs.cpp: directory listings, copies and deletes on any machine.
-int DirVerb(const Arguments& args, std::ostream& out, std::ostream& err);
-int CopyVerb(const Arguments& args, std::ostream& out, std::ostream& err);
-int DelVerb(const Arguments& args, std::ostream& out, std::ostream& err);
+[[nodiscard]] int DirVerb(const Arguments& args, std::ostream& out, std::ostream& err);
+[[nodiscard]] int CopyVerb(const Arguments& args, std::ostream& out, std::ostream& err);
+[[nodiscard]] int DelVerb(const Arguments& args, std::ostream& out, std::ostream& err);
 
 // RegVerb.cpp: query, add and delete registry keys and values.
-int RegVerb(const Arguments& args, std::ostream& out, std::ostream& err);
+[[nodiscard]] int RegVerb(const Arguments& args, std::ostream& out, std::ostream& err);
 
 // ScVerb.cpp: a machine's services.
-int ScVerb(const Arguments& args, std::ostream& out, std::ostream& err);
+[[nodiscard]] int ScVerb(const Arguments& args, std::ostream& out, std::ostream& err);
 
 // AtVerb.cpp: a machine's scheduled jobs.
-int AtVerb(const Arguments& args, std::ostream& out, std::ostream& err);
+[[nodiscard]] int AtVerb(const Arguments& args, std::ostream& out, std::ostream& err);
 
 // MachineVerbs.cpp: this machine's own service.
-int StatusVerb(const Arguments& args, std::ostream& out, std::ostream& err);
-int StopVerb(const Arguments& args, std::ostream& out, std::ostream& err);
+[[nodiscard]] int StatusVerb(const Arguments& args, std::ostream& out, std::ostream& err);
+[[nodiscard]] int StopVerb(const Arguments& args, std::ostream& out, std::ostream& err);
 
 }  // namespace vn::admin

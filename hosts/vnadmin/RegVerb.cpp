@@ -323,8 +323,10 @@ int Query(const KeyPath& path, const RegOptions& options, std::ostream& out, std
         RegEnumValueA(key.Get(), index, name.data(), &nameLength, nullptr, &type, data.data(), &dataSize);
     if (error == ERROR_NO_MORE_ITEMS) break;
     if (error == ERROR_MORE_DATA) {   // written in between: look again with room for it
-      RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &maxName,
-                       &maxData, nullptr, nullptr);
+      if (const LONG info = RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                             &maxName, &maxData, nullptr, nullptr);
+          info != ERROR_SUCCESS)
+        return Fail(err, path.Text(), static_cast<DWORD>(info));
       maxName = std::max<DWORD>(maxName, nameLength);
       maxData = std::max<DWORD>(maxData, dataSize);
       --index;

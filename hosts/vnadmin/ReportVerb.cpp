@@ -29,9 +29,9 @@ namespace fs = std::filesystem;
 
 std::string SystemText(DWORD code) {
   char text[512] = {};
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text, sizeof text,
-                 nullptr);
-  std::string out = text;
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                      text, sizeof text, nullptr);
+  std::string out(text, length);
   while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
   return out.empty() ? "error " + std::to_string(code) : out;
 }
@@ -183,12 +183,12 @@ class ProgressPipe {
       while (ReadFile(m_pipe, text, 260, &read, nullptr) && read > 0) {
         text[read] = '\0';
         char reply[40] = {};
-        if (*m_cancel && !m_cancelSent) {
-          std::strcpy(reply, "CANCEL");
-          m_cancelSent = true;
-        }
+        const bool cancelling = *m_cancel && !m_cancelSent;
+        if (cancelling) std::strcpy(reply, "CANCEL");
         DWORD written = 0;
-        WriteFile(m_pipe, reply, sizeof reply, &written, nullptr);
+        // A cancel that did not go out goes with the answer to the server's
+        // next text: it opens the pipe anew after a failed exchange.
+        if (WriteFile(m_pipe, reply, sizeof reply, &written, nullptr) && cancelling) m_cancelSent = true;
         std::lock_guard lock(m_mutex);
         if (m_err) *m_err << "  " << text << std::endl;
       }

@@ -34,6 +34,6 @@
 namespace vn::admin {
 
 // `args`: what follows the verb.
-int ReportVerb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+[[nodiscard]] int ReportVerb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace vn::admin

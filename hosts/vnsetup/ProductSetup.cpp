@@ -33,11 +33,11 @@ constexpr const char* kServiceName = "RODuduro";
 
 std::string SystemText(LONG code) {
   char text[512] = {};
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(code), 0,
-                 text, sizeof text, nullptr);
-  std::string out = text;
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                      static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
+  std::string out(text, length);
   while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-  return out;
+  return out.empty() ? "Error " + std::to_string(code) + "." : out;
 }
 
 struct DistFile {
@@ -184,11 +184,18 @@ LONG EnsureService(const std::string& program, bool replaced, std::ostream& out)
   if (error) return error;
   SERVICE_STATUS status{};
   if (QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING && replaced) {
-    ControlService(service, SERVICE_CONTROL_STOP, &status);
-    WaitForState(service, SERVICE_STOPPED);
-    out << "stopped " << kServiceName << " to run the new server\n";
+    // The old server must be gone before the new one can start; one that
+    // stopped meanwhile (ERROR_SERVICE_NOT_ACTIVE) is as good.
+    if (!ControlService(service, SERVICE_CONTROL_STOP, &status) &&
+        GetLastError() != static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE)) {
+      error = static_cast<LONG>(GetLastError());
+    } else if (!WaitForState(service, SERVICE_STOPPED)) {
+      error = ERROR_SERVICE_REQUEST_TIMEOUT;
+    } else {
+      out << "stopped " << kServiceName << " to run the new server\n";
+    }
   }
-  if (QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_RUNNING) {
+  if (!error && QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_RUNNING) {
     if (StartServiceA(service, 0, nullptr)) {
       out << "started " << kServiceName << "\n";
     } else if (GetLastError() != static_cast<DWORD>(ERROR_SERVICE_ALREADY_RUNNING)) {

@@ -35,6 +35,6 @@ struct SetupOptions {
   std::filesystem::path serverProgram;  // the VNSrv program of this build
 };
 
-LONG SetUpThisMachine(const SetupOptions& options, std::ostream& out, std::ostream& err);
+[[nodiscard]] LONG SetUpThisMachine(const SetupOptions& options, std::ostream& out, std::ostream& err);
 
 }  // namespace vn::vnsetup

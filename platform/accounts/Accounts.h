@@ -96,19 +96,19 @@ inline constexpr DWORD SE_GROUP_ENABLED = 0x4;
 // PreferredMaximumLength bytes, always at least one. ERROR_MORE_DATA while
 // entries remain after the batch, 0 with the last one (and with none when
 // Index is past the end). ERROR_INVALID_LEVEL (124) for other levels.
-NET_API_STATUS NetQueryDisplayInformation(LPCWSTR ServerName, DWORD Level, DWORD Index, DWORD EntriesRequested,
-                                          DWORD PreferredMaximumLength, LPDWORD ReturnedEntryCount,
-                                          PVOID* SortedBuffer);
+[[nodiscard]] NET_API_STATUS NetQueryDisplayInformation(LPCWSTR ServerName, DWORD Level, DWORD Index,
+                                                        DWORD EntriesRequested, DWORD PreferredMaximumLength,
+                                                        LPDWORD ReturnedEntryCount, PVOID* SortedBuffer);
 
 // The local groups of the machine: the BUILTIN aliases, then the configured
 // local groups, each by name. Level 0 (LOCALGROUP_INFO_0) or 1 (with the
 // comment). Batches as NetShareEnum's (Net.h): prefmaxlen, resume handle,
 // ERROR_MORE_DATA.
-NET_API_STATUS NetLocalGroupEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr, DWORD prefmaxlen,
-                                 LPDWORD entriesread, LPDWORD totalentries, PDWORD_PTR resumehandle);
+[[nodiscard]] NET_API_STATUS NetLocalGroupEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr, DWORD prefmaxlen,
+                                               LPDWORD entriesread, LPDWORD totalentries, PDWORD_PTR resumehandle);
 
 // Level 2 only: the machine's domain name (upper case) and the domain SID.
-NET_API_STATUS NetUserModalsGet(LPCWSTR servername, DWORD level, LPBYTE* bufptr);
+[[nodiscard]] NET_API_STATUS NetUserModalsGet(LPCWSTR servername, DWORD level, LPBYTE* bufptr);
 
 // The SID, the domain it belongs to and its kind for an account name, "NAME"
 // or "DOMAIN\NAME" (letter case ignored). A bare name is searched among the
@@ -125,8 +125,8 @@ NET_API_STATUS NetUserModalsGet(LPCWSTR servername, DWORD level, LPBYTE* bufptr)
 // Errors (GetLastError): ERROR_NONE_MAPPED (1332) for a name no account has,
 // ERROR_INVALID_PARAMETER for a missing name or size, and the server errors
 // above.
-BOOL LookupAccountNameA(LPCSTR lpSystemName, LPCSTR lpAccountName, PSID Sid, LPDWORD cbSid,
-                        LPSTR ReferencedDomainName, LPDWORD cchReferencedDomainName, PSID_NAME_USE peUse);
+[[nodiscard]] BOOL LookupAccountNameA(LPCSTR lpSystemName, LPCSTR lpAccountName, PSID Sid, LPDWORD cbSid,
+                                      LPSTR ReferencedDomainName, LPDWORD cchReferencedDomainName, PSID_NAME_USE peUse);
 
 // A SID record is well formed: revision 1, at most 15 sub-authorities.
 BOOL IsValidSid(PSID pSid);

@@ -8,12 +8,12 @@
 
 namespace vn {
 
-inline BOOL Fail(LONG error) {
+[[nodiscard]] inline BOOL Fail(LONG error) {
   SetLastError(static_cast<DWORD>(error));
   return FALSE;
 }
 
-inline BOOL Succeed() {
+[[nodiscard]] inline BOOL Succeed() {
   SetLastError(ERROR_SUCCESS);
   return TRUE;
 }

@@ -44,12 +44,12 @@ BOOL CloseHandle(HANDLE hObject);
 // the wait that sees it), WAIT_TIMEOUT after dwMilliseconds (0 = only look;
 // INFINITE = no limit), WAIT_FAILED with GetLastError for a handle that cannot
 // be waited on (ERROR_INVALID_HANDLE).
-DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+[[nodiscard]] DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 
 // Reads and writes of the handles that have them (pipe ends, Pipes.h; files
 // may join later). lpOverlapped must be null (ERROR_INVALID_PARAMETER
 // otherwise): every call blocks until it completes.
-BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
-              LPVOID lpOverlapped);
-BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
-               LPVOID lpOverlapped);
+[[nodiscard]] BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+                            LPVOID lpOverlapped);
+[[nodiscard]] BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                             LPDWORD lpNumberOfBytesWritten, LPVOID lpOverlapped);

@@ -11,5 +11,5 @@
 // caller's buffer (no allocation, no inserts, language ignored). Returns the
 // length of the text written, or 0 when there is no text for the code (and
 // SetLastError tells why); the buffer is NUL-terminated whenever nSize > 0.
-DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId, LPSTR lpBuffer,
-                     DWORD nSize, void* Arguments);
+[[nodiscard]] DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
+                                   LPSTR lpBuffer, DWORD nSize, void* Arguments);

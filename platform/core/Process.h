@@ -112,7 +112,7 @@ struct ProcessOptions {
 // words of a message ("exec /usr/bin/x: No such file or directory",
 // "open /home/log: Permission denied"). EINVAL for options that cannot work
 // (no program, a descriptor number below 3, stdout as its own source).
-int StartProcess(const ProcessOptions& options, pid_t* pid, std::string* detail = nullptr);
+[[nodiscard]] int StartProcess(const ProcessOptions& options, pid_t* pid, std::string* detail = nullptr);
 
 // The Win32 code for an errno of StartProcess (ERROR_FILE_NOT_FOUND,
 // ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_BAD_EXE_FORMAT...).
@@ -130,7 +130,7 @@ std::optional<ProcessExit> WaitProcessFor(pid_t pid, std::chrono::milliseconds t
 // Waits at most `timeout` for any process `pid` (a child or not) to end,
 // without reaping it: true once it has ended (a zombie has ended) or when
 // there is no such process.
-bool WaitForProcessEnd(pid_t pid, std::chrono::milliseconds timeout);
+[[nodiscard]] bool WaitForProcessEnd(pid_t pid, std::chrono::milliseconds timeout);
 
 // Sends `signal` to the process, or to every process of the group `group`:
 // 0 or the errno of kill (ESRCH when there is none).

@@ -36,4 +36,4 @@ using LPMEMORYSTATUSEX = MEMORYSTATUSEX*;
 
 void GetSystemInfo(LPSYSTEM_INFO lpSystemInfo);
 // FALSE with ERROR_INVALID_PARAMETER when dwLength is not the structure's size.
-BOOL GlobalMemoryStatusEx(LPMEMORYSTATUSEX lpBuffer);
+[[nodiscard]] BOOL GlobalMemoryStatusEx(LPMEMORYSTATUSEX lpBuffer);

@@ -37,7 +37,7 @@ class UniqueFd {
   void Reset(int fd = -1);
   // Closes the descriptor held: 0, or the errno of close (EINTR counts as
   // closed on Linux and is not reported). Nothing held: 0.
-  int Close();
+  [[nodiscard]] int Close();
 
  private:
   int m_fd = -1;

@@ -46,20 +46,20 @@ BlockTable& Blocks() {
 LPVOID VirtualAlloc(LPVOID lpAddress, std::size_t dwSize, DWORD flAllocationType, DWORD flProtect) {
   if (lpAddress != nullptr || dwSize == 0 || flAllocationType != (MEM_RESERVE | MEM_COMMIT) ||
       flProtect != PAGE_READWRITE) {
-    vn::Fail(ERROR_INVALID_PARAMETER);
+    SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
   // Whole huge pages, so that the kernel can back the block with them.
   const std::size_t size = (dwSize + kHugePage - 1) / kHugePage * kHugePage;
   if (size < dwSize) {
-    vn::Fail(ERROR_NOT_ENOUGH_MEMORY);
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
   // One huge page more than needed, to start the block on a huge-page
   // boundary; the unaligned ends go back at once.
   void* mapped = ::mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapped == MAP_FAILED) {
-    vn::Fail(ERROR_NOT_ENOUGH_MEMORY);
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
   auto* start = static_cast<char*>(mapped);
@@ -74,7 +74,7 @@ LPVOID VirtualAlloc(LPVOID lpAddress, std::size_t dwSize, DWORD flAllocationType
 #ifdef MADV_POPULATE_WRITE
   if (::madvise(aligned, size, MADV_POPULATE_WRITE) != 0 && errno == ENOMEM) {
     ::munmap(aligned, size);
-    vn::Fail(ERROR_NOT_ENOUGH_MEMORY);
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
 #endif

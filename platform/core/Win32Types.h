@@ -63,6 +63,25 @@ inline constexpr BOOL FALSE = 0;
 inline constexpr DWORD MAX_PATH = 260;
 inline constexpr DWORD MAX_COMPUTERNAME_LENGTH = 15;
 
+// Every function whose result says whether it worked is [[nodiscard]]: Win32
+// codes, a BOOL whose FALSE leaves the code in GetLastError, our own bool,
+// code or result record (Fail and Succeed too, so a Fail without its return
+// cannot let a call go on). Where ignoring one is right, write (void) with a
+// comment why; in tests, assert on setup that must work. GCC does not report
+// an ignored result of a virtual call: clang's -Wunused-result does.
+// Not marked, since the caller can do nothing about their failure: the calls
+// that let go of something (CloseHandle, RegCloseKey, CloseServiceHandle,
+// FindClose, WNetCloseEnum, WNetCancelConnectionA, NetApiBufferFree,
+// DisconnectNamedPipe, VirtualFree, SignalProcess, KSCli's Disconnect and
+// DeleteServerFile); SetEvent and ResetEvent, which fail only for a handle
+// that is no event; messages to a window that may have gone (PostMessageA,
+// SetWindowTextA); results that never vary (RegisterHandleKind, "returns 1").
+// Nor are answers rather than outcomes: predicates, queries whose value is the
+// point (GetFileAttributesA), conversions of a code, command routing's
+// "handled", and lookups whose miss is an empty answer (AfxLoadString,
+// KSLoadString, GetSystemErrorText). FormatMessageA is marked: its 0 leaves
+// the caller to choose a text of its own.
+
 // Win32 error codes (winerror.h) that Vornal's platform layer reports.
 inline constexpr LONG ERROR_SUCCESS = 0;
 inline constexpr LONG ERROR_INVALID_FUNCTION = 1;

@@ -69,31 +69,32 @@ class LocalMachine final : public MachineEndpoint {
 
   const MachineConfig& Config() const { return *m_config; }
 
-  LONG GetServerInfo(ServerInfo* info) override;
-  LONG EnumServers(DWORD typeMask, const std::string& domain, std::vector<ServerInfo>* servers) override;
-  LONG GetDCName(const std::string& domain, std::string* controller) override;
-  LONG EnumShares(std::vector<ShareInfo>* shares) override;
-  LONG ConnectRegistry(std::shared_ptr<RegistryHive>* hive) override;
+  [[nodiscard]] LONG GetServerInfo(ServerInfo* info) override;
+  [[nodiscard]] LONG EnumServers(DWORD typeMask, const std::string& domain, std::vector<ServerInfo>* servers) override;
+  [[nodiscard]] LONG GetDCName(const std::string& domain, std::string* controller) override;
+  [[nodiscard]] LONG EnumShares(std::vector<ShareInfo>* shares) override;
+  [[nodiscard]] LONG ConnectRegistry(std::shared_ptr<RegistryHive>* hive) override;
 
-  LONG GetDrives(std::vector<DriveInfo>* drives) override;
-  LONG GetVolumeInfo(const MachinePath& root, VolumeInfo* info) override;
-  LONG GetDiskSpace(const MachinePath& path, DiskSpace* space) override;
-  LONG FindFiles(const MachinePath& pattern, std::vector<FileEntry>* entries) override;
-  LONG GetFileInfo(const MachinePath& path, FileEntry* entry) override;
-  LONG CreateDirectory(const MachinePath& path) override;
-  LONG RemoveDirectory(const MachinePath& path) override;
-  LONG DeleteFile(const MachinePath& path) override;
-  LONG OpenRead(const MachinePath& path, std::unique_ptr<FileReader>* reader) override;
-  LONG OpenWrite(const MachinePath& path, bool failIfExists, std::unique_ptr<FileWriter>* writer) override;
+  [[nodiscard]] LONG GetDrives(std::vector<DriveInfo>* drives) override;
+  [[nodiscard]] LONG GetVolumeInfo(const MachinePath& root, VolumeInfo* info) override;
+  [[nodiscard]] LONG GetDiskSpace(const MachinePath& path, DiskSpace* space) override;
+  [[nodiscard]] LONG FindFiles(const MachinePath& pattern, std::vector<FileEntry>* entries) override;
+  [[nodiscard]] LONG GetFileInfo(const MachinePath& path, FileEntry* entry) override;
+  [[nodiscard]] LONG CreateDirectory(const MachinePath& path) override;
+  [[nodiscard]] LONG RemoveDirectory(const MachinePath& path) override;
+  [[nodiscard]] LONG DeleteFile(const MachinePath& path) override;
+  [[nodiscard]] LONG OpenRead(const MachinePath& path, std::unique_ptr<FileReader>* reader) override;
+  [[nodiscard]] LONG OpenWrite(const MachinePath& path, bool failIfExists,
+                               std::unique_ptr<FileWriter>* writer) override;
   // Built from the configuration and the host's accounts (Accounts.h).
-  LONG GetAccounts(AccountTable* table) override;
+  [[nodiscard]] LONG GetAccounts(AccountTable* table) override;
 
  private:
   struct Target;
-  LONG Resolve(const MachinePath& path, PathKind kind, ResolvedPath* resolved) const;
+  [[nodiscard]] LONG Resolve(const MachinePath& path, PathKind kind, ResolvedPath* resolved) const;
   // Opens what `resolved` names below its root (OpenBeneath.h), refusing
   // protected places: ERROR_ACCESS_DENIED.
-  LONG Open(const ResolvedPath& resolved, bool followLast, bool needObject, Target* target) const;
+  [[nodiscard]] LONG Open(const ResolvedPath& resolved, bool followLast, bool needObject, Target* target) const;
 
   std::shared_ptr<const MachineConfig> m_config;
   RootAccess m_roots;

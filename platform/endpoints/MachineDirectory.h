@@ -26,7 +26,7 @@ struct DomainCredentials;
 
 
 // `machine` with or without two leading backslashes; empty = this machine.
-LONG FindMachine(std::string_view machine, std::shared_ptr<MachineEndpoint>* endpoint);
+[[nodiscard]] LONG FindMachine(std::string_view machine, std::shared_ptr<MachineEndpoint>* endpoint);
 
 // This machine's endpoint (its configuration is re-read when the machine home changes).
 std::shared_ptr<MachineEndpoint> LocalMachineEndpoint();
@@ -35,7 +35,7 @@ std::shared_ptr<MachineEndpoint> LocalMachineEndpoint();
 // service can answer (its services, its scheduled jobs): this machine's own
 // service on the address and port of its configuration, or the connection
 // FindMachine gives for another machine. Errors as FindMachine's.
-LONG FindMachineService(std::string_view machine, std::shared_ptr<RemoteMachine>* service);
+[[nodiscard]] LONG FindMachineService(std::string_view machine, std::shared_ptr<RemoteMachine>* service);
 
 // This machine's configuration, as LocalMachineEndpoint uses it.
 std::shared_ptr<const MachineConfig> LocalMachineConfig();

@@ -83,7 +83,7 @@ struct DriveInfo {
 class FileReader {
  public:
   virtual ~FileReader() = default;
-  virtual LONG Read(std::span<BYTE> buffer, std::size_t* bytesRead) = 0;
+  [[nodiscard]] virtual LONG Read(std::span<BYTE> buffer, std::size_t* bytesRead) = 0;
   virtual std::uint64_t Size() const = 0;
 };
 
@@ -92,10 +92,10 @@ class FileReader {
 class FileWriter {
  public:
   virtual ~FileWriter() = default;
-  virtual LONG Write(std::span<const BYTE> data) = 0;
+  [[nodiscard]] virtual LONG Write(std::span<const BYTE> data) = 0;
   // Puts the file in place: fails with ERROR_FILE_EXISTS when it was opened
   // with failIfExists and the name has appeared meanwhile.
-  virtual LONG Commit(std::uint64_t lastWriteTime) = 0;
+  [[nodiscard]] virtual LONG Commit(std::uint64_t lastWriteTime) = 0;
 };
 
 class MachineEndpoint {
@@ -103,37 +103,39 @@ class MachineEndpoint {
   virtual ~MachineEndpoint() = default;
 
   // NetServerGetInfo level 101; the only call that needs no identity in the domain.
-  virtual LONG GetServerInfo(ServerInfo* info) = 0;
+  [[nodiscard]] virtual LONG GetServerInfo(ServerInfo* info) = 0;
   // The servers this machine's browse list knows (its hosts file) whose type has
   // any of `typeMask`'s bits, in `domain` when not empty; with SV_TYPE_DOMAIN_ENUM
   // the domains instead (name = domain, type = SV_TYPE_DOMAIN_ENUM).
-  virtual LONG EnumServers(DWORD typeMask, const std::string& domain, std::vector<ServerInfo>* servers) = 0;
+  [[nodiscard]] virtual LONG EnumServers(DWORD typeMask, const std::string& domain,
+                                         std::vector<ServerInfo>* servers) = 0;
   // The domain controller of `domain` (empty = this machine's domain) as this
   // machine knows it: its name, upper case. NERR_DCNotFound (2453) when none.
-  virtual LONG GetDCName(const std::string& domain, std::string* controller) = 0;
-  virtual LONG EnumShares(std::vector<ShareInfo>* shares) = 0;
-  virtual LONG ConnectRegistry(std::shared_ptr<RegistryHive>* hive) = 0;
+  [[nodiscard]] virtual LONG GetDCName(const std::string& domain, std::string* controller) = 0;
+  [[nodiscard]] virtual LONG EnumShares(std::vector<ShareInfo>* shares) = 0;
+  [[nodiscard]] virtual LONG ConnectRegistry(std::shared_ptr<RegistryHive>* hive) = 0;
 
-  virtual LONG GetDrives(std::vector<DriveInfo>* drives) = 0;
-  virtual LONG GetVolumeInfo(const MachinePath& root, VolumeInfo* info) = 0;
-  virtual LONG GetDiskSpace(const MachinePath& path, DiskSpace* space) = 0;
+  [[nodiscard]] virtual LONG GetDrives(std::vector<DriveInfo>* drives) = 0;
+  [[nodiscard]] virtual LONG GetVolumeInfo(const MachinePath& root, VolumeInfo* info) = 0;
+  [[nodiscard]] virtual LONG GetDiskSpace(const MachinePath& path, DiskSpace* space) = 0;
   // The entries of the directory `pattern` lies in whose names match its last
   // component (Windows wildcards: "*", "?", "*.*" matches every name), "." and
   // ".." included for a directory that is not a root, as Windows gives them.
   // ERROR_FILE_NOT_FOUND when nothing matches, ERROR_PATH_NOT_FOUND when the
   // directory does not exist.
-  virtual LONG FindFiles(const MachinePath& pattern, std::vector<FileEntry>* entries) = 0;
-  virtual LONG GetFileInfo(const MachinePath& path, FileEntry* entry) = 0;
-  virtual LONG CreateDirectory(const MachinePath& path) = 0;
-  virtual LONG RemoveDirectory(const MachinePath& path) = 0;
-  virtual LONG DeleteFile(const MachinePath& path) = 0;
-  virtual LONG OpenRead(const MachinePath& path, std::unique_ptr<FileReader>* reader) = 0;
+  [[nodiscard]] virtual LONG FindFiles(const MachinePath& pattern, std::vector<FileEntry>* entries) = 0;
+  [[nodiscard]] virtual LONG GetFileInfo(const MachinePath& path, FileEntry* entry) = 0;
+  [[nodiscard]] virtual LONG CreateDirectory(const MachinePath& path) = 0;
+  [[nodiscard]] virtual LONG RemoveDirectory(const MachinePath& path) = 0;
+  [[nodiscard]] virtual LONG DeleteFile(const MachinePath& path) = 0;
+  [[nodiscard]] virtual LONG OpenRead(const MachinePath& path, std::unique_ptr<FileReader>* reader) = 0;
   // ERROR_FILE_EXISTS at once when failIfExists and the file exists; an existing
   // file is replaced on Commit otherwise (a read-only one: ERROR_ACCESS_DENIED).
-  virtual LONG OpenWrite(const MachinePath& path, bool failIfExists, std::unique_ptr<FileWriter>* writer) = 0;
+  [[nodiscard]] virtual LONG OpenWrite(const MachinePath& path, bool failIfExists,
+                                       std::unique_ptr<FileWriter>* writer) = 0;
 
   // The machine's accounts (AccountTable.h), read afresh.
-  virtual LONG GetAccounts(AccountTable* table) = 0;
+  [[nodiscard]] virtual LONG GetAccounts(AccountTable* table) = 0;
 };
 
 }  // namespace vn

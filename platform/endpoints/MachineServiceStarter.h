@@ -34,8 +34,8 @@ namespace vn {
 // was started but did not answer within `timeout`, or could not start (a
 // service of another home holding the port, say); ERROR_SERVICE_DISABLED when
 // it does not answer and starting is switched off. On failure *detail says why.
-LONG EnsureLocalMachineService(std::string* detail = nullptr, bool* started = nullptr,
-                               std::chrono::milliseconds timeout = std::chrono::seconds(10));
+[[nodiscard]] LONG EnsureLocalMachineService(std::string* detail = nullptr, bool* started = nullptr,
+                                             std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 // True when this machine's own service runs and answers, as described above.
 bool LocalMachineServiceAnswers();
@@ -58,6 +58,6 @@ LocalMachineServiceState QueryLocalMachineService();
 // which process it was); ERROR_SERVICE_NOT_ACTIVE when none runs;
 // ERROR_SERVICE_REQUEST_TIMEOUT when it still runs after `timeout`;
 // ERROR_ACCESS_DENIED when it belongs to a user this process may not signal.
-LONG StopLocalMachineService(std::chrono::milliseconds timeout, int* pid = nullptr);
+[[nodiscard]] LONG StopLocalMachineService(std::chrono::milliseconds timeout, int* pid = nullptr);
 
 }  // namespace vn

@@ -146,7 +146,7 @@ class RemoteMachine::Connection : public std::enable_shared_from_this<RemoteMach
   // connection carries this machine's identity in it. A machine that holds
   // no identity in the domain still connects and is refused (by the service,
   // or by its own check of the service's certificate).
-  LONG Prepare(grpc::ClientContext* context, std::string_view method, bool unary) {
+  [[nodiscard]] LONG Prepare(grpc::ClientContext* context, std::string_view method, bool unary) {
     if (unary) context->set_deadline(std::chrono::system_clock::now() + kCallDeadline);
     if (method == "GetServerInfo") return ERROR_SUCCESS;
     std::string domain;
@@ -183,7 +183,8 @@ class RemoteMachine::Connection : public std::enable_shared_from_this<RemoteMach
   // method that is SafeToRepeat goes once more when the connection it was sent
   // on turns out closed.
   template <typename Request, typename Reply>
-  LONG Call(std::string_view method, UnaryMethod<Request, Reply> fn, const Request& request, Reply* reply) {
+  [[nodiscard]] LONG Call(std::string_view method, UnaryMethod<Request, Reply> fn, const Request& request,
+                          Reply* reply) {
     for (int attempt = 0;; ++attempt) {
       grpc::ClientContext context;
       if (const LONG error = Prepare(&context, method, true); error != ERROR_SUCCESS) return error;
@@ -201,7 +202,7 @@ class RemoteMachine::Connection : public std::enable_shared_from_this<RemoteMach
   }
 
  private:
-  LONG Domain(std::string* domain) {
+  [[nodiscard]] LONG Domain(std::string* domain) {
     {
       std::lock_guard lock(m_mutex);
       if (!m_domain.empty()) {

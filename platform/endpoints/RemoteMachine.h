@@ -82,58 +82,64 @@ class RemoteMachine final : public MachineEndpoint {
   const std::string& Name() const;
   const std::string& Target() const;
 
-  LONG GetServerInfo(ServerInfo* info) override;
-  LONG EnumServers(DWORD typeMask, const std::string& domain, std::vector<ServerInfo>* servers) override;
-  LONG GetDCName(const std::string& domain, std::string* controller) override;
-  LONG EnumShares(std::vector<ShareInfo>* shares) override;
+  [[nodiscard]] LONG GetServerInfo(ServerInfo* info) override;
+  [[nodiscard]] LONG EnumServers(DWORD typeMask, const std::string& domain, std::vector<ServerInfo>* servers) override;
+  [[nodiscard]] LONG GetDCName(const std::string& domain, std::string* controller) override;
+  [[nodiscard]] LONG EnumShares(std::vector<ShareInfo>* shares) override;
   // The machine's HKEY_LOCAL_MACHINE; the hive holds the connection.
-  LONG ConnectRegistry(std::shared_ptr<RegistryHive>* hive) override;
+  [[nodiscard]] LONG ConnectRegistry(std::shared_ptr<RegistryHive>* hive) override;
 
-  LONG GetDrives(std::vector<DriveInfo>* drives) override;
-  LONG GetVolumeInfo(const MachinePath& root, VolumeInfo* info) override;
-  LONG GetDiskSpace(const MachinePath& path, DiskSpace* space) override;
-  LONG FindFiles(const MachinePath& pattern, std::vector<FileEntry>* entries) override;
-  LONG GetFileInfo(const MachinePath& path, FileEntry* entry) override;
-  LONG CreateDirectory(const MachinePath& path) override;
-  LONG RemoveDirectory(const MachinePath& path) override;
-  LONG DeleteFile(const MachinePath& path) override;
+  [[nodiscard]] LONG GetDrives(std::vector<DriveInfo>* drives) override;
+  [[nodiscard]] LONG GetVolumeInfo(const MachinePath& root, VolumeInfo* info) override;
+  [[nodiscard]] LONG GetDiskSpace(const MachinePath& path, DiskSpace* space) override;
+  [[nodiscard]] LONG FindFiles(const MachinePath& pattern, std::vector<FileEntry>* entries) override;
+  [[nodiscard]] LONG GetFileInfo(const MachinePath& path, FileEntry* entry) override;
+  [[nodiscard]] LONG CreateDirectory(const MachinePath& path) override;
+  [[nodiscard]] LONG RemoveDirectory(const MachinePath& path) override;
+  [[nodiscard]] LONG DeleteFile(const MachinePath& path) override;
   // The reader streams the file: at most a few chunks are in memory at once.
-  LONG OpenRead(const MachinePath& path, std::unique_ptr<FileReader>* reader) override;
+  [[nodiscard]] LONG OpenRead(const MachinePath& path, std::unique_ptr<FileReader>* reader) override;
   // The writer streams to the machine; the file appears there on Commit.
-  LONG OpenWrite(const MachinePath& path, bool failIfExists, std::unique_ptr<FileWriter>* writer) override;
+  [[nodiscard]] LONG OpenWrite(const MachinePath& path, bool failIfExists,
+                               std::unique_ptr<FileWriter>* writer) override;
   // The table as the machine's own calls see it; ERROR_INVALID_DATA when the
   // reply holds a malformed SID.
-  LONG GetAccounts(AccountTable* table) override;
+  [[nodiscard]] LONG GetAccounts(AccountTable* table) override;
 
   // A client of the machine's pipe `pipe` (NAME only), for RemotePipeConnector
   // (Pipes.h): `socket` receives the local end of the relay, `info` the
   // server's choices. Two threads relay the messages until either end closes;
   // they hold the connection, not this object. Errors are CreateFileA's, or
   // the transport's above.
-  LONG OpenPipe(const std::string& pipe, DWORD desiredAccess, int* socket, PipeInfo* info);
+  [[nodiscard]] LONG OpenPipe(const std::string& pipe, DWORD desiredAccess, int* socket, PipeInfo* info);
   // WaitNamedPipeA for the machine's pipe `pipe`.
-  LONG WaitPipe(const std::string& pipe, DWORD timeout);
+  [[nodiscard]] LONG WaitPipe(const std::string& pipe, DWORD timeout);
 
   // The service control calls of proto/machine.proto (ServiceControl.h uses
   // them), signed and mapped as every other call: the result is the reply's
   // error or the transport's code from the table above.
-  LONG OpenSCManager(const vornal::machine::OpenSCManagerRequest& request, vornal::machine::ErrorReply* reply);
-  LONG OpenService(const vornal::machine::ServiceRequest& request, vornal::machine::ErrorReply* reply);
-  LONG QueryServiceStatus(const vornal::machine::ServiceRequest& request, vornal::machine::ServiceStatusReply* reply);
-  LONG StartService(const vornal::machine::StartServiceRequest& request, vornal::machine::ErrorReply* reply);
-  LONG ControlService(const vornal::machine::ControlServiceRequest& request,
-                      vornal::machine::ServiceStatusReply* reply);
-  LONG CreateService(const vornal::machine::CreateServiceRequest& request, vornal::machine::ErrorReply* reply);
-  LONG DeleteService(const vornal::machine::ServiceRequest& request, vornal::machine::ErrorReply* reply);
+  [[nodiscard]] LONG OpenSCManager(const vornal::machine::OpenSCManagerRequest& request,
+                                   vornal::machine::ErrorReply* reply);
+  [[nodiscard]] LONG OpenService(const vornal::machine::ServiceRequest& request, vornal::machine::ErrorReply* reply);
+  [[nodiscard]] LONG QueryServiceStatus(const vornal::machine::ServiceRequest& request,
+                                        vornal::machine::ServiceStatusReply* reply);
+  [[nodiscard]] LONG StartService(const vornal::machine::StartServiceRequest& request,
+                                  vornal::machine::ErrorReply* reply);
+  [[nodiscard]] LONG ControlService(const vornal::machine::ControlServiceRequest& request,
+                                    vornal::machine::ServiceStatusReply* reply);
+  [[nodiscard]] LONG CreateService(const vornal::machine::CreateServiceRequest& request,
+                                   vornal::machine::ErrorReply* reply);
+  [[nodiscard]] LONG DeleteService(const vornal::machine::ServiceRequest& request, vornal::machine::ErrorReply* reply);
 
   // The job scheduler calls (NetSchedule.h uses them); same conventions.
-  LONG ScheduleJobAdd(const vornal::machine::ScheduleJobAddRequest& request,
-                      vornal::machine::ScheduleJobAddReply* reply);
-  LONG ScheduleJobDel(const vornal::machine::ScheduleJobDelRequest& request, vornal::machine::ErrorReply* reply);
-  LONG ScheduleJobEnum(const vornal::machine::ScheduleJobEnumRequest& request,
-                       vornal::machine::ScheduleJobEnumReply* reply);
-  LONG ScheduleJobGetInfo(const vornal::machine::ScheduleJobGetInfoRequest& request,
-                          vornal::machine::ScheduleJobGetInfoReply* reply);
+  [[nodiscard]] LONG ScheduleJobAdd(const vornal::machine::ScheduleJobAddRequest& request,
+                                    vornal::machine::ScheduleJobAddReply* reply);
+  [[nodiscard]] LONG ScheduleJobDel(const vornal::machine::ScheduleJobDelRequest& request,
+                                    vornal::machine::ErrorReply* reply);
+  [[nodiscard]] LONG ScheduleJobEnum(const vornal::machine::ScheduleJobEnumRequest& request,
+                                     vornal::machine::ScheduleJobEnumReply* reply);
+  [[nodiscard]] LONG ScheduleJobGetInfo(const vornal::machine::ScheduleJobGetInfoRequest& request,
+                                        vornal::machine::ScheduleJobGetInfoReply* reply);
 
   class Connection;
 

@@ -56,25 +56,25 @@ class LocalHive final : public RegistryHive {
  public:
   // Opens (creating when missing) the hive in `file`. A hive of its own, not
   // shared with OpenLocalHive's; on failure *hive is left null.
-  static LONG Open(const std::filesystem::path& file, std::shared_ptr<LocalHive>* hive);
+  [[nodiscard]] static LONG Open(const std::filesystem::path& file, std::shared_ptr<LocalHive>* hive);
 
   ~LocalHive() override;
   LocalHive(const LocalHive&) = delete;
   LocalHive& operator=(const LocalHive&) = delete;
 
-  LONG OpenKey(KeyId parent, std::string_view path, KeyId* key) override;
-  LONG CreateKey(KeyId parent, std::string_view path, KeyId* key, bool* created) override;
-  LONG DeleteKey(KeyId parent, std::string_view path) override;
-  LONG EnumKey(KeyId key, DWORD index, std::string* name, std::uint64_t* lastWriteTime) override;
-  LONG EnumValue(KeyId key, DWORD index, RegValue* value) override;
-  LONG QueryValue(KeyId key, std::string_view name, RegValue* value) override;
-  LONG SetValue(KeyId key, std::string_view name, DWORD type, const BYTE* data, DWORD size) override;
-  LONG DeleteValue(KeyId key, std::string_view name) override;
-  LONG QueryInfo(KeyId key, RegKeyInfo* info) override;
+  [[nodiscard]] LONG OpenKey(KeyId parent, std::string_view path, KeyId* key) override;
+  [[nodiscard]] LONG CreateKey(KeyId parent, std::string_view path, KeyId* key, bool* created) override;
+  [[nodiscard]] LONG DeleteKey(KeyId parent, std::string_view path) override;
+  [[nodiscard]] LONG EnumKey(KeyId key, DWORD index, std::string* name, std::uint64_t* lastWriteTime) override;
+  [[nodiscard]] LONG EnumValue(KeyId key, DWORD index, RegValue* value) override;
+  [[nodiscard]] LONG QueryValue(KeyId key, std::string_view name, RegValue* value) override;
+  [[nodiscard]] LONG SetValue(KeyId key, std::string_view name, DWORD type, const BYTE* data, DWORD size) override;
+  [[nodiscard]] LONG DeleteValue(KeyId key, std::string_view name) override;
+  [[nodiscard]] LONG QueryInfo(KeyId key, RegKeyInfo* info) override;
 
   // SQLite's own check of the whole file (PRAGMA integrity_check);
   // ERROR_REGISTRY_CORRUPT when it finds damage.
-  LONG CheckIntegrity();
+  [[nodiscard]] LONG CheckIntegrity();
 
  private:
   enum Sql : int;
@@ -96,12 +96,12 @@ class LocalHive final : public RegistryHive {
   void DropCursor(Cursor* found);
 
   explicit LocalHive(sqlite3* db);
-  LONG Prepare();
+  [[nodiscard]] LONG Prepare();
   sqlite3_stmt* Get(Sql sql);
-  LONG KeyExists(KeyId key);
-  LONG Find(KeyId parent, std::string_view name, KeyId* key);
-  LONG Walk(KeyId parent, std::string_view path, KeyId* key);
-  LONG Touch(KeyId key);
+  [[nodiscard]] LONG KeyExists(KeyId key);
+  [[nodiscard]] LONG Find(KeyId parent, std::string_view name, KeyId* key);
+  [[nodiscard]] LONG Walk(KeyId parent, std::string_view path, KeyId* key);
+  [[nodiscard]] LONG Touch(KeyId key);
 
   std::mutex m_mutex;
   sqlite3* m_db;

@@ -45,20 +45,20 @@ class RegistryHive {
 
   // `path` is one or more key names separated by backslashes, relative to `parent`;
   // an empty path names `parent` itself.
-  virtual LONG OpenKey(KeyId parent, std::string_view path, KeyId* key) = 0;
+  [[nodiscard]] virtual LONG OpenKey(KeyId parent, std::string_view path, KeyId* key) = 0;
   // Creates every missing key along `path`; *created says whether the last one is new.
-  virtual LONG CreateKey(KeyId parent, std::string_view path, KeyId* key, bool* created) = 0;
+  [[nodiscard]] virtual LONG CreateKey(KeyId parent, std::string_view path, KeyId* key, bool* created) = 0;
   // Refuses (ERROR_ACCESS_DENIED) a key that still has subkeys, and the root.
-  virtual LONG DeleteKey(KeyId parent, std::string_view path) = 0;
+  [[nodiscard]] virtual LONG DeleteKey(KeyId parent, std::string_view path) = 0;
   // Subkeys are enumerated in name order (without case), values in the order
   // they were first written; ERROR_NO_MORE_ITEMS past the end.
   // *lastWriteTime (when not null) gets the subkey's last write time, as in RegKeyInfo.
-  virtual LONG EnumKey(KeyId key, DWORD index, std::string* name, std::uint64_t* lastWriteTime) = 0;
-  virtual LONG EnumValue(KeyId key, DWORD index, RegValue* value) = 0;
-  virtual LONG QueryValue(KeyId key, std::string_view name, RegValue* value) = 0;
-  virtual LONG SetValue(KeyId key, std::string_view name, DWORD type, const BYTE* data, DWORD size) = 0;
-  virtual LONG DeleteValue(KeyId key, std::string_view name) = 0;
-  virtual LONG QueryInfo(KeyId key, RegKeyInfo* info) = 0;
+  [[nodiscard]] virtual LONG EnumKey(KeyId key, DWORD index, std::string* name, std::uint64_t* lastWriteTime) = 0;
+  [[nodiscard]] virtual LONG EnumValue(KeyId key, DWORD index, RegValue* value) = 0;
+  [[nodiscard]] virtual LONG QueryValue(KeyId key, std::string_view name, RegValue* value) = 0;
+  [[nodiscard]] virtual LONG SetValue(KeyId key, std::string_view name, DWORD type, const BYTE* data, DWORD size) = 0;
+  [[nodiscard]] virtual LONG DeleteValue(KeyId key, std::string_view name) = 0;
+  [[nodiscard]] virtual LONG QueryInfo(KeyId key, RegKeyInfo* info) = 0;
 };
 
 // The hive of the machine whose home is `home`, shared by every handle of this

@@ -21,7 +21,7 @@ void FitPipeRecordBuffer(int fd, DWORD limit);
 // Takes the next record of `fd` whole into `record` (tag included), with the
 // recv flags `flags` (MSG_DONTWAIT, or 0 to block). The record's length, 0 at
 // the end of the socket, -1 with errno on failure.
-ssize_t ReceivePipeRecord(int fd, std::vector<char>* record, int flags);
+[[nodiscard]] ssize_t ReceivePipeRecord(int fd, std::vector<char>* record, int flags);
 
 // The socket of a client end of a local pipe (CreateFileA), for waiting on it
 // (PipeWatcher); -1 for any other handle. It stays valid until the handle

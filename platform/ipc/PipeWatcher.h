@@ -36,7 +36,7 @@ class PipeWatcher {
   // of this machine) is ready for `event`, or when its other end has gone.
   // One watch per event and handle at a time (a second replaces the first).
   // ERROR_INVALID_HANDLE for any other handle.
-  LONG Watch(HANDLE pipe, Event event, std::function<void()> ready);
+  [[nodiscard]] LONG Watch(HANDLE pipe, Event event, std::function<void()> ready);
   // Drops the watches on `pipe`. When Forget returns, none of its `ready`
   // calls runs or will run, except one that called Forget itself.
   void Forget(HANDLE pipe);

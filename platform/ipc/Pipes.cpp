@@ -68,7 +68,7 @@ void Drain(int eventFd) {
 }
 
 HANDLE FailHandle(LONG error) {
-  Fail(error);
+  SetLastError(static_cast<DWORD>(error));
   return INVALID_HANDLE_VALUE;
 }
 

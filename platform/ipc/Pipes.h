@@ -85,29 +85,29 @@
 HANDLE CreateNamedPipeA(LPCSTR lpName, DWORD dwOpenMode, DWORD dwPipeMode, DWORD nMaxInstances,
                         DWORD nOutBufferSize, DWORD nInBufferSize, DWORD nDefaultTimeOut,
                         LPSECURITY_ATTRIBUTES lpSecurityAttributes);
-BOOL ConnectNamedPipe(HANDLE hNamedPipe, LPVOID lpOverlapped);
+[[nodiscard]] BOOL ConnectNamedPipe(HANDLE hNamedPipe, LPVOID lpOverlapped);
 BOOL DisconnectNamedPipe(HANDLE hNamedPipe);
 
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
 // nTimeOut in milliseconds, NMPWAIT_USE_DEFAULT_WAIT or NMPWAIT_WAIT_FOREVER.
-BOOL WaitNamedPipeA(LPCSTR lpNamedPipeName, DWORD nTimeOut);
+[[nodiscard]] BOOL WaitNamedPipeA(LPCSTR lpNamedPipeName, DWORD nTimeOut);
 
 // Sets the mode of a pipe handle: PIPE_READMODE_MESSAGE with PIPE_WAIT (the
 // default) or PIPE_NOWAIT. Without waiting, ReadFile with no message there
 // fails with ERROR_NO_DATA, and WriteFile of a message the pipe has no room
 // for now returns TRUE with 0 bytes written (nothing sent); PipeWatcher.h
 // tells when to try again. The other two parameters must be null.
-BOOL SetNamedPipeHandleState(HANDLE hNamedPipe, LPDWORD lpMode, LPDWORD lpMaxCollectionCount,
-                             LPDWORD lpCollectDataTimeout);
+[[nodiscard]] BOOL SetNamedPipeHandleState(HANDLE hNamedPipe, LPDWORD lpMode, LPDWORD lpMaxCollectionCount,
+                                           LPDWORD lpCollectDataTimeout);
 
 // lpFlags: PIPE_SERVER_END for an instance, PIPE_CLIENT_END for a client
 // handle, with PIPE_TYPE_MESSAGE. The buffer sizes and instance count are the
 // server's (0 buffer sizes already replaced by the default). Any pointer may be
 // null.
-BOOL GetNamedPipeInfo(HANDLE hNamedPipe, LPDWORD lpFlags, LPDWORD lpOutBufferSize, LPDWORD lpInBufferSize,
-                      LPDWORD lpMaxInstances);
+[[nodiscard]] BOOL GetNamedPipeInfo(HANDLE hNamedPipe, LPDWORD lpFlags, LPDWORD lpOutBufferSize, LPDWORD lpInBufferSize,
+                                    LPDWORD lpMaxInstances);
 
 namespace vn {
 
@@ -132,9 +132,9 @@ struct PipeInfo {
 class RemotePipeConnector {
  public:
   virtual ~RemotePipeConnector() = default;
-  virtual LONG Open(std::string_view machine, std::string_view pipe, DWORD desiredAccess, int* socket,
-                    PipeInfo* info) = 0;
-  virtual LONG Wait(std::string_view machine, std::string_view pipe, DWORD timeout) = 0;
+  [[nodiscard]] virtual LONG Open(std::string_view machine, std::string_view pipe, DWORD desiredAccess, int* socket,
+                                  PipeInfo* info) = 0;
+  [[nodiscard]] virtual LONG Wait(std::string_view machine, std::string_view pipe, DWORD timeout) = 0;
 };
 
 // Replaces the connector (null: other machines give ERROR_BAD_NETPATH) and

@@ -41,7 +41,7 @@ BOOL ResetEvent(HANDLE hEvent);
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, std::size_t dwStackSize,
                     LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter, DWORD dwCreationFlags,
                     LPDWORD lpThreadId);
-BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
+[[nodiscard]] BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
 // A number for the calling thread (threads of CreateThread: the id it gave); never
 // reused within the process.
 DWORD GetCurrentThreadId();

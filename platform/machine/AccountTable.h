@@ -61,7 +61,7 @@ struct HostGroup {
 class AccountSource {
  public:
   virtual ~AccountSource() = default;
-  virtual bool Read(std::vector<HostUser>* users, std::vector<HostGroup>* groups) const = 0;
+  [[nodiscard]] virtual bool Read(std::vector<HostUser>* users, std::vector<HostGroup>* groups) const = 0;
 };
 
 // The C library's database (getpwent_r / getgrent_r: /etc/passwd, /etc/group
@@ -74,7 +74,7 @@ void SetAccountSource(std::shared_ptr<const AccountSource> source);
 
 // The table of the machine `config` describes, from the host source in use.
 // ERROR_GEN_FAILURE when the host database cannot be read.
-LONG ReadMachineAccounts(const MachineConfig& config, AccountTable* table);
+[[nodiscard]] LONG ReadMachineAccounts(const MachineConfig& config, AccountTable* table);
 
 // A SID record is well formed and exactly `sid.size()` bytes long.
 bool IsWellFormedSid(const Sid& sid);

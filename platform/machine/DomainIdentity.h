@@ -48,18 +48,18 @@ struct DomainCredentials {
 };
 
 // Creates a new authority for `domain`, in memory.
-bool CreateAuthority(std::string_view domain, DomainAuthority* authority, std::string* error);
+[[nodiscard]] bool CreateAuthority(std::string_view domain, DomainAuthority* authority, std::string* error);
 // Issues a key and certificate for `machine` (a computer name) in the
 // authority's domain, in memory.
-bool IssueCredentials(const DomainAuthority& authority, std::string_view machine, DomainCredentials* credentials,
-                      std::string* error);
+[[nodiscard]] bool IssueCredentials(const DomainAuthority& authority, std::string_view machine,
+                                    DomainCredentials* credentials, std::string* error);
 // The text of an identity file or bundle.
 std::string CredentialsText(const DomainCredentials& credentials);
 // Reads an identity file's text and checks it: the certificate issued by the
 // domain's certificate, the key belonging to it. `what` names the source in
 // messages.
-bool ParseCredentials(std::string_view text, const std::string& what, DomainCredentials* credentials,
-                      std::string* error);
+[[nodiscard]] bool ParseCredentials(std::string_view text, const std::string& what, DomainCredentials* credentials,
+                                    std::string* error);
 
 std::filesystem::path IdentityFile(const std::filesystem::path& home, std::string_view domain);
 std::filesystem::path AuthorityFile(const std::filesystem::path& home, std::string_view domain);
@@ -69,28 +69,30 @@ std::filesystem::path AuthorityFile(const std::filesystem::path& home, std::stri
 // Creates the authority of `domain` in `home` and this machine's own identity
 // in it (`machine` is this machine's computer name). Fails when the home
 // already holds an authority for the domain.
-bool CreateDomainAuthority(const std::filesystem::path& home, std::string_view domain, std::string_view machine,
-                           std::string* error);
+[[nodiscard]] bool CreateDomainAuthority(const std::filesystem::path& home, std::string_view domain,
+                                         std::string_view machine, std::string* error);
 // On the machine holding the authority of `domain`: issues an identity for
 // the machine `machine` into the new file `bundle` (mode 0600). The bundle
 // holds a private key: move it to the new machine privately and delete it.
-bool IssueMachineBundle(const std::filesystem::path& home, std::string_view domain, std::string_view machine,
-                        const std::filesystem::path& bundle, std::string* error);
+[[nodiscard]] bool IssueMachineBundle(const std::filesystem::path& home, std::string_view domain,
+                                      std::string_view machine, const std::filesystem::path& bundle,
+                                      std::string* error);
 // On the new machine (computer name `machine`): checks the bundle (private,
 // issued for this machine, certificate and key belonging together) and
 // installs it as this machine's identity in the bundle's domain, replacing
 // an older one. *domain is the bundle's domain.
-bool InstallMachineBundle(const std::filesystem::path& home, std::string_view machine,
-                          const std::filesystem::path& bundle, std::string* domain, std::string* error);
+[[nodiscard]] bool InstallMachineBundle(const std::filesystem::path& home, std::string_view machine,
+                                        const std::filesystem::path& bundle, std::string* domain, std::string* error);
 
 // --- Use ---
 
 // Writes an identity file (beside and renamed into place, mode 0600).
-bool WriteCredentials(const std::filesystem::path& home, const DomainCredentials& credentials, std::string* error);
+[[nodiscard]] bool WriteCredentials(const std::filesystem::path& home, const DomainCredentials& credentials,
+                                    std::string* error);
 // Reads this machine's identity in `domain`. *missing (when given) tells a
 // home without one from a broken or unsafe file.
-bool LoadCredentials(const std::filesystem::path& home, std::string_view domain, DomainCredentials* credentials,
-                     std::string* error, bool* missing = nullptr);
+[[nodiscard]] bool LoadCredentials(const std::filesystem::path& home, std::string_view domain,
+                                   DomainCredentials* credentials, std::string* error, bool* missing = nullptr);
 // Every identity of the home, by domain; files that cannot be used are left
 // out and their problems added to *problems.
 std::map<std::string, DomainCredentials> LoadAllCredentials(const std::filesystem::path& home,
@@ -99,8 +101,8 @@ std::map<std::string, DomainCredentials> LoadAllCredentials(const std::filesyste
 // the domain's authority in the home, or, with no authority there, by a new
 // one (a machine on its own is the authority of its domain). *note says what
 // was created (empty when nothing was).
-bool EnsureMachineIdentity(const std::filesystem::path& home, std::string_view machine, std::string_view domain,
-                           std::string* note, std::string* error);
+[[nodiscard]] bool EnsureMachineIdentity(const std::filesystem::path& home, std::string_view machine,
+                                         std::string_view domain, std::string* note, std::string* error);
 
 // Whether a peer's certificate was issued by one domain's authority, and the
 // machine it names. Results are remembered (a few hundred certificates), so

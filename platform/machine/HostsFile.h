@@ -38,7 +38,8 @@ struct HostEntry {
 // ("[::1]:7139"), or a host name; the port is 1-65535 and defaults to the
 // well-known one. *address keeps the brackets of an IPv6 address. On failure
 // *problem says what is wrong and the outputs are unchanged.
-bool ParseAddressAndPort(std::string_view text, std::string* address, std::uint16_t* port, std::string* problem);
+[[nodiscard]] bool ParseAddressAndPort(std::string_view text, std::string* address, std::uint16_t* port,
+                                       std::string* problem);
 
 class HostsFile {
  public:

@@ -27,7 +27,7 @@ std::filesystem::path MachineHome();
 // created, or is not a directory) / ERROR_ACCESS_DENIED (not writable), with
 // *detail saying why. Hosts call it once at start so that a home they cannot
 // use stops them with a message instead of failing call by call later.
-LONG CheckMachineHome(std::string* detail);
+[[nodiscard]] LONG CheckMachineHome(std::string* detail);
 
 // Makes `home` the local machine of this process from now on (hosts given a
 // --home option, tests with their own temporary machine); nullopt goes back
@@ -51,4 +51,4 @@ bool IsLocalMachineName(std::string_view name);
 // included). On success *nSize is the length without the terminator; when the
 // buffer is too small it fails with ERROR_BUFFER_OVERFLOW (GetLastError) and
 // *nSize is the size needed.
-BOOL GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize);
+[[nodiscard]] BOOL GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize);

@@ -102,7 +102,7 @@ struct MachineConfig {
 // that is not absolute, a share whose directory is not absolute or names no
 // drive. Never half-fills *config. Does
 // not touch the disk beyond reading (InitialiseMachine creates directories).
-bool LoadMachineConfig(const std::filesystem::path& home, MachineConfig* config, std::string* error);
+[[nodiscard]] bool LoadMachineConfig(const std::filesystem::path& home, MachineConfig* config, std::string* error);
 
 // A computer name as Windows keeps it: cut at the first dot (a host name such
 // as "build-07.example.org" becomes "BUILD-07"), at most 15 characters, upper case.

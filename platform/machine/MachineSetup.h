@@ -29,7 +29,7 @@
 
 namespace vn {
 
-LONG InitialiseMachine(const MachineConfig& config);
+[[nodiscard]] LONG InitialiseMachine(const MachineConfig& config);
 
 // The host directory of the Windows directory of `config`.
 std::filesystem::path WindowsDirectoryPath(const MachineConfig& config);

@@ -54,8 +54,8 @@ int OpenDirectoryBeneath(int root, const std::vector<std::string>& components, i
 // *parent that directory. Without it the link itself is located. The object
 // need not exist. An empty `components` is refused (EINVAL): the root has no
 // name in a directory. 0 or an errno.
-int LocateBeneath(int root, std::vector<std::string> components, bool followLast, LinkScope scope,
-                  UniqueFd* parent, std::string* name);
+[[nodiscard]] int LocateBeneath(int root, std::vector<std::string> components, bool followLast, LinkScope scope,
+                                UniqueFd* parent, std::string* name);
 
 // Tests: makes the walk through descriptors serve every call even where the
 // kernel has openat2 (true), or goes back to the kernel's walk (false).

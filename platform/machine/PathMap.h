@@ -93,8 +93,8 @@ struct ResolvedPath {
 
 // Translates `path` on the machine `config` describes. 0 on success; the
 // codes above otherwise, with *resolved unspecified.
-LONG ResolvePath(const MachineConfig& config, const MachinePath& path, RootAccess access, PathKind kind,
-                 ResolvedPath* resolved);
+[[nodiscard]] LONG ResolvePath(const MachineConfig& config, const MachinePath& path, RootAccess access, PathKind kind,
+                               ResolvedPath* resolved);
 
 // The other way: the drive path ("D:\\Dir\\File") by which the machine
 // `config` describes names the host path `host` (absolute), through the drive
@@ -103,7 +103,8 @@ LONG ResolvePath(const MachineConfig& config, const MachinePath& path, RootAcces
 // holds it, or when a component could not be named in a Windows path (it
 // holds a backslash or a character Windows refuses). For host paths that
 // come from outside the file calls, such as a folder chosen in a dialog.
-bool DrivePathOfHostPath(const MachineConfig& config, const std::filesystem::path& host, std::string* drivePath);
+[[nodiscard]] bool DrivePathOfHostPath(const MachineConfig& config, const std::filesystem::path& host,
+                                       std::string* drivePath);
 
 // The Win32 code for a POSIX errno. ENOENT is ERROR_FILE_NOT_FOUND, or
 // ERROR_PATH_NOT_FOUND when `missingIsPath` (a directory on the way is missing);

@@ -23,6 +23,6 @@ QString ProfilePath();
 }  // namespace vn
 
 UINT GetProfileInt(const char* section, const char* entry, int nDefault);
-BOOL WriteProfileInt(const char* section, const char* entry, int nValue);
+[[nodiscard]] BOOL WriteProfileInt(const char* section, const char* entry, int nValue);
 QString GetProfileString(const char* section, const char* entry, const QString& defaultValue = QString());
-BOOL WriteProfileString(const char* section, const char* entry, const QString& value);
+[[nodiscard]] BOOL WriteProfileString(const char* section, const char* entry, const QString& value);

@@ -287,7 +287,7 @@ BOOL GetDiskFreeSpaceA(LPCSTR lpRootPathName, LPDWORD lpSectorsPerCluster, LPDWO
 
 HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
   if (!lpFileName || !lpFindFileData) {
-    vn::Fail(ERROR_INVALID_PARAMETER);
+    SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
   FileLocation resolved;
@@ -298,7 +298,7 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
   if (!error) error = resolved.endpoint->FindFiles(resolved.path, &search.entries);
   if (!error && search.entries.empty()) error = ERROR_FILE_NOT_FOUND;
   if (error) {
-    vn::Fail(error);
+    SetLastError(static_cast<DWORD>(error));
     return INVALID_HANDLE_VALUE;
   }
   vn::FillFindData(search.entries[0], lpFindFileData);
@@ -331,7 +331,7 @@ DWORD GetFileAttributesA(LPCSTR lpFileName) {
   LONG error = vn::ResolveExisting(lpFileName, &resolved);
   if (!error) error = resolved.endpoint->GetFileInfo(resolved.path, &entry);
   if (error) {
-    vn::Fail(error);
+    SetLastError(static_cast<DWORD>(error));
     return INVALID_FILE_ATTRIBUTES;
   }
   SetLastError(ERROR_SUCCESS);

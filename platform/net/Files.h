@@ -67,16 +67,17 @@ UINT GetDriveTypeA(LPCSTR lpRootPathName);
 // Volume facts of a root (a path below the root fails with
 // ERROR_DIR_NOT_ROOT). Every output is optional; a name that does not fit
 // its buffer fails with ERROR_INSUFFICIENT_BUFFER.
-BOOL GetVolumeInformationA(LPCSTR lpRootPathName, LPSTR lpVolumeNameBuffer, DWORD nVolumeNameSize,
-                           LPDWORD lpVolumeSerialNumber, LPDWORD lpMaximumComponentLength,
-                           LPDWORD lpFileSystemFlags, LPSTR lpFileSystemNameBuffer, DWORD nFileSystemNameSize);
+[[nodiscard]] BOOL GetVolumeInformationA(LPCSTR lpRootPathName, LPSTR lpVolumeNameBuffer, DWORD nVolumeNameSize,
+                                         LPDWORD lpVolumeSerialNumber, LPDWORD lpMaximumComponentLength,
+                                         LPDWORD lpFileSystemFlags, LPSTR lpFileSystemNameBuffer,
+                                         DWORD nFileSystemNameSize);
 // Space of the volume holding a directory (null = "C:\"); outputs optional.
-BOOL GetDiskFreeSpaceExA(LPCSTR lpDirectoryName, PULARGE_INTEGER lpFreeBytesAvailableToCaller,
-                         PULARGE_INTEGER lpTotalNumberOfBytes, PULARGE_INTEGER lpTotalNumberOfFreeBytes);
+[[nodiscard]] BOOL GetDiskFreeSpaceExA(LPCSTR lpDirectoryName, PULARGE_INTEGER lpFreeBytesAvailableToCaller,
+                                       PULARGE_INTEGER lpTotalNumberOfBytes, PULARGE_INTEGER lpTotalNumberOfFreeBytes);
 // The same in clusters (clusters free to the caller, total clusters), each
 // count capped at 0xFFFFFFFF as 32-bit Windows reports big volumes.
-BOOL GetDiskFreeSpaceA(LPCSTR lpRootPathName, LPDWORD lpSectorsPerCluster, LPDWORD lpBytesPerSector,
-                       LPDWORD lpNumberOfFreeClusters, LPDWORD lpTotalNumberOfClusters);
+[[nodiscard]] BOOL GetDiskFreeSpaceA(LPCSTR lpRootPathName, LPDWORD lpSectorsPerCluster, LPDWORD lpBytesPerSector,
+                                     LPDWORD lpNumberOfFreeClusters, LPDWORD lpTotalNumberOfClusters);
 
 // Directory search. The pattern's last component may hold "*" and "?"
 // ("*.*" matches every name); "." and ".." come first for a directory that is
@@ -84,15 +85,15 @@ BOOL GetDiskFreeSpaceA(LPCSTR lpRootPathName, LPDWORD lpSectorsPerCluster, LPDWO
 // when the directory does not exist; FindNextFileA ends with
 // ERROR_NO_MORE_FILES.
 HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
-BOOL FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData);
+[[nodiscard]] BOOL FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData);
 BOOL FindClose(HANDLE hFindFile);
 
 // INVALID_FILE_ATTRIBUTES on failure.
 DWORD GetFileAttributesA(LPCSTR lpFileName);
 // lpSecurityAttributes is not used. The parent must exist (ERROR_PATH_NOT_FOUND).
-BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
-BOOL RemoveDirectoryA(LPCSTR lpPathName);
-BOOL DeleteFileA(LPCSTR lpFileName);
+[[nodiscard]] BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
+[[nodiscard]] BOOL RemoveDirectoryA(LPCSTR lpPathName);
+[[nodiscard]] BOOL DeleteFileA(LPCSTR lpFileName);
 
 // Copies a file between any two paths, on one machine or two, streamed in
 // chunks (never the whole file in memory). The copy keeps the source's last
@@ -101,7 +102,7 @@ BOOL DeleteFileA(LPCSTR lpFileName);
 // read-only one fails with ERROR_ACCESS_DENIED). Nothing appears under the
 // target's name unless the copy completed. A directory as source gives
 // ERROR_ACCESS_DENIED.
-BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists);
+[[nodiscard]] BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists);
 
 namespace vn {
 
@@ -116,6 +117,6 @@ struct FileLocation {
 // Parses a path of the forms above and finds its machine. With `pattern` the
 // last component may hold wildcards. A path naming only a root ("C:", "C:\",
 // "\\SRV\Share") gives an empty path.path.
-LONG LocateFile(std::string_view path, bool pattern, FileLocation* resolved);
+[[nodiscard]] LONG LocateFile(std::string_view path, bool pattern, FileLocation* resolved);
 
 }  // namespace vn

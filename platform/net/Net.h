@@ -65,28 +65,29 @@ using LPSHARE_INFO_1 = SHARE_INFO_1*;
 
 // Level 100 or 101. The name is upper case without backslashes; the version is
 // 4.0; the type has SV_TYPE_NT and the bits of the machine's role.
-NET_API_STATUS NetServerGetInfo(LPCWSTR servername, DWORD level, LPBYTE* bufptr);
+[[nodiscard]] NET_API_STATUS NetServerGetInfo(LPCWSTR servername, DWORD level, LPBYTE* bufptr);
 
 // The browse list of `servername` (null = this machine's): the machines its
 // hosts file knows whose type has any bit of `servertype`, in `domain` when
 // given (any case). A type with SV_TYPE_DOMAIN_ENUM lists the domains instead,
 // one entry each with the domain as name and SV_TYPE_DOMAIN_ENUM as type; but
 // SV_TYPE_ALL lists every machine. Level 100 or 101.
-NET_API_STATUS NetServerEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr, DWORD prefmaxlen, LPDWORD entriesread,
-                             LPDWORD totalentries, DWORD servertype, LPCWSTR domain, LPDWORD resume_handle);
+[[nodiscard]] NET_API_STATUS NetServerEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr, DWORD prefmaxlen,
+                                           LPDWORD entriesread, LPDWORD totalentries, DWORD servertype, LPCWSTR domain,
+                                           LPDWORD resume_handle);
 
 // The shares of `servername`, in the machine's order: its configured disk
 // shares (type STYPE_DISKTREE), the administrative shares C$, D$..., ADMIN$
 // (STYPE_SPECIAL) and IPC$ (STYPE_SPECIAL | STYPE_IPC). Level 0 or 1.
-NET_API_STATUS NetShareEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr, DWORD prefmaxlen, LPDWORD entriesread,
-                            LPDWORD totalentries, LPDWORD resume_handle);
+[[nodiscard]] NET_API_STATUS NetShareEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr, DWORD prefmaxlen,
+                                          LPDWORD entriesread, LPDWORD totalentries, LPDWORD resume_handle);
 
 // The domain controller of `domainname` (null or empty = the domain of
 // `servername`) as `servername` knows it, as "\\NAME". NERR_DCNotFound (2453)
 // when the domain has none. NetGetAnyDCName answers the same way: every
 // domain of the hosts file is trusted.
-NET_API_STATUS NetGetDCName(LPCWSTR servername, LPCWSTR domainname, LPBYTE* bufptr);
-NET_API_STATUS NetGetAnyDCName(LPCWSTR servername, LPCWSTR domainname, LPBYTE* bufptr);
+[[nodiscard]] NET_API_STATUS NetGetDCName(LPCWSTR servername, LPCWSTR domainname, LPBYTE* bufptr);
+[[nodiscard]] NET_API_STATUS NetGetAnyDCName(LPCWSTR servername, LPCWSTR domainname, LPBYTE* bufptr);
 
 // Frees a buffer returned by the calls above; null is allowed.
 NET_API_STATUS NetApiBufferFree(LPVOID Buffer);

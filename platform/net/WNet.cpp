@@ -328,7 +328,11 @@ DWORD WNetUseConnectionA(void* /*hwndOwner*/, LPNETRESOURCEA lpNetResource, LPCS
   connection.share = share->name;
 
   std::vector<vn::DriveInfo> drives;
-  if (const auto local = vn::LocalMachineEndpoint()) local->GetDrives(&drives);
+  // A letter is only given out when this machine's own drives are known: it
+  // must never hide one of them.
+  if (const auto local = vn::LocalMachineEndpoint()) {
+    if (const LONG error = local->GetDrives(&drives)) return static_cast<DWORD>(error);
+  }
 
   vn::ConnectionTable& table = vn::Connections();
   std::lock_guard lock(table.mutex);

@@ -98,16 +98,18 @@ struct NETRESOURCEA {
 };
 using LPNETRESOURCEA = NETRESOURCEA*;
 
-DWORD WNetOpenEnumA(DWORD dwScope, DWORD dwType, DWORD dwUsage, LPNETRESOURCEA lpNetResource, LPHANDLE lphEnum);
-DWORD WNetEnumResourceA(HANDLE hEnum, LPDWORD lpcCount, LPVOID lpBuffer, LPDWORD lpBufferSize);
+[[nodiscard]] DWORD WNetOpenEnumA(DWORD dwScope, DWORD dwType, DWORD dwUsage, LPNETRESOURCEA lpNetResource,
+                                  LPHANDLE lphEnum);
+[[nodiscard]] DWORD WNetEnumResourceA(HANDLE hEnum, LPDWORD lpcCount, LPVOID lpBuffer, LPDWORD lpBufferSize);
 DWORD WNetCloseEnum(HANDLE hEnum);
 
 // lpAccessName (when given) receives "E:" or, for a deviceless connection, the
 // remote name; *lpBufferSize is its size. When it is too small the call fails
 // with ERROR_MORE_DATA, *lpBufferSize set to the size needed, and connects
 // nothing. hwndOwner, lpPassword and lpUserID are not used.
-DWORD WNetUseConnectionA(void* hwndOwner, LPNETRESOURCEA lpNetResource, LPCSTR lpPassword, LPCSTR lpUserID,
-                         DWORD dwFlags, LPSTR lpAccessName, LPDWORD lpBufferSize, LPDWORD lpResult);
+[[nodiscard]] DWORD WNetUseConnectionA(void* hwndOwner, LPNETRESOURCEA lpNetResource, LPCSTR lpPassword,
+                                       LPCSTR lpUserID, DWORD dwFlags, LPSTR lpAccessName, LPDWORD lpBufferSize,
+                                       LPDWORD lpResult);
 DWORD WNetCancelConnectionA(LPCSTR lpName, BOOL fForce);
 
 namespace vn {

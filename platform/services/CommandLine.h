@@ -43,10 +43,10 @@ std::string QuoteArgument(std::string_view argument);
 // A program word as the program-name rule reads it: unchanged without spaces
 // or tabs, else in quotes. A program word cannot hold a double quote: false
 // then, and *quoted is left alone.
-bool QuoteProgram(std::string_view program, std::string* quoted);
+[[nodiscard]] bool QuoteProgram(std::string_view program, std::string* quoted);
 
 // The program word then each argument quoted, joined by single spaces. False
 // when the program word cannot be written (it holds a quote or is empty).
-bool JoinCommandLine(const std::vector<std::string>& words, std::string* line);
+[[nodiscard]] bool JoinCommandLine(const std::vector<std::string>& words, std::string* line);
 
 }  // namespace vn

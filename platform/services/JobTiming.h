@@ -95,7 +95,7 @@ JobTiming TimingOf(const AT_INFO& info);
 // DaysOfWeek bit 7, a flag other than the input flags and the two the
 // scheduler sets (those are accepted and ignored), a command that is empty,
 // only blanks, or longer than kMaxJobCommandLength.
-DWORD ValidateJob(const AT_INFO* info);
+[[nodiscard]] DWORD ValidateJob(const AT_INFO* info);
 
 // The timing the scheduler keeps for a job added at `now` from a record that
 // ValidateJob accepted: JOB_ADD_CURRENT_DATE becomes the DaysOfMonth bit of

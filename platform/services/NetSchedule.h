@@ -28,8 +28,9 @@
 
 inline constexpr DWORD NERR_JobNotFound = 3801;
 
-NET_API_STATUS NetScheduleJobAdd(LPCWSTR Servername, LPBYTE Buffer, LPDWORD JobId);
-NET_API_STATUS NetScheduleJobDel(LPCWSTR Servername, DWORD MinJobId, DWORD MaxJobId);
-NET_API_STATUS NetScheduleJobEnum(LPCWSTR Servername, LPBYTE* PointerToBuffer, DWORD PrefferedMaximumLength,
-                                  LPDWORD EntriesRead, LPDWORD TotalEntries, LPDWORD ResumeHandle);
-NET_API_STATUS NetScheduleJobGetInfo(LPCWSTR Servername, DWORD JobId, LPBYTE* PointerToBuffer);
+[[nodiscard]] NET_API_STATUS NetScheduleJobAdd(LPCWSTR Servername, LPBYTE Buffer, LPDWORD JobId);
+[[nodiscard]] NET_API_STATUS NetScheduleJobDel(LPCWSTR Servername, DWORD MinJobId, DWORD MaxJobId);
+[[nodiscard]] NET_API_STATUS NetScheduleJobEnum(LPCWSTR Servername, LPBYTE* PointerToBuffer,
+                                                DWORD PrefferedMaximumLength, LPDWORD EntriesRead, LPDWORD TotalEntries,
+                                                LPDWORD ResumeHandle);
+[[nodiscard]] NET_API_STATUS NetScheduleJobGetInfo(LPCWSTR Servername, DWORD JobId, LPBYTE* PointerToBuffer);

@@ -43,7 +43,7 @@ bool ValidName(LPCSTR name) {
 }
 
 SC_HANDLE FailHandle(LONG error) {
-  Fail(error);
+  SetLastError(static_cast<DWORD>(error));
   return nullptr;
 }
 

@@ -116,7 +116,7 @@ SC_HANDLE CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR lpDi
 // ERROR_SERVICE_MARKED_FOR_DELETE (1072); a binary that is missing
 // ERROR_FILE_NOT_FOUND (2) or ERROR_PATH_NOT_FOUND (3), not executable
 // ERROR_ACCESS_DENIED (5), not a program ERROR_BAD_EXE_FORMAT (193).
-BOOL StartServiceA(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCSTR* lpServiceArgVectors);
+[[nodiscard]] BOOL StartServiceA(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCSTR* lpServiceArgVectors);
 
 // SERVICE_CONTROL_STOP or SERVICE_CONTROL_INTERROGATE; *lpServiceStatus gets
 // the status after the control (STOP_PENDING when the service has not ended
@@ -124,13 +124,13 @@ BOOL StartServiceA(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCSTR* lpService
 // ERROR_SERVICE_NOT_ACTIVE (1062) when it is not running,
 // ERROR_SERVICE_CANNOT_ACCEPT_CTRL (1061) while it is stopping,
 // ERROR_INVALID_SERVICE_CONTROL (1052) for pause, continue and the rest.
-BOOL ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus);
+[[nodiscard]] BOOL ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus);
 
-BOOL QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus);
+[[nodiscard]] BOOL QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus);
 
 // Marks the service for delete; it leaves the registry as soon as it is
 // stopped (at once when it is). ERROR_SERVICE_MARKED_FOR_DELETE when marked already.
-BOOL DeleteService(SC_HANDLE hService);
+[[nodiscard]] BOOL DeleteService(SC_HANDLE hService);
 
 // ERROR_INVALID_HANDLE (6) for a handle that is not open.
 BOOL CloseServiceHandle(SC_HANDLE hSCObject);

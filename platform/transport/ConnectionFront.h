@@ -67,7 +67,7 @@ class ConnectionFront {
   // Binds and listens on `address` (IPv4, IPv6 in brackets, or a host name)
   // and `port` (0: any free one). A port another program holds fails with a
   // message saying so.
-  bool Listen(const std::string& address, std::uint16_t port, std::string* error);
+  [[nodiscard]] bool Listen(const std::string& address, std::uint16_t port, std::string* error);
   std::uint16_t Port() const { return m_port; }
 
   // Connections that begin with `preamble` go to `take`, on the front's
@@ -76,7 +76,7 @@ class ConnectionFront {
   void Divert(std::string preamble, Taker take);
 
   // Starts relaying accepted connections to the local socket `backend`.
-  bool Start(const std::filesystem::path& backend, std::string* error);
+  [[nodiscard]] bool Start(const std::filesystem::path& backend, std::string* error);
   // Stops accepting and closes every connection; waits for the thread.
   void Stop();
 

@@ -112,7 +112,7 @@ class TlsStream {
   // call it at the same point of their exchange, having read everything the
   // other sent before it. False (the stream is then of no use) when keys
   // could not be made or unread bytes remain.
-  bool Seal();
+  [[nodiscard]] bool Seal();
 
   // From now on each read or write must progress within `timeout`.
   void SetTimeout(std::chrono::milliseconds timeout);
@@ -120,9 +120,9 @@ class TlsStream {
   // All of `size` bytes; false when the connection failed, ended or stalled.
   // Write sends them at once; Queue may keep them (and what was queued
   // before) for the next Write, or Read, which sends what is queued first.
-  bool Write(const void* data, std::size_t size);
-  bool Queue(const void* data, std::size_t size);
-  bool Read(void* data, std::size_t size);
+  [[nodiscard]] bool Write(const void* data, std::size_t size);
+  [[nodiscard]] bool Queue(const void* data, std::size_t size);
+  [[nodiscard]] bool Read(void* data, std::size_t size);
 
   // Whether the peer has sent something not yet read (or closed), without waiting.
   bool Readable() const;

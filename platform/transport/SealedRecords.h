@@ -48,13 +48,13 @@ class RecordCipher {
   // Seals `plain` (at most kMaxRecordBytes) as the next record into `out`,
   // which holds plain.size() + kRecordOverheadBytes bytes: header,
   // ciphertext, tag.
-  bool Seal(std::span<const unsigned char> plain, unsigned char* out);
+  [[nodiscard]] bool Seal(std::span<const unsigned char> plain, unsigned char* out);
 
   // Opens the next record, whose header said `data.size()` bytes: `data`
   // holds its ciphertext and gets the plain bytes in its place, `tag` is the
   // record's last kRecordTagBytes. False (and `data` is not to be used) when
   // it is not the peer's next record, unchanged.
-  bool Open(std::span<unsigned char> data, const unsigned char* tag);
+  [[nodiscard]] bool Open(std::span<unsigned char> data, const unsigned char* tag);
 
  private:
   struct Impl;

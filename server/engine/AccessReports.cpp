@@ -137,10 +137,10 @@ class AccessReport : public ListingReport {
   bool Accept(const ScanEntry& e, unsigned worker) override {
     FileAcl& acl = m_acl[worker];
     ReadAcl(e, acl);
-    if (m_code == 19) UsersWithAccess(acl, m_run.accounts, m_users[worker]);
+    if (m_code == kReportFilesByUserAccess) UsersWithAccess(acl, m_run.accounts, m_users[worker]);
     switch (m_code) {
-      case 18: return acl.extended;
-      case 21:
+      case kReportFilesWithAcl: return acl.extended;
+      case kReportFilesWithUndefinedAces:
         return std::any_of(acl.entries.begin(), acl.entries.end(), [&](const AclEntry& a) { return Undefined(a); });
       default: return true;
     }
@@ -149,28 +149,28 @@ class AccessReport : public ListingReport {
   std::size_t RowsFor(const ScanEntry&, unsigned worker) const override {
     const FileAcl& acl = m_acl[worker];
     switch (m_code) {
-      case 18:
-      case 21: return 1;
-      case 19: return m_users[worker].size();
+      case kReportFilesWithAcl:
+      case kReportFilesWithUndefinedAces: return 1;
+      case kReportFilesByUserAccess: return m_users[worker].size();
       default: return acl.entries.size();
     }
   }
 
   void ExtraTitles(std::vector<std::string>& titles) const override {
     switch (m_code) {
-      case 18: titles.emplace_back("Access List"); break;
-      case 21: titles.emplace_back("Undefined Entries"); break;
-      case 19: titles.insert(titles.end(), {"User", "Access"}); break;
+      case kReportFilesWithAcl: titles.emplace_back("Access List"); break;
+      case kReportFilesWithUndefinedAces: titles.emplace_back("Undefined Entries"); break;
+      case kReportFilesByUserAccess: titles.insert(titles.end(), {"User", "Access"}); break;
       default: titles.insert(titles.end(), {"Account", "Entry", "Access"}); break;
     }
   }
 
   void ExtraFields(std::string& out, const ScanEntry&, unsigned worker, std::size_t row) const override {
     const FileAcl& acl = m_acl[worker];
-    if (m_code == 18 || m_code == 21) {
+    if (m_code == kReportFilesWithAcl || m_code == kReportFilesWithUndefinedAces) {
       std::string text;
       for (const AclEntry& a : acl.entries) {
-        if (m_code == 21 && !Undefined(a)) continue;
+        if (m_code == kReportFilesWithUndefinedAces && !Undefined(a)) continue;
         if (!text.empty()) text += "; ";
         text += (a.kind == Kind::Everyone ? std::string("Everyone") : EntryWord(a) + " " + Account(a)) + ": " +
                 PermText(a.perms);
@@ -178,7 +178,7 @@ class AccessReport : public ListingReport {
       Text(out, text);
       return;
     }
-    if (m_code == 19) {
+    if (m_code == kReportFilesByUserAccess) {
       const std::vector<UserAccess>& users = m_users[worker];
       if (row >= users.size()) {
         Text(out, ""), Text(out, "");
@@ -191,12 +191,12 @@ class AccessReport : public ListingReport {
     const std::vector<std::size_t> rows = Indexes(acl);
     if (row >= rows.size()) {
       Text(out, ""), Text(out, "");
-      if (m_code == 20) Text(out, "");
+      if (m_code == kReportUserAccessByFile) Text(out, "");
       return;
     }
     const AclEntry& a = acl.entries[rows[row]];
     Text(out, Account(a));
-    if (m_code == 20) Text(out, EntryWord(a));
+    if (m_code == kReportUserAccessByFile) Text(out, EntryWord(a));
     Text(out, PermText(a.perms));
   }
 
@@ -288,7 +288,9 @@ std::vector<std::uint32_t> HostGroupMembers(std::uint32_t gid) {
 }
 
 std::unique_ptr<Report> MakeAccessReport(DWORD code, RunContext& run) {
-  if (code == 18 || code == 19 || code == 20 || code == 21) return std::make_unique<AccessReport>(run, code);
+  if (code == kReportFilesWithAcl || code == kReportFilesByUserAccess || code == kReportUserAccessByFile ||
+      code == kReportFilesWithUndefinedAces)
+    return std::make_unique<AccessReport>(run, code);
   return nullptr;
 }
 

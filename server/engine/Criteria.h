@@ -35,7 +35,8 @@ struct CriterionError {
 // What a report's Prepare does with one parsed range: keeps it in *range
 // and answers ERROR_SUCCESS, or, when the criterion did not parse, makes the
 // error the run's message and answers ERROR_INVALID_PARAMETER.
-DWORD KeepRange(const std::optional<Range>& parsed, const CriterionError& error, Range* range, std::string& message);
+[[nodiscard]] DWORD KeepRange(const std::optional<Range>& parsed, const CriterionError& error, Range* range,
+                              std::string& message);
 
 // Scope 3 "larger than" Value1 (exclusive), 4 "smaller than" Value1
 // (exclusive), 2 between Value1 and Value2 (inclusive, in either order),

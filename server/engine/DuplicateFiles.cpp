@@ -172,7 +172,7 @@ class DuplicateFiles final : public ListingReport {
     for (unsigned w = 1; w < m_workers.size(); ++w) threads.emplace_back(work, w);
     work(0);
     for (std::thread& t : threads) t.join();
-    if (cancelled) return 1223;
+    if (cancelled) return ERROR_CANCELLED;
     for (auto& per : found)
       for (auto& g : per)
         if (m_range.Contains(static_cast<std::int64_t>(g.size()))) m_result.push_back(std::move(g));

@@ -15,6 +15,7 @@ constexpr const char* kDetailColumns[] = {
     "Created Days",  "Revised Days", "Accessed Days", "Attributes", "Wasted",      "Type",         "Alternate Name",
     "Owner",         "Volume Label", "Device",        "File System", "Machine"};
 constexpr unsigned kDetailCount = sizeof kDetailColumns / sizeof kDetailColumns[0];
+static_assert(kDetailCount == kFieldCount, "one title per bit of the Fields mask");
 constexpr bool kSizeColumn[kDetailCount] = {false, false, true, true, false, false, false, false, false, false,
                                             false, true,  false, false, false, false, false, false, false};
 constexpr std::size_t kFlushAt = 256 * 1024;
@@ -86,7 +87,7 @@ ListingReport::~ListingReport() {
 }
 
 unsigned ListingReport::StatxMask() const {
-  return (m_rec.Fields & ((1u << 4) | (1u << 7))) ? STATX_BTIME : 0;
+  return (m_rec.Fields & ((1u << kFieldCreated) | (1u << kFieldCreatedDays))) ? STATX_BTIME : 0;
 }
 
 DWORD ListingReport::Prepare(unsigned workers, std::string& message) {
@@ -94,7 +95,7 @@ DWORD ListingReport::Prepare(unsigned workers, std::string& message) {
     m_workers.push_back(std::make_unique<Worker>());
     m_workers.back()->rows.reserve(kFlushAt + 4096);
   }
-  if (m_rec.Fields & ((1u << 15) | (1u << 16) | (1u << 17))) {
+  if (m_rec.Fields & ((1u << kFieldVolumeLabel) | (1u << kFieldDevice) | (1u << kFieldFileSystem))) {
     for (const ScanObject& o : m_run.objects) {
       FileSystemInfo fs = o.error.empty() ? ReadFileSystem(o.root) : FileSystemInfo{};
       m_volumeLabels.push_back(fs.label);
@@ -123,7 +124,7 @@ void ListingReport::Heading(std::vector<std::string>& lines) const {
 std::vector<std::string> ListingReport::Titles() const {
   std::vector<std::string> titles;
   for (unsigned bit = 0; bit < kDetailCount; ++bit) {
-    if (bit > 1 && !(m_rec.Fields & (1u << bit))) continue;
+    if (bit > kFieldDirectory && !(m_rec.Fields & (1u << bit))) continue;
     titles.emplace_back(std::string(kDetailColumns[bit]) + (kSizeColumn[bit] ? m_unit.suffix : ""));
   }
   ExtraTitles(titles);
@@ -176,14 +177,14 @@ void ListingReport::AddSummaryRow(std::string_view label, std::int64_t size, std
   Worker& w = *m_workers[worker];
   Row(w.rows, "DS");
   for (unsigned bit = 0; bit < kDetailCount; ++bit) {
-    if (bit > 1 && !(m_rec.Fields & (1u << bit))) continue;
-    if (bit == 0) {
+    if (bit > kFieldDirectory && !(m_rec.Fields & (1u << bit))) continue;
+    if (bit == kFieldFileName) {
       Text(w.rows, label);
-    } else if (bit == 2) {
+    } else if (bit == kFieldSize) {
       Number(w.rows, m_unit.Show(static_cast<std::uint64_t>(size)));
-    } else if (bit == 11) {
+    } else if (bit == kFieldWasted) {
       Number(w.rows, m_unit.Show(static_cast<std::uint64_t>(wasted)));
-    } else if (bit == 3 || (bit >= 7 && bit <= 9)) {
+    } else if (bit == kFieldAllocated || (bit >= kFieldCreatedDays && bit <= kFieldAccessedDays)) {
       w.rows += ',';
     } else {
       Text(w.rows, "");
@@ -203,27 +204,29 @@ void ListingReport::AppendDetails(std::string& out, const ScanEntry& e, Worker& 
       (st.stx_mask & STATX_BTIME) && st.stx_btime.tv_sec != 0 ? Seconds(st.stx_btime) : Seconds(st.stx_mtime);
   const std::uint64_t allocated = st.stx_blocks * 512;
   for (unsigned bit = 0; bit < kDetailCount; ++bit) {
-    if (bit > 1 && !(m_rec.Fields & (1u << bit))) continue;
+    if (bit > kFieldDirectory && !(m_rec.Fields & (1u << bit))) continue;
     switch (bit) {
-      case 0: Text(out, e.name); break;
-      case 1: Text(out, e.dir->shown); break;
-      case 2: Number(out, m_unit.Show(st.stx_size)); break;
-      case 3: Number(out, m_unit.Show(allocated)); break;
-      case 4:
-      case 5:
-      case 6: {
-        const std::int64_t t = bit == 4 ? created : bit == 5 ? Seconds(st.stx_mtime) : Seconds(st.stx_atime);
+      case kFieldFileName: Text(out, e.name); break;
+      case kFieldDirectory: Text(out, e.dir->shown); break;
+      case kFieldSize: Number(out, m_unit.Show(st.stx_size)); break;
+      case kFieldAllocated: Number(out, m_unit.Show(allocated)); break;
+      case kFieldCreated:
+      case kFieldRevised:
+      case kFieldAccessed: {
+        const std::int64_t t = bit == kFieldCreated   ? created
+                               : bit == kFieldRevised ? Seconds(st.stx_mtime)
+                                                      : Seconds(st.stx_atime);
         out += ",\"";
         w.dates.Append(out, t);
         out += '"';
         break;
       }
-      case 7: Number(out, DaysBefore(created, m_run.now)); break;
-      case 8: Number(out, DaysBefore(Seconds(st.stx_mtime), m_run.now)); break;
-      case 9: Number(out, DaysBefore(Seconds(st.stx_atime), m_run.now)); break;
-      case 10: Text(out, AttributeText(FileAttributes(e.name, st))); break;
-      case 11: Number(out, m_unit.Show(allocated > st.stx_size ? allocated - st.stx_size : 0)); break;
-      case 12: {
+      case kFieldCreatedDays: Number(out, DaysBefore(created, m_run.now)); break;
+      case kFieldRevisedDays: Number(out, DaysBefore(Seconds(st.stx_mtime), m_run.now)); break;
+      case kFieldAccessedDays: Number(out, DaysBefore(Seconds(st.stx_atime), m_run.now)); break;
+      case kFieldAttributes: Text(out, AttributeText(FileAttributes(e.name, st))); break;
+      case kFieldWasted: Number(out, m_unit.Show(allocated > st.stx_size ? allocated - st.stx_size : 0)); break;
+      case kFieldType: {
         if (S_ISDIR(st.stx_mode)) {
           Text(out, "File Folder");
           break;
@@ -243,12 +246,16 @@ void ListingReport::AppendDetails(std::string& out, const ScanEntry& e, Worker& 
         Text(out, std::string_view(type, n + 5));
         break;
       }
-      case 13: Text(out, ""); break;  // Linux keeps no short names
-      case 14: Text(out, m_run.accounts.User(st.stx_uid)); break;
-      case 15: Text(out, m_volumeLabels.empty() ? std::string_view() : m_volumeLabels[e.dir->object]); break;
-      case 16: Text(out, m_devices.empty() ? std::string_view() : m_devices[e.dir->object]); break;
-      case 17: Text(out, m_fileSystems.empty() ? std::string_view() : m_fileSystems[e.dir->object]); break;
-      case 18: Text(out, object.machine); break;
+      case kFieldAlternateName: Text(out, ""); break;  // Linux keeps no short names
+      case kFieldOwner: Text(out, m_run.accounts.User(st.stx_uid)); break;
+      case kFieldVolumeLabel:
+        Text(out, m_volumeLabels.empty() ? std::string_view() : m_volumeLabels[e.dir->object]);
+        break;
+      case kFieldDevice: Text(out, m_devices.empty() ? std::string_view() : m_devices[e.dir->object]); break;
+      case kFieldFileSystem:
+        Text(out, m_fileSystems.empty() ? std::string_view() : m_fileSystems[e.dir->object]);
+        break;
+      case kFieldMachine: Text(out, object.machine); break;
     }
   }
 }

@@ -46,11 +46,13 @@ class AllFiles final : public ListingReport {
   bool Accept(const ScanEntry&, unsigned) override { return true; }
 };
 
-// Files By Access Date (1), Files By Revision Date (3), Files By Creation Date (5).
+// Files By Access Date, Files By Revision Date, Files By Creation Date.
 class FilesByDate final : public ListingReport {
  public:
   FilesByDate(RunContext& run, DWORD code) : ListingReport(run), m_code(code) {}
-  unsigned StatxMask() const override { return ListingReport::StatxMask() | (m_code == 5 ? STATX_BTIME : 0); }
+  unsigned StatxMask() const override {
+    return ListingReport::StatxMask() | (m_code == kReportFilesByCreationDate ? STATX_BTIME : 0);
+  }
   DWORD Prepare(unsigned workers, std::string& message) override {
     CriterionError error;
     if (const DWORD bad = KeepRange(DateRange(m_rec.Criteria[0], m_run.now, error), error, &m_range, message))
@@ -58,16 +60,21 @@ class FilesByDate final : public ListingReport {
     return ListingReport::Prepare(workers, message);
   }
   void Heading(std::vector<std::string>& lines) const override {
-    const char* what = m_code == 1 ? "Accessed" : m_code == 3 ? "Revised" : "Created";
+    const char* what = m_code == kReportFilesByAccessDate     ? "Accessed"
+                       : m_code == kReportFilesByRevisionDate ? "Revised"
+                                                              : "Created";
     if (std::string w = DateWords(m_rec.Criteria[0], what); !w.empty()) lines.push_back(w);
-    if (m_code == 5) lines.push_back("Where a file system keeps no creation time, the revision time stands for it");
+    if (m_code == kReportFilesByCreationDate)
+      lines.push_back("Where a file system keeps no creation time, the revision time stands for it");
     ListingReport::Heading(lines);
   }
 
  protected:
   bool Accept(const ScanEntry& e, unsigned) override {
     const struct statx& st = *e.st;
-    const std::int64_t t = m_code == 1 ? Seconds(st.stx_atime) : m_code == 3 ? Seconds(st.stx_mtime) : CreatedSeconds(st);
+    const std::int64_t t = m_code == kReportFilesByAccessDate     ? Seconds(st.stx_atime)
+                           : m_code == kReportFilesByRevisionDate ? Seconds(st.stx_mtime)
+                                                                  : CreatedSeconds(st);
     return m_range.Contains(t);
   }
 
@@ -187,14 +194,14 @@ class UndefinedOwners final : public ListingReport {
 
 std::unique_ptr<Report> MakeListingReport(DWORD code, RunContext& run) {
   switch (code) {
-    case 1:
-    case 3:
-    case 5: return std::make_unique<FilesByDate>(run, code);
-    case 2: return std::make_unique<WastedSpace>(run);
-    case 10: return std::make_unique<FilesBySize>(run);
-    case 14: return std::make_unique<AllFiles>(run);
-    case 16: return std::make_unique<InsecureFiles>(run);
-    case 17: return std::make_unique<UndefinedOwners>(run);
+    case kReportFilesByAccessDate:
+    case kReportFilesByRevisionDate:
+    case kReportFilesByCreationDate: return std::make_unique<FilesByDate>(run, code);
+    case kReportWastedSpace: return std::make_unique<WastedSpace>(run);
+    case kReportFilesBySize: return std::make_unique<FilesBySize>(run);
+    case kReportAllFiles: return std::make_unique<AllFiles>(run);
+    case kReportInsecureFiles: return std::make_unique<InsecureFiles>(run);
+    case kReportFilesWithUndefinedOwners: return std::make_unique<UndefinedOwners>(run);
     default: return nullptr;
   }
 }

@@ -14,21 +14,32 @@
 namespace vn::server {
 namespace {
 
-constexpr DWORD kCancelled = 1223;
-
 struct Title {
   DWORD code;
   const char* title;
 };
 // The standard reports by server code, with the titles results carry.
 constexpr Title kTitles[] = {
-    {1, "Files By Access Date"},   {2, "Wasted Space"},        {3, "Files By Revision Date"},
-    {4, "Partition Summary"},      {5, "Files By Creation Date"}, {6, "Space By Directory"},
-    {7, "Group Usage Report"},     {8, "Space By Quota"},      {9, "Space By Share"},
-    {10, "Files By Size"},         {11, "Space By User"},      {13, "Duplicate Files"},
-    {14, "All Files"},             {15, "Detailed Summary"},   {16, "Insecure Files"},
-    {17, "Files With Undefined Owners"}, {18, "Files With ACL"}, {19, "Files By User Access"},
-    {20, "User Access By File"},   {21, "Files With Undefined ACE's"},
+    {kReportFilesByAccessDate, "Files By Access Date"},
+    {kReportWastedSpace, "Wasted Space"},
+    {kReportFilesByRevisionDate, "Files By Revision Date"},
+    {kReportPartitionSummary, "Partition Summary"},
+    {kReportFilesByCreationDate, "Files By Creation Date"},
+    {kReportSpaceByDirectory, "Space By Directory"},
+    {kReportSpaceByGroup, "Group Usage Report"},
+    {kReportSpaceByQuota, "Space By Quota"},
+    {kReportSpaceByShare, "Space By Share"},
+    {kReportFilesBySize, "Files By Size"},
+    {kReportSpaceByUser, "Space By User"},
+    {kReportDuplicateFiles, "Duplicate Files"},
+    {kReportAllFiles, "All Files"},
+    {kReportDetailedSummary, "Detailed Summary"},
+    {kReportInsecureFiles, "Insecure Files"},
+    {kReportFilesWithUndefinedOwners, "Files With Undefined Owners"},
+    {kReportFilesWithAcl, "Files With ACL"},
+    {kReportFilesByUserAccess, "Files By User Access"},
+    {kReportUserAccessByFile, "User Access By File"},
+    {kReportFilesWithUndefinedAces, "Files With Undefined ACE's"},
 };
 
 // Per request: its report, result file and outcome.
@@ -72,9 +83,9 @@ const char* ReportTitle(DWORD code) {
 }
 
 std::unique_ptr<Report> MakeReport(DWORD code, RunContext& run) {
-  if (code == 13) return MakeDuplicateReport(run);
+  if (code == kReportDuplicateFiles) return MakeDuplicateReport(run);
   const DWORD copies = run.record.Criteria[1].Scope;
-  if (code == 2 && (copies == 2 || copies == 3 || copies == 4)) return MakeDuplicateReport(run, true);
+  if (code == kReportWastedSpace && (copies == 2 || copies == 3 || copies == 4)) return MakeDuplicateReport(run, true);
   if (auto r = MakeSpaceReport(code, run)) return r;
   if (auto r = MakeListingReport(code, run)) return r;
   return MakeAccessReport(code, run);
@@ -153,7 +164,7 @@ std::vector<ReportResult> RunReports(std::span<const ReportRequest> requests, co
     if (!visitors.empty()) {
       if (!full.Run(visitors)) {
         for (Job& job : jobs)
-          if (job.active) Fail(job, kCancelled, "The report was cancelled.");
+          if (job.active) Fail(job, ERROR_CANCELLED, "The report was cancelled.");
         return [&] {
           std::vector<ReportResult> out;
           for (Job& j : jobs) out.push_back(std::move(j.result));
@@ -164,7 +175,7 @@ std::vector<ReportResult> RunReports(std::span<const ReportRequest> requests, co
     }
     if (progress.Cancelled()) {
       for (Job& job : jobs)
-        if (job.active) Fail(job, kCancelled, "The report was cancelled.");
+        if (job.active) Fail(job, ERROR_CANCELLED, "The report was cancelled.");
     }
 
     for (Job& job : jobs) {
@@ -172,7 +183,7 @@ std::vector<ReportResult> RunReports(std::span<const ReportRequest> requests, co
       const Scanner* scan = job.report->NeedsScan() ? scanned : nullptr;
       std::string message;
       if (DWORD e = job.report->Complete(scan, message)) {
-        Fail(job, e, e == kCancelled ? "The report was cancelled." : message);
+        Fail(job, e, e == static_cast<DWORD>(ERROR_CANCELLED) ? "The report was cancelled." : message);
         continue;
       }
       std::vector<std::string> problems = objectProblems;

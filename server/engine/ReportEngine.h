@@ -91,19 +91,19 @@ class NullProgress final : public ProgressSink {
 };
 
 struct ReportResult {
-  DWORD error = 0;                    // 0, 1223 cancelled, or the code of the failure
+  DWORD error = 0;                    // 0, ERROR_CANCELLED, or the code of the failure
   std::string message;                // for the user when error != 0
   std::vector<std::string> problems;  // objects and directories that could not be read
 };
 
 // Runs the report the record names (record.Report = server code) on `objects`
-// and writes the result file (created new: an existing file fails with 80 and
-// is left alone; removed again on failure or cancel -> error 1223). Codes
-// the engine does not produce (custom report 12, unknown codes) answer 50
-// with a message and write nothing.
-ReportResult RunReport(const KSServerCommunicationReportRec& record, const std::vector<ScanObject>& objects,
-                       const std::filesystem::path& resultFile, const EngineOptions& options,
-                       ProgressSink& progress);
+// and writes the result file (created new: an existing file fails with
+// ERROR_FILE_EXISTS and is left alone; removed again on failure or cancel,
+// ERROR_CANCELLED). Codes the engine does not produce (kReportCustom, unknown
+// codes) answer ERROR_NOT_SUPPORTED with a message and write nothing.
+[[nodiscard]] ReportResult RunReport(const KSServerCommunicationReportRec& record,
+                                     const std::vector<ScanObject>& objects, const std::filesystem::path& resultFile,
+                                     const EngineOptions& options, ProgressSink& progress);
 
 // Several reports over the same objects with one scan: each record's result
 // goes to its own file. The results come back in the order of `requests`.
@@ -111,7 +111,8 @@ struct ReportRequest {
   const KSServerCommunicationReportRec* record = nullptr;
   std::filesystem::path resultFile;
 };
-std::vector<ReportResult> RunReports(std::span<const ReportRequest> requests, const std::vector<ScanObject>& objects,
-                                     const EngineOptions& options, ProgressSink& progress);
+[[nodiscard]] std::vector<ReportResult> RunReports(std::span<const ReportRequest> requests,
+                                                   const std::vector<ScanObject>& objects, const EngineOptions& options,
+                                                   ProgressSink& progress);
 
 }  // namespace vn::server

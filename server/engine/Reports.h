@@ -73,18 +73,18 @@ class Report : public ScanVisitor {
   virtual unsigned StatxMask() const { return 0; }
   virtual unsigned DirSlots() const { return 0; }
   // Reads the criteria; 0, or a code with `message` set.
-  virtual DWORD Prepare(unsigned workers, std::string& message);
+  [[nodiscard]] virtual DWORD Prepare(unsigned workers, std::string& message);
   // Columns of the column header line (the record kind not counted).
   virtual std::size_t ColumnCount() const = 0;
   // Heading lines after the title (criteria in words, notes).
   virtual void Heading(std::vector<std::string>& lines) const;
   void Entry(const ScanEntry&) override {}
   // After a complete scan, before the heading is written: work that needs
-  // every entry (null when NeedsScan() is false). 0, 1223 when cancelled, or
+  // every entry (null when NeedsScan() is false). 0, ERROR_CANCELLED, or
   // a code with `message` set.
-  virtual DWORD Complete(const Scanner* scan, std::string& message);
+  [[nodiscard]] virtual DWORD Complete(const Scanner* scan, std::string& message);
   // After Complete (null when NeedsScan() is false).
-  virtual DWORD Write(ResultWriter& out, const Scanner* scan) = 0;
+  [[nodiscard]] virtual DWORD Write(ResultWriter& out, const Scanner* scan) = 0;
 
  protected:
   bool PassesFilters(const ScanEntry& e) const;  // FileFilter, OwnerFilter, attribute tests
@@ -108,10 +108,10 @@ class ListingReport : public Report {
   explicit ListingReport(RunContext& run);
   ~ListingReport() override;
   unsigned StatxMask() const override;
-  DWORD Prepare(unsigned workers, std::string& message) override;
+  [[nodiscard]] DWORD Prepare(unsigned workers, std::string& message) override;
   void Heading(std::vector<std::string>& lines) const override;
   void Entry(const ScanEntry& e) override;
-  DWORD Write(ResultWriter& out, const Scanner* scan) override;
+  [[nodiscard]] DWORD Write(ResultWriter& out, const Scanner* scan) override;
   std::size_t ColumnCount() const override { return Titles().size(); }
 
  protected:

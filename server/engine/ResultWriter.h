@@ -47,8 +47,8 @@ class ResultWriter {
   ResultWriter& operator=(const ResultWriter&) = delete;
   ~ResultWriter();
 
-  // Creates the file new. 0, or 80 when it exists, else the failure's code.
-  DWORD Create(const std::filesystem::path& path);
+  // Creates the file new. 0, ERROR_FILE_EXISTS when it exists, else the failure's code.
+  [[nodiscard]] DWORD Create(const std::filesystem::path& path);
   // Buffers and writes; a failed write is remembered and returned by Finish.
   void Append(std::string_view bytes);
   // Appends the whole content of an open descriptor (from its start).
@@ -56,7 +56,7 @@ class ResultWriter {
   // Flushes and closes: 0 and the file stays, or a code and it is gone.
   // (Whether to sync it to the disk before it is offered is the host's
   // choice: a result is cheap to make again.)
-  DWORD Finish();
+  [[nodiscard]] DWORD Finish();
   // Closes and removes the file.
   void Discard();
 

@@ -86,7 +86,7 @@ class Scanner {
   // The workers a scan with `threads` (0 = one per core) uses.
   static unsigned WorkerCount(unsigned threads);
   // Walks every object that has no error; false when cancelled.
-  bool Run(std::span<ScanVisitor* const> visitors);
+  [[nodiscard]] bool Run(std::span<ScanVisitor* const> visitors);
 
   // The object roots that could be opened (null where not), and every
   // directory met, in no particular order.

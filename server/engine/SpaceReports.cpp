@@ -504,13 +504,13 @@ class SpaceByQuota final : public Report {
 
 std::unique_ptr<Report> MakeSpaceReport(DWORD code, RunContext& run) {
   switch (code) {
-    case 4: return std::make_unique<PartitionSummary>(run);
-    case 6: return std::make_unique<SpaceByDirectory>(run);
-    case 7: return std::make_unique<SpaceByAccount>(run, true);
-    case 8: return std::make_unique<SpaceByQuota>(run);
-    case 9: return std::make_unique<SpaceByShare>(run);
-    case 11: return std::make_unique<SpaceByAccount>(run, false);
-    case 15: return std::make_unique<DetailedSummary>(run);
+    case kReportPartitionSummary: return std::make_unique<PartitionSummary>(run);
+    case kReportSpaceByDirectory: return std::make_unique<SpaceByDirectory>(run);
+    case kReportSpaceByGroup: return std::make_unique<SpaceByAccount>(run, true);
+    case kReportSpaceByQuota: return std::make_unique<SpaceByQuota>(run);
+    case kReportSpaceByShare: return std::make_unique<SpaceByShare>(run);
+    case kReportSpaceByUser: return std::make_unique<SpaceByAccount>(run, false);
+    case kReportDetailedSummary: return std::make_unique<DetailedSummary>(run);
     default: return nullptr;
   }
 }

@@ -15,9 +15,9 @@ using server::ScanObject;
 
 std::string SystemText(LONG code) {
   char text[512] = {};
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(code), 0,
-                 text, sizeof text, nullptr);
-  std::string out = text;
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                      static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
+  std::string out(text, length);
   while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ')) out.pop_back();
   return out.empty() ? "Error " + std::to_string(code) + "." : out;
 }

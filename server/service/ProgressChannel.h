@@ -86,7 +86,7 @@ class ProgressChannel : public server::ProgressSink {
     HANDLE pipe = nullptr;     // closed by Finish to wake the thread
   };
   static void Run(const std::shared_ptr<State>& state);
-  static bool Exchange(State& state, const std::string& text);  // false: the pipe failed
+  [[nodiscard]] static bool Exchange(State& state, const std::string& text);  // false: the pipe failed
 
   std::shared_ptr<State> m_state;
   const std::atomic<bool>* m_stopping;

@@ -8,13 +8,26 @@ namespace vn::vnsrv {
 namespace {
 
 constexpr std::array<std::pair<DWORD, std::string_view>, 20> kTitles = {{
-    {1, "Files By Access Date"},   {2, "Wasted Space"},          {3, "Files By Revision Date"},
-    {4, "Partition Summary"},      {5, "Files By Creation Date"}, {6, "Space By Directory"},
-    {7, "Space By Group"},         {8, "Space By Quota"},        {9, "Space By Share"},
-    {10, "Files By Size"},         {11, "Space By User"},        {13, "Duplicate Files"},
-    {14, "All Files"},             {15, "Detailed Summary"},     {16, "Insecure Files"},
-    {17, "Files With Undefined Owners"}, {18, "Files With ACL"}, {19, "Files By User Access"},
-    {20, "User Access By File"},   {21, "Files With Undefined ACE's"},
+    {kReportFilesByAccessDate, "Files By Access Date"},
+    {kReportWastedSpace, "Wasted Space"},
+    {kReportFilesByRevisionDate, "Files By Revision Date"},
+    {kReportPartitionSummary, "Partition Summary"},
+    {kReportFilesByCreationDate, "Files By Creation Date"},
+    {kReportSpaceByDirectory, "Space By Directory"},
+    {kReportSpaceByGroup, "Space By Group"},
+    {kReportSpaceByQuota, "Space By Quota"},
+    {kReportSpaceByShare, "Space By Share"},
+    {kReportFilesBySize, "Files By Size"},
+    {kReportSpaceByUser, "Space By User"},
+    {kReportDuplicateFiles, "Duplicate Files"},
+    {kReportAllFiles, "All Files"},
+    {kReportDetailedSummary, "Detailed Summary"},
+    {kReportInsecureFiles, "Insecure Files"},
+    {kReportFilesWithUndefinedOwners, "Files With Undefined Owners"},
+    {kReportFilesWithAcl, "Files With ACL"},
+    {kReportFilesByUserAccess, "Files By User Access"},
+    {kReportUserAccessByFile, "User Access By File"},
+    {kReportFilesWithUndefinedAces, "Files With Undefined ACE's"},
 }};
 
 constexpr DWORD kKnownOptions = 0x7F;
@@ -67,7 +80,7 @@ RecordCheck CheckReportRecord(std::span<const char> bytes, KSServerCommunication
   if (rec.PipeName[0] != '\0' && std::strncmp(rec.PipeName, "\\\\", 2) != 0)
     return Refuse("The progress pipe name is not a pipe name.");
 
-  if (rec.Report == kCustomReportCode || rec.CustomReport[0] != '\0') {
+  if (rec.Report == kReportCustom || rec.CustomReport[0] != '\0') {
     return {ERROR_NOT_SUPPORTED,
             "Custom reports cannot be run on this server yet; run one of the standard reports instead."};
   }

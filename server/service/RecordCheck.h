@@ -18,8 +18,6 @@
 
 namespace vn::vnsrv {
 
-inline constexpr DWORD kCustomReportCode = 12;
-
 struct RecordCheck {
   LONG error = ERROR_SUCCESS;
   std::string message;  // for the user, when error is set

@@ -55,7 +55,7 @@ class ReportServer {
 
   // Opens the result store and creates the pipe instances and threads.
   // ERROR_SUCCESS, or the code of what failed (nothing is left running).
-  LONG Start();
+  [[nodiscard]] LONG Start();
   void Stop();
 
  private:
@@ -66,11 +66,11 @@ class ReportServer {
   };
   void Serve(std::size_t index, HANDLE instance);
   // Answers one request; false when the client is to be dropped.
-  bool Answer(HANDLE instance, std::span<const char> message, Client& client);
+  [[nodiscard]] bool Answer(HANDLE instance, std::span<const char> message, Client& client);
   std::vector<char> Properties();
   std::vector<char> Report(std::span<const char> payload);
   // Answers a read request with its run of messages; false when writing failed.
-  bool StreamRead(HANDLE instance, std::span<const char> payload, Client& client);
+  [[nodiscard]] bool StreamRead(HANDLE instance, std::span<const char> payload, Client& client);
   std::vector<char> Delete(std::span<const char> payload);
   void Janitor();
   // Marks instance `index` as waiting for its client's next request (or not).

@@ -37,24 +37,25 @@ class ResultStore {
 
   // Creates the folder when missing and sweeps it (partial files and expired
   // results). ERROR_SUCCESS or the code of the failure.
-  LONG Open();
+  [[nodiscard]] LONG Open();
 
   // A fresh identity for a run and the path it is to write (the ".part"
   // file, not created here). ERROR_DISK_FULL when the store already holds its
   // maximum of results. The identity stays reserved until Publish or Abandon.
-  LONG Reserve(ResultId* id, std::filesystem::path* partial);
+  [[nodiscard]] LONG Reserve(ResultId* id, std::filesystem::path* partial);
   // Renames the finished partial file into place.
-  LONG Publish(const ResultId& id);
+  [[nodiscard]] LONG Publish(const ResultId& id);
   // Removes the partial file of a run that did not finish (when present).
   void Abandon(const ResultId& id);
 
   // Up to `max` bytes of result `id` from `offset`; *end when the data reach
   // the end of the file. ERROR_FILE_NOT_FOUND for an unknown result.
-  LONG Read(const ResultId& id, std::uint64_t offset, std::uint32_t max, std::vector<char>* data, bool* end);
+  [[nodiscard]] LONG Read(const ResultId& id, std::uint64_t offset, std::uint32_t max, std::vector<char>* data,
+                          bool* end);
   // Opens result `id` for a run of reads (*size: its length), so that a read
   // window costs one open. ERROR_FILE_NOT_FOUND for an unknown result.
-  LONG OpenResult(const ResultId& id, std::ifstream* in, std::uint64_t* size);
-  LONG Remove(const ResultId& id);
+  [[nodiscard]] LONG OpenResult(const ResultId& id, std::ifstream* in, std::uint64_t* size);
+  [[nodiscard]] LONG Remove(const ResultId& id);
 
   // Removes partial files of runs that are not in progress (a killed
   // server's), and results older than the keep time.

@@ -40,7 +40,8 @@ std::vector<InfoRow> LocalMachineRows() {
   GetSystemInfo(&system);
   MEMORYSTATUSEX memory{};
   memory.dwLength = sizeof memory;
-  GlobalMemoryStatusEx(&memory);
+  // Fails only for a wrong dwLength; the memory rows would then show 0.
+  (void)GlobalMemoryStatusEx(&memory);
   return {{"Processor", ProcessorName(system.wProcessorLevel)},
           {"Number of Processors", Number(system.dwNumberOfProcessors)},
           {"Total Memory", FormatSize(memory.ullTotalPhys)},

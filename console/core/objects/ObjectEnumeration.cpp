@@ -230,7 +230,9 @@ std::vector<std::string> GetPreferredMachines() {
 void SavePreferredMachines(const std::vector<std::string>& machines) {
   const std::string section(KSLoadString(IDS_PROFILE_SECTION_VNMGR));
   const std::string value(KSLoadString(IDS_PREFERRED_MACHINES_VALUE));
-  ::WriteProfileString(section.c_str(), value.c_str(), QString::fromStdString(FormatPreferredMachines(machines)));
+  // A profile that cannot be written keeps its old list: the tree shows the
+  // new one until the console ends, and nobody is told (as for every setting).
+  (void)::WriteProfileString(section.c_str(), value.c_str(), QString::fromStdString(FormatPreferredMachines(machines)));
 }
 
 DWORD EnumServerNames(DWORD type, const std::string& domain, const std::function<void(std::string name)>& each) {

@@ -52,7 +52,8 @@ void GetNetResource(const NETRESOURCEA* parent, const std::string* domain, const
 // `domain` (empty: this machine's own), by name, batch by batch until the
 // list ends. 0, or the code of the call that failed (names before it were
 // given already).
-DWORD EnumServerNames(DWORD type, const std::string& domain, const std::function<void(std::string name)>& each);
+[[nodiscard]] DWORD EnumServerNames(DWORD type, const std::string& domain,
+                                    const std::function<void(std::string name)>& each);
 
 // The disk shares of `machine`, including the administrative disk shares
 // (C$, ADMIN$), without IPC$, printers and devices, in share order.

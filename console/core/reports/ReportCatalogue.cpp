@@ -8,27 +8,28 @@
 namespace vn::console {
 namespace {
 
+// The server code of each catalogue entry, by index.
 constexpr std::array<DWORD, kReportCount> kServerCodes = {
-    4,   // Partition Summary
-    15,  // Detailed Summary
-    6,   // Space By Directory
-    7,   // Space By Group
-    8,   // Space By Quota
-    9,   // Space By Share
-    11,  // Space By User
-    14,  // All Files
-    1,   // Files By Access Date
-    5,   // Files By Creation Date
-    3,   // Files By Revision Date
-    13,  // Duplicate Files
-    10,  // Files By Size
-    2,   // Wasted Space
-    16,  // Insecure Files
-    18,  // Files With ACL
-    21,  // Files With Undefined ACE's
-    19,  // Files By User Access
-    20,  // User Access By File
-    17,  // Files With Undefined Owners
+    kReportPartitionSummary,
+    kReportDetailedSummary,
+    kReportSpaceByDirectory,
+    kReportSpaceByGroup,
+    kReportSpaceByQuota,
+    kReportSpaceByShare,
+    kReportSpaceByUser,
+    kReportAllFiles,
+    kReportFilesByAccessDate,
+    kReportFilesByCreationDate,
+    kReportFilesByRevisionDate,
+    kReportDuplicateFiles,
+    kReportFilesBySize,
+    kReportWastedSpace,
+    kReportInsecureFiles,
+    kReportFilesWithAcl,
+    kReportFilesWithUndefinedAces,
+    kReportFilesByUserAccess,
+    kReportUserAccessByFile,
+    kReportFilesWithUndefinedOwners,
 };
 
 bool InCatalogue(int index) { return index >= 0 && index < kReportCount; }

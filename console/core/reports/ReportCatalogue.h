@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/core/Win32Types.h"
+#include "servercomm/KSServerCommunication.h"
 
 namespace vn::console {
 
@@ -26,12 +27,6 @@ inline constexpr int kReportCount = 20;
 // tests and the detail column mask); the ones before it report space totals.
 inline constexpr int kFirstDetailReport = 7;
 
-// The server code of a custom report's options.
-inline constexpr DWORD kCustomReportServerCode = 12;
-
-// The detail column that the default column mask leaves out.
-inline constexpr int kOwnerColumn = 14;
-
 // The catalogue index whose display name equals `name` without regard to
 // letter case; -1 when none does. Blanks count: "Partition  Summary" is no name.
 int ReportIndexFromName(std::string_view name);
@@ -39,13 +34,15 @@ int ReportIndexFromName(std::string_view name);
 // The display name of catalogue index `index`; empty outside 0..19.
 std::string_view ReportNameFromIndex(int index);
 
-// The server code of catalogue index `index`; 0 (a code no report has) outside 0..19.
+// The server code (kReport...) of catalogue index `index`; 0 (a code no report has)
+// outside 0..19.
 DWORD ServerCodeFromIndex(int index);
 
 // True for the indexes whose reports list files (kFirstDetailReport..19).
 bool ReportHasDetailPage(int index);
 
-// The detail columns in bit order: bit i of ReportOptions::Fields shows column i.
+// The detail columns in bit order: bit kField... of ReportOptions::Fields shows
+// the column of that name.
 std::vector<std::string_view> DetailColumns();
 
 // The detail columns that the column mask `fields` shows, in column order.

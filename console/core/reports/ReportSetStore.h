@@ -35,35 +35,37 @@ enum class StoredReportKind { CustomReport, ReportSet };
 // HKEY_LOCAL_MACHINE of `machine`: the local predefined key itself for the
 // local machine, else a key from RegConnectRegistryA, which the caller hands
 // back to CloseMachineRegistry. On failure *key is unchanged.
-LONG ConnectMachineRegistry(std::string_view machine, HKEY* key);
+[[nodiscard]] LONG ConnectMachineRegistry(std::string_view machine, HKEY* key);
 // Closes a key from ConnectMachineRegistry; the local predefined key stays open.
 void CloseMachineRegistry(HKEY key);
 
 // Marks each report stored in the set selected and fills its options; values
 // missing from the store leave the fields as they were, so `set` should come
 // from ReportSet's constructor. Subkeys that are no catalogue name are ignored.
-LONG LoadReportSet(std::string_view machine, std::string_view setName, ReportSet& set);
+[[nodiscard]] LONG LoadReportSet(std::string_view machine, std::string_view setName, ReportSet& set);
 
 // Replaces the stored set (creating it if needed) by the selected entries of
 // `set`. With nothing selected the set remains as an empty key. A subkey that
 // cannot be deleted (because it has subkeys of its own) ends the save with the
 // delete's code before anything is written.
-LONG SaveReportSet(std::string_view machine, std::string_view setName, const ReportSet& set);
+[[nodiscard]] LONG SaveReportSet(std::string_view machine, std::string_view setName, const ReportSet& set);
 
 // Deletes the set with its report subkeys. A report subkey that cannot be
 // deleted ends it with that code; the set key then stays.
-LONG DeleteReportSet(std::string_view machine, std::string_view setName);
+[[nodiscard]] LONG DeleteReportSet(std::string_view machine, std::string_view setName);
 
 // Fills the option fields a custom report stores (filters, output options,
 // record count, mail, batch command); the others are left as they are. When a
 // machine is given, CustomReport becomes "\\<machine>\<name>".
-LONG LoadCustomReportOptions(std::string_view machine, std::string_view reportName, ReportOptions& options);
+[[nodiscard]] LONG LoadCustomReportOptions(std::string_view machine, std::string_view reportName,
+                                           ReportOptions& options);
 
 // Creates the custom report's key if needed and writes its option values.
-LONG SaveCustomReportOptions(std::string_view machine, std::string_view reportName, const ReportOptions& options);
+[[nodiscard]] LONG SaveCustomReportOptions(std::string_view machine, std::string_view reportName,
+                                           const ReportOptions& options);
 
 // Deletes the custom report's key (definition and options).
-LONG DeleteCustomReport(std::string_view machine, std::string_view reportName);
+[[nodiscard]] LONG DeleteCustomReport(std::string_view machine, std::string_view reportName);
 
 // True when the key named by string `formatId` (IDS_REPORT_SET_KEY_FMT or
 // IDS_CUSTOM_REPORT_KEY_FMT) with `name` put in for its "%s" can be opened for
@@ -73,15 +75,16 @@ bool RegistryKeyExists(std::string_view machine, std::string_view name, UINT for
 // Copies a report set or a custom report to another machine and/or name (an
 // empty destination name keeps the source name). The destination key is
 // created if needed; what it already holds and the source lacks stays.
-LONG CopyStoredReport(std::string_view sourceMachine, std::string_view sourceName, std::string_view destinationMachine,
-                      std::string_view destinationName, StoredReportKind kind);
+[[nodiscard]] LONG CopyStoredReport(std::string_view sourceMachine, std::string_view sourceName,
+                                    std::string_view destinationMachine, std::string_view destinationName,
+                                    StoredReportKind kind);
 
 // Copies every value of `source` into `destination` with its name, type and
 // data. Names longer than 1024 characters or data longer than 1025 bytes end
 // the copy with ERROR_MORE_DATA.
-LONG CopyRegistryValues(HKEY source, HKEY destination);
+[[nodiscard]] LONG CopyRegistryValues(HKEY source, HKEY destination);
 
 // Deletes the user filter `filterName` of `machine`.
-LONG DeleteUserFilter(std::string_view machine, std::string_view filterName);
+[[nodiscard]] LONG DeleteUserFilter(std::string_view machine, std::string_view filterName);
 
 }  // namespace vn::console

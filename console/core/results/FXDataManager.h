@@ -71,7 +71,7 @@ class CFXDataManager {
   // Opens the file for reading and maps all of it. False when it cannot be
   // opened or mapped (a directory, a missing or unreadable file), with
   // nothing left open. An empty file opens and holds no lines.
-  bool Open();
+  [[nodiscard]] bool Open();
   // Unmaps and closes, and forgets everything read from the file.
   void Close();
   bool IsOpen() const { return m_open; }
@@ -85,7 +85,7 @@ class CFXDataManager {
   // reads the totals line. `status` may be empty. False, with no lines
   // indexed, when the index does not fit in memory or the file cannot be
   // read to its end (it shrank since Open).
-  bool ReadAll(const StatusCallback& status = {});
+  [[nodiscard]] bool ReadAll(const StatusCallback& status = {});
 
   // Lines indexed: the column header line, the rows and the totals line.
   std::uint32_t GetLineCount() const { return static_cast<std::uint32_t>(m_lineIndex.size()); }
@@ -121,7 +121,7 @@ class CFXDataManager {
   // Rows with equal keys keep file order (ascending) or its reverse, so
   // sorting twice gives exactly the reverse. Fewer than 2 rows or column 0:
   // nothing. False, with the order unchanged, when memory ran out.
-  bool SortByColumn(std::uint32_t column);
+  [[nodiscard]] bool SortByColumn(std::uint32_t column);
   // 0 when no column was sorted yet.
   std::uint32_t GetLastSortedColumn() const { return m_lastSortedColumn; }
   bool IsSortedDescending() const { return m_sortDescending; }

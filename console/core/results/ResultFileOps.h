@@ -23,7 +23,7 @@ namespace vn::console {
 // the directory itself is removed. A link to a directory is removed as a link:
 // what it leads to is left alone. Returns 0 or the code of the first failure
 // (also when the path's attributes cannot be read).
-DWORD DeleteFileOrTree(const std::string& path);
+[[nodiscard]] DWORD DeleteFileOrTree(const std::string& path);
 
 // One listed file to copy or move: its path and the name it gets in the
 // destination.
@@ -43,6 +43,6 @@ struct CopyOutcome {
 // the source after its copy. Stops at the first failure: a copy that failed
 // (ERROR_FILE_EXISTS when the target exists) or a moved source that could not
 // be deleted (its copy then stays).
-CopyOutcome CopyFilesTo(const std::vector<FileToCopy>& files, const std::string& destination, bool move);
+[[nodiscard]] CopyOutcome CopyFilesTo(const std::vector<FileToCopy>& files, const std::string& destination, bool move);
 
 }  // namespace vn::console

@@ -48,8 +48,10 @@ void TerminateKSDLL() {
 
   CWinApp* pApp = AfxGetApp();
   if (!pApp) return;
-  pApp->WriteProfileInt(kVNMgrSection, kShowReportInfoEntry, bShowReportInfo);
-  pApp->WriteProfileInt(kVNMgrSection, kWizardPopupEntry, bVNPopupWizard);
+  // Settings are kept as best the profile can: one that cannot be written
+  // costs the next start its choice, and there is nobody left to tell.
+  (void)pApp->WriteProfileInt(kVNMgrSection, kShowReportInfoEntry, bShowReportInfo);
+  (void)pApp->WriteProfileInt(kVNMgrSection, kWizardPopupEntry, bVNPopupWizard);
 }
 
 void KSGettingStarted() {

@@ -32,8 +32,10 @@ int ProfileInt(const char* entry, int nDefault) {
   return pApp ? static_cast<int>(pApp->GetProfileInt(kSection, entry, nDefault)) : nDefault;
 }
 
+// The frame's placement, kept as best the profile can: one that cannot be
+// written only costs the next start its layout.
 void WriteInt(const char* entry, int value) {
-  if (CWinApp* pApp = AfxGetApp()) pApp->WriteProfileInt(kSection, entry, value);
+  if (CWinApp* pApp = AfxGetApp()) (void)pApp->WriteProfileInt(kSection, entry, value);
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ class KS_EXPORT CKSMgrFrame : public CKSMDIChildWnd {
   CKSMgrFrame();
   ~CKSMgrFrame() override;
 
-  BOOL LoadFrame(UINT nIDResource, CCreateContext* pContext) override;
+  [[nodiscard]] BOOL LoadFrame(UINT nIDResource, CCreateContext* pContext) override;
   BOOL OnCmdMsg(UINT nID, int nCode, CCmdUI* pCmdUI) override;
   // The first time, without a stored placement, the frame fills the MDI area.
   void ActivateFrame() override;
@@ -43,7 +43,7 @@ class KS_EXPORT CKSMgrFrame : public CKSMDIChildWnd {
   CKSListView* ListView() const { return m_pListView; }
 
  protected:
-  BOOL OnCreateClient(CCreateContext* pContext) override;
+  [[nodiscard]] BOOL OnCreateClient(CCreateContext* pContext) override;
   void moveEvent(QMoveEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
 

@@ -96,7 +96,7 @@ class KS_EXPORT CKSTreeView : public CView {
   bool IsPreferredMachine(const vn::console::CObjectNode* node) const;
   // Checks the current item for a run that has nothing checked; false when it
   // is not an object a report runs on.
-  bool CheckCurrentItem();
+  [[nodiscard]] bool CheckCurrentItem();
   // Lists a domain's machines now, waiting on the loader (user input held
   // back meanwhile). Returns the domain, or null when it went away.
   vn::console::CObjectNode* PopulateAndWait(vn::console::CObjectNode* node);

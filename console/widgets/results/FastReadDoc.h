@@ -30,11 +30,11 @@ class KS_EXPORT CFastReadDoc : public CDocument {
 
   // Opens the result file: the framework's check, then the data manager's
   // open, header and index. Any failure fails the open (and no window shows).
-  BOOL OnOpenDocument(const QString& path) override;
+  [[nodiscard]] BOOL OnOpenDocument(const QString& path) override;
   // Copies the result to `path` as Save does.
-  BOOL OnSaveDocument(const QString& path) override;
+  [[nodiscard]] BOOL OnSaveDocument(const QString& path) override;
   // Always yes: a result has nothing unsaved.
-  BOOL SaveModified() override;
+  [[nodiscard]] BOOL SaveModified() override;
 
   // Marks the result as a run's: its file is deleted when the document goes.
   void DeleteOnClose();

@@ -11,6 +11,7 @@
 #include "console/core/results/FXDataManager.h"
 #include "console/core/results/ResultFileOps.h"
 #include "console/core/results/ResultRules.h"
+#include "console/core/support/Resources.h"
 #include "console/core/support/SystemErrorText.h"
 #include "console/widgets/grid/GridCtrl.h"
 #include "console/widgets/results/FastReadDoc.h"
@@ -45,7 +46,7 @@ QColor ProfileColor(const char* entry, unsigned fallback) {
   CWinApp* pApp = AfxGetApp();
   if (!pApp) return ColorOf(fallback);
   const unsigned value = pApp->GetProfileInt(kReportSection, entry, static_cast<int>(fallback));
-  pApp->WriteProfileInt(kReportSection, entry, static_cast<int>(value));
+  (void)pApp->WriteProfileInt(kReportSection, entry, static_cast<int>(value));  // only a help to the administrator
   return ColorOf(value);
 }
 
@@ -168,8 +169,9 @@ void CFastReadView::OnGridSettingsChanged() {
   const QColor chosen = GetGrid()->Settings().background;
   if (chosen == m_standardColor) return;
   m_standardColor = chosen;
+  // A profile that cannot be written keeps the colour for this window only.
   if (CWinApp* pApp = AfxGetApp())
-    pApp->WriteProfileInt(kReportSection, kStandardColorEntry, static_cast<int>(ColorValue(chosen)));
+    (void)pApp->WriteProfileInt(kReportSection, kStandardColorEntry, static_cast<int>(ColorValue(chosen)));
 }
 
 void CFastReadView::MeasureBands() {
@@ -202,12 +204,18 @@ void CFastReadView::OnLButtonDblClkRowCol(int row, int column) {
   if (row != 0 || column < 1 || !m_pDataManager || m_pDataManager->IsCustomReport()) return;
   CMDIFrameWnd* pFrame = MainFrame();
   if (pFrame) pFrame->SetMessageText(QString::fromLatin1(kSortingText).trimmed());
+  bool sorted = false;
   {
     const CWaitCursor wait;
-    m_pDataManager->SortByColumn(static_cast<std::uint32_t>(column));
+    sorted = m_pDataManager->SortByColumn(static_cast<std::uint32_t>(column));
   }
   GetGrid()->Redraw();
   if (pFrame) pFrame->SetMessageText(QString());
+  // The order stays as it was: say why nothing moved.
+  if (!sorted) {
+    const std::string_view text = vn::console::KSLoadString(vn::console::IDS_NOT_ENOUGH_MEMORY);
+    AfxMessageBox(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())), MB_OK | MB_ICONEXCLAMATION);
+  }
 }
 
 std::unique_ptr<QMenu> CFastReadView::CreateContextMenu(int row) {
@@ -311,7 +319,7 @@ void CFastReadView::ProcessFiles(int move) {
   std::string directory;
   const auto config = vn::LocalMachineConfig();
   if (!config || !vn::DrivePathOfHostPath(*config, QFile::encodeName(chosen).toStdString(), &directory)) return;
-  CopyFileTo(directory.c_str(), move);
+  (void)CopyFileTo(directory.c_str(), move);  // a failure has been shown
 }
 
 int CFastReadView::CopyFileTo(const char* directory, int move) {

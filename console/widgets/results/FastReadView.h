@@ -86,7 +86,7 @@ class KS_EXPORT CFastReadView : public CGridView, public CGridSource {
   void ProcessFiles(int move);
   // Copies or moves the selected rows' files to `directory` (a drive or share
   // path). 1 when all went well, 0 after the first failure (shown).
-  int CopyFileTo(const char* directory, int move);
+  [[nodiscard]] int CopyFileTo(const char* directory, int move);
 
   QColor StandardColor() const { return m_standardColor; }
   QColor TotalColor() const { return m_totalColor; }

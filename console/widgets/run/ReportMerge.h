@@ -30,7 +30,7 @@ class KS_EXPORT CReportMerge {
   // the system's temporary directory) on the first result, then fetches this
   // machine's result into it. Returns 0, or the system error code when the
   // file could not be created (this report's results are then dropped).
-  DWORD OnServerResult(const char* machine, vn::KSServerCommunicationOutputRec* output);
+  [[nodiscard]] DWORD OnServerResult(const char* machine, vn::KSServerCommunicationOutputRec* output);
 
   // WM_REPORT_DONE: appends the totals line, closes the file and returns its
   // path (empty when no machine had a result). The merge state is cleared in

@@ -174,7 +174,7 @@ class CReportRunner {
 
   void RunCustomReport() {
     auto options = std::make_unique<ReportOptions>();
-    options->Report = vn::console::kCustomReportServerCode;
+    options->Report = vn::kReportCustom;
     const LONG loaded = vn::console::LoadCustomReportOptions(m_context.reportMachine, m_context.reportName, *options);
     if (loaded != 0 && m_context.hStatusWnd) {
       SetWindowTextA(m_context.hStatusWnd, SystemText(static_cast<DWORD>(loaded)).c_str());
@@ -272,7 +272,8 @@ DWORD CloseChannel(const ReportRunContext& context) {
     if (pipe != INVALID_HANDLE_VALUE) break;
     const DWORD error = GetLastError();
     if (error == static_cast<DWORD>(ERROR_PIPE_BUSY)) {
-      WaitNamedPipeA(context.szRemotePipeName, NMPWAIT_USE_DEFAULT_WAIT);
+      // The next open tells whether an instance came free.
+      (void)WaitNamedPipeA(context.szRemotePipeName, NMPWAIT_USE_DEFAULT_WAIT);
     } else if (error == static_cast<DWORD>(ERROR_FILE_NOT_FOUND) && ++missing < kMissingTries) {
       Sleep(25);
     } else {
@@ -315,7 +316,7 @@ void SetRunPipeNames(ReportRunContext* context, ProgressChannelEntry* entry) {
   }
   char computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
   DWORD size = sizeof computer;
-  GetComputerNameA(computer, &size);
+  (void)GetComputerNameA(computer, &size);  // fails only for a buffer too small for any computer name
   if (context) {
     std::snprintf(context->szRemotePipeName, sizeof context->szRemotePipeName, "\\\\%s\\pipe\\%ld", computer, start);
     std::snprintf(context->szLocalPipeName, sizeof context->szLocalPipeName, "\\\\.\\pipe\\%ld", start);
@@ -356,7 +357,9 @@ DWORD MessageThreadProc(ProgressChannelEntry* entry) {
       if (entry->hCancelEvent && WaitForSingleObject(entry->hCancelEvent, 0) == WAIT_OBJECT_0)
         std::snprintf(reply, sizeof reply, "CANCEL");
       DWORD written = 0;
-      WriteFile(pipe, reply, kReplySize, &written, nullptr);
+      // A server that has gone fails the next read, which ends this client;
+      // while the cancel event is set every reply says so.
+      (void)WriteFile(pipe, reply, kReplySize, &written, nullptr);
       if (entry->hStatusWnd) SetWindowTextA(entry->hStatusWnd, text);
     }
   }
@@ -393,7 +396,7 @@ int OpenReport(const char* machine, vn::KSServerCommunicationOutputRec* file, QF
   // connection has one user at a time.
   vn::KSCli own;
   vn::KSCli* lent = LentConnection::Find(file);
-  if (!lent) own.Connect(machine);
+  if (!lent && own.Connect(machine) != 0) return 0;
   vn::KSCli& client = lent ? *lent : own;
   vn::KSServerCommunicationFileRec chunk{};
   int reserved = 0;

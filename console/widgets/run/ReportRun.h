@@ -56,15 +56,15 @@ KS_EXPORT void SetRunPipeNames(ReportRunContext* context, ProgressChannelEntry* 
 // hands back both thread handles (the caller closes them). FALSE, with the
 // system's code in GetLastError, when a thread could not be made; a handle
 // that was made is still handed back.
-KS_EXPORT BOOL StartReportRun(ReportRunContext* context, ProgressChannelEntry* entry, HANDLE* phReportThread,
-                              HANDLE* phChannelThread);
+[[nodiscard]] KS_EXPORT BOOL StartReportRun(ReportRunContext* context, ProgressChannelEntry* entry,
+                                            HANDLE* phReportThread, HANDLE* phChannelThread);
 
 extern "C" {
 // The progress channel thread. Returns 0, or the system error code when the
 // pipe cannot be created (the entry is then not freed).
-KS_EXPORT DWORD MessageThreadProc(ProgressChannelEntry* entry);
+[[nodiscard]] KS_EXPORT DWORD MessageThreadProc(ProgressChannelEntry* entry);
 // The report thread. Returns 0 at a normal end.
-KS_EXPORT DWORD ReportThreadProc(ReportRunContext* context);
+[[nodiscard]] KS_EXPORT DWORD ReportThreadProc(ReportRunContext* context);
 }
 
 // Fetches one machine's result and appends it to `out`: with first = 1 every

@@ -54,7 +54,8 @@ CComputerBrowserDlg::CComputerBrowserDlg(QWidget* parent)
   if (!List(nullptr, SV_TYPE_DOMAIN_ENUM, std::string())) return;
   for (int i = 0; i < m_pTree->topLevelItemCount(); ++i) {
     QTreeWidgetItem* domain = m_pTree->topLevelItem(i);
-    List(domain, SV_TYPE_ALL, domain->text(0).toStdString());
+    // A domain that cannot be listed has been shown; the others still are.
+    (void)List(domain, SV_TYPE_ALL, domain->text(0).toStdString());
     domain->sortChildren(0, Qt::AscendingOrder);
   }
   m_pTree->sortItems(0, Qt::AscendingOrder);

@@ -26,7 +26,7 @@ class KS_EXPORT CComputerBrowserDlg : public QDialog {
   QString GetComputerName() const;
   // Makes the computer of that name (any letter case) the current item;
   // false when the list has none.
-  bool SelectComputer(const QString& name);
+  [[nodiscard]] bool SelectComputer(const QString& name);
 
   QTreeWidget* Tree() const { return m_pTree; }
   QPushButton* OkButton() const { return m_pOk; }
@@ -34,7 +34,7 @@ class KS_EXPORT CComputerBrowserDlg : public QDialog {
  private:
   // Adds the browse list's entries of `type` (in `domain` when given) under
   // parent; false after a failure, which has been shown.
-  bool List(QTreeWidgetItem* parent, unsigned type, const std::string& domain);
+  [[nodiscard]] bool List(QTreeWidgetItem* parent, unsigned type, const std::string& domain);
   static bool IsComputer(const QTreeWidgetItem* item);
   void OnCurrentChanged(QTreeWidgetItem* item);
 

@@ -19,7 +19,7 @@ class KS_EXPORT CKSMDIChildWnd : public CMDIChildWnd {
   ~CKSMDIChildWnd() override;
 
   // Also builds the frame's help file path.
-  BOOL LoadFrame(UINT nIDResource, CCreateContext* pContext) override;
+  [[nodiscard]] BOOL LoadFrame(UINT nIDResource, CCreateContext* pContext) override;
   void OnMDIActivate(BOOL bActivate, CMDIChildWnd* pActivateWnd, CMDIChildWnd* pDeactivateWnd) override;
 
   const QString& GetHelpFilePath() const { return m_strHelpFilePath; }

@@ -11,6 +11,7 @@
 
 #include "hosts/vnadmin/AdminOutput.h"
 #include "hosts/vnadmin/tests/AdminTestSupport.h"
+#include "platform/core/Win32Types.h"
 #include "testing/MachineNetwork.h"
 #include "testing/TestFiles.h"
 
@@ -40,7 +41,7 @@ class NetFileVerbsTest : public ::testing::Test {
 };
 
 // A failure: its status, nothing on stdout, and the system's text for the code.
-void ExpectFailure(const AdminRun& run, int code, const std::string& text) {
+void ExpectFailure(const AdminRun& run, DWORD code, const std::string& text) {
   EXPECT_EQ(run.status, vn::admin::kExitFailure) << run.out << run.err;
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find(text + " (error " + std::to_string(code) + ")"), std::string::npos) << run.err;
@@ -88,9 +89,9 @@ TEST_F(NetFileVerbsTest, SharesOfAMachineAndOfOneThatIsNotThere) {
   EXPECT_EQ(FindRow(rows, "Share", "IPC$")["Type"], "IPC (special)");
   EXPECT_EQ(FindRow(rows, "Share", "ADMIN$")["Type"], "Disk (special)");
 
-  ExpectFailure(RunAdmin({"shares", "\\\\NOSUCH"}), 53, "The network path was not found.");
+  ExpectFailure(RunAdmin({"shares", "\\\\NOSUCH"}), ERROR_BAD_NETPATH, "The network path was not found.");
   m_net.Stop("SRV2");
-  ExpectFailure(RunAdmin({"shares", "\\\\SRV2"}), 53, "The network path was not found.");
+  ExpectFailure(RunAdmin({"shares", "\\\\SRV2"}), ERROR_BAD_NETPATH, "The network path was not found.");
   ExpectUsage(RunAdmin({"shares", "SRV1"}), "shares");
   ExpectUsage(RunAdmin({"shares", "\\\\SRV1", "\\\\SRV2"}), "shares");
 }
@@ -137,10 +138,12 @@ TEST_F(NetFileVerbsTest, DirListsDirectoriesAndPatternsOnAnyMachine) {
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(FindRow(ParseTable(run.out), "Name", "local.txt")["Size"], "3");
 
-  ExpectFailure(RunAdmin({"dir", "\\\\SRV1\\Data\\missing"}), 2, "The system cannot find the file specified.");
-  ExpectFailure(RunAdmin({"dir", "\\\\SRV1\\Data\\*.none"}), 2, "The system cannot find the file specified.");
-  ExpectFailure(RunAdmin({"dir", "\\\\SRV1\\Nope\\x"}), 67, "The network name cannot be found.");
-  ExpectFailure(RunAdmin({"dir", "relative\\path"}), 123,
+  ExpectFailure(RunAdmin({"dir", "\\\\SRV1\\Data\\missing"}), ERROR_FILE_NOT_FOUND,
+                "The system cannot find the file specified.");
+  ExpectFailure(RunAdmin({"dir", "\\\\SRV1\\Data\\*.none"}), ERROR_FILE_NOT_FOUND,
+                "The system cannot find the file specified.");
+  ExpectFailure(RunAdmin({"dir", "\\\\SRV1\\Nope\\x"}), ERROR_BAD_NET_NAME, "The network name cannot be found.");
+  ExpectFailure(RunAdmin({"dir", "relative\\path"}), ERROR_INVALID_NAME,
                 "The file name, directory name or volume label syntax is incorrect.");
   ExpectUsage(RunAdmin({"dir"}), "dir");
 }
@@ -166,17 +169,18 @@ TEST_F(NetFileVerbsTest, CopyBetweenMachinesBothWaysAndIntoDirectories) {
   // An existing target is kept unless /y says otherwise.
   WriteText(Data("SRV2") / "kept.txt", "old");
   WriteText(m_net.Console().driveC / "new.txt", "new");
-  ExpectFailure(RunAdmin({"copy", "C:\\new.txt", "\\\\SRV2\\Data\\kept.txt"}), 80, "The file exists.");
+  ExpectFailure(RunAdmin({"copy", "C:\\new.txt", "\\\\SRV2\\Data\\kept.txt"}), ERROR_FILE_EXISTS, "The file exists.");
   EXPECT_EQ(ReadText(Data("SRV2") / "kept.txt"), "old");
   run = RunAdmin({"copy", "/Y", "C:\\new.txt", "\\\\SRV2\\Data\\kept.txt"});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(ReadText(Data("SRV2") / "kept.txt"), "new");
 
   // A source that is not there leaves nothing behind.
-  ExpectFailure(RunAdmin({"copy", "\\\\SRV1\\Data\\missing.txt", "\\\\SRV2\\Data\\missing.txt"}), 2,
+  ExpectFailure(RunAdmin({"copy", "\\\\SRV1\\Data\\missing.txt", "\\\\SRV2\\Data\\missing.txt"}), ERROR_FILE_NOT_FOUND,
                 "The system cannot find the file specified.");
   EXPECT_FALSE(fs::exists(Data("SRV2") / "missing.txt"));
-  ExpectFailure(RunAdmin({"copy", "C:\\new.txt", "\\\\NOSUCH\\Data\\x"}), 53, "The network path was not found.");
+  ExpectFailure(RunAdmin({"copy", "C:\\new.txt", "\\\\NOSUCH\\Data\\x"}), ERROR_BAD_NETPATH,
+                "The network path was not found.");
   ExpectUsage(RunAdmin({"copy", "C:\\new.txt"}), "copy");
   ExpectUsage(RunAdmin({"copy", "C:\\*.txt", "\\\\SRV2\\Data"}), "copy");
   ExpectUsage(RunAdmin({"copy", "/y", "C:\\new.txt", "\\\\SRV2\\Data", "\\\\SRV1\\Data"}), "copy");
@@ -202,8 +206,10 @@ TEST_F(NetFileVerbsTest, DelDeletesFilesAndPatternsButNotDirectories) {
   EXPECT_FALSE(fs::exists(Data("SRV1") / "b.tmp"));
   EXPECT_TRUE(fs::is_directory(Data("SRV1") / "dir.tmp"));
 
-  ExpectFailure(RunAdmin({"del", "\\\\SRV1\\Data\\*.tmp"}), 2, "The system cannot find the file specified.");
-  ExpectFailure(RunAdmin({"del", "\\\\SRV1\\Data\\keep.txt"}), 2, "The system cannot find the file specified.");
+  ExpectFailure(RunAdmin({"del", "\\\\SRV1\\Data\\*.tmp"}), ERROR_FILE_NOT_FOUND,
+                "The system cannot find the file specified.");
+  ExpectFailure(RunAdmin({"del", "\\\\SRV1\\Data\\keep.txt"}), ERROR_FILE_NOT_FOUND,
+                "The system cannot find the file specified.");
   ExpectUsage(RunAdmin({"del"}), "del");
 }
 

@@ -10,6 +10,8 @@
 #include "hosts/vnadmin/AdminOutput.h"
 #include "hosts/vnadmin/tests/AdminTestSupport.h"
 #include "platform/registry/Registry.h"
+#include "platform/services/JobTiming.h"
+#include "platform/services/NetSchedule.h"
 #include "testing/MachineNetwork.h"
 #include "testing/TestFiles.h"
 #include "testing/Wait.h"
@@ -62,7 +64,7 @@ class AdminVerbsTest : public ::testing::Test {
   fs::path m_out;
 };
 
-void ExpectFailure(const AdminRun& run, int code, const std::string& text) {
+void ExpectFailure(const AdminRun& run, DWORD code, const std::string& text) {
   EXPECT_EQ(run.status, vn::admin::kExitFailure) << run.out << run.err;
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find(text + " (error " + std::to_string(code) + ")"), std::string::npos) << run.err;
@@ -158,12 +160,13 @@ TEST_F(AdminVerbsTest, RegistryRoundTripOnAnotherMachine) {
   // Deleting a value, every value, then the key with what is below it.
   ExpectDone(RunAdmin({"reg", "delete", kKey, "/v", "Name", "/f"}));
   EXPECT_EQ(RawValue("Name", &type), "(error 2)");
-  ExpectFailure(RunAdmin({"reg", "query", kKey, "/v", "Name"}), 2, "The system cannot find the file specified.");
+  ExpectFailure(RunAdmin({"reg", "query", kKey, "/v", "Name"}), ERROR_FILE_NOT_FOUND,
+                "The system cannot find the file specified.");
   ExpectDone(RunAdmin({"reg", "delete", kKey, "/va"}));
   run = RunAdmin({"reg", "query", kKey});
   EXPECT_EQ(run.out, "Name   Type  Data\nChild  KEY\n");
   ExpectDone(RunAdmin({"reg", "delete", kKey}));
-  ExpectFailure(RunAdmin({"reg", "query", std::string(kKey) + "\\Child"}), 2,
+  ExpectFailure(RunAdmin({"reg", "query", std::string(kKey) + "\\Child"}), ERROR_FILE_NOT_FOUND,
                 "The system cannot find the file specified.");
   ExpectUsage(RunAdmin({"reg", "delete", "\\\\SRV1\\HKLM"}), "reg", "a root key cannot be deleted");
 
@@ -172,8 +175,9 @@ TEST_F(AdminVerbsTest, RegistryRoundTripOnAnotherMachine) {
   run = RunAdmin({"reg", "query", "HKLM\\Software\\Local", "/v", "Here"});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(ParseTable(run.out).at(0).at("Data"), "yes");
-  ExpectFailure(RunAdmin({"reg", "query", "HKCU\\Software"}), 6, "The handle is invalid.");
-  ExpectFailure(RunAdmin({"reg", "query", "\\\\NOSUCH\\HKLM\\Software"}), 53, "The network path was not found.");
+  ExpectFailure(RunAdmin({"reg", "query", "HKCU\\Software"}), ERROR_INVALID_HANDLE, "The handle is invalid.");
+  ExpectFailure(RunAdmin({"reg", "query", "\\\\NOSUCH\\HKLM\\Software"}), ERROR_BAD_NETPATH,
+                "The network path was not found.");
 }
 
 TEST_F(AdminVerbsTest, ServiceCreateStartQueryStopDelete) {
@@ -182,7 +186,7 @@ TEST_F(AdminVerbsTest, ServiceCreateStartQueryStopDelete) {
                            "DisplayName=", "A sleeper"});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "Created service Sleeper\n");
-  ExpectFailure(RunAdmin({"sc", "\\\\SRV1", "create", "sleeper", "binPath=" + binary}), 1073,
+  ExpectFailure(RunAdmin({"sc", "\\\\SRV1", "create", "sleeper", "binPath=" + binary}), ERROR_SERVICE_EXISTS,
                 "The specified service already exists.");
 
   run = RunAdmin({"sc", "\\\\SRV1", "query", "Sleeper"});
@@ -196,7 +200,7 @@ TEST_F(AdminVerbsTest, ServiceCreateStartQueryStopDelete) {
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_TRUE(WaitUntil([&] { return State("Sleeper") == "RUNNING"; })) << State("Sleeper");
   EXPECT_GT(vn::testing::WaitForPidFile(m_out / "sleeper.pid"), 0);
-  ExpectFailure(RunAdmin({"sc", "\\\\SRV1", "start", "Sleeper"}), 1056,
+  ExpectFailure(RunAdmin({"sc", "\\\\SRV1", "start", "Sleeper"}), ERROR_SERVICE_ALREADY_RUNNING,
                 "An instance of the service is already running.");
 
   // Every service of the machine: the built-in scheduler too.
@@ -209,17 +213,19 @@ TEST_F(AdminVerbsTest, ServiceCreateStartQueryStopDelete) {
   run = RunAdmin({"sc", "\\\\SRV1", "stop", "Sleeper"});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_TRUE(WaitUntil([&] { return State("Sleeper") == "STOPPED"; })) << State("Sleeper");
-  ExpectFailure(RunAdmin({"sc", "\\\\SRV1", "stop", "Sleeper"}), 1062, "The service has not been started.");
+  ExpectFailure(RunAdmin({"sc", "\\\\SRV1", "stop", "Sleeper"}), ERROR_SERVICE_NOT_ACTIVE,
+                "The service has not been started.");
 
   run = RunAdmin({"sc", "\\\\SRV1", "delete", "Sleeper"});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "Deleted service Sleeper\n");
-  ExpectFailure(RunAdmin({"sc", "\\\\SRV1", "query", "Sleeper"}), 1060,
+  ExpectFailure(RunAdmin({"sc", "\\\\SRV1", "query", "Sleeper"}), ERROR_SERVICE_DOES_NOT_EXIST,
                 "The specified service does not exist as an installed service.");
 
   // A machine's service that is not there, and this machine's, which does not run.
-  ExpectFailure(RunAdmin({"sc", "\\\\NOSUCH", "query"}), 53, "The network path was not found.");
-  ExpectFailure(RunAdmin({"sc", "query", "Schedule"}), 1722, "The remote procedure call server is unavailable.");
+  ExpectFailure(RunAdmin({"sc", "\\\\NOSUCH", "query"}), ERROR_BAD_NETPATH, "The network path was not found.");
+  ExpectFailure(RunAdmin({"sc", "query", "Schedule"}), RPC_S_SERVER_UNAVAILABLE,
+                "The remote procedure call server is unavailable.");
 
   const struct {
     std::vector<std::string> args;
@@ -279,8 +285,8 @@ TEST_F(AdminVerbsTest, ScheduledJobsAddListShowDelete) {
   run = RunAdmin({"at", "\\\\SRV1", "2", "/delete"});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "Deleted job 2\n");
-  ExpectFailure(RunAdmin({"at", "\\\\SRV1", "2", "/delete"}), 3801, "The scheduled job does not exist.");
-  ExpectFailure(RunAdmin({"at", "\\\\SRV1", "2"}), 3801, "The scheduled job does not exist.");
+  ExpectFailure(RunAdmin({"at", "\\\\SRV1", "2", "/delete"}), NERR_JobNotFound, "The scheduled job does not exist.");
+  ExpectFailure(RunAdmin({"at", "\\\\SRV1", "2"}), NERR_JobNotFound, "The scheduled job does not exist.");
   EXPECT_EQ(ParseTable(RunAdmin({"at", "\\\\SRV1"}).out).size(), 3u);
 
   const struct {
@@ -312,7 +318,7 @@ TEST_F(AdminVerbsTest, ScheduledJobsAddListShowDelete) {
 
   // The scheduler stopped: the machine says so.
   ASSERT_EQ(RunAdmin({"sc", "\\\\SRV1", "stop", "Schedule"}).status, 0);
-  ExpectFailure(RunAdmin({"at", "\\\\SRV1"}), 2184, "The service has not been started.");
+  ExpectFailure(RunAdmin({"at", "\\\\SRV1"}), NERR_ServiceNotInstalled, "The service has not been started.");
 }
 
 TEST_F(AdminVerbsTest, StatusAndStopOfThisMachinesService) {
@@ -324,7 +330,7 @@ TEST_F(AdminVerbsTest, StatusAndStopOfThisMachinesService) {
   EXPECT_EQ(rows[0]["Machine"], "CONSOLE");
   EXPECT_EQ(rows[0]["State"], "stopped");
   EXPECT_EQ(rows[0]["Pid"], "-");
-  ExpectFailure(RunAdmin({"stop"}), 1062, "The service has not been started.");
+  ExpectFailure(RunAdmin({"stop"}), ERROR_SERVICE_NOT_ACTIVE, "The service has not been started.");
 
   ASSERT_TRUE(m_net.Start("CONSOLE"));
   const int pid = m_net.Pid("CONSOLE");

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "hosts/vnadmin/AdminOutput.h"
 #include "hosts/vnadmin/tests/AdminTestSupport.h"
 #include "testing/MachineNetwork.h"
 #include "testing/TestFiles.h"
@@ -56,16 +57,16 @@ TEST(VnAdminProgramTest, HelpAndBadCommandLines) {
   EXPECT_TRUE(run.out.starts_with("usage: vnadmin reg query")) << run.out;
 
   run = RunProgram({QStringLiteral("frobnicate")});
-  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.status, vn::admin::kExitUsage);
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find("vnadmin: unknown verb frobnicate"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("usage: vnadmin [--home DIR] VERB"), std::string::npos) << run.err;
 
   run = RunProgram({});
-  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.status, vn::admin::kExitUsage);
   EXPECT_NE(run.err.find("no verb given"), std::string::npos) << run.err;
   run = RunProgram({QStringLiteral("--colour"), QStringLiteral("view")});
-  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.status, vn::admin::kExitUsage);
   EXPECT_NE(run.err.find("unknown option --colour"), std::string::npos) << run.err;
 }
 
@@ -83,12 +84,12 @@ TEST(VnAdminProgramTest, WorksAsTheMachineOfItsHome) {
 
   // The home decides which machine "this machine" is.
   run = RunProgram({QStringLiteral("--home=") + home, QStringLiteral("status")});
-  EXPECT_EQ(run.status, 3) << run.err;
+  EXPECT_EQ(run.status, vn::admin::kExitNotRunning) << run.err;
   EXPECT_EQ(FindRow(ParseTable(run.out), "Machine", "CONSOLE")["State"], "stopped") << run.out;
 
   // A failure: the system's text on stderr, nothing on stdout, status 1.
   run = RunProgram({QStringLiteral("--home"), home, QStringLiteral("del"), QStringLiteral("\\\\SRV1\\Data\\gone.txt")});
-  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.status, vn::admin::kExitFailure);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err,
             "vnadmin: \\\\SRV1\\Data\\gone.txt: The system cannot find the file specified. (error 2)\n");
@@ -98,7 +99,7 @@ TEST(VnAdminProgramTest, WorksAsTheMachineOfItsHome) {
   fs::create_directories(broken);
   vn::testing::WriteText(broken / "machine.ini", "[Machine]\nRole=Emperor\n");
   run = RunProgram({QStringLiteral("--home"), Q(broken.string()), QStringLiteral("shares")});
-  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.status, vn::admin::kExitFailure);
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find("machine.ini"), std::string::npos) << run.err;
 
@@ -106,7 +107,7 @@ TEST(VnAdminProgramTest, WorksAsTheMachineOfItsHome) {
   const fs::path file = net.Root() / "not-a-directory";
   vn::testing::WriteText(file, "");
   run = RunProgram({QStringLiteral("--home"), Q(file.string()), QStringLiteral("status")});
-  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.status, vn::admin::kExitFailure);
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find("vnadmin: "), std::string::npos) << run.err;
 }

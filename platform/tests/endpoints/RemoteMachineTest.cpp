@@ -213,15 +213,15 @@ class RemoteMachineTest : public ::testing::Test {
     s_net->Add({"SRV1", "SALES", vn::MachineRole::PrimaryDomainController, {"Data"}});
     s_net->Add({"WKS1", "SALES", vn::MachineRole::Workstation, {}});
     s_net->Add({"SRV2", "LAB", vn::MachineRole::PrimaryDomainController, {"Tools"}});
-    s_net->Start("SRV1");
-    s_net->Start("SRV2");
+    ASSERT_TRUE(s_net->Start("SRV1"));
+    ASSERT_TRUE(s_net->Start("SRV2"));
   }
   static void TearDownTestSuite() { s_net.reset(); }
 
   void TearDown() override {
     // Every test leaves the console holding its real identities and SRV1 running.
     for (const char* domain : {"SALES", "LAB"}) s_net->SetIdentity("CONSOLE", domain, vn::testing::TestIdentity::Issued);
-    if (!s_net->IsRunning("SRV1")) s_net->Start("SRV1");
+    ASSERT_TRUE(s_net->IsRunning("SRV1") || s_net->Start("SRV1"));
   }
 
   static std::shared_ptr<vn::MachineEndpoint> Endpoint(const char* name) {

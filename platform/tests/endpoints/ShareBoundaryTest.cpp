@@ -181,14 +181,16 @@ TEST_F(ShareBoundaryTest, ASwappedLinkNeverLeadsOutsideTheShare) {
         if (i % 5 == 0) WriteThrough(*network, {"Data", below + "w" + std::to_string(i) + ".txt"}, "written");
         if (i % 5 == 1) {
           std::vector<vn::FileEntry> entries;
-          network->FindFiles({"Data", below + "*"}, &entries);
-          for (const auto& entry : entries) ASSERT_NE(entry.name, "only-outside.txt") << "search " << i;
+          if (network->FindFiles({"Data", below + "*"}, &entries) == ERROR_SUCCESS) {
+            for (const auto& entry : entries) ASSERT_NE(entry.name, "only-outside.txt") << "search " << i;
+          }
         }
         if (i % 5 == 2) {
           vn::FileEntry entry;
           ASSERT_NE(network->GetFileInfo({"Data", below + "only-outside.txt"}, &entry), ERROR_SUCCESS);
           ASSERT_NE(network->DeleteFile({"Data", below + "only-outside.txt"}), ERROR_SUCCESS);
-          network->CreateDirectory({"Data", below + "dir" + std::to_string(i)});
+          // Works or not by where the swap is; that nothing lands outside is checked below.
+          (void)network->CreateDirectory({"Data", below + "dir" + std::to_string(i)});
         }
       }
     }
@@ -432,7 +434,8 @@ TEST(ShareBoundaryNetworkTest, ASwappedLinkNeverLeadsACallerOutsideTheShare) {
       }
       if (i % 3 == 0) {
         const std::string target = "\\\\SRV1\\Data\\swap\\w" + std::to_string(i) + ".txt";
-        CopyFileA("D:\\source.txt", target.c_str(), TRUE);
+        // Works or not by where the swap is; that nothing lands outside is checked below.
+        (void)CopyFileA("D:\\source.txt", target.c_str(), TRUE);
       }
       if (i % 3 == 1) {
         ASSERT_FALSE(Holds(Search("\\\\SRV1\\Data\\swap\\*"), "only-outside.txt")) << "search " << i;

@@ -182,7 +182,7 @@ struct Gate {
 
 DWORD GatedRoutine(LPVOID parameter) {
   auto* gate = static_cast<Gate*>(parameter);
-  WaitForSingleObject(gate->go, INFINITE);
+  if (WaitForSingleObject(gate->go, INFINITE) != WAIT_OBJECT_0) return WAIT_FAILED;
   return gate->result;
 }
 
@@ -190,7 +190,7 @@ TEST(ThreadTest, HandleTellsWhenTheRoutineEndedAndWithWhat) {
   vn::testing::TempMachineHome home;
   // Static: the thread whose handle is closed below may outlive the test body.
   static Gate gate;
-  gate = Gate{CreateEventA(nullptr, TRUE, FALSE, nullptr), 1223};
+  gate = Gate{CreateEventA(nullptr, TRUE, FALSE, nullptr), ERROR_CANCELLED};
   DWORD id = 0;
   HANDLE thread = CreateThread(nullptr, 0, &GatedRoutine, &gate, 0, &id);
   ASSERT_NE(thread, nullptr);
@@ -207,7 +207,7 @@ TEST(ThreadTest, HandleTellsWhenTheRoutineEndedAndWithWhat) {
   EXPECT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
   EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0) << "an ended thread stays signalled";
   ASSERT_TRUE(GetExitCodeThread(thread, &code));
-  EXPECT_EQ(code, 1223u);
+  EXPECT_EQ(code, static_cast<DWORD>(ERROR_CANCELLED));
   EXPECT_TRUE(CloseHandle(thread));
   EXPECT_FALSE(GetExitCodeThread(thread, &code));
 

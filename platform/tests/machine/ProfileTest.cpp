@@ -40,9 +40,9 @@ TEST_F(ProfileTest, WrittenValuesReachTheFileAtOnce) {
 }
 
 TEST_F(ProfileTest, ValueThatIsNotANumberGivesTheDefault) {
-  WriteProfileString("VNMgr", "VNWIZARD_POPUP", QStringLiteral("yes"));
+  ASSERT_TRUE(WriteProfileString("VNMgr", "VNWIZARD_POPUP", QStringLiteral("yes")));
   EXPECT_EQ(GetProfileInt("VNMgr", "VNWIZARD_POPUP", 1), 1u);
-  WriteProfileInt("VNMgr", "VNWIZARD_POPUP", -1);
+  ASSERT_TRUE(WriteProfileInt("VNMgr", "VNWIZARD_POPUP", -1));
   EXPECT_EQ(static_cast<int>(GetProfileInt("VNMgr", "VNWIZARD_POPUP", 1)), -1);
 }
 

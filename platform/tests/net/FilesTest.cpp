@@ -359,7 +359,7 @@ class RemoteFilesTest : public ::testing::Test {
     s_net->Add({"SRV1", "SALES", vn::MachineRole::PrimaryDomainController, {"Data"}});
     s_net->Add({"WKS1", "SALES", vn::MachineRole::Workstation, {}});
     s_net->Add({"SRV2", "LAB", vn::MachineRole::Server, {"Tools"}});
-    s_net->StartAll();
+    ASSERT_TRUE(s_net->StartAll());
   }
   static void TearDownTestSuite() { s_net.reset(); }
 

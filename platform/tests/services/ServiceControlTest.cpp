@@ -84,7 +84,7 @@ class ServiceControlTest : public ::testing::Test {
   // The status once the state is `state`, or the last one seen.
   static SERVICE_STATUS WaitForState(SC_HANDLE service, DWORD state) {
     SERVICE_STATUS status{};
-    WaitUntil([&] { return QueryServiceStatus(service, &status) && status.dwCurrentState == state; });
+    (void)WaitUntil([&] { return QueryServiceStatus(service, &status) && status.dwCurrentState == state; });
     return status;
   }
 
@@ -255,8 +255,8 @@ TEST_F(ServiceControlTest, RefusalsCarryTheCodesCallersCheck) {
   EXPECT_EQ(status.dwCurrentState, SERVICE_RUNNING);
   ASSERT_TRUE(ControlService(sleeper, SERVICE_CONTROL_STOP, &status));
   SC_HANDLE reborn = nullptr;
-  WaitUntil([&] { return (reborn = Create(manager, "Doomed", "D:\\svc dir\\quick.sh 0")) != nullptr; });
-  EXPECT_NE(reborn, nullptr) << "the name is free once the deleted service has stopped";
+  EXPECT_TRUE(WaitUntil([&] { return (reborn = Create(manager, "Doomed", "D:\\svc dir\\quick.sh 0")) != nullptr; }))
+      << "the name is free once the deleted service has stopped";
   CloseServiceHandle(reborn);
   CloseServiceHandle(sleeper);
   CloseServiceHandle(manager);

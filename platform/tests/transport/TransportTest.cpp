@@ -264,13 +264,13 @@ class TransportTest : public ::testing::Test {
     s_net = std::make_unique<MachineNetwork>("SALES");
     s_net->Add({"SRV1", "SALES", vn::MachineRole::PrimaryDomainController, {"Data"}, {"--max-files", "256"}});
     s_net->Add({"SRV2", "SALES", vn::MachineRole::Server, {"Data"}});
-    s_net->StartAll();
+    ASSERT_TRUE(s_net->StartAll());
   }
   static void TearDownTestSuite() { s_net.reset(); }
 
   void TearDown() override {
     s_net->Redirect("SRV1", 0);
-    if (!s_net->IsRunning("SRV1")) s_net->Start("SRV1");
+    ASSERT_TRUE(s_net->IsRunning("SRV1") || s_net->Start("SRV1"));
   }
 
   // A connection of its own to SRV1's service, as the machine `identity` names.

@@ -67,7 +67,7 @@ TEST(EngineRobustnessTest, DuplicateFilesGroupsEqualContentOnly) {
     if (!current.empty()) result.insert(current);
     return result;
   };
-  auto rec = Record(13);
+  auto rec = Record(kReportDuplicateFiles);
   VN_SET(rec.Criteria[1].Value1, "0");  // names not compared
   VN_SET(rec.Criteria[2].Value1, "0");
   for (LONG compare : {0, 1}) {
@@ -86,7 +86,7 @@ TEST(EngineRobustnessTest, DuplicateFilesGroupsEqualContentOnly) {
   }
   // Exact names: the two two.bin are copies (and the one.dat pair when the
   // scan met the hard link under that name first); no group mixes names.
-  auto exact = Record(13);
+  auto exact = Record(kReportDuplicateFiles);
   auto got = groups(exact);
   EXPECT_TRUE(got.count({"C:\\T\\b\\two.bin", "C:\\T\\d\\two.bin"}));
   for (const Names& g : got) {
@@ -98,7 +98,7 @@ TEST(EngineRobustnessTest, DuplicateFilesGroupsEqualContentOnly) {
   // compared byte by byte.
   TestTree many;
   for (int i = 0; i < 20; ++i) many.Content("m/f" + std::to_string(i), std::string(9000, i % 2 ? 'a' : 'b'));
-  auto big = Record(13);
+  auto big = Record(kReportDuplicateFiles);
   VN_SET(big.Criteria[1].Value1, "0"), VN_SET(big.Criteria[2].Value1, "0");
   big.Criteria[0].Compare = 1;
   auto bigOut = RunOn(many, big);
@@ -118,16 +118,16 @@ TEST(EngineRobustnessTest, NamesTheResultCannotCarryAreNotListedButCounted) {
   tree.File("line\r\nbreak.txt", 30);
   tree.File("back\\slash.txt", 40);
   tree.File("odd\"dir/inside.txt", 50);
-  auto out = RunOn(tree, Record(14));
+  auto out = RunOn(tree, Record(kReportAllFiles));
   ASSERT_EQ(out.result.error, 0u);
   EXPECT_EQ(out.parsed.Values("FileName"), (std::vector<std::string>{"plain.txt"}));
   EXPECT_TRUE(out.parsed.HeadingHas("Not listed: 4 files"));
   // Texts that are only shown keep the format: the quote becomes ' .
-  auto dirs = RunOn(tree, Record(6));
+  auto dirs = RunOn(tree, Record(kReportSpaceByDirectory));
   EXPECT_TRUE(AsSet(dirs.parsed.Values("Directory")).count("C:\\T\\odd'dir"));
   EXPECT_EQ(dirs.parsed.Total("Size"), testing::DuTotals(tree.Root()).first);
   // An object named with a quote and a line break, and a filter with both.
-  auto rec = Record(14);
+  auto rec = Record(kReportAllFiles);
   VN_SET(rec.FileFilter, "*\"x\r\n");
   auto odd = RunOn(tree, rec, {tree.Object("C:\\T", "C:\\\"odd\r\nname")}, testing::TestAccounts());
   EXPECT_EQ(odd.result.error, 0u);
@@ -185,7 +185,7 @@ TEST(EngineRobustnessTest, UnreadableDirectoriesAreNamedAndNotFatal) {
     NullProgress progress;
     EngineOptions options;
     options.threads = 2;
-    ReportResult r = RunReport(Record(6), {tree.Object()}, file, options, progress);
+    ReportResult r = RunReport(Record(kReportSpaceByDirectory), {tree.Object()}, file, options, progress);
     ::_exit(r.error == 0 ? 0 : 91);
   }
   int status = 0;
@@ -211,13 +211,13 @@ TEST(EngineRobustnessTest, CancelStopsTheRunAndLeavesNoResult) {
     void Progress(std::string_view) override {}
     bool Cancelled() const override { return ++asked > after; }
   };
-  for (DWORD code : {6u, 14u, 13u}) {
+  for (DWORD code : {kReportSpaceByDirectory, kReportAllFiles, kReportDuplicateFiles}) {
     for (int after : {0, 5}) {
       SCOPED_TRACE(std::to_string(code) + " after " + std::to_string(after));
       CancelAfter progress(after);
       const fs::path file = tree.ResultDir() / "cancelled.csv";
       ReportResult r = RunReport(Record(code), {tree.Object()}, file, {}, progress);
-      EXPECT_EQ(r.error, 1223u);
+      EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_CANCELLED));
       EXPECT_FALSE(fs::exists(file));
       EXPECT_TRUE(fs::is_empty(tree.ResultDir())) << "no spill file left behind";
     }
@@ -235,7 +235,7 @@ TEST(EngineRobustnessTest, PermissionReportsFindWhatEveryoneMayWrite) {
   ::chmod((tree.Root() / "setuid-prog").c_str(), 04755);
   ::chmod((tree.Root() / "shared").c_str(), 0777);
   ::chmod((tree.Root() / "tmpish").c_str(), 01777);
-  auto out = RunOn(tree, Record(16));
+  auto out = RunOn(tree, Record(kReportInsecureFiles));
   ASSERT_EQ(out.result.error, 0u);
   const auto names = out.parsed.Values("FileName"), risks = out.parsed.Values("Risk");
   std::map<std::string, std::string> found;
@@ -258,19 +258,19 @@ TEST(EngineRobustnessTest, AccessListReportsReadTheEntries) {
     GTEST_SKIP() << "this file system keeps no access lists";
   }
   acl_free(acl);
-  auto with = RunOn(tree, Record(18));
+  auto with = RunOn(tree, Record(kReportFilesWithAcl));
   EXPECT_EQ(with.parsed.Values("FileName"), (std::vector<std::string>{"listed"}));
   EXPECT_NE(with.parsed.Values("Access List")[0].find("User undefined (54321): Read"), std::string::npos);
-  auto undefined = RunOn(tree, Record(21));
+  auto undefined = RunOn(tree, Record(kReportFilesWithUndefinedAces));
   EXPECT_EQ(undefined.parsed.Values("FileName"), (std::vector<std::string>{"listed"}));
   EXPECT_EQ(undefined.parsed.Values("Undefined Entries"), (std::vector<std::string>{"User undefined (54321): Read"}));
   // Who may do what with "plain": owner, group, everyone.
-  auto rec = Record(20);
+  auto rec = Record(kReportUserAccessByFile);
   VN_SET(rec.FileFilter, "plain");
   auto by = RunOn(tree, rec);
   EXPECT_EQ(by.parsed.Values("Entry"), (std::vector<std::string>{"Owner", "Group", "Everyone"}));
   EXPECT_EQ(by.parsed.Values("Access"), (std::vector<std::string>{"Read, Write", "Read", "None"}));
-  auto users = Record(19);
+  auto users = Record(kReportFilesByUserAccess);
   VN_SET(users.FileFilter, "listed");
   EXPECT_EQ(RunOn(tree, users).parsed.Values("User").size(), 2u);  // owner and the named user
 }
@@ -331,7 +331,7 @@ TEST(EngineRobustnessTest, UserAccessCountsWhatGroupsGrant) {
     } else {
       ASSERT_EQ(::chmod(file.c_str(), c.mode), 0);
     }
-    auto rec = Record(19);
+    auto rec = Record(kReportFilesByUserAccess);
     VN_SET(rec.FileFilter, c.name);
     const auto run = RunOn(tree, rec, {tree.Object()}, options);
     ASSERT_EQ(run.result.error, 0u) << run.result.message;
@@ -345,7 +345,7 @@ TEST(EngineRobustnessTest, UserAccessCountsWhatGroupsGrant) {
   // User Access By File shows the owning group's own entry under the mask,
   // not the mask itself.
   if (fs::exists(tree.Root() / "listed")) {
-    auto rec = Record(20);
+    auto rec = Record(kReportUserAccessByFile);
     VN_SET(rec.FileFilter, "listed");
     const auto run = RunOn(tree, rec, {tree.Object()}, options);
     EXPECT_EQ(run.parsed.Values("Entry"), (std::vector<std::string>{"Owner", "Group", "User", "Group", "Everyone"}));
@@ -360,7 +360,7 @@ TEST(EngineRobustnessTest, SeveralReportsShareOneScanAndSharesAreMeasured) {
   tree.File("other/z", 4000);
   EngineOptions options = testing::TestAccounts();
   options.shares = {{"Pub", tree.Root() / "pub", "\\\\SRV1\\Pub"}, {"Elsewhere", "/nonexistent", "\\\\SRV1\\E"}};
-  auto dirs = Record(6), files = Record(14), shares = Record(9);
+  auto dirs = Record(kReportSpaceByDirectory), files = Record(kReportAllFiles), shares = Record(kReportSpaceByShare);
   const std::vector<ReportRequest> requests = {{&dirs, tree.ResultDir() / "1.csv"},
                                                {&files, tree.ResultDir() / "2.csv"},
                                                {&shares, tree.ResultDir() / "3.csv"}};
@@ -378,7 +378,7 @@ TEST(EngineRobustnessTest, SeveralReportsShareOneScanAndSharesAreMeasured) {
   EXPECT_EQ(parsed[2].Values("Share Name"), (std::vector<std::string>{"Pub"}));
   EXPECT_EQ(parsed[2].Values("Files"), (std::vector<std::string>{"2"}));
   // Partition Summary names the drive with the columns the charts look for.
-  auto partition = RunOn(tree, Record(4));
+  auto partition = RunOn(tree, Record(kReportPartitionSummary));
   for (const char* title : {"Computer Name", "Drive Name", "Used Space", "Free Space"})
     EXPECT_GE(partition.parsed.Column(title), 1) << title;
   EXPECT_EQ(partition.parsed.Values("Drive Name"), (std::vector<std::string>{"C:"}));

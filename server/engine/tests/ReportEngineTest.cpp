@@ -23,8 +23,16 @@ using testing::Record;
 using testing::RunOn;
 using testing::TestTree;
 
-constexpr DWORD kAllCodes[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 14, 15, 16, 17, 18, 19, 20, 21};
-constexpr DWORD kListingCodes[] = {1, 2, 3, 5, 10, 13, 14, 16, 17, 18, 19, 20, 21};
+constexpr DWORD kAllCodes[] = {
+    kReportFilesByAccessDate, kReportWastedSpace, kReportFilesByRevisionDate, kReportPartitionSummary,
+    kReportFilesByCreationDate, kReportSpaceByDirectory, kReportSpaceByGroup, kReportSpaceByQuota, kReportSpaceByShare,
+    kReportFilesBySize, kReportSpaceByUser, kReportDuplicateFiles, kReportAllFiles, kReportDetailedSummary,
+    kReportInsecureFiles, kReportFilesWithUndefinedOwners, kReportFilesWithAcl, kReportFilesByUserAccess,
+    kReportUserAccessByFile, kReportFilesWithUndefinedAces};
+constexpr DWORD kListingCodes[] = {
+    kReportFilesByAccessDate, kReportWastedSpace, kReportFilesByRevisionDate, kReportFilesByCreationDate,
+    kReportFilesBySize, kReportDuplicateFiles, kReportAllFiles, kReportInsecureFiles, kReportFilesWithUndefinedOwners,
+    kReportFilesWithAcl, kReportFilesByUserAccess, kReportUserAccessByFile, kReportFilesWithUndefinedAces};
 
 // A tree every report finds something in.
 void MakeSample(TestTree& tree) {
@@ -77,7 +85,7 @@ TEST(ReportEngineTest, ListingsNameEachFileAsTheConsoleReachesIt) {
       SCOPED_TRACE(shown + " " + std::to_string(code));
       auto rec = Record(code);
       rec.Fields = 0;  // the two naming columns stay whatever the mask says
-      if (code == 13) VN_SET(rec.Criteria[1].Value1, "0"), VN_SET(rec.Criteria[2].Value1, "0");
+      if (code == kReportDuplicateFiles) VN_SET(rec.Criteria[1].Value1, "0"), VN_SET(rec.Criteria[2].Value1, "0");
       auto out = RunOn(tree, rec, {tree.Object(shown + "\\", shown)}, testing::TestAccounts());
       ASSERT_EQ(out.result.error, 0u) << out.result.message;
       const auto& p = out.parsed;
@@ -91,7 +99,7 @@ TEST(ReportEngineTest, ListingsNameEachFileAsTheConsoleReachesIt) {
     }
   }
   // All Files lists exactly the five files.
-  auto all = RunOn(tree, Record(14), {tree.Object("\\\\SRV1\\C$\\Data")}, testing::TestAccounts());
+  auto all = RunOn(tree, Record(kReportAllFiles), {tree.Object("\\\\SRV1\\C$\\Data")}, testing::TestAccounts());
   auto names = all.parsed.Values("FileName");
   EXPECT_EQ(std::set<std::string>(names.begin(), names.end()),
             (std::set<std::string>{"a.txt", "B.TXT", "c.log", "d", "copy.txt"}));
@@ -103,7 +111,7 @@ TEST(ReportEngineTest, DetailColumnsFollowTheFieldsMaskAndSizeUnits) {
   TestTree tree;
   tree.File("k.dat", 3000);
   tree.Times("k.dat", 1'700'000'000, 1'600'000'000);
-  auto rec = Record(14);
+  auto rec = Record(kReportAllFiles);
   rec.Fields = (1u << 2) | (1u << 5) | (1u << 8) | (1u << 10) | (1u << 12) | (1u << 14) | (1u << 18);
   rec.Options = kOptionSizesInKilobytes;
   EngineOptions options = testing::TestAccounts();
@@ -141,7 +149,7 @@ TEST(ReportEngineTest, SpaceByDirectoryAgreesWithDuAndCountsHardLinksOnce) {
     SCOPED_TRACE(threads);
     EngineOptions options = testing::TestAccounts();
     options.threads = threads;
-    auto out = RunOn(tree, Record(6), {tree.Object()}, options);
+    auto out = RunOn(tree, Record(kReportSpaceByDirectory), {tree.Object()}, options);
     ASSERT_EQ(out.result.error, 0u) << out.result.message;
     const auto& p = out.parsed;
     EXPECT_EQ(p.Total("Size"), static_cast<std::int64_t>(apparent));
@@ -151,7 +159,7 @@ TEST(ReportEngineTest, SpaceByDirectoryAgreesWithDuAndCountsHardLinksOnce) {
     EXPECT_EQ(p.Values("Directory"), (std::vector<std::string>{"C:\\T", "C:\\T\\d1", "C:\\T\\d1\\d2"}));
   }
   // Levels: only the object and its children; size bound on the totals.
-  auto rec = Record(6);
+  auto rec = Record(kReportSpaceByDirectory);
   VN_SET(rec.Criteria[1].Value1, "1");
   rec.Criteria[0].Scope = 3, rec.Criteria[0].Measure = 2;
   VN_SET(rec.Criteria[0].Value1, "100");  // larger than 100 KB: d1 holds the sparse megabyte
@@ -167,31 +175,31 @@ TEST(ReportEngineTest, AccountReportsNameOwnersAndKeepTotalsOutOfTheRows) {
   if (::geteuid() != 0) GTEST_SKIP() << "giving files away needs root";
   ASSERT_EQ(::chown((tree.Root() / "theirs").c_str(), 54321, 54321), 0);
   ASSERT_EQ(::chown((tree.Root() / "dir/theirs-too").c_str(), 54321, 0), 0);
-  for (DWORD code : {11u, 7u}) {
+  for (DWORD code : {kReportSpaceByUser, kReportSpaceByGroup}) {
     SCOPED_TRACE(code);
     auto out = RunOn(tree, Record(code));
     ASSERT_EQ(out.result.error, 0u);
     const auto& p = out.parsed;
-    const int name = code == 11 ? p.Column("User Name") : p.Column("Group Name");
-    const int value = code == 11 ? p.Column("Total Size") : p.Column("Used Space");
+    const int name = code == kReportSpaceByUser ? p.Column("User Name") : p.Column("Group Name");
+    const int value = code == kReportSpaceByUser ? p.Column("Total Size") : p.Column("Used Space");
     ASSERT_GT(value, name);
     std::map<std::string, std::int64_t> sizes;
     for (const auto& row : p.rows) {
       EXPECT_EQ(row[2].find("Totals"), std::string::npos);
       sizes[row[static_cast<std::size_t>(name)]] = std::stoll(row[static_cast<std::size_t>(value)]);
     }
-    EXPECT_EQ(sizes.at("undefined (54321)"), code == 11 ? 8000 : 3000);
+    EXPECT_EQ(sizes.at("undefined (54321)"), code == kReportSpaceByUser ? 8000 : 3000);
     std::int64_t sum = 0;
     for (auto& [n, s] : sizes) sum += s;
-    EXPECT_EQ(p.Total(code == 11 ? "Total Size" : "Used Space"), sum);
+    EXPECT_EQ(p.Total(code == kReportSpaceByUser ? "Total Size" : "Used Space"), sum);
   }
   // The owner filter keeps the files of the accounts named.
-  auto rec = Record(14);
+  auto rec = Record(kReportAllFiles);
   VN_SET(rec.OwnerFilter, "root;nobody-here");
   auto out = RunOn(tree, rec);
   EXPECT_EQ(out.parsed.Values("FileName"), (std::vector<std::string>{"mine"}));
   EXPECT_TRUE(out.parsed.HeadingHas("no account named nobody-here"));
-  auto undefined = RunOn(tree, Record(17));
+  auto undefined = RunOn(tree, Record(kReportFilesWithUndefinedOwners));
   auto names = undefined.parsed.Values("FileName");
   EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), (std::set<std::string>{"theirs", "theirs-too"}));
 }
@@ -203,7 +211,7 @@ TEST(ReportEngineTest, DetailedSummaryHasCategoriesThenUsedThenFree) {
   tree.File("c.jpg", 4000);
   tree.File("noext", 50);
   tree.File(".hidden", 10);
-  auto out = RunOn(tree, Record(15));
+  auto out = RunOn(tree, Record(kReportDetailedSummary));
   ASSERT_EQ(out.result.error, 0u);
   const auto cats = out.parsed.Values("Category");
   const auto sizes = out.parsed.Values("Size Used");
@@ -238,7 +246,7 @@ TEST(ReportEngineTest, CriteriaAndFiltersChooseTheFiles) {
     return std::set<std::string>(v.begin(), v.end());
   };
   using Names = std::set<std::string>;
-  auto rec = Record(10);
+  auto rec = Record(kReportFilesBySize);
   rec.Criteria[0].Scope = 3, rec.Criteria[0].Measure = 2;
   VN_SET(rec.Criteria[0].Value1, "2");
   EXPECT_EQ(names(rec), (Names{"mid.log", "big.txt"}));
@@ -248,22 +256,22 @@ TEST(ReportEngineTest, CriteriaAndFiltersChooseTheFiles) {
   VN_SET(rec.FileFilter, "*.TXT;x*");
   EXPECT_EQ(names(rec), (Names{"small.txt", "ro.txt"}));
 
-  auto date = Record(1);  // accessed within the last 30 days
+  auto date = Record(kReportFilesByAccessDate);  // accessed within the last 30 days
   date.Criteria[0].Scope = 4, date.Criteria[0].Measure = 5;
   VN_SET(date.Criteria[0].Value1, "30");
   EXPECT_EQ(names(date), (Names{"small.txt"}));
-  date.Report = 3;  // revised more than a year ago
+  date.Report = kReportFilesByRevisionDate;  // revised more than a year ago
   date.Criteria[0].Scope = 3, date.Criteria[0].Measure = 7;
   VN_SET(date.Criteria[0].Value1, "1");
   EXPECT_EQ(names(date), (Names{"small.txt"}));
 
-  auto attrs = Record(14);
+  auto attrs = Record(kReportAllFiles);
   attrs.Criteria[0].Hidden = kAttributeSet;
   EXPECT_EQ(names(attrs), (Names{".hid.txt"}));
   attrs.Criteria[0].Hidden = kAttributeEither, attrs.Criteria[0].ReadOnly = kAttributeSet;
   EXPECT_EQ(names(attrs), (Names{"ro.txt"}));
 
-  auto wasted = Record(2);  // not accessed for 30 days and larger than 1 KB
+  auto wasted = Record(kReportWastedSpace);  // not accessed for 30 days and larger than 1 KB
   wasted.Criteria[0].Scope = 3, wasted.Criteria[0].Measure = 5;
   VN_SET(wasted.Criteria[0].Value1, "30");
   wasted.Criteria[3].Scope = 3, wasted.Criteria[3].Measure = 2;
@@ -280,14 +288,14 @@ TEST(ReportEngineTest, CriteriaAndFiltersChooseTheFiles) {
 TEST(ReportEngineTest, BadInputIsRefusedAndNothingIsWritten) {
   TestTree tree;
   tree.File("a", 10);
-  auto bad = Record(10);
+  auto bad = Record(kReportFilesBySize);
   bad.Criteria[0].Scope = 3;
   VN_SET(bad.Criteria[0].Value1, "ten");
   auto out = RunOn(tree, bad);
   EXPECT_EQ(out.result.error, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   EXPECT_NE(out.result.message.find("ten"), std::string::npos);
   EXPECT_FALSE(out.exists);
-  for (DWORD code : {0u, 12u, 17u + 100u}) {
+  for (DWORD code : {0u, kReportCustom, 117u}) {
     auto unknown = RunOn(tree, Record(code));
     EXPECT_EQ(unknown.result.error, static_cast<DWORD>(ERROR_NOT_SUPPORTED));
     EXPECT_FALSE(unknown.result.message.empty());
@@ -297,7 +305,7 @@ TEST(ReportEngineTest, BadInputIsRefusedAndNothingIsWritten) {
   const fs::path existing = tree.ResultDir() / "taken.csv";
   { std::ofstream(existing) << "mine"; }
   NullProgress progress;
-  ReportResult r = RunReport(Record(14), {tree.Object()}, existing, {}, progress);
+  ReportResult r = RunReport(Record(kReportAllFiles), {tree.Object()}, existing, {}, progress);
   EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_FILE_EXISTS));
   std::ifstream in(existing);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "mine");
@@ -306,14 +314,14 @@ TEST(ReportEngineTest, BadInputIsRefusedAndNothingIsWritten) {
 TEST(ReportEngineTest, RptLenLimitsTheDetailRecords) {
   TestTree tree;
   for (int i = 0; i < 30; ++i) tree.File("d" + std::to_string(i % 4) + "/f" + std::to_string(i), 10);
-  auto rec = Record(14);
+  auto rec = Record(kReportAllFiles);
   rec.RptLen = 7;
   auto out = RunOn(tree, rec);
   EXPECT_EQ(out.parsed.Count("D1"), 7u);
   EXPECT_EQ(out.parsed.Total("Files"), 7);
   EXPECT_TRUE(out.parsed.HeadingHas("At most 7 records"));
   EXPECT_TRUE(out.parsed.HeadingHas("More files meet the criteria"));
-  auto dirs = Record(6);
+  auto dirs = Record(kReportSpaceByDirectory);
   dirs.RptLen = 2;
   EXPECT_EQ(RunOn(tree, dirs).parsed.Count("D1"), 2u);
 }

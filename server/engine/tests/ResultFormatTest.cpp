@@ -76,7 +76,7 @@ TEST(ResultFormatTest, NamesWithBlanksAndAccentsAreListedExactly) {
   const std::set<std::string> names = {"with space.txt", "\xc3\xa9t\xc3\xa9_\xe6\x97\xa5\xe6\x9c\xac.txt",
                                        "comma,name.txt", ".hidden"};
   for (const std::string& n : names) tree.File("dir one/" + n, 10);
-  auto out = RunOn(tree, Record(14));
+  auto out = RunOn(tree, Record(kReportAllFiles));
   auto listed = out.parsed.Values("FileName");
   EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()), names);
   for (const std::string& d : out.parsed.Values("Directory")) EXPECT_EQ(d, "C:\\T\\dir one");
@@ -88,7 +88,7 @@ TEST(ResultFormatTest, CloseNameMatchGroupsSimilarNamesOfEqualContent) {
   tree.Content("x/report.txt", body);
   tree.Content("y/report1.txt", body);
   tree.Content("z/summary.doc", body);
-  auto rec = Record(13);
+  auto rec = Record(kReportDuplicateFiles);
   VN_SET(rec.Criteria[1].Value1, "80");
   VN_SET(rec.Criteria[2].Value1, "100");
   auto out = RunOn(tree, rec);
@@ -109,7 +109,7 @@ TEST(ResultFormatTest, CalendarDatesAndCreationTimesChooseFiles) {
   tm.tm_year = 120, tm.tm_mon = 5, tm.tm_mday = 15, tm.tm_hour = 10, tm.tm_isdst = -1;  // 2020-06-15 10:00
   const std::time_t june = std::mktime(&tm);
   tree.Times("old", june, june);
-  auto rec = Record(3);
+  auto rec = Record(kReportFilesByRevisionDate);
   rec.Criteria[0].Scope = 2, rec.Criteria[0].Measure = 4;
   VN_SET(rec.Criteria[0].Value1, "6/15/2020");
   VN_SET(rec.Criteria[0].Value2, "2020-06-15");
@@ -118,7 +118,7 @@ TEST(ResultFormatTest, CalendarDatesAndCreationTimesChooseFiles) {
   VN_SET(rec.Criteria[0].Value1, "16.6.2020");
   EXPECT_EQ(RunOn(tree, rec).parsed.Values("FileName"), (std::vector<std::string>{"new"}));
   // Creation: both were made just now, whatever their other times say.
-  auto created = Record(5);
+  auto created = Record(kReportFilesByCreationDate);
   created.Criteria[0].Scope = 4, created.Criteria[0].Measure = 5;
   VN_SET(created.Criteria[0].Value1, "1");
   auto out = RunOn(tree, created);
@@ -136,7 +136,7 @@ TEST(ResultFormatTest, CalendarDatesAndCreationTimesChooseFiles) {
 TEST(ResultFormatTest, OneFailingRecordDoesNotStopTheOthers) {
   TestTree tree;
   tree.File("a", 10);
-  auto good = Record(14), custom = Record(12), quota = Record(8);
+  auto good = Record(kReportAllFiles), custom = Record(kReportCustom), quota = Record(kReportSpaceByQuota);
   const std::vector<ReportRequest> requests = {{&custom, tree.ResultDir() / "c.csv"},
                                                {&good, tree.ResultDir() / "g.csv"},
                                                {&quota, tree.ResultDir() / "q.csv"}};

@@ -51,7 +51,7 @@ void ConsoleChannel::Serve() {
       char reply[40] = {};
       if (m_cancel.exchange(false)) std::strcpy(reply, "CANCEL");
       DWORD written = 0;
-      WriteFile(pipe, reply, sizeof reply, &written, nullptr);
+      (void)WriteFile(pipe, reply, sizeof reply, &written, nullptr);  // a server that has gone fails the next read
       if (m_closeAfter > 0 && ++count >= m_closeAfter) {
         std::lock_guard lock(m_mutex);
         if (m_pipe) CloseHandle(m_pipe);

@@ -39,7 +39,6 @@ using vn::testing::ConsoleChannel;
 using vn::testing::WaitUntil;
 
 constexpr const char* kServerPipe = "\\\\SRV1\\pipe\\RODuduro";
-constexpr DWORD kAllFiles = 14;
 constexpr DWORD kPartitionSummary = 4;
 
 // The paths a file listing names: Directory + "\" + FileName of every D1 row.
@@ -172,7 +171,7 @@ TEST_F(ReportServerTest, ReportRunsWithProgressAndNamesReachablePaths) {
 
   // A share object: files are named by their share path.
   KSServerCommunicationOutputRec output{};
-  auto record = Record(kAllFiles, console.RemoteName());
+  auto record = Record(vn::kReportAllFiles, console.RemoteName());
   ASSERT_EQ(client.ProcessReport(&record, &output, "\\\\SRV1\\Data\\tree"), 0u) << output.Message;
   EXPECT_STREQ(output.Message, "");
   EXPECT_TRUE(WaitUntil([&] { return !console.Texts().empty(); })) << "no progress reached the console";
@@ -218,7 +217,7 @@ TEST_F(ReportServerTest, CancelAnswers1223AndLeavesNoResult) {
   KSCli client;
   ASSERT_EQ(client.Connect("SRV1"), 0u);
   KSServerCommunicationOutputRec output{};
-  auto record = Record(kAllFiles, console.RemoteName());
+  auto record = Record(vn::kReportAllFiles, console.RemoteName());
   EXPECT_EQ(client.ProcessReport(&record, &output, "\\\\SRV1\\Data\\tree"), static_cast<DWORD>(ERROR_CANCELLED));
   EXPECT_EQ(output.ResultNumber, 0u);
   EXPECT_TRUE(ResultFiles().empty());
@@ -242,7 +241,7 @@ TEST_F(ReportServerTest, AMissingOrVanishingProgressPipeDoesNotStopTheReport) {
       pipe = console->RemoteName();
     }
     KSServerCommunicationOutputRec output{};
-    auto record = Record(kAllFiles, pipe);
+    auto record = Record(vn::kReportAllFiles, pipe);
     ASSERT_EQ(client.ProcessReport(&record, &output, "\\\\SRV1\\Data\\tree"), 0u) << output.Message;
     EXPECT_EQ(ListedPaths(Fetch(client, output)).size(), 20u);
   }
@@ -260,7 +259,7 @@ TEST_F(ReportServerTest, MalformedRecordsAreRefusedWithAMessage) {
   };
   const Case cases[] = {
       {"unknown report", [](auto& r) { r.Report = 99; }, ERROR_INVALID_DATA, "report code"},
-      {"custom report", [](auto& r) { r.Report = 12; }, ERROR_NOT_SUPPORTED, "Custom reports"},
+      {"custom report", [](auto& r) { r.Report = vn::kReportCustom; }, ERROR_NOT_SUPPORTED, "Custom reports"},
       {"custom name", [](auto& r) { std::strcpy(r.CustomReport, "\\\\SRV1\\Mine"); }, ERROR_NOT_SUPPORTED, "Custom"},
       {"unterminated filter", [](auto& r) { std::memset(r.FileFilter, 'x', sizeof r.FileFilter); },
        ERROR_INVALID_DATA, "file filter"},
@@ -275,7 +274,7 @@ TEST_F(ReportServerTest, MalformedRecordsAreRefusedWithAMessage) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    auto record = Record(kAllFiles, "");
+    auto record = Record(vn::kReportAllFiles, "");
     c.spoil(record);
     KSServerCommunicationOutputRec output{};
     EXPECT_EQ(client.ProcessReport(&record, &output, "\\\\SRV1\\Data"), c.code);
@@ -286,7 +285,7 @@ TEST_F(ReportServerTest, MalformedRecordsAreRefusedWithAMessage) {
   // Below KSCli: a record of the wrong size, and messages that are not ours.
   HANDLE pipe = vn::testing::OpenPipeWhenFree(kServerPipe);
   ASSERT_NE(pipe, INVALID_HANDLE_VALUE) << GetLastError();
-  KSServerCommunicationReportRec record = Record(kAllFiles, "");
+  KSServerCommunicationReportRec record = Record(vn::kReportAllFiles, "");
   vn::serverproto::Writer shortRecord(static_cast<std::uint32_t>(vn::serverproto::Kind::Report));
   shortRecord.U32(sizeof record - 1).Bytes(std::span<const char>(reinterpret_cast<const char*>(&record), sizeof record - 1));
   const auto& bytes = shortRecord.Finish();
@@ -314,7 +313,7 @@ TEST_F(ReportServerTest, LinesLongerThanAChunkArriveIntact) {
   KSCli client;
   ASSERT_EQ(client.Connect("SRV1"), 0u);
   KSServerCommunicationOutputRec output{};
-  auto record = Record(kAllFiles, "");
+  auto record = Record(vn::kReportAllFiles, "");
   ASSERT_EQ(client.ProcessReport(&record, &output, "\\\\SRV1\\Data\\long"), 0u) << output.Message;
   const auto names = ResultFiles();
   ASSERT_EQ(names.size(), 1u);
@@ -334,7 +333,7 @@ TEST_F(ReportServerTest, AServerKilledMidReportLeavesNothingToFetch) {
     KSCli client;
     if (client.Connect("SRV1") != 0) return DWORD{1};
     KSServerCommunicationOutputRec output{};
-    auto record = Record(kAllFiles, "");
+    auto record = Record(vn::kReportAllFiles, "");
     return client.ProcessReport(&record, &output, "\\\\SRV1\\Data\\big");
   });
   const bool inProgress = WaitUntil([&] {
@@ -530,7 +529,7 @@ TEST_F(ReportServerTest, SeveralClientsAtOnce) {
       KSCli client;
       if (const DWORD code = client.Connect("SRV1")) return "connect " + std::to_string(code);
       KSServerCommunicationOutputRec output{};
-      auto record = Record(kAllFiles, "");
+      auto record = Record(vn::kReportAllFiles, "");
       if (const DWORD code = client.ProcessReport(&record, &output, "\\\\SRV1\\Data\\tree"))
         return "report " + std::to_string(code);
       return std::to_string(ListedPaths(Fetch(client, output)).size());

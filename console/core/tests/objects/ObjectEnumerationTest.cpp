@@ -68,9 +68,9 @@ class ObjectEnumerationTest : public ::testing::Test {
     s_net->Add({"WKS1", "SALES", MachineRole::Workstation, {}});
     s_net->Add({"SRV2", "LAB", MachineRole::PrimaryDomainController, {"Tools"}});
     s_net->Add({"GONE", "LAB", MachineRole::Server, {"Lost"}});  // in the hosts file, never started
-    s_net->Start("SRV1");
-    s_net->Start("WKS1");
-    s_net->Start("SRV2");
+    ASSERT_TRUE(s_net->Start("SRV1"));
+    ASSERT_TRUE(s_net->Start("WKS1"));
+    ASSERT_TRUE(s_net->Start("SRV2"));
   }
   static void TearDownTestSuite() { s_net.reset(); }
 
@@ -316,7 +316,7 @@ TEST_F(ObjectEnumerationTest, ALoaderGoneBeforeItsListingsArriveLeavesTheTreeAlo
 }
 
 TEST_F(ObjectEnumerationTest, PreferredMachinesLoadFromAndSaveToTheProfile) {
-  WriteProfileString("VNMgr", "Preferred Machines", QStringLiteral("ALPHA;;beta"));
+  ASSERT_TRUE(WriteProfileString("VNMgr", "Preferred Machines", QStringLiteral("ALPHA;;beta")));
   CObjectTree tree;
   CObjectTreeLoader loader(tree);
   loader.InsertRoots();
@@ -341,7 +341,7 @@ TEST_F(ObjectEnumerationTest, PreferredMachinesLoadFromAndSaveToTheProfile) {
   ASSERT_TRUE(Settle(loader));
   EXPECT_EQ(share->children.size(), before - 1);
   EXPECT_EQ(Child(share, "Fresh"), nullptr);
-  WriteProfileString("VNMgr", "Preferred Machines", QString());
+  EXPECT_TRUE(WriteProfileString("VNMgr", "Preferred Machines", QString()));
 }
 
 }  // namespace

@@ -17,26 +17,26 @@ TEST(ReportCatalogueTest, EveryReportHasItsNameAndServerCode) {
     DWORD code;
   };
   const Row rows[kReportCount] = {
-      {"Partition Summary", 4},
-      {"Detailed Summary", 15},
-      {"Space By Directory", 6},
-      {"Space By Group", 7},
-      {"Space By Quota", 8},
-      {"Space By Share", 9},
-      {"Space By User", 11},
-      {"All Files", 14},
-      {"Files By Access Date", 1},
-      {"Files By Creation Date", 5},
-      {"Files By Revision Date", 3},
-      {"Duplicate Files", 13},
-      {"Files By Size", 10},
-      {"Wasted Space", 2},
-      {"Insecure Files", 16},
-      {"Files With ACL", 18},
-      {"Files With Undefined ACE's", 21},
-      {"Files By User Access", 19},
-      {"User Access By File", 20},
-      {"Files With Undefined Owners", 17},
+      {"Partition Summary", kReportPartitionSummary},
+      {"Detailed Summary", kReportDetailedSummary},
+      {"Space By Directory", kReportSpaceByDirectory},
+      {"Space By Group", kReportSpaceByGroup},
+      {"Space By Quota", kReportSpaceByQuota},
+      {"Space By Share", kReportSpaceByShare},
+      {"Space By User", kReportSpaceByUser},
+      {"All Files", kReportAllFiles},
+      {"Files By Access Date", kReportFilesByAccessDate},
+      {"Files By Creation Date", kReportFilesByCreationDate},
+      {"Files By Revision Date", kReportFilesByRevisionDate},
+      {"Duplicate Files", kReportDuplicateFiles},
+      {"Files By Size", kReportFilesBySize},
+      {"Wasted Space", kReportWastedSpace},
+      {"Insecure Files", kReportInsecureFiles},
+      {"Files With ACL", kReportFilesWithAcl},
+      {"Files With Undefined ACE's", kReportFilesWithUndefinedAces},
+      {"Files By User Access", kReportFilesByUserAccess},
+      {"User Access By File", kReportUserAccessByFile},
+      {"Files With Undefined Owners", kReportFilesWithUndefinedOwners},
   };
   for (int index = 0; index < kReportCount; ++index) {
     SCOPED_TRACE(index);
@@ -66,15 +66,15 @@ TEST(ReportCatalogueTest, NameLookupIgnoresCaseOnly) {
 
 TEST(ReportCatalogueTest, DefaultColumnMaskShowsAllButOwner) {
   const auto columns = DetailColumns();
-  ASSERT_EQ(columns.size(), 19u);
+  ASSERT_EQ(columns.size(), kFieldCount);
   EXPECT_EQ(columns.front(), "File Name");
-  EXPECT_EQ(columns[kOwnerColumn], "Owner");
+  EXPECT_EQ(columns[kFieldOwner], "Owner");
   EXPECT_EQ(columns.back(), "Machine");
 
   const auto shown = ShownDetailColumns(kDefaultFields);
   EXPECT_EQ(shown.size(), 18u);
   EXPECT_EQ(std::count(shown.begin(), shown.end(), "Owner"), 0);
-  EXPECT_EQ(ShownDetailColumns(DWORD{1} << kOwnerColumn), std::vector<std::string_view>{"Owner"});
+  EXPECT_EQ(ShownDetailColumns(DWORD{1} << kFieldOwner), std::vector<std::string_view>{"Owner"});
   EXPECT_TRUE(ShownDetailColumns(0).empty());
 }
 
@@ -84,8 +84,8 @@ TEST(ReportSetTest, NewSetIsUnselectedAndCarriesServerCodesNotIndexes) {
     EXPECT_EQ(set[index].Selected, 0);
     EXPECT_EQ(set[index].Options.Report, ServerCodeFromIndex(index));
   }
-  EXPECT_EQ(set[13].Options.Report, 2u);
-  EXPECT_EQ(set[11].Options.Report, 13u);
+  EXPECT_EQ(set[13].Options.Report, kReportWastedSpace);
+  EXPECT_EQ(set[11].Options.Report, kReportDuplicateFiles);
 }
 
 // What the server receives for an unedited report: every byte of the record.

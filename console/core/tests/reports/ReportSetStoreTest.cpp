@@ -255,7 +255,7 @@ TEST_F(ReportSetStoreTest, MissingOrMalformedValuesKeepDefaults) {
   ReportSet loaded;
   ASSERT_EQ(LoadReportSet("", "Old", loaded), ERROR_SUCCESS);
   ReportOptions expected;
-  expected.Report = 13;
+  expected.Report = kReportDuplicateFiles;
   expected.Criteria[0].Scope = 3;
   SetText(expected.Criteria[1].Value1, "80");
   SetText(expected.Criteria[0].Value2, std::string("0123456789012345678901234567890123456789", 39));

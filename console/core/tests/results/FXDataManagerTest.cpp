@@ -424,24 +424,24 @@ TEST(FXDataManagerTest, SortsByColumnAndReverses) {
   EXPECT_EQ(Order(m), (std::vector<int>{2, 1, 5, 4, 3}));
   EXPECT_EQ(m.GetLastSortedColumn(), 4u);
   EXPECT_FALSE(m.IsSortedDescending());
-  m.SortByColumn(4);
+  ASSERT_TRUE(m.SortByColumn(4));
   EXPECT_EQ(Order(m), (std::vector<int>{3, 4, 5, 1, 2}));
   EXPECT_TRUE(m.IsSortedDescending());
-  m.SortByColumn(4);
+  ASSERT_TRUE(m.SortByColumn(4));
   EXPECT_EQ(Order(m), (std::vector<int>{2, 1, 5, 4, 3}));
   // Another column starts ascending again; text ignores letter case, and
   // equal names keep file order.
-  m.SortByColumn(2);
+  ASSERT_TRUE(m.SortByColumn(2));
   EXPECT_EQ(Order(m), (std::vector<int>{2, 4, 1, 5, 3}));
   EXPECT_FALSE(m.IsSortedDescending());
   EXPECT_EQ(m.GetColumnWidth(2), 8u);
   EXPECT_EQ(m.GetColumnWidth(3), 0xFFFFFFFFu);
-  m.SortByColumn(2);
+  ASSERT_TRUE(m.SortByColumn(2));
   EXPECT_EQ(Order(m), (std::vector<int>{3, 5, 1, 4, 2}));
-  m.SortByColumn(3);
+  ASSERT_TRUE(m.SortByColumn(3));
   EXPECT_EQ(Order(m), (std::vector<int>{1, 3, 2, 5, 4}));
   // A column no row has is text with every key empty: file order.
-  m.SortByColumn(9);
+  ASSERT_TRUE(m.SortByColumn(9));
   EXPECT_EQ(Order(m), (std::vector<int>{1, 2, 3, 4, 5}));
   // The column header line and the totals line keep their places.
   EXPECT_EQ(m.Line(0), "\"H1\",\"FileName\",\"Directory\",\"Size\"");
@@ -485,7 +485,7 @@ TEST(FXDataManagerTest, DeletedMarksFollowTheirRows) {
   EXPECT_EQ(marked(), (std::vector<int>{1, 3}));
   for (std::uint32_t column : {4u, 4u, 2u, 3u, 2u}) {
     SCOPED_TRACE(column);
-    m.SortByColumn(column);
+    ASSERT_TRUE(m.SortByColumn(column));
     const std::vector<int> order = Order(m);
     std::vector<int> expected;
     for (std::size_t i = 0; i < order.size(); ++i)
@@ -536,14 +536,14 @@ TEST(FXDataManagerTest, LargeSortsMatchAStableSort) {
   std::stable_sort(byName.begin(), byName.end(),
                    [&](const std::string& a, const std::string& b) { return folded(field(a, 1)) < folded(field(b, 1)); });
 
-  m.SortByColumn(4);
+  ASSERT_TRUE(m.SortByColumn(4));
   EXPECT_TRUE(Rows(m) == byNumber);
-  m.SortByColumn(4);
+  ASSERT_TRUE(m.SortByColumn(4));
   std::reverse(byNumber.begin(), byNumber.end());
   EXPECT_TRUE(Rows(m) == byNumber);
-  m.SortByColumn(2);
+  ASSERT_TRUE(m.SortByColumn(2));
   EXPECT_TRUE(Rows(m) == byName);
-  m.SortByColumn(2);
+  ASSERT_TRUE(m.SortByColumn(2));
   std::reverse(byName.begin(), byName.end());
   EXPECT_TRUE(Rows(m) == byName);
   EXPECT_EQ(m.Line(static_cast<std::uint32_t>(kRows + 1)), "\"TF\",\"Files\",60000");

@@ -26,7 +26,7 @@ class ResultFileOpsTest : public ::testing::Test {
   static void SetUpTestSuite() {
     s_net = std::make_unique<MachineNetwork>("SALES");
     s_net->Add({"SRV1", "SALES", vn::MachineRole::Server, {"Data"}});
-    s_net->StartAll();
+    ASSERT_TRUE(s_net->StartAll());
   }
   static void TearDownTestSuite() { s_net.reset(); }
 

@@ -16,15 +16,16 @@ std::string ErrorText(DWORD code, DWORD size = 1024) {
 
 TEST(SystemErrorTextTest, SystemTextWinsOverTheFixedTexts) {
   EXPECT_EQ(ErrorText(0), "The operation completed successfully.\r\n");
-  EXPECT_EQ(ErrorText(53), "The network path was not found.\r\n");
-  // 5, 123 and 124 have system texts, so the fixed network wording never shows for them.
-  EXPECT_EQ(ErrorText(5), "Access is denied.\r\n");
+  EXPECT_EQ(ErrorText(ERROR_BAD_NETPATH), "The network path was not found.\r\n");
+  // ERROR_ACCESS_DENIED, ERROR_INVALID_NAME and ERROR_INVALID_LEVEL have system
+  // texts, so the fixed network wording never shows for them.
+  EXPECT_EQ(ErrorText(ERROR_ACCESS_DENIED), "Access is denied.\r\n");
 }
 
 TEST(SystemErrorTextTest, NetworkCodesWithoutSystemTextGetTheFixedWords) {
-  EXPECT_EQ(ErrorText(2351), "The computer name is invalid.");
-  EXPECT_EQ(ErrorText(2453), "Could not find the domain controller for the domain.");
-  EXPECT_EQ(ErrorText(2351, 260), "The computer name is invalid.");
+  EXPECT_EQ(ErrorText(NERR_InvalidComputer), "The computer name is invalid.");
+  EXPECT_EQ(ErrorText(NERR_DCNotFound), "Could not find the domain controller for the domain.");
+  EXPECT_EQ(ErrorText(NERR_InvalidComputer, 260), "The computer name is invalid.");
 }
 
 TEST(SystemErrorTextTest, UnknownCodeGivesAnEmptyTerminatedBuffer) {

@@ -73,7 +73,7 @@ class ObjectViewsTest : public ::testing::Test {
     s_net = std::make_unique<MachineNetwork>("SALES");
     s_net->Add({"SRV1", "SALES", vn::MachineRole::PrimaryDomainController, {"Data"}});
     s_net->Add({"SRV2", "LAB", vn::MachineRole::PrimaryDomainController, {"Tools"}});
-    s_net->StartAll();
+    ASSERT_TRUE(s_net->StartAll());
     fs::create_directories(s_net->Machine("SRV1").ShareDir("Data") / "Projects" / "Old");
     fs::create_directories(s_net->Machine("SRV1").ShareDir("Data") / "Archive");
   }
@@ -115,12 +115,12 @@ class ObjectViewsTest : public ::testing::Test {
 std::unique_ptr<MachineNetwork> ObjectViewsTest::s_net;
 
 TEST_F(ObjectViewsTest, ManagerOpensOnTheObjectTabAndKeepsItsPlacementAndPaneWidth) {
-  WriteProfileInt("KSMgrFrame", "Object.pane.tree", 250);
-  WriteProfileInt("KSMgrFrame", "wp.rcNormalPosition.left", 10);
-  WriteProfileInt("KSMgrFrame", "wp.rcNormalPosition.top", 20);
-  WriteProfileInt("KSMgrFrame", "wp.rcNormalPosition.right", 610);
-  WriteProfileInt("KSMgrFrame", "wp.rcNormalPosition.bottom", 420);
-  WriteProfileInt("KSMgrFrame", "wp.showCmd", 3);  // stored maximised: opens normal all the same
+  ASSERT_TRUE(WriteProfileInt("KSMgrFrame", "Object.pane.tree", 250));
+  ASSERT_TRUE(WriteProfileInt("KSMgrFrame", "wp.rcNormalPosition.left", 10));
+  ASSERT_TRUE(WriteProfileInt("KSMgrFrame", "wp.rcNormalPosition.top", 20));
+  ASSERT_TRUE(WriteProfileInt("KSMgrFrame", "wp.rcNormalPosition.right", 610));
+  ASSERT_TRUE(WriteProfileInt("KSMgrFrame", "wp.rcNormalPosition.bottom", 420));
+  ASSERT_TRUE(WriteProfileInt("KSMgrFrame", "wp.showCmd", 3));  // stored maximised: opens normal all the same
   CKSMgrDoc* pDoc = Open();
   ASSERT_NE(pDoc, nullptr);
   CKSMgrFrame* pFrame = FrameOf(pDoc);

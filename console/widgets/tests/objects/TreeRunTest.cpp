@@ -126,7 +126,7 @@ class TreeRunTest : public ::testing::Test {
     s_net = std::make_unique<MachineNetwork>("SALES");
     s_net->Add({"SRV1", "SALES", vn::MachineRole::PrimaryDomainController, {"Data"}});
     s_net->Add({"SRV2", "LAB", vn::MachineRole::PrimaryDomainController, {"Tools"}});
-    s_net->StartAll();
+    ASSERT_TRUE(s_net->StartAll());
     vn::console::ReportSet set;
     set[0].Selected = 1;
     ASSERT_EQ(vn::console::SaveReportSet("", "Daily", set), ERROR_SUCCESS);
@@ -277,7 +277,7 @@ TEST_F(TreeRunTest, ComputerBrowserOffersTheComputersOfEachDomain) {
   CSelectReportDlg picker(CSelectReportDlg::kReportSet, QStringLiteral("CONSOLE"));
   EXPECT_TRUE(WithDialog<CComputerBrowserDlg>([&picker] { picker.BrowseButton()->click(); },
                                               [](CComputerBrowserDlg* shown) {
-                                                shown->SelectComputer(QStringLiteral("SRV1"));
+                                                EXPECT_TRUE(shown->SelectComputer(QStringLiteral("SRV1")));
                                                 shown->OkButton()->click();
                                               }));
   EXPECT_EQ(picker.ComputerList()->count(), 2);

@@ -61,7 +61,7 @@ class FastReadViewTest : public ::testing::Test {
   static void SetUpTestSuite() {
     s_net = std::make_unique<MachineNetwork>("SALES");
     s_net->Add({"SRV1", "SALES", vn::MachineRole::Server, {"Data"}});
-    s_net->StartAll();
+    ASSERT_TRUE(s_net->StartAll());
   }
   static void TearDownTestSuite() { s_net.reset(); }
 
@@ -134,7 +134,7 @@ class FastReadViewTest : public ::testing::Test {
 std::unique_ptr<MachineNetwork> FastReadViewTest::s_net;
 
 TEST_F(FastReadViewTest, ShowsHeadingTotalsAndCellsInTheProfilesColours) {
-  m_app->WriteProfileInt("VNReport", "BGCOLOR_TOTAL", 0x112233);
+  ASSERT_TRUE(m_app->WriteProfileInt("VNReport", "BGCOLOR_TOTAL", 0x112233));
   CFastReadView* view = Open(kListing, false);
   ASSERT_NE(view, nullptr);
   EXPECT_EQ(view->GetDocument()->GetTitle(), QStringLiteral("Report - All Files"));
@@ -185,7 +185,7 @@ TEST_F(FastReadViewTest, ShowsHeadingTotalsAndCellsInTheProfilesColours) {
   EXPECT_TRUE(view->OnCmdMsg(CGridView::ID_VIEW_PROPERTIES, CN_COMMAND, nullptr));
   EXPECT_EQ(view->StandardColor(), QColor(0x10, 0x20, 0x30));
   EXPECT_EQ(m_app->GetProfileInt("VNReport", "BGCOLOR_STANDARD", 0), 0x302010u);
-  m_app->WriteProfileInt("VNReport", "BGCOLOR_STANDARD", 0xE6FFFF);
+  ASSERT_TRUE(m_app->WriteProfileInt("VNReport", "BGCOLOR_STANDARD", 0xE6FFFF));
 
   // Without totals there is no band.
   CFastReadView* plain = Open(Result("\"B1\",\"Files By Size\"\r\n", {"\"D1\",\"x\",1,\"C:\\\\\""}), false, "plain.csv");

@@ -50,9 +50,10 @@ struct Channel {
   ~Channel() {
     if (WaitForSingleObject(thread, 0) != WAIT_OBJECT_0) {
       HANDLE pipe = vn::testing::OpenPipeWhenFree(name);
-      Send(pipe, std::string("Disconnect") + '\0');
+      EXPECT_TRUE(Send(pipe, std::string("Disconnect") + '\0'));
       CloseHandle(pipe);
-      WaitUntil([&] { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; });
+      EXPECT_TRUE(WaitUntil([&] { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }))
+          << "the channel thread did not end";
     }
     CloseHandle(thread);
     CloseHandle(cancel);
@@ -61,11 +62,11 @@ struct Channel {
 
   HANDLE Open() const {
     HANDLE pipe = INVALID_HANDLE_VALUE;
-    WaitUntil([&] {
+    const bool opened = WaitUntil([&] {
       pipe = vn::testing::OpenPipe(name);
       return pipe != INVALID_HANDLE_VALUE;
     });
-    return pipe;
+    return opened ? pipe : INVALID_HANDLE_VALUE;
   }
 
   // Sends a progress text and returns the reply with its trailing NULs cut.
@@ -118,7 +119,7 @@ TEST(ChannelTest, CancelIsAnsweredOnceAndTextsReachTheStatusWindow) {
   }));
   EXPECT_EQ(WaitForSingleObject(channel.done, 0), WAIT_OBJECT_0);
   DWORD code = 1;
-  GetExitCodeThread(channel.thread, &code);
+  EXPECT_TRUE(GetExitCodeThread(channel.thread, &code));
   EXPECT_EQ(code, 0u);
   // The pipe is gone with the channel.
   EXPECT_EQ(vn::testing::OpenPipe(channel.name), INVALID_HANDLE_VALUE);
@@ -149,7 +150,7 @@ TEST(ChannelTest, TheReportThreadWaitsForABusyChannelAndThenClosesIt) {
   EXPECT_TRUE(WaitUntil([&] { return channel.Ended() && WaitForSingleObject(report, 0) == WAIT_OBJECT_0; }));
   EXPECT_EQ(WaitForSingleObject(channel.done, 0), WAIT_OBJECT_0);
   DWORD code = 1;
-  GetExitCodeThread(report, &code);
+  EXPECT_TRUE(GetExitCodeThread(report, &code));
   EXPECT_EQ(code, 0u);
   CloseHandle(report);
 }
@@ -167,7 +168,7 @@ TEST(ChannelTest, PipeNamesAndAPipeThatCannotBeMade) {
   EXPECT_EQ(std::string(entry.szPipeName), local);
   char computer[16] = {};
   DWORD size = sizeof computer;
-  GetComputerNameA(computer, &size);
+  ASSERT_TRUE(GetComputerNameA(computer, &size));
   EXPECT_EQ(std::string(first.szRemotePipeName), "\\\\" + std::string(computer) + "\\pipe\\" + time);
   EXPECT_NE(std::string(second.szLocalPipeName), local);
 

@@ -118,8 +118,8 @@ RunOutcome RunNetwork::Run(ReportRunContext* context, RunWindows& windows, HANDL
       << "the run did not end";
   QCoreApplication::processEvents();
   RunOutcome outcome;
-  GetExitCodeThread(report, &outcome.reportExit);
-  GetExitCodeThread(channel, &outcome.channelExit);
+  EXPECT_TRUE(GetExitCodeThread(report, &outcome.reportExit));
+  EXPECT_TRUE(GetExitCodeThread(channel, &outcome.channelExit));
   CloseHandle(report);
   CloseHandle(channel);
   return outcome;

@@ -56,7 +56,7 @@ class RunNetwork {
   const TestMachine& Machine(const std::string& name) const { return m_net.Machine(name); }
   // Starts or stops a machine's reporting server and waits until it serves
   // (or no longer does).
-  bool StartServer(const std::string& machine);
+  [[nodiscard]] bool StartServer(const std::string& machine);
   void StopServer(const std::string& machine);
   // Result files still kept by a machine's server.
   std::vector<std::string> ServerResults(const std::string& machine) const;
