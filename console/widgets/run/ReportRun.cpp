@@ -260,11 +260,26 @@ class CReportRunner {
   DWORD m_last = kNoCall;  // the last server call's result
 };
 
+// How long the report thread looks for the channel's pipe, which the
+// channel thread makes as it starts: 10 s in steps of 25 ms.
+constexpr int kMissingTries = 400;
+
+// Waits until the run's channel pipe exists, so that no server is told to
+// send its progress to a pipe that is not made yet: it would find nothing to
+// open, and run its report without progress texts and deaf to a cancel.
+// After the time above the run goes on all the same.
+void AwaitChannel(const ReportRunContext& context) {
+  for (int missing = 0; missing < kMissingTries; ++missing) {
+    if (WaitNamedPipeA(context.szLocalPipeName, 0) || GetLastError() != static_cast<DWORD>(ERROR_FILE_NOT_FOUND))
+      return;
+    Sleep(25);
+  }
+}
+
 // Sends "Disconnect" on the run's channel. The channel thread may not have
 // made its pipe yet when a run with nothing to do ends at once, so a pipe
 // that does not exist is looked for again for a while.
 DWORD CloseChannel(const ReportRunContext& context) {
-  constexpr int kMissingTries = 400;  // 10 s in steps of 25 ms
   int missing = 0;
   HANDLE pipe = INVALID_HANDLE_VALUE;
   for (;;) {
@@ -372,6 +387,7 @@ DWORD MessageThreadProc(ProgressChannelEntry* entry) {
 }
 
 DWORD ReportThreadProc(ReportRunContext* context) {
+  AwaitChannel(*context);
   {
     CReportRunner runner(*context);
     if (context->nCustomReport) {
