@@ -23,6 +23,7 @@ class KS_EXPORT CReportSetDialog : public QDialog {
   // is shown, instead of the first checked report.
   void SetCurrentReport(int nIndex) { m_nInitialReport = nIndex; }
   QString GetName() const;
+  QLineEdit* NameEdit() const { return m_pName; }
 
  private:
   vn::console::ReportSet& m_set;

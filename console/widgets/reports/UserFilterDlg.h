@@ -19,6 +19,7 @@ class KS_EXPORT CUserFilterDlg : public QDialog {
 
   QString GetMachine() const { return m_strMachine; }
   QString GetFilterName() const;
+  QLineEdit* NameEdit() const { return m_pName; }
 
  private:
   QString m_strMachine;
