@@ -9,7 +9,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <list>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -40,6 +44,92 @@ struct Relay {
   std::unique_ptr<PipeStream> stream;
   UniqueFd socket;
   DWORD readLimit = 0;  // the longest message the server writes
+};
+
+// The relays' threads, so that the process does not end under them. A pipe
+// the program has closed is still being closed on its machine for a round
+// trip afterwards; a program that ends then (VN does, right after its run)
+// would cut that short and leave the thread's state to the kernel. At exit
+// the process waits for the relays to end, first on their own, then
+// cancelled, at most kExitWait each time; a relay still running after that
+// is left. Threads that have ended are joined when the next relay starts.
+class CRelayThreads {
+ public:
+  static CRelayThreads& Instance() {
+    // Lives as long as the process: relay threads may outlive every static.
+    static auto* threads = [] {
+      auto* made = new CRelayThreads;
+      std::atexit([] { Instance().AwaitAll(); });
+      return made;
+    }();
+    return *threads;
+  }
+
+  // Starts ForwardIn for `relay`; false when no thread could be made.
+  bool Start(void (*forward)(std::shared_ptr<Relay>), const std::shared_ptr<Relay>& relay) {
+    std::lock_guard lock(m_mutex);
+    // An ended thread needs the lock no more: it is joined holding it.
+    for (auto it = m_running.begin(); it != m_running.end();) {
+      if (!it->ended) {
+        ++it;
+        continue;
+      }
+      if (it->thread.joinable()) it->thread.join();
+      it = m_running.erase(it);
+    }
+    m_running.emplace_back();
+    Running& running = m_running.back();
+    running.relay = relay;
+    try {
+      running.thread = std::thread([this, forward, relay, &running] {
+        forward(relay);
+        std::lock_guard done(m_mutex);
+        running.ended = true;
+        m_changed.notify_all();
+      });
+    } catch (const std::system_error&) {
+      m_running.pop_back();
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  static constexpr std::chrono::seconds kExitWait{2};
+
+  struct Running {
+    std::thread thread;
+    std::weak_ptr<Relay> relay;
+    bool ended = false;
+  };
+
+  void AwaitAll() {
+    std::unique_lock lock(m_mutex);
+    const auto allEnded = [this] {
+      return std::all_of(m_running.begin(), m_running.end(), [](const Running& r) { return r.ended; });
+    };
+    if (!m_changed.wait_for(lock, kExitWait, allEnded)) {
+      for (Running& running : m_running)
+        if (const std::shared_ptr<Relay> relay = running.relay.lock(); relay && !running.ended)
+          relay->context->TryCancel();
+      m_changed.wait_for(lock, kExitWait, allEnded);
+    }
+    // An ended thread needs the lock no more: it is joined holding it. One
+    // still running keeps its entry, which it marks when it ends.
+    for (auto it = m_running.begin(); it != m_running.end();) {
+      if (!it->ended) {
+        it->thread.detach();
+        ++it;
+        continue;
+      }
+      it->thread.join();
+      it = m_running.erase(it);
+    }
+  }
+
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  std::list<Running> m_running;
 };
 
 // Sends one record, the tag and `message`, on the relay's socket, waiting
@@ -164,11 +254,7 @@ LONG RemoteMachine::OpenPipe(const std::string& pipe, DWORD desiredAccess, int* 
   // ever hold is not believed.
   relay->readLimit = std::min<DWORD>(opened.out_buffer_size(), kMaxRelayedMessage);
   FitPipeRecordBuffer(relay->socket.Get(), relay->readLimit);
-  try {
-    std::thread(ForwardIn, relay).detach();
-  } catch (const std::system_error&) {
-    return finish(ERROR_NOT_ENOUGH_MEMORY);
-  }
+  if (!CRelayThreads::Instance().Start(ForwardIn, relay)) return finish(ERROR_NOT_ENOUGH_MEMORY);
   *socket = clientEnd.Release();
   *info = {opened.open_mode(), opened.out_buffer_size(), opened.in_buffer_size(), opened.max_instances()};
   return ERROR_SUCCESS;
