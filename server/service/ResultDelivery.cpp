@@ -197,8 +197,9 @@ void ResultDelivery::RunBatch(const DeliveryJob& job, DeliveryOutcome& outcome,
     (void)SignalProcessGroup(pid, SIGKILL);  // ESRCH: it has just ended, which the wait reaps
     (void)WaitProcess(pid);
     if (m_options.stopping && m_options.stopping->load()) return fail("was stopped: the server is stopping");
-    return fail("did not end within " + std::to_string(m_options.batchTimeout.count()) +
-                " seconds and was stopped");
+    const auto seconds = m_options.batchTimeout.count();
+    return fail("did not end within " + std::to_string(seconds) + (seconds == 1 ? " second" : " seconds") +
+                " and was stopped");
   }
   if (!exit->Exited()) return fail("was ended by signal " + std::to_string(exit->signal));
   if (exit->code != 0) return fail("ended with exit status " + std::to_string(exit->code));
