@@ -99,14 +99,15 @@ std::string Joined(const std::vector<std::string>& addresses) {
 // What a transfer keeps for its callbacks.
 struct Transfer {
   const std::atomic<bool>* stop = nullptr;
-  std::string lastReply;  // the server's last line
+  std::string lastReply;  // the server's last refusal (a 4xx or 5xx line)
 };
 
 int OnDebug(CURL*, curl_infotype type, char* data, size_t size, void* user) {
   if (type != CURLINFO_HEADER_IN) return 0;
   std::string line(data, std::min<std::size_t>(size, 200));
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-  if (!line.empty()) static_cast<Transfer*>(user)->lastReply = line;
+  // Refusals only: the QUIT that follows one is answered too.
+  if (!line.empty() && (line[0] == '4' || line[0] == '5')) static_cast<Transfer*>(user)->lastReply = line;
   return 0;
 }
 
