@@ -37,21 +37,6 @@ std::string EnvelopeAddress(std::string_view line) {
   return std::string(line.substr(open + 1, close - open - 1));
 }
 
-std::string EncodeBase64(std::string_view data) {
-  static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string text;
-  for (std::size_t i = 0; i < data.size(); i += 3) {
-    std::uint32_t group = static_cast<unsigned char>(data[i]) << 16;
-    if (i + 1 < data.size()) group |= static_cast<unsigned char>(data[i + 1]) << 8;
-    if (i + 2 < data.size()) group |= static_cast<unsigned char>(data[i + 2]);
-    text.push_back(kDigits[(group >> 18) & 63]);
-    text.push_back(kDigits[(group >> 12) & 63]);
-    text.push_back(i + 1 < data.size() ? kDigits[(group >> 6) & 63] : '=');
-    text.push_back(i + 2 < data.size() ? kDigits[group & 63] : '=');
-  }
-  return text;
-}
-
 std::string DecodeQuotedPrintable(std::string_view text) {
   std::string data;
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -203,7 +188,7 @@ void SmtpSink::Converse(int fd) {
   };
   while (reader.Next(&line)) {
     if (StartsWithWord(line, "EHLO")) {
-      Send(fd, needLogin ? "250-sink.test\r\n250-AUTH PLAIN LOGIN\r\n250 8BITMIME\r\n" : "250-sink.test\r\n250 8BITMIME\r\n");
+      Send(fd, needLogin ? "250-sink.test\r\n250-AUTH PLAIN\r\n250 8BITMIME\r\n" : "250-sink.test\r\n250 8BITMIME\r\n");
     } else if (StartsWithWord(line, "HELO")) {
       Send(fd, "250 sink.test\r\n");
     } else if (StartsWithWord(line, "AUTH PLAIN")) {
@@ -220,17 +205,6 @@ void SmtpSink::Converse(int fd) {
         continue;
       }
       checkLogin(plain.substr(first + 1, second - first - 1), plain.substr(second + 1));
-    } else if (StartsWithWord(line, "AUTH LOGIN")) {
-      std::string user, password;
-      if (line.size() > 11) {
-        user = line.substr(11);
-      } else {
-        Send(fd, "334 " + EncodeBase64("Username:") + "\r\n");
-        if (!reader.Next(&user)) return;
-      }
-      Send(fd, "334 " + EncodeBase64("Password:") + "\r\n");
-      if (!reader.Next(&password)) return;
-      checkLogin(DecodeBase64(user), DecodeBase64(password));
     } else if (StartsWithWord(line, "MAIL FROM:")) {
       if (needLogin && !loggedIn) {
         Send(fd, "530 5.7.0 Authentication required\r\n");

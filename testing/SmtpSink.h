@@ -1,7 +1,7 @@
 #pragma once
 // A mail server for tests: listens on 127.0.0.1 on a free port and speaks
-// enough ESMTP for a client to deliver (EHLO/HELO, AUTH PLAIN and LOGIN when
-// it is given a login, MAIL FROM, RCPT TO, DATA, RSET, NOOP, QUIT; no
+// enough ESMTP for a client to deliver (EHLO/HELO, AUTH PLAIN when it is
+// given a login, MAIL FROM, RCPT TO, DATA, RSET, NOOP, QUIT; no
 // STARTTLS). It records each message it accepts — envelope, login and the
 // data as sent, dots unstuffed — and can be told to refuse recipients or
 // every message. Bounded: a message over maxMessageBytes is refused (552),
