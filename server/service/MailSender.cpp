@@ -51,8 +51,24 @@ bool IsLabelChar(unsigned char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
 }
 
+std::string Base64(std::string_view data) {
+  static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string text;
+  for (std::size_t i = 0; i < data.size(); i += 3) {
+    std::uint32_t group = static_cast<unsigned char>(data[i]) << 16;
+    if (i + 1 < data.size()) group |= static_cast<unsigned char>(data[i + 1]) << 8;
+    if (i + 2 < data.size()) group |= static_cast<unsigned char>(data[i + 2]);
+    text.push_back(kDigits[(group >> 18) & 63]);
+    text.push_back(kDigits[(group >> 12) & 63]);
+    text.push_back(i + 1 < data.size() ? kDigits[(group >> 6) & 63] : '=');
+    text.push_back(i + 2 < data.size() ? kDigits[group & 63] : '=');
+  }
+  return text;
+}
+
 // A header's text on one line of ASCII: controls become blanks; text beyond
-// ASCII goes as an RFC 2047 encoded word.
+// ASCII goes as RFC 2047 encoded words of at most 45 bytes each (75
+// characters encoded), never cut inside a UTF-8 sequence.
 std::string HeaderText(std::string_view text) {
   std::string line;
   bool plain = true;
@@ -62,18 +78,15 @@ std::string HeaderText(std::string_view text) {
     line.push_back(u < 0x20 || u == 0x7F ? ' ' : c);
   }
   if (plain) return line;
-  static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string encoded = "=?UTF-8?B?";
-  for (std::size_t i = 0; i < line.size(); i += 3) {
-    std::uint32_t group = static_cast<unsigned char>(line[i]) << 16;
-    if (i + 1 < line.size()) group |= static_cast<unsigned char>(line[i + 1]) << 8;
-    if (i + 2 < line.size()) group |= static_cast<unsigned char>(line[i + 2]);
-    encoded.push_back(kDigits[(group >> 18) & 63]);
-    encoded.push_back(kDigits[(group >> 12) & 63]);
-    encoded.push_back(i + 1 < line.size() ? kDigits[(group >> 6) & 63] : '=');
-    encoded.push_back(i + 2 < line.size() ? kDigits[group & 63] : '=');
+  std::string encoded;
+  for (std::size_t start = 0; start < line.size();) {
+    std::size_t end = std::min(start + 45, line.size());
+    while (end < line.size() && end > start + 1 && (static_cast<unsigned char>(line[end]) & 0xC0) == 0x80) --end;
+    encoded += (encoded.empty() ? "" : " ") + std::string("=?UTF-8?B?") +
+               Base64(std::string_view(line).substr(start, end - start)) + "?=";
+    start = end;
   }
-  return encoded + "?=";
+  return encoded;
 }
 
 // "Mon, 07 Dec 2026 13:22:02 +0000", whatever the process's locale.
