@@ -332,11 +332,17 @@ std::vector<char> ReportServer::Report(std::span<const char> payload) {
   }
   // The result is kept whatever its delivery does; each line it tells goes to
   // the server's log and to the console, waited for like the first text.
-  const DeliveryOutcome delivered =
-      m_delivery.Deliver({&record, m_store.ResultPath(id), m_config.name, title}, [&](const std::string& text) {
-        std::cout << "VNSrv: " << text << std::endl;
-        channel.Begin(text, kFirstReplyWait);
-      });
+  const auto tell = [&](const std::string& text) {
+    std::cout << "VNSrv: " << text << std::endl;
+    channel.Begin(text, kFirstReplyWait);
+  };
+  DeliveryOutcome delivered;
+  try {
+    delivered = m_delivery.Deliver({&record, m_store.ResultPath(id), m_config.name, title}, tell);
+  } catch (const std::exception& failure) {
+    delivered.problems.push_back("The delivery of " + title + " on " + m_config.name + " failed: " + failure.what());
+    tell(delivered.problems.back());
+  }
   channel.Finish();
   std::string message;
   for (const auto& problem : delivered.problems) message += (message.empty() ? "" : " ") + problem;
