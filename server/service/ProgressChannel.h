@@ -12,7 +12,8 @@
 //
 // Begin sends the first text before the scan starts and waits for its reply
 // for at most `wait`, so a cancel pressed before the run got going is seen
-// at once. Finish stops the thread (closing the pipe wakes a blocked read)
+// at once; after the scan, the server sends its delivery texts the same way,
+// so that none replaces another before it is sent. Finish stops the thread (closing the pipe wakes a blocked read)
 // and waits for it at most kFinishWait: a thread still stuck in opening a
 // pipe of a machine that does not answer is handed to `park`, which joins it
 // later, so the run's answer never waits for the console's machine. The

@@ -3,6 +3,7 @@
 #include <ctime>
 #include <exception>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <memory>
 
@@ -92,7 +93,13 @@ server::EngineOptions EngineOptionsFor(const MachineConfig& config) {
 ReportServer::ReportServer(MachineConfig config, ServerSettings settings)
     : m_config(std::move(config)),
       m_settings(std::move(settings)),
-      m_store(m_settings.resultDirectory, m_settings.keep, m_settings.maxResults) {}
+      m_store(m_settings.resultDirectory, m_settings.keep, m_settings.maxResults),
+      m_delivery([this] {
+        DeliveryOptions options;
+        options.batchTimeout = m_settings.batchTimeout;
+        options.stopping = &m_stopping;
+        return options;
+      }()) {}
 
 ReportServer::~ReportServer() { Stop(); }
 
@@ -313,16 +320,33 @@ std::vector<char> ReportServer::Report(std::span<const char> payload) {
     result = {ERROR_GEN_FAILURE, std::string("The report failed: ") + failure.what(), {}};
   }
   if (result.error == ERROR_SUCCESS && channel.Cancelled()) result.error = ERROR_CANCELLED;
-  channel.Finish();
   if (result.error != ERROR_SUCCESS) {
+    channel.Finish();
     m_store.Abandon(id);
     return ReportReply(result.error, {}, result.error == ERROR_CANCELLED ? std::string() : result.message);
   }
   if (const LONG error = m_store.Publish(id)) {
+    channel.Finish();
     m_store.Abandon(id);
     return ReportReply(static_cast<DWORD>(error), {}, "The result could not be stored.");
   }
-  return ReportReply(ERROR_SUCCESS, id, "");
+  // The result is kept whatever its delivery does; each line it tells goes to
+  // the server's log and to the console, waited for like the first text.
+  const auto tell = [&](const std::string& text) {
+    std::cout << "VNSrv: " << text << std::endl;
+    channel.Begin(text, kFirstReplyWait);
+  };
+  DeliveryOutcome delivered;
+  try {
+    delivered = m_delivery.Deliver({&record, m_store.ResultPath(id), m_config.name, title}, tell);
+  } catch (const std::exception& failure) {
+    delivered.problems.push_back("The delivery of " + title + " on " + m_config.name + " failed: " + failure.what());
+    tell(delivered.problems.back());
+  }
+  channel.Finish();
+  std::string message;
+  for (const auto& problem : delivered.problems) message += (message.empty() ? "" : " ") + problem;
+  return ReportReply(ERROR_SUCCESS, id, message);
 }
 
 bool ReportServer::StreamRead(HANDLE instance, std::span<const char> payload, Client& client) {

@@ -11,6 +11,11 @@
 // drops clients that stayed idle between requests for settings.idleTimeout.
 // Start and Stop from the owning thread. Stop cancels the runs in progress
 // (their partial results are removed) and returns when every thread has ended.
+//
+// A finished result is published first and then delivered as its record asks
+// (ResultDelivery: converted formats, mail, batch command) before the run
+// answers; what failed there is told on the progress channel and in the
+// reply's message, and the result is answered all the same.
 
 #include <atomic>
 #include <chrono>
@@ -27,6 +32,7 @@
 #include "platform/core/Win32Types.h"
 #include "platform/machine/MachineConfig.h"
 #include "server/service/ProgressChannel.h"
+#include "server/service/ResultDelivery.h"
 #include "server/service/ResultStore.h"
 
 namespace vn::vnsrv {
@@ -40,6 +46,8 @@ struct ServerSettings {
   // A client that sends no request for this long is dropped, so that its
   // pipe instance serves the next one.
   std::chrono::seconds idleTimeout{300};
+  // A report's batch command is stopped after this long.
+  std::chrono::seconds batchTimeout{300};
 };
 
 // The server's identity in GetProperties.
@@ -84,6 +92,7 @@ class ReportServer {
   ResultStore m_store;
   std::string m_started;
   std::atomic<bool> m_stopping{false};
+  ResultDelivery m_delivery;  // formats, mail and batch command of a finished result
 
   std::mutex m_mutex;                 // guards what follows
   std::condition_variable m_changed;  // a run slot freed, or stopping

@@ -23,6 +23,13 @@ bool IsResultName(const std::string& name, const char* suffix) {
   return true;
 }
 
+// A companion of a result: the 18 characters of a result's stem, then a dot
+// and anything but the result's own suffixes.
+bool IsCompanionName(const std::string& name) {
+  if (name.size() <= 19 || name[18] != '.' || IsResultName(name, ".csv") || IsResultName(name, ".part")) return false;
+  return IsResultName(name.substr(0, 18) + ".csv", ".csv");
+}
+
 }  // namespace
 
 ResultStore::ResultStore(fs::path directory, std::chrono::hours keep, std::size_t maxResults)
@@ -49,7 +56,10 @@ LONG ResultStore::Reserve(ResultId* id, fs::path* partial) {
   std::lock_guard lock(m_mutex);
   std::error_code error;
   std::size_t count = 0;
-  for (fs::directory_iterator it(m_directory, error), end; !error && it != end; it.increment(error)) ++count;
+  for (fs::directory_iterator it(m_directory, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (IsResultName(name, ".csv") || IsResultName(name, ".part")) ++count;
+  }
   if (count >= m_maxResults) return ERROR_DISK_FULL;
   static thread_local std::mt19937 random{std::random_device{}()};
   for (;;) {
@@ -114,6 +124,14 @@ LONG ResultStore::OpenResult(const ResultId& id, std::ifstream* in, std::uint64_
 LONG ResultStore::Remove(const ResultId& id) {
   std::error_code error;
   if (!fs::remove(FinalPath(id), error)) return error ? Win32FromErrno(error.value()) : ERROR_FILE_NOT_FOUND;
+  const std::string stem = FileStem(id);
+  std::vector<fs::path> companions;
+  std::error_code listError;
+  for (fs::directory_iterator it(m_directory, listError), end; !listError && it != end; it.increment(listError)) {
+    const std::string name = it->path().filename().string();
+    if (IsCompanionName(name) && name.starts_with(stem)) companions.push_back(it->path());
+  }
+  for (const auto& path : companions) fs::remove(path, listError);
   return ERROR_SUCCESS;
 }
 
@@ -137,6 +155,11 @@ void ResultStore::Sweep() {
     } else if (IsResultName(name, ".csv")) {
       const auto written = it->last_write_time(statError);
       if (!statError && now - written > m_keep) doomed.push_back(it->path());
+    } else if (IsCompanionName(name)) {
+      const fs::path result = m_directory / (name.substr(0, 18) + ".csv");
+      const auto written = it->last_write_time(statError);
+      if (!Reserved(name) && ((!statError && now - written > m_keep) || !fs::exists(result, statError)))
+        doomed.push_back(it->path());
     }
   }
   for (const auto& path : doomed) fs::remove(path, error);

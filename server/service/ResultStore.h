@@ -10,6 +10,12 @@
 // (Sweep). Results nobody fetched are removed once older than the keep time.
 // The number of results kept is bounded (Reserve refuses more).
 //
+// A result may have companion files beside it, named "<name>" + another
+// extension (the converted outputs of ResultDelivery, and the converter's
+// temporary files while it writes them): Remove removes them with their
+// result, and Sweep removes those older than the keep time and those whose
+// result is gone.
+//
 // Threads: every call from any thread (one lock around the bookkeeping; file
 // reads and writes run outside it).
 
@@ -56,6 +62,9 @@ class ResultStore {
   // window costs one open. ERROR_FILE_NOT_FOUND for an unknown result.
   [[nodiscard]] LONG OpenResult(const ResultId& id, std::ifstream* in, std::uint64_t* size);
   [[nodiscard]] LONG Remove(const ResultId& id);
+
+  // The published result file of `id` (it may not exist).
+  std::filesystem::path ResultPath(const ResultId& id) const { return FinalPath(id); }
 
   // Removes partial files of runs that are not in progress (a killed
   // server's), and results older than the keep time.

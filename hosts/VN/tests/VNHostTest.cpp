@@ -16,7 +16,9 @@
 #include "console/widgets/tests/run/RunFixture.h"
 #include "hosts/VN/VNCommand.h"
 #include "platform/core/Process.h"
+#include "platform/registry/Registry.h"
 #include "platform/services/CommandLine.h"
+#include "testing/SmtpSink.h"
 #include "testing/TestFiles.h"
 #include "testing/Wait.h"
 
@@ -218,6 +220,71 @@ TEST_F(VNHostTest, ATerminationSignalCancelsTheRun) {
   }
   EXPECT_LE(named, 2u);
   EXPECT_EQ(ResultFiles().size(), named);
+  EXPECT_TRUE(m_run.ServerResults("SRV1").empty());
+}
+
+// A stored set with mail settings, run through VN: SRV1's server mails its
+// result through the SMTP sink its registry names, and VN prints what the
+// server said about it.
+TEST_F(VNHostTest, AStoredSetsMailIsDeliveredByTheServer) {
+  const fs::path tree = m_run.Machine("SRV1").ShareDir("Data") / "tree";
+  fs::create_directories(tree);
+  vn::testing::WriteText(tree / "a.txt", "12345");
+  vn::testing::WriteText(tree / "b.txt", "1");
+  vn::console::ReportSet set;
+  set[7].Selected = 1;  // All Files
+  vn::MailSettings& mail = set[7].Options.Mail;
+  std::snprintf(mail.MailTo, sizeof mail.MailTo, "%s", "ann@x.test;bob@x.test");
+  std::snprintf(mail.MailCC, sizeof mail.MailCC, "%s", "carl@x.test");
+  std::snprintf(mail.MailSubject, sizeof mail.MailSubject, "%s", "Nightly files");
+  ASSERT_EQ(vn::console::SaveReportSet("", "Mail Set", set), 0);
+
+  vn::testing::SmtpSink sink;
+  const auto setServer = [](const std::string& server) {
+    HKEY remote = nullptr;
+    HKEY key = nullptr;
+    ASSERT_EQ(RegConnectRegistryA("\\\\SRV1", HKEY_LOCAL_MACHINE, &remote), 0);
+    ASSERT_EQ(RegCreateKeyExA(remote, "Software\\Halvard\\Mail", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                              nullptr),
+              0);
+    const std::string sender = "vnsrv@srv1.test";
+    ASSERT_EQ(RegSetValueExA(key, "SMTP Server", 0, REG_SZ, reinterpret_cast<const BYTE*>(server.c_str()),
+                             static_cast<DWORD>(server.size() + 1)),
+              0);
+    ASSERT_EQ(RegSetValueExA(key, "Sender", 0, REG_SZ, reinterpret_cast<const BYTE*>(sender.c_str()),
+                             static_cast<DWORD>(sender.size() + 1)),
+              0);
+    RegCloseKey(key);
+    RegCloseKey(remote);
+  };
+  setServer("127.0.0.1:" + std::to_string(sink.Port()));
+
+  VNRun run = RunVN(R"(VN /rs "Mail Set" /on "\\SRV1\Data\tree")");
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("All Files on SRV1: result mailed to 3 recipients\n"), std::string::npos) << run.out;
+  const auto messages = sink.Messages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].from, "vnsrv@srv1.test");
+  EXPECT_EQ(messages[0].to, (std::vector<std::string>{"ann@x.test", "bob@x.test", "carl@x.test"}));
+  EXPECT_EQ(vn::testing::MailHeader(messages[0].data, "Subject"), "Nightly files");
+  EXPECT_EQ(vn::testing::MailHeader(messages[0].data, "Cc"), "carl@x.test");
+  std::string attached;
+  for (const auto& part : vn::testing::MailParts(messages[0].data)) {
+    if (part.fileName == "All Files on SRV1.csv") attached = part.body;
+  }
+  const std::vector<fs::path> files = ResultFiles();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(attached, vn::testing::ReadText(files[0])) << "one machine's result is what VN keeps";
+
+  // The SMTP server gone: VN prints why, the run still succeeds with its result.
+  sink.Stop();
+  run = RunVN(R"(VN /rs "Mail Set" /on "\\SRV1\Data\tree")");
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("The mail of All Files on SRV1 was not sent: the SMTP server (127.0.0.1:" +
+                         std::to_string(sink.Port()) + ") cannot be reached.\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(ResultFiles().size(), 2u);
   EXPECT_TRUE(m_run.ServerResults("SRV1").empty());
 }
 

@@ -20,6 +20,7 @@
 #include "platform/net/Files.h"
 #include "platform/services/ServiceControl.h"
 #include "server/service/tests/ConsoleChannel.h"
+#include "server/service/ResultStore.h"
 #include "servercomm/ServerProtocol.h"
 #include "testing/MachineNetwork.h"
 #include "testing/ReportServerService.h"
@@ -366,6 +367,63 @@ TEST_F(ReportServerTest, AServerKilledMidReportLeavesNothingToFetch) {
 }  // namespace
 
 namespace {
+
+TEST_F(ReportServerTest, TheRecordsFormatsAndBatchCommandAreDeliveredAndGoWithTheResult) {
+  MakeTree("tree", 4);
+  StartServer();
+  ConsoleChannel console;
+  KSCli client;
+  ASSERT_EQ(client.Connect("SRV1"), 0u);
+
+  // The batch command copies what it is handed out of the store, which
+  // removes it all with the result.
+  const fs::path copies = m_net.Root() / "copies";
+  fs::create_directories(copies);
+  vn::testing::WriteScript(m_srv1->driveD, "batch.sh",
+                           "cp \"$@\" '" + copies.string() + "'\n"
+                           "echo \"$VN_REPORT|$VN_REPORT_CODE|$VN_MACHINE|$(basename \"$VN_RESULT\")\" > '" +
+                               (copies / "env.txt").string() + "'\n");
+  auto record = Record(vn::kReportAllFiles, console.RemoteName());
+  record.Options |= vn::kOptionHtml | vn::kOptionDbf | vn::kOptionAscii;
+  std::snprintf(record.BatchCommand, sizeof record.BatchCommand, "'%s' \"$@\"",
+                (m_srv1->driveD / "batch.sh").c_str());
+  KSServerCommunicationOutputRec output{};
+  ASSERT_EQ(client.ProcessReport(&record, &output, "\\\\SRV1\\Data\\tree"), 0u) << output.Message;
+  EXPECT_STREQ(output.Message, "");
+  const std::string stem = vn::vnsrv::ResultStore::FileStem({output.ResultNumber, output.ResultTag});
+  std::vector<std::string> kept = ResultFiles();
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ(kept, (std::vector<std::string>{stem + ".csv", stem + ".dbf", stem + ".html", stem + ".txt"}));
+  const std::string result = Fetch(client, output);
+  EXPECT_TRUE(ResultFiles().empty()) << "the formats go with their result";
+
+  EXPECT_EQ(vn::testing::ReadText(copies / (stem + ".csv")), result);
+  EXPECT_NE(vn::testing::ReadText(copies / (stem + ".html")).find("<h1>All Files</h1>"), std::string::npos);
+  EXPECT_NE(vn::testing::ReadText(copies / (stem + ".txt")).find("file3.txt"), std::string::npos);
+  const std::string dbf = vn::testing::ReadText(copies / (stem + ".dbf"));
+  ASSERT_GT(dbf.size(), 8u);
+  EXPECT_EQ(static_cast<unsigned char>(dbf[4]), ListedPaths(result).size()) << "one record per listed file";
+  EXPECT_EQ(vn::testing::ReadText(copies / "env.txt"), "All Files|14|SRV1|" + stem + ".csv\n");
+  EXPECT_TRUE(WaitUntil([&] {
+    const auto texts = console.Texts();
+    return std::find(texts.begin(), texts.end(), "All Files on SRV1: batch command done") != texts.end();
+  }));
+
+  // A failing command: said in the reply and on the progress channel, and
+  // the result is fetched all the same.
+  std::snprintf(record.BatchCommand, sizeof record.BatchCommand, "exit 4");
+  output = {};
+  ASSERT_EQ(client.ProcessReport(&record, &output, "\\\\SRV1\\Data\\tree"), 0u) << output.Message;
+  const std::string said = "The batch command of All Files on SRV1 ended with exit status 4.";
+  EXPECT_EQ(std::string(output.Message), said);
+  EXPECT_EQ(ListedPaths(Fetch(client, output)).size(), 4u);
+  EXPECT_TRUE(WaitUntil([&] {
+    const auto texts = console.Texts();
+    return std::find(texts.begin(), texts.end(), said) != texts.end();
+  }));
+  EXPECT_NE(vn::testing::ReadText(m_srv1->home / "services" / "RODuduro.log").find(said), std::string::npos)
+      << "the server's log has it too";
+}
 
 TEST_F(ReportServerTest, VnadminReportVerb) {
   MakeTree("tree", 4);
