@@ -12,9 +12,9 @@
 // - The address book's answer replaces both lists: every chosen name goes to
 //   To (class MAPI_TO) or Cc (class MAPI_CC) in the order chosen, each followed
 //   by ";" unless it is the last recipient of the whole answer; trailing ";"
-//   are then removed from both lists and the counts set. Each list holds at
-//   most 256 characters: an answer whose To or Cc would be longer is refused
-//   whole (ApplyAddressBookResult answers false and the block keeps its
+//   are then removed from both lists and the counts set. A list's block
+//   holds 256 characters and its field in the dialog 255, so a list holds at
+//   most 255: an answer whose To or Cc would be longer is refused whole (ApplyAddressBookResult answers false and the block keeps its
 //   lists), since a cut list would drop recipients the user chose without
 //   telling. The dialog then says kRecipientsTooLongText.
 // - The result codes of the mail library have fixed texts (MapiErrorText).
@@ -31,7 +31,7 @@ namespace vn::console {
 
 inline constexpr std::size_t kMailLoginBlock = 81;
 inline constexpr std::size_t kMailLoginMax = 80;
-inline constexpr std::size_t kMailListMax = 256;
+inline constexpr std::size_t kMailListMax = 255;
 
 // Byte by byte: right by 5 (writing) and right by 3 (reading).
 BYTE ScrambleMailByte(BYTE b);
@@ -54,7 +54,7 @@ struct MailRecipient {
 };
 
 // The two lists an address book answer gives, by the rule above. False when
-// either would be longer than 256 characters.
+// either would be longer than kMailListMax characters.
 [[nodiscard]] bool JoinAddressBookResult(const std::vector<MailRecipient>& chosen, std::string* to, std::string* cc);
 // Puts them into the block with their counts; false (block unchanged) when
 // they do not fit.
@@ -66,7 +66,7 @@ std::string_view MapiErrorText(ULONG code);
 
 inline constexpr std::string_view kLoadingMapiText = "Loading MAPI DLL";
 inline constexpr std::string_view kRecipientsTooLongText =
-    "The chosen names do not fit in the Mail To: or Mail Cc: list (at most 256 characters). "
+    "The chosen names do not fit in the Mail To: or Mail Cc: list (at most 255 characters). "
     "Choose fewer recipients.";
 
 }  // namespace vn::console
