@@ -125,7 +125,11 @@ MAPI_EXPORT ULONG MAPIAddress(LHANDLE lhSession, ULONG_PTR /*ulUIParam*/, LPSTR 
   auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
   if (app == nullptr || QThread::currentThread() != app->thread()) return MAPI_E_FAILURE;
 
-  vn::mapi::CAddressDialog dialog(vn::mapi::AddressBookPath(), lpszCaption ? QString::fromUtf8(lpszCaption) : QString(),
+  // A book that cannot be read is the caller's to report: no window, no message of our own.
+  const std::string path = vn::mapi::AddressBookPath();
+  std::vector<vn::mapi::AddressEntry> entries;
+  if (vn::mapi::ReadAddressBook(path, &entries) != ERROR_SUCCESS) return MAPI_E_FAILURE;
+  vn::mapi::CAddressDialog dialog(path, lpszCaption ? QString::fromUtf8(lpszCaption) : QString(),
                                   static_cast<int>(nEditFields), QApplication::activeWindow());
   if (!dialog.Reload()) return MAPI_E_FAILURE;
   dialog.SetRecipients(given);

@@ -230,6 +230,13 @@ TEST_F(MailViewTest, FailuresShowOneMessageAndKeepTheValues) {
     dialog.ToBookButton()->click();
     EXPECT_EQ(m_messages, std::vector<QString>{QStringLiteral("There was no default sign-in.")});
     unchanged();
+    // Without a profile there is no logon: the address book itself fails, with one message.
+    m_messages.clear();
+    dialog.ProfileEdit()->clear();
+    dialog.ToBookButton()->click();
+    EXPECT_EQ(m_messages,
+              std::vector<QString>{QStringLiteral("Unspecified error(s) occurred while addressing the mail.")});
+    unchanged();
   }
   {  // Names longer together than a list holds.
     m_messages.clear();
