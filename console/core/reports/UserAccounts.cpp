@@ -198,7 +198,10 @@ LONG CheckSelectedNames(std::string_view machine, bool isController, std::string
   while (start <= field->size()) {
     std::size_t end = field->find(';', start);
     if (end == std::string::npos) end = field->size();
-    if (end > start) names.push_back(field->substr(start, end - start));
+    std::string_view piece = std::string_view(*field).substr(start, end - start);
+    while (!piece.empty() && (piece.front() == ' ' || piece.front() == '\t')) piece.remove_prefix(1);
+    while (!piece.empty() && (piece.back() == ' ' || piece.back() == '\t')) piece.remove_suffix(1);
+    if (!piece.empty()) names.emplace_back(piece);
     start = end + 1;
   }
   for (std::string& name : names) {

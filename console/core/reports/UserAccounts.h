@@ -75,8 +75,10 @@ std::string QualifiedAccountName(std::string_view domain, const AccountRow& row)
 // False (field unchanged) when the field holds the name already.
 bool AppendSelectedName(std::string* field, std::string_view name);
 
-// Checks each name of the field (split at ";"). On success the field may
-// have been corrected; on failure *failedName is the first name that failed.
+// Checks each name of the field (split at ";", blanks around a name and
+// empty pieces dropped). On success the field holds the names joined by ";",
+// corrected where the retry found them; on failure it is unchanged and
+// *failedName is the first name that failed.
 [[nodiscard]] LONG CheckSelectedNames(std::string_view machine, bool isController, std::string* field,
                                       std::string* failedName);
 

@@ -190,6 +190,7 @@ void CSelectReportDlg::accept() {
 void CSelectReportDlg::OnAdd() {
   if (m_nMode != kUserFilter) return;
   const QString machine = GetMachine();
+  if (machine.isEmpty()) return;  // no computer chosen yet
   CUserFilterDlg dialog(machine, QString(), this);
   if (dialog.exec() != QDialog::Accepted) return;
   const QString filter = dialog.GetFilterName();

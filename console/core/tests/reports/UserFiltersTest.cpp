@@ -178,6 +178,10 @@ TEST_F(UserFilterNetworkTest, SelectedNamesAreLookedUpOnTheMachine) {
   ASSERT_EQ(CheckSelectedNames("SRV1", true, &field, &failed), ERROR_SUCCESS) << failed;
   EXPECT_EQ(field, "SALES\\alice;Auditors;SRV1\\Auditors;SALES\\Report Readers;Everyone");
 
+  field = " SALES\\alice ; ;Everyone;";  // as typed: blanks and empty pieces go
+  ASSERT_EQ(CheckSelectedNames("SRV1", true, &field, &failed), ERROR_SUCCESS) << failed;
+  EXPECT_EQ(field, "SALES\\alice;Everyone");
+
   // On a controller, a name under a wrong domain is found bare and corrected.
   field = "OLDNAME\\zed;SALES\\alice";
   ASSERT_EQ(CheckSelectedNames("SRV1", true, &field, &failed), ERROR_SUCCESS) << failed;
