@@ -67,6 +67,9 @@ enum : UINT {
 enum : UINT {
   IDD_ADD_PREFERRED_MACHINE = 411,
   IDD_CHOOSE_SERVER = 412,
+  IDD_SELECT_USERS = 430,        // "Select Users"
+  IDD_MAIL_REPORT = 432,         // "Mail Report To:"
+  IDD_USER_FILTER = 433,         // "User Filter"
   IDD_SELECT_REPORT = 506,       // "Select template, report set, user filter"
 };
 inline constexpr DWORD kHelpDialogBase = 0x20000;

@@ -8,10 +8,14 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <cstring>
 
 #include "console/core/reports/ReportSetStore.h"
+#include "console/core/reports/UserFilters.h"
 #include "console/core/support/Resources.h"
 #include "console/core/support/SystemErrorText.h"
+#include "console/widgets/reports/ReportMessages.h"
+#include "console/widgets/reports/UserFilterDlg.h"
 #include "console/widgets/support/ComputerBrowserDlg.h"
 #include "platform/core/AsciiText.h"
 #include "platform/registry/Registry.h"
@@ -24,7 +28,6 @@ namespace {
 // Longest names read: report set key names, user filter value names.
 constexpr DWORD kReportSetNameMax = 100;
 constexpr DWORD kUserFilterNameMax = 1025;
-constexpr DWORD kUserFilterValueMax = 1025;
 
 // HKEY_LOCAL_MACHINE of a machine, handed back however the scope ends.
 class CMachineRegistry {
@@ -61,9 +64,8 @@ CSelectReportDlg::CSelectReportDlg(int nMode, const QString& strMachine, HWND hN
   m_pNames->setSelectionMode(QAbstractItemView::SingleSelection);
   m_pNames->header()->setStretchLastSection(false);
   m_pNames->setColumnWidth(0, 2 * QFontMetrics(m_pNames->font()).horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQR")) + 25);
-  // A new user filter is made in the "User Filter" dialog, which is not
-  // available from here yet: the button stays off in both modes.
-  m_pAdd->setEnabled(false);
+  // "Add..." makes a new user filter; report sets are made elsewhere.
+  m_pAdd->setEnabled(nMode == kUserFilter);
   m_pOk->setDefault(true);
   m_pOk->setEnabled(false);
   auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
@@ -93,6 +95,7 @@ CSelectReportDlg::CSelectReportDlg(int nMode, const QString& strMachine, HWND hN
       pApp->WinHelp(vn::console::kHelpDialogBase + vn::console::IDD_SELECT_REPORT, HELP_CONTEXT);
   });
   connect(m_pBrowse, &QPushButton::clicked, this, &CSelectReportDlg::OnBrowse);
+  connect(m_pAdd, &QPushButton::clicked, this, &CSelectReportDlg::OnAdd);
   connect(m_pComputers, &QComboBox::currentIndexChanged, this, [this] { Fill(); });
   connect(m_pNames, &QTreeWidget::itemSelectionChanged, this, &CSelectReportDlg::UpdateOk);
   connect(m_pNames, &QTreeWidget::itemDoubleClicked, this, [this] {
@@ -171,29 +174,35 @@ void CSelectReportDlg::accept() {
   QString value;
   if (m_nMode == kUserFilter) {
     const CWaitCursor wait;
-    const CMachineRegistry registry(GetMachine().toStdString());
-    LONG code = registry.Code();
-    HKEY key = nullptr;
-    if (code == ERROR_SUCCESS) {
-      const std::string keyName(vn::console::KSLoadString(vn::console::IDS_USER_FILTER_KEY));
-      code = RegOpenKeyExA(registry.Key(), keyName.c_str(), 0, KEY_READ, &key);
-    }
-    if (code == ERROR_SUCCESS) {
-      char data[kUserFilterValueMax] = {};
-      DWORD size = sizeof data - 1;  // room for the terminator whatever was stored
-      DWORD type = 0;
-      code = RegQueryValueExA(key, name.toStdString().c_str(), nullptr, &type, reinterpret_cast<LPBYTE>(data), &size);
-      RegCloseKey(key);
-      if (code == ERROR_SUCCESS) value = QString::fromUtf8(data);
-    }
-    if (code != ERROR_SUCCESS) {
+    std::string stored;
+    if (const LONG code = vn::console::ReadUserFilter(GetMachine().toStdString(), name.toStdString(), &stored);
+        code != ERROR_SUCCESS) {
       ShowError(code);
       return;
     }
+    value = QString::fromStdString(stored);
   }
   m_strName = name;
   m_strValue = value;
   QDialog::accept();
+}
+
+void CSelectReportDlg::OnAdd() {
+  if (m_nMode != kUserFilter) return;
+  const QString machine = GetMachine();
+  if (machine.isEmpty()) return;  // no computer chosen yet
+  CUserFilterDlg dialog(machine, QString(), this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  const QString filter = dialog.GetFilterName();
+  auto* item = new QTreeWidgetItem(QStringList{filter});
+  m_pNames->insertTopLevelItem(0, item);
+  m_pNames->setCurrentItem(item);
+  UpdateOk();
+  if (m_hNotifyWnd == nullptr) return;
+  const QByteArray text = QStringLiteral("%1\\%2").arg(machine, filter).toUtf8();
+  auto* copy = new char[static_cast<std::size_t>(text.size()) + 1];
+  std::memcpy(copy, text.constData(), static_cast<std::size_t>(text.size()) + 1);
+  if (!PostMessageA(m_hNotifyWnd, WM_KS_USER_FILTER_ADDED, 0, reinterpret_cast<LPARAM>(copy))) delete[] copy;
 }
 
 void CSelectReportDlg::UpdateOk() {

@@ -7,6 +7,7 @@
 // sets (subkeys of "...\VNReportSet") or the user filters (values of
 // "...\User Filter"); the first row is selected, and OK is enabled while a row
 // is. OK gives the chosen name and, in mode 2, the filter's stored value.
+// In mode 2 "Add..." makes a new filter (OnAdd).
 // Registry failures are shown with the system's text for the code; a failure
 // to read the chosen filter keeps the dialog open.
 //
@@ -45,6 +46,10 @@ class KS_EXPORT CSelectReportDlg : public QDialog {
   void OnBrowse();
   // Refills the name list for the current computer.
   void Fill();
+  // "Add..." (mode 2): a new filter from "User Filter" for the current
+  // computer; on OK its name goes to the top of the list and the notification
+  // window gets WM_KS_USER_FILTER_ADDED (ReportMessages.h).
+  void OnAdd();
 
   QComboBox* ComputerList() const { return m_pComputers; }
   QTreeWidget* NameList() const { return m_pNames; }
