@@ -30,7 +30,10 @@ bool StartReportServer(SC_HANDLE service, const std::string& machine, DWORD argc
 
 bool StopReportServer(SC_HANDLE service) {
   SERVICE_STATUS status{};
-  if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) return true;
+  if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+    // Already stopped is what the caller wants; any other failure is not.
+    return GetLastError() == ERROR_SERVICE_NOT_ACTIVE;
+  }
   return WaitUntil([&] { return QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_STOPPED; });
 }
 
