@@ -15,13 +15,15 @@
 #   make build-debug    everything of build/debug (unoptimised, for a debugger), no test run
 #   make test-debug     the same, and its tests
 #   make asan           the tests in build/asan (address, leak and undefined-behaviour sanitizers)
+#   make fuzz           the fuzz targets in build/fuzz (clang, libFuzzer), each run FUZZ_SECONDS (60)
 #   make clean          remove every build folder
 # CTEST_ARGS passes options to ctest, e.g. make test CTEST_ARGS="-L platform".
 
 JOBS ?= $(shell nproc)
 CTEST_ARGS ?=
+FUZZ_SECONDS ?= 60
 
-.PHONY: run test build build-release configure-release build-debug test-debug asan deps clean
+.PHONY: run test build build-release configure-release build-debug test-debug asan fuzz deps clean
 
 deps:
 	@scripts/install-deps
@@ -55,6 +57,12 @@ asan: deps
 	@cmake --preset asan >/dev/null
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS) $(CTEST_ARGS)
+
+fuzz:
+	@scripts/install-deps --fuzz
+	@cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS)
+	scripts/fuzz $(FUZZ_SECONDS)
 
 clean:
 	rm -rf build

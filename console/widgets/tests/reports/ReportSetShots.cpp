@@ -59,6 +59,7 @@ int main(int argc, char** argv) {
   std::strcpy(set[2].Options.Criteria[0].Value1, "100");
   std::strcpy(set[2].Options.Criteria[1].Value1, "3");
   std::strcpy(set[11].Options.Criteria[1].Value1, "80");
+  std::strcpy(set[11].Options.Criteria[2].Value1, "100");
 
   const Shot shots[] = {
       {"report-set-date.png", 8, 0},      {"report-set-filter.png", 8, 1}, {"report-set-detail.png", 8, 2},

@@ -1,0 +1,21 @@
+#include "fuzz/FuzzTargets.h"
+
+#include <array>
+
+namespace vn::fuzz {
+
+std::span<const Target> Targets() {
+  static constexpr std::array<Target, 8> kTargets = {{
+      {"result_file", FuzzResultFile},
+      {"report_record", FuzzReportRecord},
+      {"server_message", FuzzServerMessage},
+      {"vn_command", FuzzVNCommand},
+      {"machine_ini", FuzzMachineIni},
+      {"hosts_file", FuzzHostsFile},
+      {"credentials", FuzzCredentials},
+      {"report_clip", FuzzReportClip},
+  }};
+  return kTargets;
+}
+
+}  // namespace vn::fuzz
