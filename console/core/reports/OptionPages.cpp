@@ -87,9 +87,9 @@ int PercentFromText(const char* text) {
 
 }  // namespace
 
-std::vector<OptionPageSpec> PagesForServerCode(DWORD code) {
+std::vector<OptionTab> PagesForServerCode(DWORD code) {
   using K = OptionPageKind;
-  const OptionPageSpec filter{K::kFilter}, detail{K::kDetail}, output{K::kOutput};
+  const OptionTab filter{K::kFilter}, detail{K::kDetail}, output{K::kOutput};
   switch (code) {
     case kReportFilesByAccessDate:
     case kReportFilesByRevisionDate:

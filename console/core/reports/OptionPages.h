@@ -38,15 +38,15 @@ enum class OptionPageKind {
 // The three forms of the size criteria page.
 enum class SizeForm { kQuota, kShare, kPlain };
 
-struct OptionPageSpec {
+struct OptionTab {
   OptionPageKind kind;
   SizeForm form = SizeForm::kPlain;  // for kSizeCriteria only
-  bool operator==(const OptionPageSpec&) const = default;
+  bool operator==(const OptionTab&) const = default;
 };
 
 // The pages of a report with server code `code`, in tab order; none for a code
 // no standard report has.
-std::vector<OptionPageSpec> PagesForServerCode(DWORD code);
+std::vector<OptionTab> PagesForServerCode(DWORD code);
 
 // The tab title of a page: "Setting", "Filter", "Detail" or "Advanced".
 QString PageTitle(OptionPageKind kind);

@@ -110,15 +110,15 @@ void CReportSetDialog::OnRowChanged(int nRow) {
 
 void CReportSetDialog::ShowPages(int nIndex) {
   const ReportOptions& options = m_set[nIndex].Options;
-  const std::vector<OptionPageSpec> specs = PagesForServerCode(ServerCodeFromIndex(nIndex));
+  const std::vector<OptionTab> tabs = PagesForServerCode(ServerCodeFromIndex(nIndex));
   std::vector<COptionPage*> pages;
-  for (const OptionPageSpec& spec : specs) {
-    switch (spec.kind) {
+  for (const OptionTab& tab : tabs) {
+    switch (tab.kind) {
       case OptionPageKind::kDateCriteria: pages.push_back(m_pDate); break;
       case OptionPageKind::kDirectoryCriteria: pages.push_back(m_pDirectory); break;
       case OptionPageKind::kDuplicateCriteria: pages.push_back(m_pDuplicate); break;
       case OptionPageKind::kSizeCriteria:
-        m_pSize->SetForm(spec.form);
+        m_pSize->SetForm(tab.form);
         pages.push_back(m_pSize);
         break;
       case OptionPageKind::kWastedSpaceCriteria: pages.push_back(m_pWasted); break;
@@ -134,7 +134,7 @@ void CReportSetDialog::ShowPages(int nIndex) {
     if (m_pTabs->widget(tab) != pages[i]) {
       const int at = m_pTabs->indexOf(pages[i]);
       if (at >= 0) m_pTabs->removeTab(at);
-      m_pTabs->insertTab(tab, pages[i], PageTitle(specs[i].kind));
+      m_pTabs->insertTab(tab, pages[i], PageTitle(tabs[i].kind));
     }
   }
   while (m_pTabs->count() > static_cast<int>(pages.size())) {

@@ -17,10 +17,10 @@ using namespace Qt::Literals::StringLiterals;
 using K = OptionPageKind;
 
 TEST(OptionPagesTest, EveryStandardReportGetsItsPagesInTabOrder) {
-  const OptionPageSpec filter{K::kFilter}, detail{K::kDetail}, output{K::kOutput};
+  const OptionTab filter{K::kFilter}, detail{K::kDetail}, output{K::kOutput};
   struct Case {
     DWORD code;
-    std::vector<OptionPageSpec> pages;
+    std::vector<OptionTab> pages;
   };
   const Case cases[] = {
       {kReportFilesByAccessDate, {{K::kDateCriteria}, filter, detail, output}},
