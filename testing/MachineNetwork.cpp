@@ -81,6 +81,8 @@ struct MachineNetwork::Process {
 MachineNetwork::MachineNetwork(std::string consoleDomain) {
   m_root = std::filesystem::path(m_dir.path().toStdString());
   m_hostsFile = m_root / "hosts";
+  m_sanitizerDir = m_root / "sanitizer";
+  std::filesystem::create_directories(m_sanitizerDir);
   m_machines.push_back(Create({"CONSOLE", consoleDomain, MachineRole::Workstation, {}, {}}));
   WriteHostsFile();
   WriteIdentities(m_machines.front());
@@ -91,6 +93,22 @@ MachineNetwork::~MachineNetwork() {
   // Politely, so that each machine stops its services: nothing outlives the test.
   for (const auto& machine : m_machines)
     if (IsRunning(machine.name)) Stop(machine.name);
+  CheckSanitizerReports();
+}
+
+void MachineNetwork::CheckSanitizerReports() {
+  std::error_code ec;
+  std::vector<std::filesystem::path> reports;
+  for (const auto& entry : std::filesystem::directory_iterator(m_sanitizerDir, ec))
+    if (entry.is_regular_file(ec)) reports.push_back(entry.path());
+  std::sort(reports.begin(), reports.end());
+  for (const auto& report : reports) {
+    const std::string text = ReadText(report);
+    if (!text.empty())
+      ADD_FAILURE() << "a sanitizer report from a service of the test network (" << report.filename().string()
+                    << "):\n" << text;
+    std::filesystem::remove(report, ec);
+  }
 }
 
 TestMachine MachineNetwork::Create(const TestMachineOptions& wanted) {
@@ -221,6 +239,15 @@ bool MachineNetwork::Start(const std::string& name) {
   // it, and their services with them. The test thread lives as long as the
   // network, so the signal comes only then.
   options.parentDeathSignal = SIGTERM;
+  // The sanitizers' reports (in a sanitizer build) go to files named after
+  // the machine and the process: the service, and every process it starts,
+  // inherit the setting.
+  const auto sanitizerLog = (m_sanitizerDir / name).string();
+  for (const char* variable : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+    const char* current = std::getenv(variable);
+    std::string value = current && *current ? std::string(current) + ":" : std::string();
+    options.environment.push_back(std::string(variable) + "=" + value + "log_path=" + sanitizerLog);
+  }
   pid_t pid = 0;
   std::string detail;
   if (StartProcess(options, &pid, &detail) != 0) {

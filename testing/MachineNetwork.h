@@ -91,6 +91,12 @@ class MachineNetwork {
   // Stops the service politely (SIGTERM: it stops its services first) or at
   // once (SIGKILL: its services' processes are killed with it), and waits for it.
   void Stop(const std::string& name, bool kill = false);
+  // In a sanitizer build, what the sanitizers reported inside the machines'
+  // processes (the machine services and the services they started, VNSrv
+  // among them) fails the test: each service writes its reports to a file of
+  // its own under the network's root instead of a log the test deletes. Each
+  // report fails the test once, here or when the network ends.
+  void CheckSanitizerReports();
   bool IsRunning(const std::string& name) const;
   // The pid of the machine's running service, or 0.
   int Pid(const std::string& name) const;
@@ -120,6 +126,7 @@ class MachineNetwork {
   QTemporaryDir m_dir;
   std::filesystem::path m_root;
   std::filesystem::path m_hostsFile;
+  std::filesystem::path m_sanitizerDir;  // where the services' sanitizer reports go
   std::deque<TestMachine> m_machines;    // CONSOLE first; references stay valid as machines are added
   std::map<std::string, std::unique_ptr<Process>> m_processes;
   std::map<std::string, DomainAuthority> m_authorities;                       // by domain

@@ -5,6 +5,7 @@
 
 #include <signal.h>
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <optional>
 #include <set>
@@ -620,6 +622,36 @@ TEST_F(RemoteMachineTest, TheConsoleStartsItsOwnServiceOnceAndItOutlivesTheCall)
   // whoever adopted it, not by this test).
   EXPECT_TRUE(vn::testing::WaitUntil([&] { return !fs::exists(pidFile); })) << "the service did not stop";
   EXPECT_FALSE(vn::LocalMachineServiceAnswers());
+}
+
+}  // namespace
+
+namespace {
+
+// A sanitizer report inside a service must fail the test that ran it: the
+// harness points every service's reports at a file of its own, and a report
+// found there is a failure of its own test.
+MachineNetwork* g_reporting = nullptr;
+
+TEST(TestNetworkTest, ServicesReportSanitizerFindingsToTheTest) {
+  MachineNetwork network;
+  network.Add({"SRV1", "TESTDOM", vn::MachineRole::Server, {}, {}});
+  ASSERT_TRUE(network.Start("SRV1"));
+  std::ifstream environ("/proc/" + std::to_string(network.Pid("SRV1")) + "/environ", std::ios::binary);
+  std::string variables((std::istreambuf_iterator<char>(environ)), std::istreambuf_iterator<char>());
+  const std::string wanted = "log_path=" + (network.Root() / "sanitizer" / "SRV1").string();
+  for (const char* name : {"ASAN_OPTIONS=", "UBSAN_OPTIONS="}) {
+    const auto at = variables.find(name);
+    ASSERT_NE(at, std::string::npos) << name;
+    EXPECT_NE(variables.substr(at, variables.find('\0', at) - at).find(wanted), std::string::npos) << name;
+  }
+
+  std::ofstream(network.Root() / "sanitizer" / "SRV1.4242") << "ERROR: AddressSanitizer: heap-use-after-free\n";
+  g_reporting = &network;
+  EXPECT_NONFATAL_FAILURE(g_reporting->CheckSanitizerReports(), "heap-use-after-free");
+  // Reported once: the file is gone.
+  EXPECT_FALSE(fs::exists(network.Root() / "sanitizer" / "SRV1.4242"));
+  g_reporting = nullptr;
 }
 
 }  // namespace
