@@ -34,10 +34,11 @@ constexpr int kReadingThreads = 4;
 
 std::string Text(UINT id) { return std::string(rc::KSLoadString(id)); }
 KSItemType Kind(int kind) { return static_cast<KSItemType>(kind); }
+int KindOf(const CObjectNode* node) { return node ? static_cast<int>(node->Type()) : -1; }
 
 CObjectNode* ChildOfKind(const CObjectNode* node, int kind) {
   for (const auto& child : node->children)
-    if (child->Type() == kind) return child.get();
+    if (KindOf(child.get()) == kind) return child.get();
   return nullptr;
 }
 
@@ -149,7 +150,7 @@ void CKSReportTreeView::NotifyViews(const CObjectNode* node) {
 }
 
 void CKSReportTreeView::Choose(CObjectNode* node) {
-  if (!node || (node->Type() != rc::kReportSetItem && node->Type() != rc::kCustomReportItem)) return;
+  if (!node || (KindOf(node) != rc::kReportSetItem && KindOf(node) != rc::kCustomReportItem)) return;
   if (CObjectNode* previous = GetChosenNode(); previous && previous != node)
     m_tree.SetState(previous, KS_STATE_UNCHECKED);
   m_tree.SetState(node, KS_STATE_CHECKED);
@@ -170,7 +171,7 @@ int CKSReportTreeView::SaveReportData() {
   CObjectNode* node = GetChosenNode();
   if (!node) {
     CObjectNode* selected = GetSelectedNode();
-    if (selected && (selected->Type() == rc::kReportSetItem || selected->Type() == rc::kCustomReportItem))
+    if (selected && (KindOf(selected) == rc::kReportSetItem || KindOf(selected) == rc::kCustomReportItem))
       node = selected;
   }
   if (node && CObjectTree::Parent(node) && CObjectTree::Parent(CObjectTree::Parent(node))) {
@@ -178,7 +179,7 @@ int CKSReportTreeView::SaveReportData() {
     if (pDoc) {
       pDoc->m_strReportMachine = QString::fromStdString(machine);
       pDoc->m_strReportName = QString::fromStdString(node->Text());
-      pDoc->m_nCustomReport = node->Type() == rc::kCustomReportItem ? 1 : 0;
+      pDoc->m_nCustomReport = KindOf(node) == rc::kCustomReportItem ? 1 : 0;
     }
     Choose(node);
     return 1;
@@ -235,7 +236,7 @@ void CKSReportTreeView::Populate(CObjectNode* node) {
       FinishPopulate(item);
     });
   };
-  switch (node->Type()) {
+  switch (KindOf(node)) {
     case rc::kReportLocalRoot:
     case rc::kReportMachine: {
       InsertMachineFolders(node);
@@ -258,7 +259,7 @@ void CKSReportTreeView::Populate(CObjectNode* node) {
     }
     case rc::kReportNetworkRoot:
     case rc::kReportDomain: {
-      const bool domain = node->Type() == rc::kReportDomain;
+      const bool domain = KindOf(node) == rc::kReportDomain;
       const std::string text = node->Text();
       fill(
           [domain, text] {
@@ -343,7 +344,7 @@ void CKSReportTreeView::OnUserFilterAdded(const std::string& text) {
   if (!network) return;
   for (const auto& domain : network->children) {
     for (const auto& item : domain->children) {
-      if (item->Type() != rc::kReportMachine || !rc::ReportTextEqual(item->Text(), machine)) continue;
+      if (KindOf(item.get()) != rc::kReportMachine || !rc::ReportTextEqual(item->Text(), machine)) continue;
       if (CObjectNode* folder = ChildOfKind(item.get(), rc::kUserFilterFolder)) AddUserFilterItem(folder, added->name);
       return;
     }
@@ -354,7 +355,7 @@ void CKSReportTreeView::OnCurrentChanged(const QModelIndex& current) {
   CObjectNode* node = m_pModel->Node(current);
   if (!node) return;
   NotifyViews(node);
-  if (node->Type() != rc::kReportSetItem && node->Type() != rc::kCustomReportItem) return;
+  if (KindOf(node) != rc::kReportSetItem && KindOf(node) != rc::kCustomReportItem) return;
   if (!GetChosenNode()) Choose(node);
   if (bShowReportInfo) ShowReportInfo(node);
 }
