@@ -218,7 +218,11 @@ LONG CKSReportTreeView::DeleteNode(CObjectNode* node) {
   if (GetSelectedNode() == node && folder) SelectNode(folder);
   m_tree.DeleteItem(node);
   if (folder && !folder->HasChildren()) m_tree.SetButton(folder, false);
-  if (!GetSelectedNode()) NotifyViews(m_tree.FirstRoot());
+  // The list may be showing the folder the item was in.
+  if (CObjectNode* selected = GetSelectedNode(); !selected)
+    NotifyViews(m_tree.FirstRoot());
+  else if (selected == folder)
+    NotifyViews(folder);
   return ERROR_SUCCESS;
 }
 
@@ -284,7 +288,11 @@ void CKSReportTreeView::PasteInto(CObjectNode* folder) {
       LONG code = ERROR_SUCCESS;
       {
         const CWaitCursor wait;
-        code = rc::CopyStoredReport(source->machine, source->name, destination, name, storedKind);
+        // A copy keeps what the destination holds and the source lacks (reports
+        // of a set, values of a custom report): replacing starts from nothing.
+        if (existed) code = rc::DeleteReportItem(itemKind, destination, name);
+        if (code == ERROR_SUCCESS)
+          code = rc::CopyStoredReport(source->machine, source->name, destination, name, storedKind);
       }
       if (code != ERROR_SUCCESS) {
         ShowSystemError(code);

@@ -27,7 +27,9 @@
 // ReportSet Format" or "Vornal Custom Report Format"; "&Paste\tCtrl+V" of that
 // record onto a "Report Sets" or "Custom Reports" folder, copying each stored
 // report from its machine to the folder's (a name the destination has already
-// goes through "Report Set Exists", 505). New and Properties of custom reports
+// goes through "Report Set Exists", 505, and "Replace the existing report"
+// deletes the destination's report before the copy, so that it ends up equal
+// to the source; pasting a report onto itself copies nothing). New and Properties of custom reports
 // are disabled: the custom report designer is not part of the console yet.
 // Every failure is one message box with the system's text for the code; the
 // tree stays as it was.
