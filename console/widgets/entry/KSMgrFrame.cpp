@@ -92,7 +92,9 @@ BOOL CKSMgrFrame::OnCreateClient(CCreateContext* pContext) {
   SetActiveView(m_pTreeView);
   // Commands go to the tree of the tab that shows.
   connect(m_pTabs, &QTabWidget::currentChanged, this, [this](int index) {
-    SetActiveView(index == kReportsTab ? static_cast<CView*>(m_pReportTreeView) : m_pTreeView);
+    CView* pView = index == kReportsTab ? static_cast<CView*>(m_pReportTreeView) : m_pTreeView;
+    SetActiveView(pView);
+    if (isActiveWindow()) pView->setFocus();
   });
   return TRUE;
 }
