@@ -41,6 +41,7 @@
 #include "console/widgets/reports/ReportMessages.h"
 #include "console/widgets/reports/ReportSetDialog.h"
 #include "console/widgets/reports/ReportTreeDialogs.h"
+#include "console/widgets/reports/UserFilterDlg.h"
 #include "console/widgets/support/KSMgrDoc.h"
 #include "console/widgets/tests/ConsoleSession.h"
 #include "platform/machine/Profile.h"
@@ -562,6 +563,75 @@ TEST_F(ReportTreeViewTest, DeleteAsksWhileConfirmIsOnAndTheListDeletesItsRows) {
   EXPECT_TRUE(Command(m_pTree, rc::ID_OBJECT_DELETE));
   EXPECT_TRUE(m_messages.empty());
   EXPECT_TRUE(wsSets->children.empty());
+}
+
+TEST_F(ReportTreeViewTest, DoubleClickOpensWhatEachKindOfRowStandsFor) {
+  Open();
+  CObjectNode* srv1 = Machine("Srv1");
+  CObjectNode* sets = Folder(srv1, "Report Sets");
+  CObjectNode* customs = Folder(srv1, "Custom Reports");
+  CObjectNode* filters = Child(srv1, "User Filters");
+  const auto row = [this](const char* text) {
+    for (int i = 0; i < m_pList->List()->topLevelItemCount(); ++i)
+      if (m_pList->List()->topLevelItem(i)->text(0) == QLatin1String(text)) return m_pList->List()->topLevelItem(i);
+    return static_cast<QTreeWidgetItem*>(nullptr);
+  };
+  // A set of "Report Sets", and a report of a set: the editor on the stored set.
+  Select(sets);
+  QString edited;
+  EXPECT_TRUE(WithDialog<CReportSetDialog>([&] { m_pList->OpenRow(row("Weekly")); },
+                                           [&](CReportSetDialog* dialog) {
+                                             edited = dialog->GetName();
+                                             dialog->reject();
+                                           }));
+  EXPECT_EQ(edited, QStringLiteral("Weekly"));
+  Select(Child(sets, "Daily"));
+  EXPECT_TRUE(WithDialog<CReportSetDialog>([&] { m_pList->OpenRow(row("Space By Directory")); },
+                                           [&](CReportSetDialog* dialog) {
+                                             edited = dialog->GetName();
+                                             dialog->reject();
+                                           }));
+  EXPECT_EQ(edited, QStringLiteral("Daily"));
+  // A set that is gone says so and opens nothing.
+  ASSERT_EQ(rc::DeleteReportSet("SRV1", "Daily"), ERROR_SUCCESS);
+  EXPECT_FALSE(WithDialog<CReportSetDialog>([&] { m_pList->OpenRow(row("Space By Directory")); },
+                                            [](CReportSetDialog* dialog) { dialog->reject(); }));
+  EXPECT_EQ(m_messages.size(), 1u);
+
+  // A filter of "User Filters", a filter shown, and Properties in the tree:
+  // "User Filter" on that filter of that machine.
+  const auto filterDialog = [](const std::function<void()>& action) {
+    QString opened;
+    WithDialog<CUserFilterDlg>(action, [&](CUserFilterDlg* dialog) {
+      opened = dialog->GetMachine() + QLatin1Char('\\') + dialog->GetFilterName();
+      dialog->reject();
+    });
+    return opened.toStdString();
+  };
+  Select(filters);
+  EXPECT_EQ(filterDialog([&] { m_pList->OpenRow(row("Readers")); }), "Srv1\\Readers");
+  Select(Child(filters, "Readers"));
+  EXPECT_EQ(filterDialog([&] { m_pList->OpenRow(row("SALES\\alice;SALES\\zed")); }), "Srv1\\Readers");
+  EXPECT_EQ(filterDialog([&] { Command(m_pTree, rc::ID_REPORT_PROPERTIES); }), "Srv1\\Readers");
+  // Custom reports wait for their designer: nothing opens.
+  Select(customs);
+  EXPECT_FALSE(Enabled(m_pList, rc::ID_REPORT_PROPERTIES));
+  EXPECT_EQ(filterDialog([&] { m_pList->OpenRow(row("Big Files")); }), "");
+
+  // New on a filter: the new filter is shown under the folder and selected.
+  Select(Child(filters, "Readers"));
+  ASSERT_TRUE(WithDialog<CUserFilterDlg>([&] { Command(m_pTree, rc::ID_OBJECT_NEW); },
+                                         [](CUserFilterDlg* dialog) {
+                                           EXPECT_TRUE(dialog->IsNewFilter());
+                                           dialog->NameEdit()->setText(QStringLiteral("Night"));
+                                           dialog->AddAccounts(QStringLiteral("SALES\\carol"));
+                                           dialog->accept();
+                                         }));
+  EXPECT_EQ(ChildTexts(filters), (Texts{"Night", "Readers"}));
+  EXPECT_EQ(m_pTree->GetSelectedNode(), Child(filters, "Night"));
+  std::string value;
+  EXPECT_EQ(rc::ReadUserFilter("SRV1", "Night", &value), ERROR_SUCCESS);
+  EXPECT_EQ(value, "SALES\\carol");
 }
 
 TEST_F(ReportTreeViewTest, FiltersMadeInThePickerJoinTheirMachinesFolder) {
