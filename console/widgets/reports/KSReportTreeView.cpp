@@ -271,7 +271,10 @@ void CKSReportTreeView::Populate(CObjectNode* node) {
       break;
     }
     case rc::kReportSetFolder:
-      if (machine.empty()) break;
+      if (machine.empty()) {
+        FinishPopulate(node);
+        break;
+      }
       fill(
           [machine] {
             Names names;
@@ -281,7 +284,10 @@ void CKSReportTreeView::Populate(CObjectNode* node) {
           rc::kReportSetItem, KS_STATE_UNCHECKED, false);
       break;
     case rc::kCustomReportFolder:
-      if (machine.empty()) break;
+      if (machine.empty()) {
+        FinishPopulate(node);
+        break;
+      }
       fill(
           [machine] {
             Names names;

@@ -197,9 +197,9 @@ class ReportTreeViewTest : public ::testing::Test {
     ASSERT_TRUE(Settle());
   }
   BOOL Command(CView* view, UINT nID) { return view->OnCmdMsg(nID, CN_COMMAND, nullptr); }
-  bool Enabled(CView* view, UINT nID) {
+  bool Enabled(CCmdTarget* target, UINT nID) {
     CCmdUI state(nID);
-    state.DoUpdate(view, TRUE);
+    state.DoUpdate(target, TRUE);
     return state.m_bEnabled;
   }
 
@@ -226,6 +226,8 @@ TEST_F(ReportTreeViewTest, TreeFillsFromEachMachinesStoreAndTheListShowsTheSelec
   EXPECT_EQ(m_pFrame->ReportSplitter()->sizes().constFirst(), 240);
   EXPECT_EQ(m_pDoc->m_pReportTreeView, m_pTree);
   EXPECT_EQ(m_pDoc->m_pReportListView, m_pList);
+  EXPECT_FALSE(Enabled(m_pFrame, rc::ID_OBJECT_REFRESH)) << "F5 belongs to the Object tab";
+  EXPECT_EQ(m_pFrame->GetActiveView(), m_pTree) << "commands go to the report tree";
 
   rc::CObjectTree& tree = m_pTree->Tree();
   EXPECT_EQ(ChildTexts(tree.Top()), (Texts{"My Computer", "Microsoft Windows Network"}));
