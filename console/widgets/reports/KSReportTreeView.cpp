@@ -56,7 +56,6 @@ CKSReportTreeView::CKSReportTreeView()
   m_pTreeWidget->setRootIsDecorated(true);
   m_pTreeWidget->setUniformRowHeights(true);
   m_pTreeWidget->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  m_pTreeWidget->setExpandsOnDoubleClick(false);  // a double-click is Properties
   m_pTreeWidget->setSelectionMode(QAbstractItemView::SingleSelection);
   m_pTreeWidget->setContextMenuPolicy(Qt::CustomContextMenu);
   m_pTreeWidget->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
@@ -67,6 +66,8 @@ CKSReportTreeView::CKSReportTreeView()
   connect(m_pTreeWidget->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& current) { OnCurrentChanged(current); });
   connect(m_pTreeWidget, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) { OnContextMenu(pos); });
+  // A double-click expands a folder; on a filter or report set (which have no
+  // children) it is Properties.
   connect(m_pTreeWidget, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
     if (m_pModel->Node(index) == GetSelectedNode()) RunIfEnabled(rc::ID_REPORT_PROPERTIES);
   });
