@@ -51,6 +51,7 @@ constexpr StringResource kStrings[] = {
     {64390, "Preferred Machines"},
     {64391, "Custom Reports"},
     {64394, "Delete report %s.  Are you sure?"},
+    {64395, "Information"},
     {64396, "Software\\Halvard\\Vornal\\4.0\\Custom Reports"},
     {64397, "Report Sets"},
     {64398, "Partition Summary"},

@@ -43,6 +43,7 @@ enum : UINT {
   IDS_PREFERRED_MACHINES_VALUE = 64390,
   IDS_CUSTOM_REPORTS = 64391,
   IDS_CONFIRM_DELETE = 64394,
+  IDS_INFORMATION = 64395,      // the report list's column
   IDS_CUSTOM_REPORT_ROOT_KEY = 64396,
   IDS_REPORT_SETS = 64397,
   IDS_FIRST_REPORT_NAME = 64398,  // 64398 + catalogue index, 20 names
@@ -62,6 +63,14 @@ enum : UINT {
   ID_HELP_GETTING_STARTED = 33331,
   ID_CLEAR_SELECTIONS = 33339,   // "C&lear Selections"
   ID_OBJECT_DELETE = 57632,      // "&Delete\tDel": the framework's Edit Clear id
+  ID_REPORT_PROPERTIES = 32800,  // "&Properties": a user filter, report set or custom report
+  ID_REPORT_COPY = 57634,        // "&Copy\tCtrl+C": the framework's Edit Copy id
+  ID_REPORT_PASTE = 57637,       // "&Paste\tCtrl+V": the framework's Edit Paste id
+};
+// Context menus of the "Reports" tab.
+enum : UINT {
+  IDR_REPORT_TREE_MENU = 484,
+  IDR_REPORT_LIST_MENU = 486,
 };
 // Dialogs, whose help contexts are 0x20000 + the id.
 enum : UINT {
@@ -70,7 +79,9 @@ enum : UINT {
   IDD_SELECT_USERS = 430,        // "Select Users"
   IDD_MAIL_REPORT = 432,         // "Mail Report To:"
   IDD_USER_FILTER = 433,         // "User Filter"
+  IDD_REPORT_EXISTS = 505,       // "Report Set Exists"
   IDD_SELECT_REPORT = 506,       // "Select template, report set, user filter"
+  IDD_REPORT_INFO = 508,         // "Report": which report set is current
 };
 inline constexpr DWORD kHelpDialogBase = 0x20000;
 inline constexpr DWORD kHelpCommandBase = 0x10000;

@@ -9,6 +9,8 @@
 #include "console/core/support/Resources.h"
 #include "console/widgets/objects/KSListView.h"
 #include "console/widgets/objects/KSTreeView.h"
+#include "console/widgets/reports/KSReportListView.h"
+#include "console/widgets/reports/KSReportTreeView.h"
 #include "console/widgets/support/KSMgrDoc.h"
 #include "ui/CmdUI.h"
 #include "ui/CreateContext.h"
@@ -20,8 +22,10 @@ namespace {
 
 constexpr char kSection[] = "KSMgrFrame";
 constexpr char kObjectPane[] = "Object.pane.tree";
+constexpr char kReportPane[] = "Report.pane.tree";
 constexpr int kDefaultPaneWidth = 200;
 constexpr int kObjectTab = 0;
+constexpr int kReportsTab = 1;
 // Show commands of a window placement.
 constexpr int SW_SHOWNORMAL = 1;
 constexpr int SW_SHOWMINIMIZED = 2;
@@ -58,22 +62,40 @@ BOOL CKSMgrFrame::OnCreateClient(CCreateContext* pContext) {
     return FALSE;
   }
   m_pListView = new CKSListView;
-  if (pContext && pContext->m_pCurrentDoc) pContext->m_pCurrentDoc->AddView(m_pListView);
+  m_pReportTreeView = new CKSReportTreeView;
+  m_pReportListView = new CKSReportListView;
+  if (pContext && pContext->m_pCurrentDoc) {
+    pContext->m_pCurrentDoc->AddView(m_pListView);
+    pContext->m_pCurrentDoc->AddView(m_pReportTreeView);
+    pContext->m_pCurrentDoc->AddView(m_pReportListView);
+  }
 
   m_pTabs = new QTabWidget(this);
-  m_pObjectSplitter = new QSplitter(Qt::Horizontal, m_pTabs);
-  m_pObjectSplitter->addWidget(m_pTreeView);
-  m_pObjectSplitter->addWidget(m_pListView);
-  m_pObjectSplitter->setChildrenCollapsible(false);
-  m_pObjectSplitter->setStretchFactor(1, 1);
-  const int width = ProfileInt(kObjectPane, kDefaultPaneWidth);
-  m_pObjectSplitter->setSizes({width, std::max(width, 400)});
+  const auto splitter = [this](QWidget* left, QWidget* right, const char* entry) {
+    auto* pSplitter = new QSplitter(Qt::Horizontal, m_pTabs);
+    pSplitter->addWidget(left);
+    pSplitter->addWidget(right);
+    pSplitter->setChildrenCollapsible(false);
+    pSplitter->setStretchFactor(1, 1);
+    const int width = ProfileInt(entry, kDefaultPaneWidth);
+    pSplitter->setSizes({width, std::max(width, 400)});
+    return pSplitter;
+  };
+  m_pObjectSplitter = splitter(m_pTreeView, m_pListView, kObjectPane);
+  m_pReportSplitter = splitter(m_pReportTreeView, m_pReportListView, kReportPane);
   const QStyle* style = QApplication::style();
-  m_pTabs->addTab(m_pObjectSplitter, style ? style->standardIcon(QStyle::SP_ComputerIcon) : QIcon(),
-                  QStringLiteral("Object"));
+  const auto icon = [style](QStyle::StandardPixmap picture) { return style ? style->standardIcon(picture) : QIcon(); };
+  m_pTabs->addTab(m_pObjectSplitter, icon(QStyle::SP_ComputerIcon), QStringLiteral("Object"));
+  m_pTabs->addTab(m_pReportSplitter, icon(QStyle::SP_FileDialogDetailedView), QStringLiteral("Reports"));
   m_pTabs->setCurrentIndex(kObjectTab);
   setWidget(m_pTabs);
   SetActiveView(m_pTreeView);
+  // Commands go to the tree of the tab that shows.
+  connect(m_pTabs, &QTabWidget::currentChanged, this, [this](int index) {
+    CView* pView = index == kReportsTab ? static_cast<CView*>(m_pReportTreeView) : m_pTreeView;
+    SetActiveView(pView);
+    if (isActiveWindow()) pView->setFocus();
+  });
   return TRUE;
 }
 
@@ -87,6 +109,8 @@ BOOL CKSMgrFrame::OnCmdMsg(UINT nID, int nCode, CCmdUI* pCmdUI) {
 }
 
 int CKSMgrFrame::SaveObjectData() { return m_pTreeView ? m_pTreeView->SaveObject() : 1; }
+
+int CKSMgrFrame::SaveReportData() { return m_pReportTreeView ? m_pReportTreeView->SaveReportData() : 0; }
 
 void CKSMgrFrame::ReadPlacement() {
   constexpr int kMissing = -32768;
@@ -148,4 +172,6 @@ void CKSMgrFrame::WritePlacement() {
   WriteInt("wp.rcNormalPosition.bottom", m_rcNormal.top() + m_rcNormal.height());
   if (m_pObjectSplitter && !m_pObjectSplitter->sizes().isEmpty())
     WriteInt(kObjectPane, m_pObjectSplitter->sizes().constFirst());
+  if (m_pReportSplitter && !m_pReportSplitter->sizes().isEmpty() && m_pReportSplitter->sizes().constFirst() >= 0)
+    WriteInt(kReportPane, m_pReportSplitter->sizes().constFirst());
 }

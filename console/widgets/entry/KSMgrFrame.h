@@ -1,13 +1,16 @@
 #pragma once
-// The manager window's frame: the workspace as tabs, today the "Object" tab
-// (the object tree on the left, the machine information list on the right, in
-// a splitter); "Reports" and "Run" join as they are built. It keeps its normal
-// rectangle and the tree column's width in the profile (section "KSMgrFrame":
-// the "wp." window placement values and "Object.pane.tree", default 200
-// pixels) and always reopens in its normal show state (the first time, with
-// nothing stored, filling the main window's document area). While it is active the
-// application's help file is the module's (as CKSMDIChildWnd). Refresh (F5)
-// is enabled only while the "Object" tab is showing.
+// The manager window's frame: the workspace as tabs. "Object": the object tree
+// on the left, the machine information list on the right, in a splitter;
+// "Reports": the report tree on the left, the report list on the right, in a
+// second splitter; "Run" joins when it is built. It keeps its normal rectangle
+// and the two tree columns' widths in the profile (section "KSMgrFrame": the
+// "wp." window placement values, "Object.pane.tree" and "Report.pane.tree",
+// each default 200 pixels; a report column width that reads as negative is not
+// written) and always reopens in its normal show state (the first time, with
+// nothing stored, filling the main window's document area). While it is
+// active the application's help file is the module's (as CKSMDIChildWnd).
+// Commands go to the tree of the tab that shows; Refresh (F5) is enabled only
+// while the "Object" tab is showing.
 //
 // Made by the manager template (400) with a CKSTreeView as its view class;
 // deletes itself when closed. User-interface thread only.
@@ -18,6 +21,8 @@
 #include "console/widgets/support/KSMDIChildWnd.h"
 
 class CKSListView;
+class CKSReportListView;
+class CKSReportTreeView;
 class CKSTreeView;
 class QSplitter;
 class QTabWidget;
@@ -36,11 +41,17 @@ class KS_EXPORT CKSMgrFrame : public CKSMDIChildWnd {
 
   // Rebuilds the document's object lists from the tree's check boxes. Returns 1.
   int SaveObjectData();
+  // Hands the report tree's chosen report set or custom report to the
+  // document. 1 when one is chosen, else 0.
+  int SaveReportData();
 
   QTabWidget* Tabs() const { return m_pTabs; }
   QSplitter* ObjectSplitter() const { return m_pObjectSplitter; }
   CKSTreeView* TreeView() const { return m_pTreeView; }
   CKSListView* ListView() const { return m_pListView; }
+  QSplitter* ReportSplitter() const { return m_pReportSplitter; }
+  CKSReportTreeView* ReportTreeView() const { return m_pReportTreeView; }
+  CKSReportListView* ReportListView() const { return m_pReportListView; }
 
  protected:
   [[nodiscard]] BOOL OnCreateClient(CCreateContext* pContext) override;
@@ -56,6 +67,9 @@ class KS_EXPORT CKSMgrFrame : public CKSMDIChildWnd {
   QSplitter* m_pObjectSplitter = nullptr;
   CKSTreeView* m_pTreeView = nullptr;
   CKSListView* m_pListView = nullptr;
+  QSplitter* m_pReportSplitter = nullptr;
+  CKSReportTreeView* m_pReportTreeView = nullptr;
+  CKSReportListView* m_pReportListView = nullptr;
   QRect m_rcNormal;
   bool m_bPlaced = false;
   bool m_bFillArea = false;   // no stored placement: fill the MDI area when first shown

@@ -29,7 +29,8 @@ class KS_EXPORT CKSMgrDoc : public CDocument, public vn::console::CSelectedObjec
   ~CKSMgrDoc() override;
 
   // 1 when at least one object is selected and a report set or custom report
-  // is chosen (until the report tree exists, none ever is), else 0.
+  // is chosen in the report tree (SaveReportData stored it, and it was not
+  // deleted since), else 0.
   int CanRunReport() const;
   // Ignores the title given: the manager is always "Vornal".
   void SetTitle(const QString& title) override;
