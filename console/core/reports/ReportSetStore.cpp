@@ -383,8 +383,40 @@ bool RegistryKeyExists(std::string_view machine, std::string_view name, UINT for
   return OpenKey(root.get(), KeyPath(formatId, name), KEY_READ, key) == ERROR_SUCCESS;
 }
 
-LONG CopyStoredReport(std::string_view sourceMachine, std::string_view sourceName, std::string_view destinationMachine,
-                      std::string_view destinationName, StoredReportKind kind) {
+namespace {
+
+// Removes from `destination` the subkeys (a set's reports) or, for a custom
+// report, the values that `source` lacks. Names are gathered first: a key is
+// not enumerated while it changes.
+LONG PruneToSource(HKEY source, HKEY destination, StoredReportKind kind) {
+  std::vector<std::string> extra;
+  for (DWORD i = 0;; ++i) {
+    char name[kCopyNameSize];
+    DWORD length = sizeof name;
+    const LONG rc = kind == StoredReportKind::CustomReport
+                        ? RegEnumValueA(destination, i, name, &length, nullptr, nullptr, nullptr, nullptr)
+                        : RegEnumKeyExA(destination, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (rc == ERROR_NO_MORE_ITEMS) break;
+    if (rc != ERROR_SUCCESS) return rc;
+    LONG found = ERROR_SUCCESS;
+    if (kind == StoredReportKind::CustomReport) {
+      found = RegQueryValueExA(source, name, nullptr, nullptr, nullptr, nullptr);
+    } else {
+      ScopedKey probe;
+      found = OpenKey(source, name, KEY_READ, probe);
+    }
+    if (found == ERROR_FILE_NOT_FOUND) extra.emplace_back(name);
+  }
+  for (const std::string& name : extra) {
+    const LONG rc = kind == StoredReportKind::CustomReport ? RegDeleteValueA(destination, name.c_str())
+                                                           : RegDeleteKeyA(destination, name.c_str());
+    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) return rc;
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG CopyStored(std::string_view sourceMachine, std::string_view sourceName, std::string_view destinationMachine,
+                std::string_view destinationName, StoredReportKind kind, bool replace) {
   if (!IsStoredName(sourceName) || !(destinationName.empty() || IsStoredName(destinationName)))
     return ERROR_INVALID_NAME;
   MachineRoot sourceRoot;
@@ -401,13 +433,16 @@ LONG CopyStoredReport(std::string_view sourceMachine, std::string_view sourceNam
   if (const LONG rc = CreateKey(destinationRoot.get(), KeyPath(format, name), destination); rc != ERROR_SUCCESS)
     return rc;
 
-  if (kind == StoredReportKind::CustomReport) return CopyRegistryValues(source.get(), destination.get());
+  if (kind == StoredReportKind::CustomReport) {
+    if (const LONG rc = CopyRegistryValues(source.get(), destination.get()); rc != ERROR_SUCCESS) return rc;
+    return replace ? PruneToSource(source.get(), destination.get(), kind) : ERROR_SUCCESS;
+  }
 
   for (DWORD i = 0;; ++i) {
     char subkey[kKeyNameSize];
     DWORD length = sizeof subkey;
     LONG rc = RegEnumKeyExA(source.get(), i, subkey, &length, nullptr, nullptr, nullptr, nullptr);
-    if (rc == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
+    if (rc == ERROR_NO_MORE_ITEMS) break;
     if (rc != ERROR_SUCCESS) return rc;
     ScopedKey from;
     ScopedKey to;
@@ -415,6 +450,20 @@ LONG CopyStoredReport(std::string_view sourceMachine, std::string_view sourceNam
     if ((rc = OpenKey(source.get(), subkey, KEY_READ, from)) != ERROR_SUCCESS) return rc;
     if ((rc = CopyRegistryValues(from.get(), to.get())) != ERROR_SUCCESS) return rc;
   }
+  return replace ? PruneToSource(source.get(), destination.get(), kind) : ERROR_SUCCESS;
+}
+
+}  // namespace
+
+LONG CopyStoredReport(std::string_view sourceMachine, std::string_view sourceName, std::string_view destinationMachine,
+                      std::string_view destinationName, StoredReportKind kind) {
+  return CopyStored(sourceMachine, sourceName, destinationMachine, destinationName, kind, false);
+}
+
+LONG ReplaceStoredReport(std::string_view sourceMachine, std::string_view sourceName,
+                         std::string_view destinationMachine, std::string_view destinationName,
+                         StoredReportKind kind) {
+  return CopyStored(sourceMachine, sourceName, destinationMachine, destinationName, kind, true);
 }
 
 LONG CopyRegistryValues(HKEY source, HKEY destination) {

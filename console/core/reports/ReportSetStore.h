@@ -79,6 +79,15 @@ bool RegistryKeyExists(std::string_view machine, std::string_view name, UINT for
                                     std::string_view destinationMachine, std::string_view destinationName,
                                     StoredReportKind kind);
 
+// Copies as CopyStoredReport, then removes what the destination held and the
+// source lacks, so that the destination ends equal to the source. Nothing of
+// the destination is removed before the whole copy has succeeded: a copy that
+// fails midway (a machine gone) leaves the old report with some of its
+// entries overwritten, never without it.
+[[nodiscard]] LONG ReplaceStoredReport(std::string_view sourceMachine, std::string_view sourceName,
+                                       std::string_view destinationMachine, std::string_view destinationName,
+                                       StoredReportKind kind);
+
 // Copies every value of `source` into `destination` with its name, type and
 // data. Names longer than 1024 characters or data longer than 1025 bytes end
 // the copy with ERROR_MORE_DATA.

@@ -288,11 +288,11 @@ void CKSReportTreeView::PasteInto(CObjectNode* folder) {
       LONG code = ERROR_SUCCESS;
       {
         const CWaitCursor wait;
-        // A copy keeps what the destination holds and the source lacks (reports
-        // of a set, values of a custom report): replacing starts from nothing.
-        if (existed) code = rc::DeleteReportItem(itemKind, destination, name);
-        if (code == ERROR_SUCCESS)
-          code = rc::CopyStoredReport(source->machine, source->name, destination, name, storedKind);
+        // Replacing leaves the destination equal to the source (a plain copy
+        // keeps the reports of a set, or values of a custom report, that the
+        // source lacks), removing the old entries only after the copy.
+        code = existed ? rc::ReplaceStoredReport(source->machine, source->name, destination, name, storedKind)
+                       : rc::CopyStoredReport(source->machine, source->name, destination, name, storedKind);
       }
       if (code != ERROR_SUCCESS) {
         ShowSystemError(code);

@@ -328,6 +328,37 @@ TEST_F(ReportSetStoreTest, CopyKeepsDestinationExtrasAndEveryValue) {
   EXPECT_FALSE(RegistryKeyExists("", "Else", IDS_REPORT_SET_KEY_FMT));
 }
 
+TEST_F(ReportSetStoreTest, ReplaceLeavesTheDestinationEqualToTheSourceAndFailsWithoutRemovingIt) {
+  ASSERT_EQ(SaveReportSet("", "Source", FilledSet()), ERROR_SUCCESS);
+  ReportSet other;
+  other[6].Selected = 1;  // the source lacks it: gone after a replace
+  ASSERT_EQ(SaveReportSet("", "Target", other), ERROR_SUCCESS);
+  ASSERT_EQ(ReplaceStoredReport("", "Source", "", "Target", StoredReportKind::ReportSet), ERROR_SUCCESS);
+  ReportSet source, target;
+  ASSERT_EQ(LoadReportSet("", "Source", source), ERROR_SUCCESS);
+  ASSERT_EQ(LoadReportSet("", "Target", target), ERROR_SUCCESS);
+  for (int index = 0; index < kReportCount; ++index) {
+    EXPECT_EQ(target[index].Selected, source[index].Selected) << index;
+    if (source[index].Selected) {
+      EXPECT_TRUE(SameBytes(target[index].Options, source[index].Options)) << index;
+    }
+  }
+
+  ReportOptions options;
+  FillStoredFields(options, 1);
+  ASSERT_EQ(SaveCustomReportOptions("", "Def", options), ERROR_SUCCESS);
+  ASSERT_EQ(SaveCustomReportOptions("", "Old", options), ERROR_SUCCESS);
+  const BYTE stale[] = {9, 9};
+  PutValue(kCustom + "Old", "Leftover", REG_BINARY, stale, sizeof stale);
+  ASSERT_EQ(ReplaceStoredReport("", "Def", "", "Old", StoredReportKind::CustomReport), ERROR_SUCCESS);
+  EXPECT_EQ(RawValues(kCustom + "Old"), RawValues(kCustom + "Def"));
+
+  // A source that cannot be read leaves the destination as it was.
+  EXPECT_EQ(ReplaceStoredReport("", "Nothing", "", "Target", StoredReportKind::ReportSet), ERROR_FILE_NOT_FOUND);
+  ASSERT_EQ(LoadReportSet("", "Target", target), ERROR_SUCCESS);
+  for (int index : kFilledReports) EXPECT_EQ(target[index].Selected, 1) << index;
+}
+
 // An empty name would address the key that holds all sets (or all custom reports).
 TEST_F(ReportSetStoreTest, NamesThatAreNoSingleKeyAreRefused) {
   ReportSet set;
