@@ -1,5 +1,6 @@
 #include "server/service/ReportServer.h"
 
+#include <cstring>
 #include <ctime>
 #include <exception>
 #include <fstream>
@@ -121,6 +122,8 @@ LONG ReportServer::Start() {
     m_instances.push_back(instance);
   }
   m_idleSince.assign(m_instances.size(), std::nullopt);
+  m_connected.assign(m_instances.size(), false);
+  m_connectedCount = 0;
   for (std::size_t i = 0; i < m_instances.size(); ++i)
     m_threads.emplace_back([this, i, instance = m_instances[i]] { Serve(i, instance); });
   m_threads.emplace_back([this] { Janitor(); });
@@ -174,7 +177,28 @@ std::chrono::steady_clock::time_point ReportServer::DropIdleClients(std::chrono:
     DisconnectNamedPipe(m_instances[i]);
     m_idleSince[i].reset();
   }
+  if (m_connectedCount < m_instances.size()) return next;
+  // Every instance is taken: the clients idle for the busy time-out make room.
+  for (std::size_t i = 0; i < m_idleSince.size(); ++i) {
+    if (!m_idleSince[i]) continue;
+    const auto due = *m_idleSince[i] + m_settings.busyIdleTimeout;
+    if (now < due) {
+      next = std::min(next, due);
+      continue;
+    }
+    DisconnectNamedPipe(m_instances[i]);
+    m_idleSince[i].reset();
+  }
   return next;
+}
+
+void ReportServer::SetConnected(std::size_t index, bool connected) {
+  std::lock_guard lock(m_mutex);
+  if (m_connected[index] == connected) return;
+  m_connected[index] = connected;
+  connected ? ++m_connectedCount : --m_connectedCount;
+  // The janitor looks again when the last free instance is taken.
+  if (m_connectedCount == m_connected.size()) m_idleChanged.notify_all();
 }
 
 void ReportServer::SetIdle(std::size_t index, bool idle) {
@@ -196,16 +220,35 @@ void ReportServer::Serve(std::size_t index, HANDLE instance) {
       continue;
     }
     client.readBlock = serverproto::kMaxReadBlock;
+    SetConnected(index, true);
     for (;;) {
       SetIdle(index, true);
       DWORD read = 0;
       const BOOL ok = ReadFile(instance, message.data(), static_cast<DWORD>(message.size()), &read, nullptr);
       SetIdle(index, false);
+      if (!ok && GetLastError() == static_cast<DWORD>(ERROR_MORE_DATA)) {
+        // Larger than any request: refused before the rest is read, and the
+        // client goes, since what it sends next is the rest of this message.
+        RefuseOversized(instance, std::span<const char>(message.data(), read));
+        break;
+      }
       if (!ok || !Answer(instance, std::span<const char>(message.data(), read), client)) break;
     }
+    SetConnected(index, false);
     if (m_stopping) return;
     DisconnectNamedPipe(instance);
   }
+}
+
+void ReportServer::RefuseOversized(HANDLE instance, std::span<const char> start) {
+  std::uint32_t kind = 0;
+  if (start.size() < serverproto::kHeaderSize || std::memcmp(start.data(), "VNS1", 4) != 0) return;
+  std::memcpy(&kind, start.data() + 4, sizeof kind);
+  const auto known = static_cast<Kind>(kind);
+  if (known < Kind::Hello || known > Kind::Delete) return;  // no protocol of ours: nothing to answer
+  const std::vector<char> reply = Code(known, ERROR_INVALID_DATA);
+  DWORD written = 0;
+  (void)WriteFile(instance, reply.data(), static_cast<DWORD>(reply.size()), &written, nullptr);
 }
 
 bool ReportServer::Answer(HANDLE instance, std::span<const char> message, Client& client) {

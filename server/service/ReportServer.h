@@ -8,7 +8,10 @@
 // runs on its client's thread, at most settings.maxRuns at once (later ones
 // wait, and may be cancelled while they wait); each run has its progress
 // channel's thread; a janitor thread sweeps old results every ten minutes and
-// drops clients that stayed idle between requests for settings.idleTimeout.
+// drops clients that stayed idle between requests for settings.idleTimeout
+// (settings.busyIdleTimeout while every instance has a client). A request
+// larger than the server reads is answered with ERROR_INVALID_DATA and its
+// client dropped, without the rest of it being read.
 // Start and Stop from the owning thread. Stop cancels the runs in progress
 // (their partial results are removed) and returns when every thread has ended.
 //
@@ -39,13 +42,17 @@ namespace vn::vnsrv {
 
 struct ServerSettings {
   std::filesystem::path resultDirectory;  // where results are kept
-  unsigned maxClients = 16;               // pipe instances: clients served at once
+  unsigned maxClients = 64;               // pipe instances: clients served at once
   unsigned maxRuns = 2;                   // reports run at once
   std::chrono::hours keep{24};            // unfetched results are removed after this
   std::size_t maxResults = 1000;          // results kept at most (fetched ones are deleted)
   // A client that sends no request for this long is dropped, so that its
   // pipe instance serves the next one.
   std::chrono::seconds idleTimeout{300};
+  // While every pipe instance has a client, one that has sent no request for
+  // this long is dropped as well, so that clients that connect and idle
+  // cannot keep a console out (KSCli waits 20 s for a busy pipe).
+  std::chrono::seconds busyIdleTimeout{5};
   // A report's batch command is stopped after this long.
   std::chrono::seconds batchTimeout{300};
 };
@@ -73,6 +80,9 @@ class ReportServer {
     std::vector<char> replies;    // read replies are built here
   };
   void Serve(std::size_t index, HANDLE instance);
+  // Answers a request larger than the server reads (its first bytes) with
+  // ERROR_INVALID_DATA, when its header names a request of the protocol.
+  void RefuseOversized(HANDLE instance, std::span<const char> start);
   // Answers one request; false when the client is to be dropped.
   [[nodiscard]] bool Answer(HANDLE instance, std::span<const char> message, Client& client);
   std::vector<char> Properties();
@@ -83,8 +93,11 @@ class ReportServer {
   void Janitor();
   // Marks instance `index` as waiting for its client's next request (or not).
   void SetIdle(std::size_t index, bool idle);
-  // Drops the clients idle for longer than the time-out; the earliest time
-  // another one may be due. m_mutex held.
+  // Marks instance `index` as having a client (or not).
+  void SetConnected(std::size_t index, bool connected);
+  // Drops the clients idle for longer than the time-out, and while every
+  // instance has a client those idle for longer than the busy time-out; the
+  // earliest time another one may be due. m_mutex held.
   std::chrono::steady_clock::time_point DropIdleClients(std::chrono::steady_clock::time_point now);
 
   MachineConfig m_config;
@@ -102,6 +115,8 @@ class ReportServer {
   // Per instance: since when its client has been waiting to send a request
   // (nullopt while a request is answered, or no client is connected).
   std::vector<std::optional<std::chrono::steady_clock::time_point>> m_idleSince;
+  std::vector<bool> m_connected;  // per instance: a client is connected
+  std::size_t m_connectedCount = 0;
   std::vector<std::thread> m_threads;
   ThreadPark m_park;  // progress threads still opening a pipe when their run ended
 };

@@ -6,9 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -595,6 +597,96 @@ TEST_F(ReportServerTest, SeveralClientsAtOnce) {
   }
   for (auto& run : runs) EXPECT_EQ(run.get(), "30");
   EXPECT_TRUE(ResultFiles().empty());
+}
+
+}  // namespace
+
+namespace {
+
+// Clients that connect and say nothing cannot keep a console out: while every
+// pipe instance is taken, the ones idle for the busy time-out make room.
+TEST_F(ReportServerTest, WhenEveryInstanceIsTakenIdleClientsMakeRoom) {
+  StartServer({"--clients", "4", "--busy-idle-seconds", "1"});
+  std::vector<std::unique_ptr<KSCli>> idle;
+  for (int i = 0; i < 4; ++i) {
+    idle.push_back(std::make_unique<KSCli>());
+    ASSERT_EQ(idle.back()->Connect("SRV1"), 0u) << i;
+  }
+  KSCli console;
+  ASSERT_EQ(console.Connect("SRV1"), 0u) << "a free instance within KSCli's wait";
+  char texts[9][260] = {};
+  EXPECT_EQ(console.GetProperties(texts[0], texts[1], texts[2], texts[3], texts[4], texts[5], texts[6], texts[7],
+                                  texts[8]),
+            0u);
+  int dropped = 0;
+  for (auto& client : idle) {
+    if (client->GetProperties(texts[0], texts[1], texts[2], texts[3], texts[4], texts[5], texts[6], texts[7],
+                              texts[8]) != 0)
+      ++dropped;
+  }
+  EXPECT_GE(dropped, 1) << "an idle client made room";
+}
+
+// A request past what the server reads never reaches it whole: the pipe
+// takes no message larger than the instance's input size and the writer gets
+// ERROR_INVALID_PARAMETER, so nothing of it is read; the server goes on
+// serving others.
+TEST_F(ReportServerTest, ARequestLargerThanTheServerReadsIsRefused) {
+  StartServer();
+  HANDLE pipe = vn::testing::OpenPipeWhenFree(kServerPipe);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE) << GetLastError();
+  vn::serverproto::Writer report(static_cast<std::uint32_t>(vn::serverproto::Kind::Report));
+  report.U32(5410).Bytes(std::string(vn::serverproto::kMaxRequest + 4096, 'x'));
+  const auto& bytes = report.Finish();
+  EXPECT_FALSE(vn::testing::Send(pipe, std::string(bytes.begin(), bytes.end())));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  CloseHandle(pipe);
+
+  KSCli client;
+  ASSERT_EQ(client.Connect("SRV1"), 0u);
+  char texts[9][260] = {};
+  EXPECT_EQ(client.GetProperties(texts[0], texts[1], texts[2], texts[3], texts[4], texts[5], texts[6], texts[7],
+                                 texts[8]),
+            0u);
+}
+
+// With the default settings, 32 clients that connect and idle leave room for
+// a console's report. The console reaches SRV1 through its machine service,
+// which here lets one caller hold more pipes than the 32 + 1 this needs.
+TEST(ReportServerBoundsTest, ThirtyTwoIdleClientsThenAReportIsAnswered) {
+  vn::testing::MachineNetwork net;
+  const vn::testing::TestMachine& srv1 = net.Add({"SRV1", "TESTDOM", vn::MachineRole::Server, {"Data"}});
+  std::ofstream(srv1.home / "machine.ini", std::ios::app) << "\n[Limits]\nPipesPerClient = 64\n";
+  std::ofstream(srv1.ShareDir("Data") / "one.txt") << "one";
+  ASSERT_TRUE(net.StartAll());
+  ASSERT_TRUE(net.Start("CONSOLE"));
+  SC_HANDLE service = vn::testing::InstallReportServer(srv1, VN_VNSRV, "--runs 2");
+  ASSERT_NE(service, nullptr) << GetLastError();
+  ASSERT_TRUE(vn::testing::StartReportServer(service, "SRV1", 0, nullptr)) << GetLastError();
+
+  std::vector<std::unique_ptr<KSCli>> idle;
+  for (int i = 0; i < 32; ++i) {
+    idle.push_back(std::make_unique<KSCli>());
+    ASSERT_EQ(idle.back()->Connect("SRV1"), 0u) << i;
+  }
+  KSCli console;
+  ASSERT_EQ(console.Connect("SRV1"), 0u);
+  KSServerCommunicationReportRec record;
+  record.Report = vn::kReportAllFiles;
+  record.Options = vn::kOptionCommaDelimited;
+  KSServerCommunicationOutputRec output{};
+  ASSERT_EQ(console.ProcessReport(&record, &output, "\\\\SRV1\\Data"), 0u) << output.Message;
+  KSServerCommunicationFileRec file{};
+  int unused = 0;
+  std::string data;
+  while (console.ProcessFile(&output, &file, &unused) == 0) data.append(file.Data, file.Count);
+  EXPECT_NE(data.find("one.txt"), std::string::npos);
+  EXPECT_EQ(console.DeleteServerFile(&output, &file), 0u);
+
+  idle.clear();
+  console.Disconnect();
+  EXPECT_TRUE(vn::testing::StopReportServer(service));
+  CloseServiceHandle(service);
 }
 
 }  // namespace
