@@ -42,7 +42,7 @@ namespace vn::vnsrv {
 
 struct ServerSettings {
   std::filesystem::path resultDirectory;  // where results are kept
-  unsigned maxClients = 64;               // pipe instances: clients served at once
+  unsigned maxClients = 16;               // pipe instances: clients served at once
   unsigned maxRuns = 2;                   // reports run at once
   std::chrono::hours keep{24};            // unfetched results are removed after this
   std::size_t maxResults = 1000;          // results kept at most (fetched ones are deleted)

@@ -650,9 +650,11 @@ TEST_F(ReportServerTest, ARequestLargerThanTheServerReadsIsRefused) {
             0u);
 }
 
-// With the default settings, 32 clients that connect and idle leave room for
-// a console's report. The console reaches SRV1 through its machine service,
-// which here lets one caller hold more pipes than the 32 + 1 this needs.
+// With the default settings (16 instances), 32 clients that connect and idle
+// leave room for a console's report: the first 16 make room for the next 16
+// after five seconds, and those for the console five seconds later, within
+// the 20 seconds KSCli waits. The console reaches SRV1 through its machine
+// service, which here lets one caller hold more pipes than this needs.
 TEST(ReportServerBoundsTest, ThirtyTwoIdleClientsThenAReportIsAnswered) {
   vn::testing::MachineNetwork net;
   const vn::testing::TestMachine& srv1 = net.Add({"SRV1", "TESTDOM", vn::MachineRole::Server, {"Data"}});
