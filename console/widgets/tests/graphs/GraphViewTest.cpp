@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <algorithm>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -40,7 +41,9 @@ using vn::chart::VNChart;
 using vn::testing::WriteText;
 
 std::string Result(const std::string& heading, const std::string& columns, const std::vector<std::string>& rows) {
-  std::string text = "\"A1\",9,4\r\n" + heading + columns + "\r\n";
+  // The column count is the column header line's field count.
+  const auto fields = std::count(columns.begin(), columns.end(), ',') + 1;
+  std::string text = "\"A1\",9," + std::to_string(fields) + "\r\n" + heading + columns + "\r\n";
   for (const std::string& row : rows) text += row + "\r\n";
   return text;
 }
@@ -198,8 +201,8 @@ TEST_F(GraphViewTest, TheLabelFollowsThePointerFromPointToPoint) {
   ASSERT_NE(view, nullptr);
   ASSERT_TRUE(m_session.m_mainFrame->isActiveWindow());
   VNChart* chart = view->GetChart();
-  const QPoint alice = view->mapFrom(chart, chart->Unpick(0, 0));
-  const QPoint carol = view->mapFrom(chart, chart->Unpick(2, 0));
+  const QPoint alice = chart->mapTo(view, chart->Unpick(0, 0));
+  const QPoint carol = chart->mapTo(view, chart->Unpick(2, 0));
 
   view->OnMouseMove(alice);
   EXPECT_EQ(CGraphView::HoverLabelText(), QStringLiteral("alice 1,500"));
@@ -217,16 +220,17 @@ TEST_F(GraphViewTest, TheLabelFollowsThePointerFromPointToPoint) {
   // Bars label their values the same way.
   ASSERT_TRUE(m_session.m_mainFrame->OnCommand(CGraphView::ID_GRAPH_BAR));
   QApplication::processEvents();
-  view->OnMouseMove(view->mapFrom(chart, chart->Unpick(1, 0)));
+  view->OnMouseMove(chart->mapTo(view, chart->Unpick(1, 0)));
   EXPECT_EQ(CGraphView::HoverLabelText(), QStringLiteral("bob 700"));
 
   // A graph window that is not the active one shows no label.
   CGraphView* other = Graph(OpenResult(kGroups, "groups.csv"));
   ASSERT_NE(other, nullptr);
-  view->OnMouseMove(view->mapFrom(chart, chart->Unpick(2, 0)));
+  view->OnMouseMove(chart->mapTo(view, chart->Unpick(2, 0)));
   EXPECT_EQ(CGraphView::HoverLabelText(), QStringLiteral("bob 700")) << "the label stays as it was";
   // Closing the window whose chart holds the label takes the label along.
   view->GetParentFrame()->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_EQ(CGraphView::HoverLabelText(), QString());
 }
 
