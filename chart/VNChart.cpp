@@ -175,7 +175,9 @@ QString VNChart::FormatNumber(double value) const {
 void VNChart::UpdateHeader() {
   QStringList lines = m_headers;
   while (!lines.isEmpty() && lines.back().trimmed().isEmpty()) lines.removeLast();
-  m_chart->setTitle(lines.join(QLatin1Char('\n')));
+  // The title is rich text: each line escaped, lines broken explicitly.
+  for (QString& line : lines) line = line.toHtmlEscaped();
+  m_chart->setTitle(lines.join(QStringLiteral("<br>")));
 }
 
 int VNChart::DrawnPoints() const { return m_data ? std::min(m_data->PointCount(), kMaxDrawnPoints) : 0; }

@@ -114,6 +114,8 @@ class VNChart : public QWidget {
   QImage Render(QSize size) const;
 
   QChart* Chart() const { return m_chart; }
+  // The size a chart reads well at: 640 x 480 pixels.
+  QSize sizeHint() const override { return {640, 480}; }
 
  protected:
   void resizeEvent(QResizeEvent* event) override;

@@ -144,7 +144,11 @@ TEST_F(VNChartTest, PieHasOneSlicePerSetWithItsLabelValueAndColour) {
   m_chart.SetNthHeaderString(1, QStringLiteral("SRV1"));
   QCoreApplication::processEvents();
 
-  EXPECT_EQ(m_chart.Chart()->title(), QStringLiteral("Space By User\nSRV1"));
+  EXPECT_EQ(m_chart.HeaderStrings(), (QStringList{QStringLiteral("Space By User"), QStringLiteral("SRV1")}));
+  EXPECT_EQ(m_chart.Chart()->title(), QStringLiteral("Space By User<br>SRV1"));
+  m_chart.SetNthHeaderString(2, QStringLiteral("a < b & c"));
+  EXPECT_EQ(m_chart.Chart()->title(), QStringLiteral("Space By User<br>SRV1<br>a &lt; b &amp; c"));
+  m_chart.SetNthHeaderString(2, QString());
   ASSERT_EQ(m_chart.Chart()->series().size(), 1);
   const auto* pie = qobject_cast<QPieSeries*>(m_chart.Chart()->series().front());
   ASSERT_NE(pie, nullptr);

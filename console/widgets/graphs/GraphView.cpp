@@ -8,6 +8,8 @@
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QResizeEvent>
+#include <QTimer>
+#include <algorithm>
 #include <array>
 
 #include "chart/VNChart.h"
@@ -85,6 +87,8 @@ CGraphView::~CGraphView() {
 void CGraphView::OnInitialUpdate() {
   CView::OnInitialUpdate();
   LoadChart();
+  // Once the frame is shown, the chart asks for the room it wants.
+  QTimer::singleShot(0, this, [this] { (void)OnChartMessage(kMsgChartResized); });
 }
 
 void CGraphView::LoadChart() {
@@ -237,9 +241,19 @@ QString CGraphView::HoverLabelText() {
 LRESULT CGraphView::OnChartMessage(UINT message) {
   switch (message) {
     case kMsgChartResized: {
-      // The chart asks for room: the frame grows or shrinks by the difference.
+      // The chart asks for room: the frame grows or shrinks by the
+      // difference, kept inside the main window's area.
       CMDIChildWnd* pFrame = GetParentFrame();
-      if (pFrame && m_pChart->size() != size()) pFrame->resize(pFrame->size() + (m_pChart->size() - size()));
+      const QSize wanted = m_pChart->sizeHint();
+      if (!pFrame || wanted == size()) return 1;
+      QRect frame(pFrame->pos(), pFrame->size() + (wanted - size()));
+      if (const QWidget* pArea = pFrame->parentWidget()) {
+        const QRect area = pArea->rect();
+        frame.setSize(frame.size().boundedTo(area.size()));
+        frame.moveLeft(std::clamp(frame.left(), 0, std::max(0, area.width() - frame.width())));
+        frame.moveTop(std::clamp(frame.top(), 0, std::max(0, area.height() - frame.height())));
+      }
+      pFrame->setGeometry(frame);
       return 1;
     }
     case kMsgPaletteChanged:

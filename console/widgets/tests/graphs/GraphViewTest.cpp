@@ -183,6 +183,11 @@ TEST_F(GraphViewTest, EachSummaryChartsItsRowsInAGraphWindowOfItsOwn) {
 TEST_F(GraphViewTest, PieAndBarExcludeEachOther) {
   CGraphView* view = Graph(OpenResult(kPartitions));
   ASSERT_NE(view, nullptr);
+  // The window took the chart's size, as far as the main window's area lets it.
+  const QWidget* area = view->GetParentFrame()->parentWidget();
+  ASSERT_NE(area, nullptr);
+  EXPECT_TRUE(area->rect().contains(view->GetParentFrame()->geometry()));
+  EXPECT_EQ(view->width(), std::min(640, view->width() + area->width() - view->GetParentFrame()->width()));
   EXPECT_TRUE(Enabled(view, CGraphView::ID_GRAPH_BAR));
   EXPECT_FALSE(Enabled(view, CGraphView::ID_GRAPH_PIE));
   // Through the main frame's command chain, as the menu runs it.
