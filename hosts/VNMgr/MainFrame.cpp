@@ -56,6 +56,7 @@ CMainFrame::CMainFrame() : m_hReportFinished(CreateEventA(nullptr, TRUE, TRUE, k
 
   QMenu* pFile = AddMenu(QStringLiteral("&File"));
   AddCommand(pFile, ID_FILE_OPEN, QStringLiteral("&Open..."), QKeySequence::Open);
+  AddCommand(pFile, ID_FILE_CLOSE, QStringLiteral("&Close"));
   // The result window's: its document saves, its grid prints.
   AddCommand(pFile, ID_FILE_SAVE, QStringLiteral("&Save\tCtrl+S"), QKeySequence::Save);
   AddCommand(pFile, ID_FILE_SAVE_AS, QStringLiteral("&Save As..."));

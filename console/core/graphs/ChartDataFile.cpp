@@ -302,9 +302,12 @@ ChartLabels ParseChartLabels(std::string_view contents) {
         fail(ChartFileError::Truncated);
         break;
       }
-      list->clear();  // a section given twice: the later one counts, as it would on the chart
-      if (!ParseChartList(line.substr(std::min<std::size_t>(2, line.size())), *list)) fail(ChartFileError::BadList);
-      if (list->size() >= kMaxListItems) fail(ChartFileError::TooManyItems);
+      // A section given twice relabels item by item, as it would on the chart.
+      std::vector<std::string> items;
+      if (!ParseChartList(line.substr(std::min<std::size_t>(2, line.size())), items)) fail(ChartFileError::BadList);
+      if (items.size() >= kMaxListItems) fail(ChartFileError::TooManyItems);
+      if (list->size() < items.size()) list->resize(items.size());
+      std::move(items.begin(), items.end(), list->begin());
       continue;
     }
     if (line.starts_with("# Window Title")) {

@@ -75,6 +75,7 @@ CGraphView::CGraphView() : m_pChart(new VNChart(this)), m_pPrinter(std::make_uni
   MapCommand(ID_FILE_PRINT_SETUP, &CGraphView::OnFilePrintSetup);
   MapCommand(ID_FILE_PAGE_SETUP, &CGraphView::OnFilePageSetup);
   MapCommand(ID_FILE_SAVE_AS, &CGraphView::OnFileSaveAs);
+  MapCommand(ID_FILE_CLOSE, &CGraphView::OnFileClose);
   // The view follows the pointer over the chart, which only draws.
   m_pChart->setAttribute(Qt::WA_TransparentForMouseEvents);
   setMouseTracking(true);
@@ -173,6 +174,10 @@ void CGraphView::OnFilePrintSetup() {
 void CGraphView::OnFilePageSetup() {
   QPageSetupDialog dlg(m_pPrinter.get(), this);
   (void)dlg.exec();  // the choices stay with the printer for the next print
+}
+
+void CGraphView::OnFileClose() {
+  if (CMDIChildWnd* pFrame = GetParentFrame()) pFrame->close();
 }
 
 void CGraphView::OnFileSaveAs() {

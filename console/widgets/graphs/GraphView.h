@@ -12,7 +12,8 @@
 //
 // Commands: Bar (33338) and Pie (33337), each disabled while it is the
 // chart's type; Print (57607), Print Preview (0xE109), Print Setup (57606),
-// Page Setup (57605) through Qt's printing; Save As (57604) saves the chart
+// Page Setup (57605) through Qt's printing; Close (57602) closes the window;
+// Save As (57604) saves the chart
 // as a Windows bitmap. Moving the pointer over a slice or bar, while the
 // main window is active and this view is the active one, shows a label with
 // the set's label and the value; elsewhere the label goes. There is one
@@ -66,6 +67,8 @@ class KS_EXPORT CGraphView : public CView {
   void OnFilePrintPreview();
   void OnFilePrintSetup();
   void OnFilePageSetup();
+  // Closes the graph window (and so its document and file).
+  void OnFileClose();
   // Asks for a name and saves the chart there (SaveBitmap).
   void OnFileSaveAs();
   // Writes the chart as a bitmap under BitmapFileName(chosen); false when

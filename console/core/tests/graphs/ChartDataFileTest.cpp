@@ -235,6 +235,7 @@ TEST_F(ChartDataFileTest, DamagedFilesReadWhatTheyCanAndSayWhere) {
       {"binary", std::string("\x00\xff\x01#\x00\n\x80\x81", 8), ChartFileError::None, 0, false, {}},
       {"numbers only", "ARRAY 2 1\r\n1\r\n2 3\r\n", ChartFileError::None, 0, false, {}},
       {"two set sections", "# Set Labels\r\n# \"a\"\r\n# Set Labels\r\n# \"b\";\"c\"\r\n", ChartFileError::None, 0, false, {"b", "c"}},
+      {"a shorter second section", "# Set Labels\r\n# \"a\";\"b\"\r\n# Set Labels\r\n# \"c\"\r\n", ChartFileError::None, 0, false, {"c", "b"}},
       {"label line that is not a list", "# Set Labels\r\nx\r\n", ChartFileError::None, 0, false, {}},
   };
   for (const Case& c : cases) {

@@ -32,6 +32,7 @@
 #include "console/widgets/tests/ConsoleSession.h"
 #include "testing/TestFiles.h"
 #include "ui/CmdUI.h"
+#include "ui/CommandIds.h"
 #include "ui/MDIFrameWnd.h"
 #include "ui/MultiDocTemplate.h"
 
@@ -199,6 +200,12 @@ TEST_F(GraphViewTest, PieAndBarExcludeEachOther) {
   EXPECT_FALSE(m_session.m_mainFrame->OnCommand(CGraphView::ID_GRAPH_BAR));  // disabled: not run
   EXPECT_TRUE(m_session.m_mainFrame->OnCommand(CGraphView::ID_GRAPH_PIE));
   EXPECT_EQ(view->ChartType(), CGraphView::kPie);
+
+  // File, Close ends the window, its document and its file.
+  const QString path = view->GetDocument()->GetPathName();
+  EXPECT_TRUE(m_session.m_mainFrame->OnCommand(ID_FILE_CLOSE));
+  EXPECT_TRUE(pGraphDocTemplate->GetDocuments().empty());
+  EXPECT_FALSE(QFile::exists(path));
 }
 
 TEST_F(GraphViewTest, TheLabelFollowsThePointerFromPointToPoint) {
