@@ -1,5 +1,6 @@
 #include "console/widgets/graphs/GraphView.h"
 
+#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMouseEvent>
@@ -113,7 +114,7 @@ void CGraphView::LoadChart() {
   for (int set = 0; set < VNChart::kStyleCount; ++set)
     m_pChart->SetNthSetColor(set, QColor(kSetColors[static_cast<std::size_t>(set)]));
 
-  const vn::console::ChartLabels labels = vn::console::ReadChartLabels(path.toStdString());
+  const vn::console::ChartLabels labels = vn::console::ReadChartLabels(QFile::encodeName(path).toStdString());
   for (std::size_t i = 0; i < labels.headers.size(); ++i)
     m_pChart->SetNthHeaderString(static_cast<int>(i), Text(labels.headers[i]));
   for (std::size_t i = 0; i < labels.pointLabels.size(); ++i)
