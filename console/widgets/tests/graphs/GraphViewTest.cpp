@@ -289,6 +289,35 @@ TEST_F(GraphViewTest, ThousandsOfUsersKeepTheLargestSlicesAndGroupTheRest) {
   EXPECT_EQ(sum, total);
 }
 
+TEST_F(GraphViewTest, SummariesWithoutRowsOpenEmptyCharts) {
+  const std::string empty[] = {
+      Result("\"B1\",\"Space By User\"\r\n", "\"H1\",\"User Name\",\"Files\",\"Total\"", {}),
+      Result("\"B1\",\"Partition Summary\"\r\n", "\"H1\",\"Computer Name\",\"Drive Name\",\"Used Space\",\"Free Space\"", {}),
+  };
+  int n = 0;
+  for (const std::string& text : empty) {
+    CGraphView* view = Graph(OpenResult(text, "empty" + std::to_string(n++) + ".csv"));
+    ASSERT_NE(view, nullptr) << text;
+    VNChart* chart = view->GetChart();
+    ASSERT_NE(chart->Data(), nullptr);
+    EXPECT_EQ(chart->Data()->SetCount() * chart->Data()->PointCount(), 0);
+    EXPECT_EQ(chart->Unpick(0, 0), QPoint(-1, -1));
+    view->OnMouseMove(QPoint(view->width() / 2, view->height() / 2));
+    EXPECT_EQ(CGraphView::HoverLabelText(), QString());
+    EXPECT_TRUE(m_session.m_mainFrame->OnCommand(CGraphView::ID_GRAPH_BAR));
+    EXPECT_TRUE(view->SaveBitmap(m_dir.filePath(QStringLiteral("empty"))));
+  }
+  // A detailed summary without its Free row is not charted, and leaves no file.
+  const QStringList before = QDir::temp().entryList({QStringLiteral("Gra*.tmp")});
+  CFastReadView* noFree = OpenResult(Result("\"B1\",\"Detailed Summary\"\r\n", "\"H1\",\"Category\",\"Files\",\"Size Used\"",
+                                            {"\"DS\",\".txt\",1,100", "\"DS\",\"Used Space\",9,1000"}),
+                                     "nofree.csv");
+  ASSERT_NE(noFree, nullptr);
+  EXPECT_TRUE(Enabled(noFree, CFastReadView::ID_GRAPH));
+  EXPECT_EQ(Graph(noFree), nullptr);
+  EXPECT_EQ(QDir::temp().entryList({QStringLiteral("Gra*.tmp")}), before);
+}
+
 TEST_F(GraphViewTest, DamagedFilesOpenAsChartsWithoutWhatTheyLack) {
   struct Case {
     const char* name;
