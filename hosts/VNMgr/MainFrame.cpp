@@ -11,6 +11,7 @@
 
 #include "console/core/support/Resources.h"
 #include "console/widgets/entry/KSEntry.h"
+#include "console/widgets/graphs/GraphView.h"
 #include "console/widgets/grid/GridView.h"
 #include "console/widgets/objects/KSTreeView.h"
 #include "console/widgets/results/FastReadDoc.h"
@@ -55,12 +56,14 @@ CMainFrame::CMainFrame() : m_hReportFinished(CreateEventA(nullptr, TRUE, TRUE, k
 
   QMenu* pFile = AddMenu(QStringLiteral("&File"));
   AddCommand(pFile, ID_FILE_OPEN, QStringLiteral("&Open..."), QKeySequence::Open);
+  AddCommand(pFile, ID_FILE_CLOSE, QStringLiteral("&Close"));
   // The result window's: its document saves, its grid prints.
   AddCommand(pFile, ID_FILE_SAVE, QStringLiteral("&Save\tCtrl+S"), QKeySequence::Save);
   AddCommand(pFile, ID_FILE_SAVE_AS, QStringLiteral("&Save As..."));
   pFile->addSeparator();
   AddCommand(pFile, ID_FILE_PRINT, QStringLiteral("&Print..."), QKeySequence::Print);
   AddCommand(pFile, CGridView::ID_FILE_PRINT_PREVIEW, QStringLiteral("Print Pre&view"));
+  AddCommand(pFile, ID_FILE_PRINT_SETUP, QStringLiteral("P&rint Setup..."));
   AddCommand(pFile, ID_FILE_PAGE_SETUP, QStringLiteral("Page Set&up..."));
   pFile->addSeparator();
   AddCommand(pFile, ID_APP_EXIT, QStringLiteral("E&xit"));
@@ -80,6 +83,10 @@ CMainFrame::CMainFrame() : m_hReportFinished(CreateEventA(nullptr, TRUE, TRUE, k
   AddCommand(pView, CGridView::ID_VIEW_ZOOMOUT, QStringLiteral("Zoom &out"));
   AddCommand(pView, CGridView::ID_VIEW_100, QStringLiteral("100%"));
   AddCommand(pView, CGridView::ID_VIEW_PROPERTIES, QStringLiteral("&Display Settings..."));
+  // The graph window's.
+  QMenu* pGraphType = pView->addMenu(QStringLiteral("&Graph Type"));
+  AddCommand(pGraphType, CGraphView::ID_GRAPH_BAR, QStringLiteral("&Bar"));
+  AddCommand(pGraphType, CGraphView::ID_GRAPH_PIE, QStringLiteral("&Pie"));
 
   QMenu* pWindow = AddMenu(QStringLiteral("&Window"));
   AddCommand(pWindow, ID_WINDOW_CASCADE, QStringLiteral("&Cascade"));

@@ -1,6 +1,8 @@
 #include "console/widgets/results/FastReadView.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QRandomGenerator>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
@@ -8,16 +10,19 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "console/core/graphs/ChartDataFile.h"
 #include "console/core/results/FXDataManager.h"
 #include "console/core/results/ResultFileOps.h"
 #include "console/core/results/ResultRules.h"
 #include "console/core/support/Resources.h"
 #include "console/core/support/SystemErrorText.h"
+#include "console/widgets/graphs/GraphDoc.h"
 #include "console/widgets/grid/GridCtrl.h"
 #include "console/widgets/results/FastReadDoc.h"
 #include "platform/endpoints/MachineDirectory.h"
 #include "platform/machine/PathMap.h"
 #include "ui/CmdUI.h"
+#include "ui/MultiDocTemplate.h"
 #include "ui/MDIFrameWnd.h"
 #include "ui/MessageBox.h"
 #include "ui/WaitCursor.h"
@@ -80,6 +85,8 @@ CFastReadView::CFastReadView() {
   MapUpdateCommand(ID_KS_DELETE, &CFastReadView::OnUpdateFileCommand);
   MapUpdateCommand(ID_EDIT_COPY, &CFastReadView::OnUpdateFileCommand);
   MapUpdateCommand(ID_MOVE_TO, &CFastReadView::OnUpdateFileCommand);
+  MapCommand(ID_GRAPH, &CFastReadView::OnGraph);
+  MapCommand(ID_GRAPH_POPUP, &CFastReadView::OnGraph);
   MapUpdateCommandRange(ID_GRAPH, ID_GRAPH, &CFastReadView::OnUpdateGraph);
   MapUpdateCommandRange(ID_GRAPH_POPUP, ID_GRAPH_POPUP, &CFastReadView::OnUpdateGraph);
   m_standardColor = ColorOf(kDefaultStandardColor);
@@ -248,9 +255,58 @@ bool CFastReadView::ProcessKeys(QKeyEvent* event) {
 
 void CFastReadView::OnUpdateFileCommand(CCmdUI* pCmdUI) { pCmdUI->Enable(FilesOnly()); }
 
-// Charts of the summaries (kinds 4, 7, 11, 15) come with the graph window;
-// until then the command has no handler and stays off.
-void CFastReadView::OnUpdateGraph(CCmdUI* pCmdUI) { pCmdUI->Enable(FALSE); }
+void CFastReadView::OnUpdateGraph(CCmdUI* pCmdUI) {
+  pCmdUI->Enable(m_pDataManager && !m_pDataManager->IsCustomReport() &&
+                 vn::console::CanGraphReportKind(m_pDataManager->GetReportKind()));
+}
+
+int CFastReadView::SaveGraphDataToFile(const std::string& fileName) const {
+  if (!m_pDataManager) return 0;
+  vn::console::ChartResult result;
+  result.rowCount = std::max(0, GridRowCount() - 1);
+  result.columnCount = GridColumnCount();
+  result.cellText = [this](int row, int column) { return CellText(row, column); };
+  result.reportKind = m_pDataManager->GetReportKind();
+  result.title = m_pDataManager->GetReportName();
+  result.header = m_pDataManager->GetHeading();
+  return vn::console::SaveGraphDataToFile(fileName, result);
+}
+
+namespace {
+
+// A new empty file "Gra<hex digits>.tmp" in the temporary directory, made
+// here so that no other graph takes the name; empty when none could be made.
+QString NewGraphFile() {
+  const QDir directory(QDir::tempPath());
+  std::uint32_t unique = QRandomGenerator::global()->bounded(1u, 0x10000u);
+  for (int tries = 0; tries < 0x10000; ++tries, unique = unique % 0xFFFF + 1) {
+    const QString path = directory.filePath(QStringLiteral("Gra%1.tmp").arg(QString::number(unique, 16).toUpper()));
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) return path;
+    if (!file.exists()) return {};  // not a name taken: the directory refuses new files
+  }
+  return {};
+}
+
+CMultiDocTemplate* GraphTemplate() {
+  CWinApp* pApp = AfxGetApp();
+  if (!pApp) return nullptr;
+  for (CDocTemplate* pTemplate : pApp->GetDocTemplates())
+    if (pTemplate->GetDocClass() == RUNTIME_CLASS(CGraphDoc)) return dynamic_cast<CMultiDocTemplate*>(pTemplate);
+  return nullptr;
+}
+
+}  // namespace
+
+void CFastReadView::OnGraph() {
+  const CWaitCursor wait;
+  CMultiDocTemplate* pTemplate = GraphTemplate();
+  if (!pTemplate) return;
+  const QString path = NewGraphFile();
+  if (path.isEmpty()) return;
+  if (!SaveGraphDataToFile(QFile::encodeName(path).toStdString()) || !pTemplate->OpenDocumentFile(path, TRUE))
+    (void)QFile::remove(path);  // no graph: its file goes with it
+}
 
 bool CFastReadView::FilesOnly() const {
   if (!m_pDataManager) return false;

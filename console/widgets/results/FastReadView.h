@@ -10,8 +10,9 @@
 // column on a double-click of the header row (not for custom reports); a
 // context menu on data rows; Delete (33314, also the Delete key), Copy to
 // (57634) and Move to (33328) of the files the selected rows name, allowed
-// only on a run's result (FilesOnly); Graph (33335, 33337) stays disabled
-// until the chart window exists.
+// only on a run's result (FilesOnly); Graph (33335, 33337) for the summaries
+// that can be charted (report kinds 4, 7, 11, 15): it writes a chart data
+// file of the rows shown and opens a graph window on it.
 //
 // Colours: profile "VNReport" / "BGCOLOR_STANDARD" (cells, heading band) and
 // "BGCOLOR_TOTAL" (totals band), colour values with red in the low byte, read
@@ -76,6 +77,13 @@ class KS_EXPORT CFastReadView : public CGridView, public CGridSource {
 
   // Whether Delete, Copy to and Move to may run now.
   bool FilesOnly() const;
+  // Writes a new chart data file ("Gra<hex>.tmp" in the temporary directory)
+  // and opens it in a graph window; nothing happens, silently, when either
+  // fails.
+  void OnGraph();
+  // Writes the chart data file of the shown result to `fileName`; non-zero
+  // when a file was written.
+  [[nodiscard]] int SaveGraphDataToFile(const std::string& fileName) const;
   void OnKsDelete();
   // Marks a data row whose file is gone and redraws it (Delete does this for
   // every row whose file it removed).
