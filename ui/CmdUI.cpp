@@ -1,6 +1,7 @@
 #include "ui/CmdUI.h"
 
 #include <QAction>
+#include <QMenu>
 
 #include "ui/CmdTarget.h"
 
@@ -33,4 +34,20 @@ BOOL CCmdUI::DoUpdate(CCmdTarget* pTarget, BOOL bDisableIfNoHandler) {
   const BOOL bHandled = pTarget->OnCmdMsg(m_nID, CN_UPDATE_COMMAND_UI, this);
   if (bDisableIfNoHandler && !m_bEnableChanged) Enable(pTarget->OnCmdMsg(m_nID, CN_COMMAND_PROBE, nullptr));
   return bHandled;
+}
+
+QAction* AddCommandAction(QMenu& menu, CCmdTarget* pTarget, UINT nID, const QString& text) {
+  QAction* action = menu.addAction(text);
+  action->setData(nID);
+  CCmdUI state(nID, action);
+  state.DoUpdate(pTarget, TRUE);
+  QObject::connect(action, &QAction::triggered, action, [pTarget, nID] { pTarget->OnCmdMsg(nID, CN_COMMAND, nullptr); });
+  return action;
+}
+
+BOOL RunCommandIfEnabled(CCmdTarget* pTarget, UINT nID) {
+  CCmdUI state(nID);
+  if (!state.DoUpdate(pTarget, TRUE) || !state.m_bEnabled) return FALSE;
+  pTarget->OnCmdMsg(nID, CN_COMMAND, nullptr);
+  return TRUE;
 }

@@ -15,6 +15,7 @@
 
 class CCmdTarget;
 class QAction;
+class QMenu;
 
 class CCmdUI {
  public:
@@ -43,3 +44,12 @@ class CCmdUI {
   BOOL m_bEnableChanged = FALSE;
   BOOL m_bContinueRouting = FALSE;
 };
+
+// Adds to `menu` an entry for command nID, set now as pTarget's update
+// handlers say (disabled without a handler), that sends the command to
+// pTarget when chosen. The entry carries nID as its data.
+QAction* AddCommandAction(QMenu& menu, CCmdTarget* pTarget, UINT nID, const QString& text);
+
+// Sends command nID to pTarget when an update handler there takes it and
+// enables it (as a key of the command does). TRUE when it ran.
+BOOL RunCommandIfEnabled(CCmdTarget* pTarget, UINT nID);

@@ -58,8 +58,7 @@ CKSTreeView::CKSTreeView()
   connect(refresh, &QShortcut::activated, this, [this] { OnCmdMsg(vn::console::ID_OBJECT_REFRESH, 0, nullptr); });
   auto* remove = new QShortcut(QKeySequence(Qt::Key_Delete), this, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
   connect(remove, &QShortcut::activated, this, [this] {
-    CCmdUI state(vn::console::ID_OBJECT_DELETE);
-    if (state.DoUpdate(this, TRUE) && state.m_bEnabled) OnCmdMsg(vn::console::ID_OBJECT_DELETE, 0, nullptr);
+    RunCommandIfEnabled(this, vn::console::ID_OBJECT_DELETE);
   });
 
   MapCommand(vn::console::ID_OBJECT_REFRESH, &CKSTreeView::OnRefresh);
@@ -141,13 +140,7 @@ void CKSTreeView::OnCheckClicked(CObjectNode* node, int oldState) {
 
 std::unique_ptr<QMenu> CKSTreeView::CreateContextMenu() {
   auto menu = std::make_unique<QMenu>(this);
-  auto add = [this, &menu](UINT nID, const QString& text) {
-    QAction* action = menu->addAction(text);
-    action->setData(nID);
-    CCmdUI state(nID, action);
-    state.DoUpdate(this, TRUE);
-    connect(action, &QAction::triggered, this, [this, nID] { OnCmdMsg(nID, 0, nullptr); });
-  };
+  const auto add = [this, &menu](UINT nID, const QString& text) { AddCommandAction(*menu, this, nID, text); };
   add(vn::console::ID_OBJECT_REFRESH, QStringLiteral("&Refresh\tF5"));
   add(vn::console::ID_CLEAR_SELECTIONS, QStringLiteral("C&lear Selections"));
   menu->addSeparator();

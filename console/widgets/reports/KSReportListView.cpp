@@ -66,10 +66,7 @@ CKSReportListView::CKSReportListView()
                                                 {QKeySequence(QKeySequence::Paste), rc::ID_REPORT_PASTE}};
   for (const auto& [key, nID] : keys) {
     auto* shortcut = new QShortcut(key, this, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
-    connect(shortcut, &QShortcut::activated, this, [this, nID = nID] {
-      CCmdUI state(nID);
-      if (state.DoUpdate(this, TRUE) && state.m_bEnabled) OnCmdMsg(nID, 0, nullptr);
-    });
+    connect(shortcut, &QShortcut::activated, this, [this, nID = nID] { RunCommandIfEnabled(this, nID); });
   }
 
   MapCommand(rc::ID_REPORT_PROPERTIES, &CKSReportListView::OnProperties);
@@ -278,13 +275,7 @@ void CKSReportListView::OnPaste() {
 
 std::unique_ptr<QMenu> CKSReportListView::CreateContextMenu() {
   auto menu = std::make_unique<QMenu>(this);
-  auto add = [this, &menu](UINT nID, const QString& text) {
-    QAction* action = menu->addAction(text);
-    action->setData(nID);
-    CCmdUI state(nID, action);
-    state.DoUpdate(this, TRUE);
-    connect(action, &QAction::triggered, this, [this, nID] { OnCmdMsg(nID, 0, nullptr); });
-  };
+  const auto add = [this, &menu](UINT nID, const QString& text) { AddCommandAction(*menu, this, nID, text); };
   add(rc::ID_REPORT_PROPERTIES, QStringLiteral("&Properties"));
   add(rc::ID_OBJECT_DELETE, QStringLiteral("&Delete"));
   menu->addSeparator();

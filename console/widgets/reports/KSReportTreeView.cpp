@@ -375,13 +375,7 @@ void CKSReportTreeView::ShowReportInfo(const CObjectNode* node) {
 
 std::unique_ptr<QMenu> CKSReportTreeView::CreateContextMenu() {
   auto menu = std::make_unique<QMenu>(this);
-  auto add = [this, &menu](UINT nID, const QString& text) {
-    QAction* action = menu->addAction(text);
-    action->setData(nID);
-    CCmdUI state(nID, action);
-    state.DoUpdate(this, TRUE);
-    connect(action, &QAction::triggered, this, [this, nID] { OnCmdMsg(nID, 0, nullptr); });
-  };
+  const auto add = [this, &menu](UINT nID, const QString& text) { AddCommandAction(*menu, this, nID, text); };
   add(rc::ID_OBJECT_NEW, QStringLiteral("&New..."));
   add(rc::ID_REPORT_PROPERTIES, QStringLiteral("&Properties"));
   add(rc::ID_OBJECT_DELETE, QStringLiteral("&Delete\tDel"));
@@ -398,7 +392,4 @@ void CKSReportTreeView::OnContextMenu(const QPoint& pos) {
   menu->exec(m_pTreeWidget->viewport()->mapToGlobal(pos));
 }
 
-void CKSReportTreeView::RunIfEnabled(UINT nID) {
-  CCmdUI state(nID);
-  if (state.DoUpdate(this, TRUE) && state.m_bEnabled) OnCmdMsg(nID, 0, nullptr);
-}
+void CKSReportTreeView::RunIfEnabled(UINT nID) { RunCommandIfEnabled(this, nID); }

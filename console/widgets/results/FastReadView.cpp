@@ -228,12 +228,7 @@ void CFastReadView::OnLButtonDblClkRowCol(int row, int column) {
 std::unique_ptr<QMenu> CFastReadView::CreateContextMenu(int row) {
   if (row <= 0) return nullptr;
   auto menu = std::make_unique<QMenu>(window());
-  auto add = [this, &menu](UINT nID, const QString& text) {
-    QAction* action = menu->addAction(text);
-    CCmdUI state(nID, action);
-    state.DoUpdate(this, TRUE);
-    connect(action, &QAction::triggered, this, [this, nID] { OnCmdMsg(nID, CN_COMMAND, nullptr); });
-  };
+  const auto add = [this, &menu](UINT nID, const QString& text) { AddCommandAction(*menu, this, nID, text); };
   add(ID_EDIT_FIND, QStringLiteral("&Find\t Ctrl+F"));
   add(ID_KS_DELETE, QStringLiteral("&Delete\tDel"));
   add(ID_EDIT_COPY, QStringLiteral("&Copy to..."));
