@@ -1,6 +1,7 @@
 #pragma once
-// The report tree as a Qt item model, for CKSReportTreeView's tree widget: one
-// column, the item's text, its image by kind, the choice mark of report sets
+// The report tree as a Qt item model, for CKSReportTreeView's tree widget
+// (CObjectNodeModel: one column, text, image, check box, expand button): the
+// image by the item's report kind, the choice mark of report sets
 // and custom reports as a check box (state 1 = chosen, shown checked; state 2
 // = not chosen), and an expand button whenever the item has one or has
 // children. The tree is a CObjectTree whose items carry report item kinds
@@ -9,11 +10,10 @@
 // to the choose callback, which moves the mark. Owned by the view; the tree
 // must outlive it. User-interface thread only.
 
-#include <QAbstractItemModel>
 #include <QIcon>
 #include <functional>
 
-#include "console/core/objects/ObjectTree.h"
+#include "console/widgets/support/ObjectNodeModel.h"
 
 namespace vn::console {
 
@@ -22,39 +22,18 @@ namespace vn::console {
 QIcon ReportImage(int index);
 inline constexpr int kReportOfSetImage = 10;
 
-class CReportTreeModel : public QAbstractItemModel, private CObjectTreeObserver {
+class CReportTreeModel : public CObjectNodeModel {
  public:
   explicit CReportTreeModel(CObjectTree& tree, QObject* parent = nullptr);
   ~CReportTreeModel() override;
 
-  CObjectNode* Node(const QModelIndex& index) const;
-  QModelIndex Index(const CObjectNode* node) const;
   void SetChooseCallback(std::function<void(CObjectNode*)> callback) { m_onChoose = std::move(callback); }
 
-  QModelIndex index(int row, int column, const QModelIndex& parent = QModelIndex()) const override;
-  QModelIndex parent(const QModelIndex& child) const override;
-  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
-  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
-  bool hasChildren(const QModelIndex& parent = QModelIndex()) const override;
-  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-  bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
-  Qt::ItemFlags flags(const QModelIndex& index) const override;
-
  private:
-  void BeginInsert(CObjectNode* parent, int first, int last) override;
-  void EndInsert() override;
-  void BeginRemove(CObjectNode* parent, int first, int last) override;
-  void EndRemove() override;
-  void NodeChanged(CObjectNode* node) override;
-  void ChildrenChanged(CObjectNode* parent, int first, int last) override;
-  void BeginReorder(CObjectNode* parent) override;
-  void EndReorder(CObjectNode* parent) override;
-  QModelIndex ParentIndex(CObjectNode* parent) const;
+  QIcon NodeImage(const CObjectNode* node) const override;
+  void CheckClicked(CObjectNode* node) override;
 
-  CObjectTree& m_tree;
   std::function<void(CObjectNode*)> m_onChoose;
-  QModelIndexList m_reorderFrom;
-  std::vector<CObjectNode*> m_reorderNodes;
 };
 
 }  // namespace vn::console
