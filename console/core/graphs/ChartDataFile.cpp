@@ -149,6 +149,28 @@ int SaveSummaryDataToFile(const std::string& path, const ChartResult& result) {
   return text.WriteTo(path) ? 1 : 0;
 }
 
+namespace {
+
+// A chart of one point with a value per set: the user, group and detailed
+// summaries. `values` is the y-value line, `pointLabel` the value's title.
+int WriteOnePointChart(const std::string& path, const ChartResult& result, const std::string& values,
+                       const std::string& pointLabel, const std::vector<std::string>& setLabels) {
+  CChartText text;
+  text.Line("ARRAY " + std::to_string(setLabels.size()) + " 1");
+  text.Line("# X-values");
+  text.Line("1");
+  text.Line("# Y-values set 1");
+  text.Line(values);
+  text.TitleAndHeader(result);
+  text.Line("# Point Labels");
+  text.List({pointLabel}, ';');
+  text.Line("# Set Labels");
+  text.List(setLabels, ';');
+  return text.WriteTo(path) ? 1 : 0;
+}
+
+}  // namespace
+
 int SaveUserGroupDataToFile(const std::string& path, const ChartResult& result, int groupForm) {
   const std::string_view nameKey = groupForm ? "Group" : "User";
   const std::string_view valueKey = result.reportKind == CFXDataManager::kKindSpaceByUser ? "Total" : "Used";
@@ -170,18 +192,7 @@ int SaveUserGroupDataToFile(const std::string& path, const ChartResult& result, 
     names.push_back(Cell(result, row, name));
   }
 
-  CChartText text;
-  text.Line("ARRAY " + std::to_string(names.size()) + " 1");
-  text.Line("# X-values");
-  text.Line("1");
-  text.Line("# Y-values set 1");
-  text.Line(values);
-  text.TitleAndHeader(result);
-  text.Line("# Point Labels");
-  text.List({Cell(result, 0, value)}, ';');
-  text.Line("# Set Labels");
-  text.List(names, ';');
-  return text.WriteTo(path) ? 1 : 0;
+  return WriteOnePointChart(path, result, values, Cell(result, 0, value), names);
 }
 
 int SaveDetailedDataToFile(const std::string& path, const ChartResult& result) {
@@ -217,18 +228,7 @@ int SaveDetailedDataToFile(const std::string& path, const ChartResult& result) {
   labels.emplace_back("Others");
   labels.emplace_back("Free");
 
-  CChartText text;
-  text.Line("ARRAY " + std::to_string(labels.size()) + " 1");
-  text.Line("# X-values");
-  text.Line("1");
-  text.Line("# Y-values set 1");
-  text.Line(values);
-  text.TitleAndHeader(result);
-  text.Line("# Point Labels");
-  text.List({Cell(result, 0, size)}, ';');
-  text.Line("# Set Labels");
-  text.List(labels, ';');
-  return text.WriteTo(path) ? 1 : 0;
+  return WriteOnePointChart(path, result, values, Cell(result, 0, size), labels);
 }
 
 int SaveGraphDataToFile(const std::string& path, const ChartResult& result) {
