@@ -40,6 +40,7 @@
 #include "ui/MessageBox.h"
 #include "ui/MultiDocTemplate.h"
 #include "ui/WinApp.h"
+#include "console/widgets/tests/ModalDialogs.h"
 
 namespace {
 
@@ -59,24 +60,7 @@ std::vector<QString> Names(const QTreeWidget* list) {
   return names;
 }
 
-// Runs `action`; the first modal dialog of type D that opens meanwhile is
-// handed to `answer`, which must close it. True when one opened.
-template <class D>
-bool WithDialog(const std::function<void()>& action, const std::function<void(D*)>& answer) {
-  QObject guard;  // takes the pending look with it when the action is over
-  bool seen = false;
-  std::function<void()> look = [&] {
-    if (auto* dialog = dynamic_cast<D*>(QApplication::activeModalWidget())) {
-      seen = true;
-      answer(dialog);
-      return;
-    }
-    QTimer::singleShot(5, &guard, look);
-  };
-  QTimer::singleShot(0, &guard, look);
-  action();
-  return seen;
-}
+using vn::console::testing::WithDialog;
 
 // Holds every message box text instead of showing it.
 class MessageBoxes {

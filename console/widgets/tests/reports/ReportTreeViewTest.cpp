@@ -50,6 +50,7 @@
 #include "ui/CmdUI.h"
 #include "ui/MessageBox.h"
 #include "ui/MultiDocTemplate.h"
+#include "console/widgets/tests/ModalDialogs.h"
 
 namespace {
 
@@ -85,24 +86,7 @@ std::string SystemText(DWORD code) {
   return text;
 }
 
-// Runs `action`; the first modal dialog of type D that opens meanwhile is
-// handed to `answer`, which must close it. True when one opened.
-template <class D>
-bool WithDialog(const std::function<void()>& action, const std::function<void(D*)>& answer) {
-  QObject guard;
-  bool seen = false;
-  std::function<void()> look = [&] {
-    if (auto* dialog = dynamic_cast<D*>(QApplication::activeModalWidget())) {
-      seen = true;
-      answer(dialog);
-      return;
-    }
-    QTimer::singleShot(5, &guard, look);
-  };
-  QTimer::singleShot(0, &guard, look);
-  action();
-  return seen;
-}
+using vn::console::testing::WithDialog;
 
 // A set of the given catalogue indexes.
 rc::ReportSet SetOf(std::initializer_list<int> reports) {

@@ -23,29 +23,13 @@
 #include "testing/MachineNetwork.h"
 #include "testing/Wait.h"
 #include "ui/MessageBox.h"
+#include "console/widgets/tests/ModalDialogs.h"
 
 namespace {
 
 using vn::testing::MachineNetwork;
 
-// Runs `action`; the first modal dialog of type D that opens meanwhile is
-// handed to `answer`, which must close it. True when one opened.
-template <class D>
-bool WithDialog(const std::function<void()>& action, const std::function<void(D*)>& answer) {
-  QObject guard;
-  bool seen = false;
-  std::function<void()> look = [&] {
-    if (auto* dialog = dynamic_cast<D*>(QApplication::activeModalWidget())) {
-      seen = true;
-      answer(dialog);
-      return;
-    }
-    QTimer::singleShot(5, &guard, look);
-  };
-  QTimer::singleShot(0, &guard, look);
-  action();
-  return seen;
-}
+using vn::console::testing::WithDialog;
 
 QStringList Rows(const QTreeWidget* list) {
   QStringList rows;
