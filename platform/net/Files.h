@@ -104,6 +104,28 @@ DWORD GetFileAttributesA(LPCSTR lpFileName);
 // ERROR_ACCESS_DENIED.
 [[nodiscard]] BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists);
 
+// Makes a new, empty file in the directory lpPathName and puts its full name
+// (at most MAX_PATH bytes with the NUL) into lpTempFileName: the directory, a
+// backslash, lpPrefixString, a number in upper-case hexadecimal (1 to 4
+// digits) and ".TMP" ("...\VNSched1A2.TMP"). With uUnique 0 the number is one
+// that no file of the directory has yet: it starts from the clock and counts
+// on past names that exist, and the file is made with that name (never over
+// another). A non-zero uUnique is used as it is (its low 16 bits) and no file
+// is made. Returns the number used, or 0 with the code in GetLastError: the
+// directory's (ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED...),
+// ERROR_BUFFER_OVERFLOW for a name longer than MAX_PATH - 1, ERROR_FILE_EXISTS
+// when every number is taken.
+UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique, LPSTR lpTempFileName);
+
+namespace vn {
+
+// Writes `contents` as the whole file `path` (any form above), replacing a
+// file of that name; nothing changes under the name unless the write
+// completed. FALSE with the code in GetLastError.
+[[nodiscard]] BOOL WriteWholeFile(LPCSTR path, std::string_view contents);
+
+}  // namespace vn
+
 namespace vn {
 
 // Where a path leads: the machine that holds it and the path on that machine.

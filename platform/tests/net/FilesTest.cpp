@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -347,6 +349,58 @@ TEST_F(LocalFilesTest, CopyKeepsWriteTimeAndHonoursFailIfExists) {
   EXPECT_FALSE(fs::exists(m_c / "x"));
   // Nothing half-written is left beside the targets.
   for (const auto& entry : fs::directory_iterator(m_c)) EXPECT_EQ(entry.path().filename(), "target.txt");
+}
+
+TEST_F(LocalFilesTest, TempFileNamesAreNewFilesAndWholeFileWritesReplaceOrFail) {
+  fs::create_directories(m_c / "Out");
+  char first[MAX_PATH] = {};
+  char second[MAX_PATH] = {};
+  const UINT a = GetTempFileNameA("C:\\Out", "VNSched", 0, first);
+  const UINT b = GetTempFileNameA("C:\\Out\\", "VNSched", 0, second);
+  ASSERT_NE(a, 0u) << GetLastError();
+  ASSERT_NE(b, 0u) << GetLastError();
+  EXPECT_NE(a, b);
+  char expected[32];
+  std::snprintf(expected, sizeof expected, "C:\\Out\\VNSched%X.TMP", a);
+  EXPECT_STREQ(first, expected);
+  // Both exist, empty, under the names handed out.
+  std::vector<std::string> made;
+  for (const auto& entry : fs::directory_iterator(m_c / "Out")) made.push_back(entry.path().filename().string());
+  std::sort(made.begin(), made.end());
+  std::vector<std::string> names = {std::string(first).substr(7), std::string(second).substr(7)};
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(made, names);
+  EXPECT_EQ(fs::file_size(m_c / "Out" / names[0]), 0u);
+
+  // A given number only names the file.
+  char named[MAX_PATH] = {};
+  EXPECT_EQ(GetTempFileNameA("C:\\Out", "Rep", 0x1A2, named), 0x1A2u);
+  EXPECT_STREQ(named, "C:\\Out\\Rep1A2.TMP");
+  EXPECT_FALSE(fs::exists(m_c / "Out" / "Rep1A2.TMP"));
+
+  ASSERT_TRUE(vn::WriteWholeFile(first, "VN /rs \"Weekly\" /on \"C:\\\\\""));
+  EXPECT_EQ(ReadText(m_c / "Out" / std::string(first).substr(7)), "VN /rs \"Weekly\" /on \"C:\\\\\"");
+
+  const struct {
+    const char* directory;
+    DWORD error;
+  } failures[] = {
+      {"C:\\NoDir", ERROR_PATH_NOT_FOUND},
+      {"Out", ERROR_INVALID_NAME},
+      {"Q:\\", ERROR_PATH_NOT_FOUND},
+  };
+  for (const auto& f : failures) {
+    char name[MAX_PATH] = {};
+    EXPECT_EQ(GetTempFileNameA(f.directory, "VNSched", 0, name), 0u) << f.directory;
+    EXPECT_EQ(GetLastError(), f.error) << f.directory;
+  }
+  // A name that does not fit MAX_PATH is refused before anything is made.
+  char name[MAX_PATH] = {};
+  EXPECT_EQ(GetTempFileNameA("C:\\Out", std::string(300, 'p').c_str(), 0, name), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUFFER_OVERFLOW));
+  EXPECT_FALSE(vn::WriteWholeFile("C:\\NoDir\\x.txt", "x"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(std::distance(fs::directory_iterator(m_c / "Out"), fs::directory_iterator()), 2);
 }
 
 // Four machines on loopback: this process is CONSOLE (SALES); SRV1 is the
