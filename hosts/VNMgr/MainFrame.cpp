@@ -17,8 +17,12 @@
 #include "console/widgets/results/FastReadDoc.h"
 #include "console/widgets/results/FastReadView.h"
 #include "console/widgets/run/ReportRun.h"
+#include "console/widgets/schedule/KSScheView.h"
+#include "console/widgets/support/ComputerBrowserDlg.h"
+#include "platform/machine/Machine.h"
 #include "platform/ipc/Sync.h"
 #include "ui/CommandIds.h"
+#include "ui/MDIChildWnd.h"
 #include "ui/MultiDocTemplate.h"
 #include "ui/WaitCursor.h"
 
@@ -75,6 +79,10 @@ CMainFrame::CMainFrame() : m_hReportFinished(CreateEventA(nullptr, TRUE, TRUE, k
   AddCommand(pEdit, CFastReadView::ID_MOVE_TO, QStringLiteral("&Move to..."));
   pEdit->addSeparator();
   AddCommand(pEdit, CFastReadView::ID_GRAPH, QStringLiteral("&Graph..."));
+  // The schedule list's.
+  pEdit->addSeparator();
+  AddCommand(pEdit, CKSScheView::ID_EDTSCHED_MODIFY, QStringLiteral("&Modify\tCtrl+M"), QKeySequence(Qt::CTRL | Qt::Key_M));
+  AddCommand(pEdit, CKSScheView::ID_EDIT_CLEAR, QStringLiteral("&Delete\tCtrl+D"), QKeySequence(Qt::CTRL | Qt::Key_D));
 
   QMenu* pView = AddMenu(QStringLiteral("&View"));
   AddCommand(pView, ID_VIEW_STATUS_BAR, QStringLiteral("&Status Bar"));
@@ -84,6 +92,8 @@ CMainFrame::CMainFrame() : m_hReportFinished(CreateEventA(nullptr, TRUE, TRUE, k
   AddCommand(pView, CGridView::ID_VIEW_100, QStringLiteral("100%"));
   AddCommand(pView, CGridView::ID_VIEW_PROPERTIES, QStringLiteral("&Display Settings..."));
   // The graph window's.
+  pView->addSeparator();
+  AddCommand(pView, vn::console::ID_VIEW_SCHEDULES, QStringLiteral("&Schedules..."));
   QMenu* pGraphType = pView->addMenu(QStringLiteral("&Graph Type"));
   AddCommand(pGraphType, CGraphView::ID_GRAPH_BAR, QStringLiteral("&Bar"));
   AddCommand(pGraphType, CGraphView::ID_GRAPH_PIE, QStringLiteral("&Pie"));
@@ -100,6 +110,7 @@ CMainFrame::CMainFrame() : m_hReportFinished(CreateEventA(nullptr, TRUE, TRUE, k
   AddCommand(pHelp, ID_APP_ABOUT, QStringLiteral("&About Vornal..."));
 
   MapCommand(ID_HELP_GETTING_STARTED, &CMainFrame::OnHelpGettingStarted);
+  MapCommand(vn::console::ID_VIEW_SCHEDULES, &CMainFrame::OnViewSchedules);
 }
 
 CMainFrame::~CMainFrame() {
@@ -115,6 +126,31 @@ CMainFrame::~CMainFrame() {
 
 void CMainFrame::OnHelpGettingStarted() { KSGettingStarted(); }
 
+void CMainFrame::OnViewSchedules() {
+  CComputerBrowserDlg browser(this);
+  char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = sizeof name;
+  if (GetComputerNameA(name, &size)) (void)browser.SelectComputer(QString::fromLatin1(name));
+  if (browser.exec() != QDialog::Accepted || browser.GetComputerName().isEmpty()) return;
+  (void)OpenScheduleList(browser.GetComputerName());
+}
+
+void CMainFrame::OnBatchSubmitted() {
+  char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = sizeof name;
+  if (GetComputerNameA(name, &size)) (void)OpenScheduleList(QString::fromLatin1(name));
+}
+
+bool CMainFrame::OpenScheduleList(const QString& machine) {
+  const auto open = CKSScheView::m_mapSchedule.find(machine.toUpper().toStdString());
+  if (open != CKSScheView::m_mapSchedule.end() && open->second) {
+    open->second->UpdateGrid();
+    if (CMDIChildWnd* pFrame = open->second->GetParentFrame()) pFrame->ActivateFrame();
+    return true;
+  }
+  return m_pScheduleTemplate && m_pScheduleTemplate->OpenDocumentFile(machine, TRUE) != nullptr;
+}
+
 LRESULT CMainFrame::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_REPORT_START_RUN: {
@@ -129,6 +165,9 @@ LRESULT CMainFrame::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_REPORT_DONE:
       OnReportDone();
+      return 0;
+    case WM_REPORT_BATCH_SUBMITTED:
+      if (!m_bEnding) OnBatchSubmitted();
       return 0;
     case WM_REPORT_CHANNEL_CLOSED:
       if (const WPARAM run = ChannelClosedRunOf(wParam); run != 0) OnChannelClosed(static_cast<std::uintptr_t>(run));

@@ -23,6 +23,12 @@
 // which the run's servers read as the user's Cancel at their next progress
 // text, and the run ends as a cancelled one does.
 //
+// Schedules: "&Schedules..." (View menu) asks for a machine and shows its
+// schedule list; WM_REPORT_BATCH_SUBMITTED, posted by the run form when it
+// added a job, shows this computer's list, read again when it is open
+// already (CKSScheView::m_mapSchedule finds it). The Edit menu carries the
+// list's "&Modify" and "&Delete".
+//
 // Owned by the application object; user-interface thread only.
 
 #include <chrono>
@@ -34,6 +40,8 @@
 
 struct ReportRunContext;
 struct ProgressChannelEntry;
+class CMultiDocTemplate;
+class QString;
 
 class CMainFrame : public CMDIFrameWnd {
  public:
@@ -49,6 +57,11 @@ class CMainFrame : public CMDIFrameWnd {
   [[nodiscard]] bool EndRuns(std::chrono::milliseconds limit);
   // Runs whose channel has not closed yet.
   int OpenRuns() const { return m_nOpenChannels; }
+  // The schedule window's template (402), owned by the template list.
+  void SetScheduleTemplate(CMultiDocTemplate* pTemplate) { m_pScheduleTemplate = pTemplate; }
+  // Shows the schedule list of `machine`, the one open already (read again)
+  // or a new one. False when there is no template or it could not open.
+  bool OpenScheduleList(const QString& machine);
   // The merged file of the last report that no result window took, or empty.
   const std::string& GetKeptResult() const { return m_strKeptResult; }
 
@@ -62,6 +75,8 @@ class CMainFrame : public CMDIFrameWnd {
   };
 
   void OnHelpGettingStarted();
+  void OnViewSchedules();
+  void OnBatchSubmitted();
   LRESULT OnStartRun(ReportRunContext* context, ProgressChannelEntry* entry);
   void OnReportDone();
   void OnChannelClosed(std::uintptr_t id);
@@ -75,4 +90,5 @@ class CMainFrame : public CMDIFrameWnd {
   HANDLE m_hReportFinished;
   bool m_bEnding = false;
   std::string m_strKeptResult;
+  CMultiDocTemplate* m_pScheduleTemplate = nullptr;
 };

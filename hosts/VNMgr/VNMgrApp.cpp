@@ -12,6 +12,8 @@
 #include "console/widgets/objects/KSTreeView.h"
 #include "console/widgets/results/FastReadDoc.h"
 #include "console/widgets/results/FastReadView.h"
+#include "console/widgets/schedule/KSScheDoc.h"
+#include "console/widgets/schedule/KSScheView.h"
 #include "console/widgets/support/KSMDIChildWnd.h"
 #include "console/widgets/support/KSMgrDoc.h"
 #include "hosts/VNMgr/MainFrame.h"
@@ -66,6 +68,7 @@ BOOL CVNMgrApp::InitInstance() {
 
   m_pMainFrame = std::make_unique<CMainFrame>();
   m_pMainWnd = m_pMainFrame.get();
+  m_pMainFrame->SetScheduleTemplate(m_pScheduleTemplate);
   m_pMainFrame->show();
   // The manager window opens with the console.
   if (m_pManagerTemplate) m_pManagerTemplate->OpenDocumentFile(QString());
@@ -98,14 +101,17 @@ void CVNMgrApp::RegisterDocTemplates() {
   //   401 result:   CFastReadDoc in a CKSMDIChildWnd with a CFastReadView; also
   //                 stored in pKSRptDocTemplate, through which the module opens
   //                 finished results
-  //   402 schedule: CKSScheDoc in a CKSMDIChildWnd with a CKSScheView
-  // The schedule window's classes do not exist yet.
+  //   402 schedule: CKSScheDoc in a CKSMDIChildWnd with a CKSScheView; the
+  //                 main frame opens a machine's list through it
   m_pManagerTemplate = new CMultiDocTemplate(vn::console::IDR_KSMGRTYPE, RUNTIME_CLASS(CKSMgrDoc),
                                              RUNTIME_CLASS(CKSMgrFrame), RUNTIME_CLASS(CKSTreeView));
   AddDocTemplate(m_pManagerTemplate);
   pKSRptDocTemplate = new CMultiDocTemplate(vn::console::IDR_KSRPTTYPE, RUNTIME_CLASS(CFastReadDoc),
                                             RUNTIME_CLASS(CKSMDIChildWnd), RUNTIME_CLASS(CFastReadView));
   AddDocTemplate(pKSRptDocTemplate);
+  m_pScheduleTemplate = new CMultiDocTemplate(vn::console::IDR_KSSCHETYPE, RUNTIME_CLASS(CKSScheDoc),
+                                              RUNTIME_CLASS(CKSMDIChildWnd), RUNTIME_CLASS(CKSScheView));
+  AddDocTemplate(m_pScheduleTemplate);
 }
 
 void CVNMgrApp::OnFileOpen() {

@@ -34,6 +34,7 @@ class CVNMgrApp : public CWinApp {
 
   std::unique_ptr<CMainFrame> m_pMainFrame;
   CMultiDocTemplate* m_pManagerTemplate = nullptr;  // owned by the template list
+  CMultiDocTemplate* m_pScheduleTemplate = nullptr;  // likewise
   bool m_bInitialized = false;
   bool m_bRunsLeft = false;
 };

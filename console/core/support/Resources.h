@@ -62,6 +62,7 @@ enum : UINT {
   ID_REPORT_RUN = 33325,         // "Run...": the object tree's report run
   ID_HELP_GETTING_STARTED = 33331,
   ID_CLEAR_SELECTIONS = 33339,   // "C&lear Selections"
+  ID_VIEW_SCHEDULES = 33340,     // the host's "&Schedules...": a machine's schedule list
   ID_OBJECT_DELETE = 57632,      // "&Delete\tDel": the framework's Edit Clear id
   ID_REPORT_PROPERTIES = 32800,  // "&Properties": a user filter, report set or custom report
   ID_REPORT_COPY = 57634,        // "&Copy\tCtrl+C": the framework's Edit Copy id

@@ -11,6 +11,7 @@
 #include "console/widgets/objects/KSTreeView.h"
 #include "console/widgets/reports/KSReportListView.h"
 #include "console/widgets/reports/KSReportTreeView.h"
+#include "console/widgets/schedule/ScheduleView.h"
 #include "console/widgets/support/KSMgrDoc.h"
 #include "ui/CmdUI.h"
 #include "ui/CreateContext.h"
@@ -26,6 +27,7 @@ constexpr char kReportPane[] = "Report.pane.tree";
 constexpr int kDefaultPaneWidth = 200;
 constexpr int kObjectTab = 0;
 constexpr int kReportsTab = 1;
+constexpr int kRunTab = 2;
 // Show commands of a window placement.
 constexpr int SW_SHOWNORMAL = 1;
 constexpr int SW_SHOWMINIMIZED = 2;
@@ -64,11 +66,17 @@ BOOL CKSMgrFrame::OnCreateClient(CCreateContext* pContext) {
   m_pListView = new CKSListView;
   m_pReportTreeView = new CKSReportTreeView;
   m_pReportListView = new CKSReportListView;
+  m_pScheduleView = new CScheduleView;
   if (pContext && pContext->m_pCurrentDoc) {
     pContext->m_pCurrentDoc->AddView(m_pListView);
     pContext->m_pCurrentDoc->AddView(m_pReportTreeView);
     pContext->m_pCurrentDoc->AddView(m_pReportListView);
+    pContext->m_pCurrentDoc->AddView(m_pScheduleView);
   }
+  m_pScheduleView->SetStoreSelection([this] {
+    SaveObjectData();
+    SaveReportData();
+  });
 
   m_pTabs = new QTabWidget(this);
   const auto splitter = [this](QWidget* left, QWidget* right, const char* entry) {
@@ -87,16 +95,28 @@ BOOL CKSMgrFrame::OnCreateClient(CCreateContext* pContext) {
   const auto icon = [style](QStyle::StandardPixmap picture) { return style ? style->standardIcon(picture) : QIcon(); };
   m_pTabs->addTab(m_pObjectSplitter, icon(QStyle::SP_ComputerIcon), QStringLiteral("Object"));
   m_pTabs->addTab(m_pReportSplitter, icon(QStyle::SP_FileDialogDetailedView), QStringLiteral("Reports"));
+  m_pTabs->addTab(m_pScheduleView, icon(QStyle::SP_MediaPlay), QStringLiteral("Run"));
   m_pTabs->setCurrentIndex(kObjectTab);
   setWidget(m_pTabs);
   SetActiveView(m_pTreeView);
   // Commands go to the tree of the tab that shows.
   connect(m_pTabs, &QTabWidget::currentChanged, this, [this](int index) {
-    CView* pView = index == kReportsTab ? static_cast<CView*>(m_pReportTreeView) : m_pTreeView;
+    CView* pView = index == kReportsTab ? static_cast<CView*>(m_pReportTreeView)
+                   : index == kRunTab   ? static_cast<CView*>(m_pScheduleView)
+                                        : m_pTreeView;
     SetActiveView(pView);
     if (isActiveWindow()) pView->setFocus();
+    (void)OnTabSelected(index);
   });
   return TRUE;
+}
+
+LRESULT CKSMgrFrame::OnTabSelected(int index) {
+  if (index != kRunTab || !m_pScheduleView) return 0;
+  SaveObjectData();
+  SaveReportData();
+  m_pScheduleView->OnTabSelected();
+  return 0;
 }
 
 BOOL CKSMgrFrame::OnCmdMsg(UINT nID, int nCode, CCmdUI* pCmdUI) {

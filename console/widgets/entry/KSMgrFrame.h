@@ -2,15 +2,18 @@
 // The manager window's frame: the workspace as tabs. "Object": the object tree
 // on the left, the machine information list on the right, in a splitter;
 // "Reports": the report tree on the left, the report list on the right, in a
-// second splitter; "Run" joins when it is built. It keeps its normal rectangle
+// second splitter; "Run": the run form (CScheduleView). It keeps its normal rectangle
 // and the two tree columns' widths in the profile (section "KSMgrFrame": the
 // "wp." window placement values, "Object.pane.tree" and "Report.pane.tree",
 // each default 200 pixels; a report column width that reads as negative is not
 // written) and always reopens in its normal show state (the first time, with
 // nothing stored, filling the main window's document area). While it is
 // active the application's help file is the module's (as CKSMDIChildWnd).
-// Commands go to the tree of the tab that shows; Refresh (F5) is enabled only
-// while the "Object" tab is showing.
+// Commands go to the tree of the tab that shows (the form on "Run"); Refresh
+// (F5) is enabled only while the "Object" tab is showing. Moving to "Run"
+// hands the selection over: the object tree's checks and the report tree's
+// choice go to the document (SaveObjectData, SaveReportData) and the form
+// shows them.
 //
 // Made by the manager template (400) with a CKSTreeView as its view class;
 // deletes itself when closed. User-interface thread only.
@@ -19,11 +22,13 @@
 
 #include "console/widgets/support/KSExport.h"
 #include "console/widgets/support/KSMDIChildWnd.h"
+#include "ui/WindowMessages.h"
 
 class CKSListView;
 class CKSReportListView;
 class CKSReportTreeView;
 class CKSTreeView;
+class CScheduleView;
 class QSplitter;
 class QTabWidget;
 
@@ -52,6 +57,10 @@ class KS_EXPORT CKSMgrFrame : public CKSMDIChildWnd {
   QSplitter* ReportSplitter() const { return m_pReportSplitter; }
   CKSReportTreeView* ReportTreeView() const { return m_pReportTreeView; }
   CKSReportListView* ReportListView() const { return m_pReportListView; }
+  CScheduleView* ScheduleView() const { return m_pScheduleView; }
+  // The tab window's selection notification: for the "Run" tab the
+  // selection is handed over (above). Always 0.
+  LRESULT OnTabSelected(int index);
 
  protected:
   [[nodiscard]] BOOL OnCreateClient(CCreateContext* pContext) override;
@@ -70,6 +79,7 @@ class KS_EXPORT CKSMgrFrame : public CKSMDIChildWnd {
   QSplitter* m_pReportSplitter = nullptr;
   CKSReportTreeView* m_pReportTreeView = nullptr;
   CKSReportListView* m_pReportListView = nullptr;
+  CScheduleView* m_pScheduleView = nullptr;
   QRect m_rcNormal;
   bool m_bPlaced = false;
   bool m_bFillArea = false;   // no stored placement: fill the MDI area when first shown

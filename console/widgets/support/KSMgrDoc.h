@@ -40,6 +40,7 @@ class KS_EXPORT CKSMgrDoc : public CDocument, public vn::console::CSelectedObjec
   CKSListView* m_pListView = nullptr;
   CView* m_pReportTreeView = nullptr;   // the report tree, when there is one
   CView* m_pReportListView = nullptr;
+  CView* m_pScheduleView = nullptr;     // the "Run" tab's form, when there is one
   // The chosen report: its machine (the local computer name for "My
   // Computer"), its name, and 1 for a custom report, 0 for a report set.
   QString m_strReportMachine;

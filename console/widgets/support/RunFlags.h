@@ -7,10 +7,15 @@
 #include "console/widgets/support/KSExport.h"
 #include "platform/core/Win32Types.h"
 
+class CMultiDocTemplate;
+
 extern "C" {
 // Ask before deleting a report set, custom report, user filter or scheduled
 // job. Profile "Management" / "Confirm_Delete"; read only. Exported.
 KS_EXPORT extern BOOL bKSConfirm;
+// The result window's template, which the host stores before any report
+// runs; finished results open through it. Null while there is none.
+KS_EXPORT extern CMultiDocTemplate* pKSRptDocTemplate;
 }
 
 // After a report set or custom report is selected in the report tree, say
