@@ -1,5 +1,6 @@
 #include "console/widgets/schedule/KSScheView.h"
 
+#include <QFont>
 #include <QFontMetrics>
 #include <QTimer>
 #include <algorithm>
@@ -108,20 +109,25 @@ void CKSScheView::SetHeader() { FitColumns(false); }
 
 void CKSScheView::FitColumns(bool shrinkDays) {
   CGridCtrl* grid = GetGrid();
-  const QFontMetrics metrics(grid->font());
+  QFont bold = grid->font();
+  bold.setBold(true);
+  const QFontMetrics titleMetrics(bold);
+  const QFontMetrics cellMetrics(grid->font());
+  constexpr int kPadding = 20;
+  constexpr int kWidest = 420;  // a long command or object list is not shown whole
   const std::vector<std::string> titles = vn::console::ScheduleColumnTitles();
   for (int column = 1; column <= vn::console::kScheduleColumnCount; ++column) {
-    const int modelColumn = column - 1;
-    const auto widthOf = [&](const std::string& text) {
-      return metrics.horizontalAdvance(QString::fromStdString(text)) + 16;
-    };
-    int wanted = widthOf(titles[static_cast<std::size_t>(modelColumn)]);
+    const auto index = static_cast<std::size_t>(column - 1);
+    const int title = titleMetrics.horizontalAdvance(QString::fromStdString(titles[index])) + kPadding;
+    int content = 0;
+    for (const auto& row : m_rows)
+      content = std::max(content, cellMetrics.horizontalAdvance(QString::fromStdString(row.cells[index])) + kPadding);
+    content = std::min(content, kWidest);
     if (shrinkDays && column == kDaysOfMonthColumn) {
       // The day numbers decide this column's width, wider or narrower.
-      for (const auto& row : m_rows) wanted = std::max(wanted, widthOf(row.cells[static_cast<std::size_t>(modelColumn)]));
-      grid->setColumnWidth(modelColumn, wanted);
-    } else if (grid->columnWidth(modelColumn) < wanted) {
-      grid->setColumnWidth(modelColumn, wanted);  // widened to its title, never narrowed
+      grid->setColumnWidth(column - 1, std::max(title, content));
+    } else if (grid->columnWidth(column - 1) < std::max(title, content)) {
+      grid->setColumnWidth(column - 1, std::max(title, content));  // widened to fit, never narrowed
     }
   }
 }

@@ -4,6 +4,8 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QListWidget>
+#include <QStyle>
+#include <algorithm>
 #include <QTime>
 #include <QTimeEdit>
 
@@ -18,17 +20,23 @@ QListWidget* CheckList(const std::vector<std::string>& names, int columns, QWidg
   list->setFlow(QListView::LeftToRight);
   list->setWrapping(true);
   list->setResizeMode(QListView::Adjust);
-  list->setUniformItemSizes(true);
   list->setSelectionMode(QAbstractItemView::NoSelection);
   for (const std::string& name : names) {
     auto* item = new QListWidgetItem(QString::fromStdString(name), list);
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
     item->setCheckState(Qt::Unchecked);
   }
+  // Each cell holds the check box and the longest name of its list.
   const QFontMetrics metrics(list->font());
-  const int cell = metrics.horizontalAdvance(QStringLiteral("Wednesday")) + 36;
-  list->setGridSize(QSize(columns > 7 ? metrics.horizontalAdvance(QStringLiteral("31st")) + 36 : cell,
-                          metrics.height() + 8));
+  int widest = 0;
+  for (const std::string& name : names) widest = std::max(widest, metrics.horizontalAdvance(QString::fromStdString(name)));
+  const int indicator = list->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, list);
+  list->setGridSize(QSize(widest + indicator + 28, metrics.height() + 10));
+  for (int i = 0; i < list->count(); ++i) list->item(i)->setSizeHint(list->gridSize());
+  list->setTextElideMode(Qt::ElideNone);
+  const int rows = (static_cast<int>(names.size()) + columns - 1) / columns;
+  list->setFixedHeight(rows * list->gridSize().height() + 2 * list->frameWidth() + 4);
+  list->setMinimumWidth(columns * list->gridSize().width() + 2 * list->frameWidth() + 4);
   return list;
 }
 
@@ -51,15 +59,13 @@ CScheduleControls::CScheduleControls(QWidget* parent)
       m_pInterval(new QComboBox(this)),
       m_pTime(new QTimeEdit(this)),
       m_pWeekLabel(new QLabel(QStringLiteral("Day(s) Of Week:"), this)),
-      m_pWeekDays(CheckList(vn::console::WeekDayNames(), 7, this)),
+      m_pWeekDays(CheckList(vn::console::WeekDayNames(), 4, this)),
       m_pMonthLabel(new QLabel(QStringLiteral("Day(s) Of Month:"), this)),
-      m_pMonthDays(CheckList(vn::console::MonthDayNames(), 31, this)) {
+      m_pMonthDays(CheckList(vn::console::MonthDayNames(), 7, this)) {
   for (int i = 0; i < vn::console::kScheduleIntervalCount; ++i)
     m_pInterval->addItem(
         QString::fromUtf8(vn::console::ScheduleIntervalText(static_cast<ScheduleInterval>(i)).data()));
   m_pTime->setDisplayFormat(QStringLiteral("h:mm:ss AP"));
-  m_pWeekDays->setMinimumHeight(m_pWeekDays->gridSize().height() * 2 + 6);
-  m_pMonthDays->setMinimumHeight(m_pMonthDays->gridSize().height() * 4 + 6);
 
   auto* layout = new QGridLayout(this);
   layout->addWidget(new QLabel(QStringLiteral("Schedule Interval:"), this), 0, 0);
@@ -71,7 +77,7 @@ CScheduleControls::CScheduleControls(QWidget* parent)
   layout->addWidget(m_pMonthLabel, 3, 0, Qt::AlignTop);
   layout->addWidget(m_pMonthDays, 3, 1);
   layout->setColumnStretch(1, 1);
-  layout->setRowStretch(3, 1);
+  layout->setRowStretch(4, 1);
 
   connect(m_pInterval, &QComboBox::currentIndexChanged, this, [this] { UpdateDayLists(); });
   UpdateDayLists();

@@ -94,8 +94,9 @@ CScheduleView::CScheduleView()
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(selection);
   layout->addLayout(modeRow);
-  layout->addWidget(m_pScheduleGroup, 1);
+  layout->addWidget(m_pScheduleGroup);
   layout->addWidget(m_pStatusGroup, 1);
+  layout->addStretch(0);
 
   connect(m_pInteractive, &QRadioButton::clicked, this, [this] { OnRunInteractively(); });
   connect(m_pBatch, &QRadioButton::clicked, this, [this] { OnRunInBatch(); });
