@@ -179,6 +179,27 @@ TEST_F(ScheduleJobsTest, AStoppedSchedulerIsStartedAndAStartOfARunningOneIsRefus
             "Error Deleting Job " + std::to_string(outcome.jobId) + ", Error 3801");
 }
 
+TEST_F(ScheduleJobsTest, ASchedulerThatCannotBeStartedIsReportedAndNothingIsAdded) {
+  // The machine without its scheduler service: stopped, then deleted.
+  ASSERT_TRUE(SwitchSchedule(false));
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  SC_HANDLE schedule = OpenServiceA(manager, "Schedule", SERVICE_ALL_ACCESS);
+  ASSERT_NE(schedule, nullptr) << GetLastError();
+  ASSERT_TRUE(DeleteService(schedule)) << GetLastError();
+  CloseServiceHandle(schedule);
+  CloseServiceHandle(manager);
+
+  const ScheduleOutcome outcome = ScheduleJob(Weekly());
+  EXPECT_FALSE(outcome.added);
+  EXPECT_EQ(outcome.message, "Problem opening Schedule service.\nThe specified service does not exist as an installed "
+                             "service..");
+  std::string message;
+  EXPECT_TRUE(ReadScheduleList("", &message).empty());
+  EXPECT_EQ(message, outcome.message);
+  // The record file written before the failed add stays.
+  EXPECT_EQ(RecordFiles().size(), 1u);
+}
+
 TEST_F(ScheduleJobsTest, ModifyReplacesTheJobAsTypedOrChangesNothing) {
   const ScheduleOutcome added = ScheduleJob(Weekly());
   ASSERT_TRUE(added.added) << added.message;
