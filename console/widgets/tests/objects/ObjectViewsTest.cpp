@@ -125,8 +125,10 @@ TEST_F(ObjectViewsTest, ManagerOpensOnTheObjectTabAndKeepsItsPlacementAndPaneWid
   ASSERT_NE(pDoc, nullptr);
   CKSMgrFrame* pFrame = FrameOf(pDoc);
   ASSERT_NE(pFrame, nullptr);
-  EXPECT_EQ(pFrame->Tabs()->count(), 2);
+  ASSERT_EQ(pFrame->Tabs()->count(), 3);
   EXPECT_EQ(pFrame->Tabs()->tabText(0), QStringLiteral("Object"));
+  EXPECT_EQ(pFrame->Tabs()->tabText(1), QStringLiteral("Reports"));
+  EXPECT_EQ(pFrame->Tabs()->tabText(2), QStringLiteral("Run"));
   EXPECT_EQ(pFrame->Tabs()->currentIndex(), 0);
   EXPECT_EQ(pFrame->ObjectSplitter()->widget(0), pDoc->m_pTreeView);
   EXPECT_EQ(pFrame->ObjectSplitter()->widget(1), pDoc->m_pListView);
