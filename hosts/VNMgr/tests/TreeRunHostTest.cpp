@@ -1,5 +1,5 @@
 // A report run from the object tree through the host's main window, over the
-// test network: the window starts the run's threads, merges what the server
+// test network (and the schedule list the window shows after a batch job): the window starts the run's threads, merges what the server
 // sends, keeps the finished event reset until the run's channel closes, and
 // at exit cancels a run that is still going without leaving a file behind.
 // CONSOLE (this process) and SRV1 run their machine services; SRV1 runs the
@@ -24,11 +24,17 @@
 #include "console/widgets/entry/KSMgrFrame.h"
 #include "console/widgets/objects/KSTreeView.h"
 #include "console/widgets/reports/SelectReportDlg.h"
+#include "console/widgets/run/RunMessages.h"
+#include "console/widgets/schedule/KSScheDoc.h"
+#include "console/widgets/schedule/KSScheView.h"
+#include "console/widgets/support/KSMDIChildWnd.h"
 #include "console/widgets/support/KSMgrDoc.h"
 #include "console/widgets/tests/ConsoleSession.h"
 #include "hosts/VNMgr/MainFrame.h"
 #include "platform/ipc/Pipes.h"
+#include "platform/core/WideString.h"
 #include "platform/ipc/Sync.h"
+#include "platform/services/NetSchedule.h"
 #include "platform/services/ServiceControl.h"
 #include "testing/MachineNetwork.h"
 #include "testing/ReportServerService.h"
@@ -209,6 +215,48 @@ TEST_F(TreeRunHostTest, EndingWhileARunGoesOnCancelsItAndKeepsNothing) {
   ASSERT_NE(finished, nullptr);
   EXPECT_EQ(WaitForSingleObject(finished, 0), WAIT_OBJECT_0);
   CloseHandle(finished);
+}
+
+}  // namespace
+
+namespace {
+
+// A job added from the run form shows this computer's schedule list: the
+// first time in a new window, then the same window read again.
+TEST_F(TreeRunHostTest, ABatchSubmittedShowsThisComputersScheduleList) {
+  auto* pTemplate = new CMultiDocTemplate(vn::console::IDR_KSSCHETYPE, RUNTIME_CLASS(CKSScheDoc),
+                                          RUNTIME_CLASS(CKSMDIChildWnd), RUNTIME_CLASS(CKSScheView));
+  m_app->AddDocTemplate(pTemplate);
+  m_mainFrame->SetScheduleTemplate(pTemplate);
+  const auto addJob = [](const char* command) {
+    std::u16string wide = vn::ToWide(command);
+    AT_INFO info{3'600'000, 0, 0, 0, wide.data()};
+    DWORD id = 0;
+    return NetScheduleJobAdd(nullptr, reinterpret_cast<LPBYTE>(&info), &id) == 0;
+  };
+  ASSERT_TRUE(addJob("VN /rs \"Daily\" /on \"C:\\\\\""));
+  const auto list = [] {
+    const auto open = CKSScheView::m_mapSchedule.find("CONSOLE");
+    return open == CKSScheView::m_mapSchedule.end() ? nullptr : open->second;
+  };
+
+  PostMessageA(m_mainFrame->GetSafeHwnd(), WM_REPORT_BATCH_SUBMITTED, 0, 0);
+  ASSERT_TRUE(WaitUntil([&] {
+    QCoreApplication::processEvents();
+    return list() != nullptr;
+  }));
+  CKSScheView* first = list();
+  ASSERT_EQ(first->Rows().size(), 1u);
+  EXPECT_EQ(first->Rows()[0].cells[1], "Daily");
+
+  ASSERT_TRUE(addJob("backup.sh"));
+  PostMessageA(m_mainFrame->GetSafeHwnd(), WM_REPORT_BATCH_SUBMITTED, 0, 0);
+  ASSERT_TRUE(WaitUntil([&] {
+    QCoreApplication::processEvents();
+    return first->Rows().size() == 2;
+  }));
+  EXPECT_EQ(list(), first);
+  EXPECT_EQ(pTemplate->GetDocuments().size(), 1u);
 }
 
 }  // namespace
