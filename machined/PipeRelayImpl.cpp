@@ -45,7 +45,7 @@ class PipeRelay final : public grpc::ServerBidiReactor<pb::PipeFrame, pb::PipeFr
  public:
   PipeRelay(WorkerPool& workers, PipeWatcher& watcher, StreamLimits& limits, grpc::CallbackServerContext* context,
             const std::string& caller)
-      : m_workers(workers), m_watcher(watcher) {
+      : m_workers(workers), m_watcher(watcher), m_caller(caller) {
     m_place = limits.Admit(StreamLimits::Kind::Pipe, caller, [context] { context->TryCancel(); });
     if (!m_place) {
       // Answered without waiting for the open, so a refused caller holds nothing.
@@ -116,8 +116,13 @@ class PipeRelay final : public grpc::ServerBidiReactor<pb::PipeFrame, pb::PipeFr
       std::lock_guard lock(m_mutex);
       m_opening = true;
     }
-    m_workers.Post([this, name = std::move(name), access] {
-      HANDLE pipe = CreateFileA(name.c_str(), access, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    const vn::PipeClient client{m_caller, m_in.open().client_process_id()};
+    m_workers.Post([this, name = std::move(name), access, client] {
+      // The pipe's server sees the caller as its client, not this service
+      // (a caller without a name it can carry is this service's own).
+      HANDLE pipe = vn::OpenPipeForClient(name.c_str(), access, client);
+      if (pipe == INVALID_HANDLE_VALUE && GetLastError() == static_cast<DWORD>(ERROR_INVALID_PARAMETER))
+        pipe = CreateFileA(name.c_str(), access, 0, nullptr, OPEN_EXISTING, 0, nullptr);
       LONG error = pipe == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
       DWORD mode = PIPE_READMODE_MESSAGE | PIPE_NOWAIT;
       DWORD outSize = 0;
@@ -321,6 +326,7 @@ class PipeRelay final : public grpc::ServerBidiReactor<pb::PipeFrame, pb::PipeFr
 
   bool m_opened = false;     // the `opened` frame has gone out
   DWORD m_inLimit = 0;       // longest message the pipe's server reads
+  const std::string m_caller;  // the caller's machine (or address), as the limits count it
   pb::PipeFrame m_in;        // caller -> pipe
   std::string m_incoming;
   pb::PipeFrame m_out;       // pipe -> caller

@@ -3,7 +3,7 @@
 // SIGTERM or SIGINT, then cancels the runs in progress and ends.
 //
 //   VNSrv [--home DIR] [--runs N] [--clients N] [--keep-hours N] [--idle-seconds N]
-//         [--busy-idle-seconds N] [--batch-seconds N] [--results DIR]
+//         [--busy-idle-seconds N] [--instances-per-client N] [--batch-seconds N] [--results DIR]
 #include <pthread.h>
 #include <signal.h>
 
@@ -31,7 +31,8 @@ bool ParseCount(std::string_view text, unsigned low, unsigned high, unsigned* va
 int Usage(const std::string& problem) {
   std::cerr << "VNSrv: " << problem << "\n"
             << "usage: VNSrv [--home DIR] [--runs 1-64] [--clients 1-255] [--keep-hours 1-8760] [--idle-seconds 1-86400]"
-               " [--busy-idle-seconds 1-86400] [--batch-seconds 1-86400] [--results DIR]\n";
+               " [--busy-idle-seconds 1-86400] [--instances-per-client 1-255] [--batch-seconds 1-86400]"
+               " [--results DIR]\n";
   return 2;
 }
 
@@ -59,6 +60,8 @@ int main(int argc, char** argv) {
       settings.idleTimeout = std::chrono::seconds(number);
     } else if (option == "--busy-idle-seconds" && ParseCount(value, 1, 86400, &number)) {
       settings.busyIdleTimeout = std::chrono::seconds(number);
+    } else if (option == "--instances-per-client" && ParseCount(value, 1, 255, &number)) {
+      settings.instancesPerClient = number;
     } else if (option == "--batch-seconds" && ParseCount(value, 1, 86400, &number)) {
       settings.batchTimeout = std::chrono::seconds(number);
     } else {

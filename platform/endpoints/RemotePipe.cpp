@@ -215,6 +215,7 @@ LONG RemoteMachine::OpenPipe(const std::string& pipe, DWORD desiredAccess, int* 
   pb::PipeFrame open;
   open.mutable_open()->set_name(pipe);
   open.mutable_open()->set_desired_access(desiredAccess);
+  open.mutable_open()->set_client_process_id(static_cast<std::uint32_t>(::getpid()));
   std::shared_ptr<Relay> relay;
   pb::PipeFrame answer;
   for (int attempt = 0;; ++attempt) {

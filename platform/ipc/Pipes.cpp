@@ -54,6 +54,7 @@ constexpr DWORD kDefaultLimit = 65536;
 constexpr DWORD kDefaultWait = 50;
 constexpr int kHandshakeMs = 5000;
 constexpr std::size_t kMaxName = 256;
+constexpr std::size_t kMaxClientComputer = 255;  // a caller's name as the machine service knows it
 
 using vn::UniqueFd;
 
@@ -99,7 +100,7 @@ std::optional<std::string> ReceiveSmall(int fd, int ms) {
     if (ready <= 0) return std::nullopt;
     break;
   }
-  char bytes[32];
+  char bytes[320];  // the longest first record: a connect naming a client elsewhere
   const ssize_t n = ::recv(fd, bytes, sizeof bytes, MSG_DONTWAIT);
   if (n <= 0) return std::string();
   return std::string(bytes, static_cast<std::size_t>(n));
@@ -189,6 +190,9 @@ sockaddr_un Address(const fs::path& path) {
 struct Connection {
   explicit Connection(int fd) : socket(fd) {}
   UniqueFd socket;
+  // Who the client is, as the server learnt it when the client connected.
+  std::string clientComputer;  // empty: this machine
+  DWORD clientProcessId = 0;
   std::mutex readMutex;  // one read at a time; guards `rest`
   std::vector<char> rest;
   std::size_t restOffset = 0;
@@ -280,6 +284,25 @@ void Server::Admit(UniqueFd client, std::vector<UniqueFd>* waiters) {
     return;
   }
   if ((*request)[0] != kConnect) return;
+  // The client: the process at the socket's other end, unless the connect
+  // names a client elsewhere (the machine service opening it for a caller
+  // on another machine): then that caller's process and computer.
+  std::string computer;
+  DWORD processId = 0;
+  if (request->size() > 1 + sizeof(DWORD)) {
+    processId = GetDword(request->data() + 1);
+    computer = request->substr(1 + sizeof(DWORD));
+    if (computer.size() > kMaxClientComputer ||
+        std::any_of(computer.begin(), computer.end(), [](unsigned char c) { return c < 0x20 || c >= 0x7F; }))
+      return;  // not a name: the client goes
+  } else if (request->size() != 1) {
+    return;
+  } else {
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    if (::getsockopt(client.Get(), SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0)
+      processId = static_cast<DWORD>(peer.pid);
+  }
   const auto slot = std::find_if(slots.begin(), slots.end(), [](const auto& s) {
     return !s->closed && s->state == Slot::State::Free;
   });
@@ -295,6 +318,8 @@ void Server::Admit(UniqueFd client, std::vector<UniqueFd>* waiters) {
   if (!SendRecord(client.Get(), accepted)) return;
   vn::FitPipeRecordBuffer(client.Get(), outLimit);
   (*slot)->connection = std::make_shared<Connection>(client.Release());
+  (*slot)->connection->clientComputer = std::move(computer);
+  (*slot)->connection->clientProcessId = processId;
   (*slot)->state = Slot::State::Connected;
   changed.notify_all();
 }
@@ -559,7 +584,7 @@ std::shared_ptr<PipeEnd> NewEnd() {
 }
 
 // Connects to a local pipe's socket and sends the first request.
-LONG Contact(const PipeName& name, char request, UniqueFd* socket) {
+LONG Contact(const PipeName& name, const std::string& request, UniqueFd* socket) {
   PipeFiles files;
   if (const LONG error = LocatePipe(name, &files); error != ERROR_SUCCESS) return error;
   UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
@@ -570,7 +595,7 @@ LONG Contact(const PipeName& name, char request, UniqueFd* socket) {
     if (errno == EACCES) return ERROR_ACCESS_DENIED;
     return ERROR_FILE_NOT_FOUND;  // no socket, or one left by a server that is gone
   }
-  if (!SendRecord(fd.Get(), std::string(1, request))) return ERROR_FILE_NOT_FOUND;
+  if (!SendRecord(fd.Get(), request)) return ERROR_FILE_NOT_FOUND;
   *socket = std::move(fd);
   return ERROR_SUCCESS;
 }
@@ -695,7 +720,10 @@ BOOL DisconnectNamedPipe(HANDLE hNamedPipe) {
   return TRUE;
 }
 
-HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
+namespace {
+
+// CreateFileA of a pipe, with the connect record a local pipe is sent.
+HANDLE OpenPipe(LPCSTR lpFileName, DWORD dwDesiredAccess, const std::string& connect) {
   (void)g_registered;
   PipeName name;
   if (lpFileName == nullptr) return FailHandle(ERROR_INVALID_PARAMETER);
@@ -717,7 +745,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_A
       return FailHandle(error);
     socket = UniqueFd(fd);
   } else {
-    if (const LONG error = Contact(name, kConnect, &socket); error != ERROR_SUCCESS) return FailHandle(error);
+    if (const LONG error = Contact(name, connect, &socket); error != ERROR_SUCCESS) return FailHandle(error);
     const std::optional<std::string> reply = ReceiveSmall(socket.Get(), kHandshakeMs);
     if (!reply) return FailHandle(ERROR_SEM_TIMEOUT);
     if (reply->empty()) return FailHandle(ERROR_FILE_NOT_FOUND);
@@ -745,6 +773,70 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_A
   return Ends().Add(std::move(end));
 }
 
+// The client of a connected server instance, or null with the error.
+std::shared_ptr<Connection> ClientOf(HANDLE pipe, LONG* error) {
+  const std::shared_ptr<PipeEnd> end = FindEnd(pipe);
+  if (!end) {
+    *error = ERROR_INVALID_HANDLE;
+    return nullptr;
+  }
+  if (!end->server) {
+    *error = ERROR_INVALID_FUNCTION;
+    return nullptr;
+  }
+  std::lock_guard lock(end->server->mutex);
+  if (end->slot->state != Slot::State::Connected || !end->slot->connection) {
+    *error = ERROR_PIPE_NOT_CONNECTED;
+    return nullptr;
+  }
+  return end->slot->connection;
+}
+
+}  // namespace
+
+HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
+  return OpenPipe(lpFileName, dwDesiredAccess, std::string(1, kConnect));
+}
+
+namespace vn {
+
+HANDLE OpenPipeForClient(LPCSTR lpFileName, DWORD dwDesiredAccess, const PipeClient& client) {
+  if (client.computer.empty() || client.computer.size() > kMaxClientComputer ||
+      std::any_of(client.computer.begin(), client.computer.end(),
+                  [](unsigned char c) { return c < 0x20 || c >= 0x7F; }))
+    return FailHandle(ERROR_INVALID_PARAMETER);
+  std::string connect(1, kConnect);
+  PutDword(&connect, client.processId);
+  return OpenPipe(lpFileName, dwDesiredAccess, connect + client.computer);
+}
+
+}  // namespace vn
+
+BOOL GetNamedPipeClientComputerNameA(HANDLE Pipe, LPSTR ClientComputerName, ULONG ClientComputerNameLength) {
+  LONG error = ERROR_SUCCESS;
+  const std::shared_ptr<Connection> client = ClientOf(Pipe, &error);
+  if (!client) return Fail(error);
+  std::string name = client->clientComputer;
+  if (name.empty()) {
+    char local[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = sizeof local;
+    if (!GetComputerNameA(local, &size)) return FALSE;
+    name = local;
+  }
+  if (!ClientComputerName || name.size() + 1 > ClientComputerNameLength) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  std::memcpy(ClientComputerName, name.c_str(), name.size() + 1);
+  return TRUE;
+}
+
+BOOL GetNamedPipeClientProcessId(HANDLE Pipe, PULONG ClientProcessId) {
+  LONG error = ERROR_SUCCESS;
+  const std::shared_ptr<Connection> client = ClientOf(Pipe, &error);
+  if (!client) return Fail(error);
+  if (!ClientProcessId) return Fail(ERROR_INVALID_PARAMETER);
+  *ClientProcessId = client->clientProcessId;
+  return TRUE;
+}
+
 BOOL WaitNamedPipeA(LPCSTR lpNamedPipeName, DWORD nTimeOut) {
   PipeName name;
   if (lpNamedPipeName == nullptr || !ParsePipeName(lpNamedPipeName, &name)) return Fail(ERROR_INVALID_NAME);
@@ -757,7 +849,7 @@ BOOL WaitNamedPipeA(LPCSTR lpNamedPipeName, DWORD nTimeOut) {
   }
   const auto start = std::chrono::steady_clock::now();
   UniqueFd socket;
-  if (const LONG error = Contact(name, kProbe, &socket); error != ERROR_SUCCESS)
+  if (const LONG error = Contact(name, std::string(1, kProbe), &socket); error != ERROR_SUCCESS)
     return Fail(error == ERROR_PIPE_BUSY ? ERROR_SEM_TIMEOUT : error);
   std::optional<std::string> reply = ReceiveSmall(socket.Get(), kHandshakeMs);
   if (!reply) return Fail(ERROR_SEM_TIMEOUT);

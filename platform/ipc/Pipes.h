@@ -76,6 +76,7 @@
 // in GetLastError.
 
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "platform/core/Handles.h"
@@ -109,7 +110,30 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
 [[nodiscard]] BOOL GetNamedPipeInfo(HANDLE hNamedPipe, LPDWORD lpFlags, LPDWORD lpOutBufferSize, LPDWORD lpInBufferSize,
                                     LPDWORD lpMaxInstances);
 
+// The client of a connected server instance: the computer it runs on (this
+// machine's name for a client of this machine) and its process. For a pipe
+// the machine service opened for a caller on another machine
+// (vn::OpenPipeForClient) they are that caller's machine, as the service
+// knows it, and the process the caller said it is. ERROR_PIPE_NOT_CONNECTED
+// while the instance has no client, ERROR_INVALID_FUNCTION for a client end,
+// ERROR_INSUFFICIENT_BUFFER for a name that does not fit with its NUL.
+[[nodiscard]] BOOL GetNamedPipeClientComputerNameA(HANDLE Pipe, LPSTR ClientComputerName,
+                                                   ULONG ClientComputerNameLength);
+[[nodiscard]] BOOL GetNamedPipeClientProcessId(HANDLE Pipe, PULONG ClientProcessId);
+
 namespace vn {
+
+// A client of a pipe that is not the process opening it: a caller on another
+// machine for whom the machine service opens a pipe of this machine.
+struct PipeClient {
+  std::string computer;  // 1 to 255 printable ASCII characters
+  DWORD processId = 0;
+};
+// CreateFileA of a pipe of this machine on behalf of `client`, whom the
+// pipe's server then sees as its client (ERROR_INVALID_PARAMETER for a
+// computer name that is not one). Any local process may say so: the names
+// are for sharing out instances fairly, not for deciding who may connect.
+HANDLE OpenPipeForClient(LPCSTR lpFileName, DWORD dwDesiredAccess, const PipeClient& client);
 
 // What the server of a pipe chose, as GetNamedPipeInfo reports it.
 struct PipeInfo {

@@ -123,6 +123,8 @@ LONG ReportServer::Start() {
   }
   m_idleSince.assign(m_instances.size(), std::nullopt);
   m_connected.assign(m_instances.size(), false);
+  m_clients.assign(m_instances.size(), std::string());
+  m_overShare.assign(m_instances.size(), false);
   m_connectedCount = 0;
   for (std::size_t i = 0; i < m_instances.size(); ++i)
     m_threads.emplace_back([this, i, instance = m_instances[i]] { Serve(i, instance); });
@@ -177,10 +179,11 @@ std::chrono::steady_clock::time_point ReportServer::DropIdleClients(std::chrono:
     DisconnectNamedPipe(m_instances[i]);
     m_idleSince[i].reset();
   }
-  if (m_connectedCount < m_instances.size()) return next;
-  // Every instance is taken: the clients idle for the busy time-out make room.
+  // Every instance is taken, or the client is past its share: the clients
+  // idle for the busy time-out make room.
+  const bool full = m_connectedCount >= m_instances.size();
   for (std::size_t i = 0; i < m_idleSince.size(); ++i) {
-    if (!m_idleSince[i]) continue;
+    if (!m_idleSince[i] || (!full && !m_overShare[i])) continue;
     const auto due = *m_idleSince[i] + m_settings.busyIdleTimeout;
     if (now < due) {
       next = std::min(next, due);
@@ -192,13 +195,34 @@ std::chrono::steady_clock::time_point ReportServer::DropIdleClients(std::chrono:
   return next;
 }
 
-void ReportServer::SetConnected(std::size_t index, bool connected) {
+bool ReportServer::SetConnected(std::size_t index, bool connected, const std::string& client) {
   std::lock_guard lock(m_mutex);
-  if (m_connected[index] == connected) return;
+  bool within = true;
+  if (connected) {
+    // Unnamed clients (the pipe could not say) are not counted.
+    const auto held = client.empty() ? 0 : std::count(m_clients.begin(), m_clients.end(), client);
+    within = static_cast<unsigned>(held) < m_settings.instancesPerClient;
+    m_clients[index] = within ? client : std::string();
+    m_overShare[index] = !within;
+  } else {
+    m_clients[index].clear();
+    m_overShare[index] = false;
+  }
+  if (m_connected[index] == connected) return within;
   m_connected[index] = connected;
   connected ? ++m_connectedCount : --m_connectedCount;
   // The janitor looks again when the last free instance is taken.
   if (m_connectedCount == m_connected.size()) m_idleChanged.notify_all();
+  return within;
+}
+
+std::string ReportServer::ClientOf(HANDLE instance) {
+  char computer[MAX_PATH] = {};
+  ULONG process = 0;
+  if (!GetNamedPipeClientComputerNameA(instance, computer, sizeof computer) ||
+      !GetNamedPipeClientProcessId(instance, &process))
+    return std::string();
+  return std::string(computer) + "#" + std::to_string(process);
 }
 
 void ReportServer::SetIdle(std::size_t index, bool idle) {
@@ -220,7 +244,7 @@ void ReportServer::Serve(std::size_t index, HANDLE instance) {
       continue;
     }
     client.readBlock = serverproto::kMaxReadBlock;
-    SetConnected(index, true);
+    const bool within = SetConnected(index, true, ClientOf(instance));
     for (;;) {
       SetIdle(index, true);
       DWORD read = 0;
@@ -232,6 +256,11 @@ void ReportServer::Serve(std::size_t index, HANDLE instance) {
         RefuseOversized(instance, std::span<const char>(message.data(), read));
         break;
       }
+      if (ok && !within) {
+        // Past its share: told so at its first request, then let go.
+        RefuseWith(instance, std::span<const char>(message.data(), read), ERROR_REQ_NOT_ACCEP);
+        break;
+      }
       if (!ok || !Answer(instance, std::span<const char>(message.data(), read), client)) break;
     }
     SetConnected(index, false);
@@ -241,12 +270,16 @@ void ReportServer::Serve(std::size_t index, HANDLE instance) {
 }
 
 void ReportServer::RefuseOversized(HANDLE instance, std::span<const char> start) {
+  RefuseWith(instance, start, ERROR_INVALID_DATA);
+}
+
+void ReportServer::RefuseWith(HANDLE instance, std::span<const char> start, LONG code) {
   std::uint32_t kind = 0;
   if (start.size() < serverproto::kHeaderSize || std::memcmp(start.data(), "VNS1", 4) != 0) return;
   std::memcpy(&kind, start.data() + 4, sizeof kind);
   const auto known = static_cast<Kind>(kind);
   if (known < Kind::Hello || known > Kind::Delete) return;  // no protocol of ours: nothing to answer
-  const std::vector<char> reply = Code(known, ERROR_INVALID_DATA);
+  const std::vector<char> reply = Code(known, code);
   DWORD written = 0;
   (void)WriteFile(instance, reply.data(), static_cast<DWORD>(reply.size()), &written, nullptr);
 }

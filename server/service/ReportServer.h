@@ -11,7 +11,9 @@
 // drops clients that stayed idle between requests for settings.idleTimeout
 // (settings.busyIdleTimeout while every instance has a client). A request
 // larger than the server reads is answered with ERROR_INVALID_DATA and its
-// client dropped, without the rest of it being read.
+// client dropped, without the rest of it being read. A client past its share
+// of instances (settings.instancesPerClient) has its first request answered
+// with ERROR_REQ_NOT_ACCEP and is dropped.
 // Start and Stop from the owning thread. Stop cancels the runs in progress
 // (their partial results are removed) and returns when every thread has ended.
 //
@@ -55,6 +57,11 @@ struct ServerSettings {
   std::chrono::seconds busyIdleTimeout{5};
   // A report's batch command is stopped after this long.
   std::chrono::seconds batchTimeout{300};
+  // Pipe instances one client (a process on a machine; a remote caller as
+  // its machine service names it) holds at once. A connection past that is
+  // answered ERROR_REQ_NOT_ACCEP at its first request and dropped, so that
+  // one client cannot take every instance while others are served.
+  unsigned instancesPerClient = 4;
 };
 
 // The server's identity in GetProperties.
@@ -83,6 +90,9 @@ class ReportServer {
   // Answers a request larger than the server reads (its first bytes) with
   // ERROR_INVALID_DATA, when its header names a request of the protocol.
   void RefuseOversized(HANDLE instance, std::span<const char> start);
+  // Answers the request that starts with `start` with `code`, when its
+  // header names a request of the protocol.
+  static void RefuseWith(HANDLE instance, std::span<const char> start, LONG code);
   // Answers one request; false when the client is to be dropped.
   [[nodiscard]] bool Answer(HANDLE instance, std::span<const char> message, Client& client);
   std::vector<char> Properties();
@@ -93,10 +103,14 @@ class ReportServer {
   void Janitor();
   // Marks instance `index` as waiting for its client's next request (or not).
   void SetIdle(std::size_t index, bool idle);
-  // Marks instance `index` as having a client (or not).
-  void SetConnected(std::size_t index, bool connected);
-  // Drops the clients idle for longer than the time-out, and while every
-  // instance has a client those idle for longer than the busy time-out; the
+  // Marks instance `index` as having a client (or not). On connecting, true
+  // when the client is within its share of instances.
+  bool SetConnected(std::size_t index, bool connected, const std::string& client = std::string());
+  // Who the client of a connected instance is: its computer and process.
+  static std::string ClientOf(HANDLE instance);
+  // Drops the clients idle for longer than the time-out, and those idle for
+  // longer than the busy time-out while every instance has a client or
+  // while they are past their client's share; the
   // earliest time another one may be due. m_mutex held.
   std::chrono::steady_clock::time_point DropIdleClients(std::chrono::steady_clock::time_point now);
 
@@ -116,6 +130,8 @@ class ReportServer {
   // (nullopt while a request is answered, or no client is connected).
   std::vector<std::optional<std::chrono::steady_clock::time_point>> m_idleSince;
   std::vector<bool> m_connected;  // per instance: a client is connected
+  std::vector<std::string> m_clients;  // per instance: who its client is, while connected
+  std::vector<bool> m_overShare;       // per instance: its client is past its share
   std::size_t m_connectedCount = 0;
   std::vector<std::thread> m_threads;
   ThreadPark m_park;  // progress threads still opening a pipe when their run ended

@@ -3,6 +3,7 @@
 // after another, answering each message:
 //   "big:N"  -> a message of N bytes 'x'
 //   "bye"    -> the server drops the client (DisconnectNamedPipe)
+//   "who"    -> "who:" + the client's computer + "#" + its process id
 //   other    -> "echo:" + the message
 // Usage: pipe_echo_service NAME. Runs until it is stopped.
 #include <cstdio>
@@ -34,9 +35,17 @@ int main(int argc, char** argv) {
       if (!ReadFile(pipe, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) break;
       const std::string message(buffer.data(), read);
       if (message == "bye") break;
-      const std::string answer =
+      std::string answer =
           message.starts_with("big:") ? std::string(std::strtoul(message.c_str() + 4, nullptr, 10), 'x')
                                       : "echo:" + message;
+      if (message == "who") {
+        char computer[256] = {};
+        ULONG process = 0;
+        answer = GetNamedPipeClientComputerNameA(pipe, computer, sizeof computer) &&
+                         GetNamedPipeClientProcessId(pipe, &process)
+                     ? "who:" + std::string(computer) + "#" + std::to_string(process)
+                     : "who:error " + std::to_string(GetLastError());
+      }
       DWORD written = 0;
       if (!WriteFile(pipe, answer.data(), static_cast<DWORD>(answer.size()), &written, nullptr)) break;
     }

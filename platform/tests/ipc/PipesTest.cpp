@@ -83,6 +83,62 @@ TEST(PipeTest, ServerTakesClientsInTurn) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
+// The server learns who its client is: this machine and the client's
+// process, or the caller the machine service opened the pipe for.
+TEST(PipeTest, TheServerKnowsItsClientsComputerAndProcess) {
+  vn::testing::TempMachineHome home("TESTPC");
+  HANDLE pipe = Serve("Who", 1);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+  char computer[64] = {};
+  ULONG process = 0;
+  EXPECT_FALSE(GetNamedPipeClientProcessId(pipe, &process));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PIPE_NOT_CONNECTED));
+
+  const struct {
+    bool forClient;
+    std::string expectedComputer;
+    ULONG expectedProcess;
+  } clients[] = {
+      {false, "TESTPC", static_cast<ULONG>(::getpid())},
+      {true, "SRV9", 4242},
+  };
+  for (const auto& c : clients) {
+    auto connected = std::async(std::launch::async, ConnectResult, pipe);
+    // Should a check below fail, closing the instance wakes the connect
+    // (before the future waits for it).
+    struct CloseOnFailure {
+      HANDLE& pipe;
+      ~CloseOnFailure() {
+        if (::testing::Test::HasFatalFailure() && pipe != INVALID_HANDLE_VALUE) CloseHandle(pipe);
+      }
+    } guard{pipe};
+    ASSERT_TRUE(WaitNamedPipeA(Local("Who").c_str(), 5000)) << GetLastError();
+    HANDLE client = c.forClient ? vn::OpenPipeForClient(Local("Who").c_str(), GENERIC_READ | GENERIC_WRITE,
+                                                        {c.expectedComputer, c.expectedProcess})
+                                : OpenPipe(Local("Who"));
+    ASSERT_NE(client, INVALID_HANDLE_VALUE) << GetLastError();
+    const DWORD result = connected.get();
+    ASSERT_TRUE(result == 0 || result == static_cast<DWORD>(ERROR_PIPE_CONNECTED)) << result;
+    ASSERT_TRUE(GetNamedPipeClientComputerNameA(pipe, computer, sizeof computer)) << GetLastError();
+    EXPECT_EQ(computer, c.expectedComputer);
+    ASSERT_TRUE(GetNamedPipeClientProcessId(pipe, &process));
+    EXPECT_EQ(process, c.expectedProcess);
+    // Asked of a client end, or into too little room.
+    EXPECT_FALSE(GetNamedPipeClientProcessId(client, &process));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FUNCTION));
+    EXPECT_FALSE(GetNamedPipeClientComputerNameA(pipe, computer, static_cast<ULONG>(c.expectedComputer.size())));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_TRUE(CloseHandle(client));
+    EXPECT_TRUE(DisconnectNamedPipe(pipe));
+  }
+  // Names that are no computer names are refused before the pipe is asked.
+  for (const std::string& bad : {std::string(), std::string(256, 'A'), std::string("A\nB"), std::string("\x7f")}) {
+    EXPECT_EQ(vn::OpenPipeForClient(Local("Who").c_str(), GENERIC_READ, {bad, 1}), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  }
+  EXPECT_TRUE(CloseHandle(pipe));
+}
+
 TEST(PipeTest, ClientBreakingOffLeavesTheInstanceForTheNext) {
   vn::testing::TempMachineHome home;
   HANDLE pipe = Serve("Channel", 1);

@@ -2,6 +2,8 @@
 // service on loopback that runs the echo pipe server (PipeEchoService.cpp) as
 // one of its services. Every message goes console -> SRV1's service -> the
 // pipe and back.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -114,6 +116,16 @@ TEST_F(RemotePipesTest, ClientsInTurnThroughTheMachineService) {
   EXPECT_TRUE(Send(third, ""));
   EXPECT_EQ(Receive(third), "echo:");
   EXPECT_TRUE(CloseHandle(third));
+}
+
+// Through the machine service the pipe's server sees the caller, not the
+// service: the caller's machine and the process it named.
+TEST_F(RemotePipesTest, TheServerSeesTheCallerAsItsClient) {
+  HANDLE client = OpenPipeWhenFree(kEcho);
+  ASSERT_NE(client, INVALID_HANDLE_VALUE) << GetLastError();
+  EXPECT_TRUE(Send(client, "who"));
+  EXPECT_EQ(Receive(client), "who:CONSOLE#" + std::to_string(::getpid()));
+  EXPECT_TRUE(CloseHandle(client));
 }
 
 TEST_F(RemotePipesTest, BusyUntilTheClientBeforeLetsGo) {

@@ -606,7 +606,7 @@ namespace {
 // Clients that connect and say nothing cannot keep a console out: while every
 // pipe instance is taken, the ones idle for the busy time-out make room.
 TEST_F(ReportServerTest, WhenEveryInstanceIsTakenIdleClientsMakeRoom) {
-  StartServer({"--clients", "4", "--busy-idle-seconds", "1"});
+  StartServer({"--clients", "4", "--busy-idle-seconds", "1", "--instances-per-client", "8"});
   std::vector<std::unique_ptr<KSCli>> idle;
   for (int i = 0; i < 4; ++i) {
     idle.push_back(std::make_unique<KSCli>());
@@ -625,6 +625,31 @@ TEST_F(ReportServerTest, WhenEveryInstanceIsTakenIdleClientsMakeRoom) {
       ++dropped;
   }
   EXPECT_GE(dropped, 1) << "an idle client made room";
+}
+
+// One client cannot take every instance: past its share it is told so at
+// its first request (KSCli's Connect gives the code), while another
+// process (vnadmin) is served, and it is served again once it lets one go.
+TEST_F(ReportServerTest, AClientPastItsShareOfInstancesIsToldSoWhileOthersAreServed) {
+  MakeTree("tree", 3);
+  StartServer({"--instances-per-client", "2"});
+  std::vector<std::unique_ptr<KSCli>> held;
+  for (int i = 0; i < 2; ++i) {
+    held.push_back(std::make_unique<KSCli>());
+    ASSERT_EQ(held.back()->Connect("SRV1"), 0u) << i;
+  }
+  KSCli third;
+  EXPECT_EQ(third.Connect("SRV1"), static_cast<DWORD>(ERROR_REQ_NOT_ACCEP));
+
+  // Another process on this machine has a share of its own.
+  const fs::path out = m_net.Root() / "other.csv";
+  const std::string command = std::string("'") + VN_VNADMIN + "' report SRV1 'All Files' '\\\\SRV1\\Data\\tree' -o '" +
+                              out.string() + "' 2> '" + (m_net.Root() / "other.log").string() + "'";
+  EXPECT_EQ(std::system(command.c_str()), 0) << vn::testing::ReadText(m_net.Root() / "other.log");
+  EXPECT_EQ(ListedPaths(vn::testing::ReadText(out)).size(), 3u);
+
+  held.pop_back();
+  EXPECT_EQ(third.Connect("SRV1"), 0u) << "a freed share serves the client again";
 }
 
 // A request past what the server reads never reaches it whole: the pipe
@@ -662,7 +687,8 @@ TEST(ReportServerBoundsTest, ThirtyTwoIdleClientsThenAReportIsAnswered) {
   std::ofstream(srv1.ShareDir("Data") / "one.txt") << "one";
   ASSERT_TRUE(net.StartAll());
   ASSERT_TRUE(net.Start("CONSOLE"));
-  SC_HANDLE service = vn::testing::InstallReportServer(srv1, VN_VNSRV, "--runs 2");
+  // All 32 are this process: its share of instances is raised to let them in.
+  SC_HANDLE service = vn::testing::InstallReportServer(srv1, VN_VNSRV, "--runs 2 --instances-per-client 64");
   ASSERT_NE(service, nullptr) << GetLastError();
   ASSERT_TRUE(vn::testing::StartReportServer(service, "SRV1", 0, nullptr)) << GetLastError();
 
