@@ -11,7 +11,9 @@
 #include "console/core/deploy/ServerDeploy.h"
 #include "console/core/deploy/ServerService.h"
 #include "console/core/tests/deploy/DeployTestNetwork.h"
+#include "hosts/vnadmin/AdminVerbs.h"
 #include "hosts/vnadmin/ReportVerb.h"
+#include "platform/services/EventLog.h"
 #include "platform/services/ServiceControl.h"
 #include "testing/TestFiles.h"
 #include "testing/Wait.h"
@@ -149,6 +151,23 @@ TEST_F(ServerDeployTest, InstallOnTwoMachinesRunAReportUpdateOneDeinstallOne) {
   EXPECT_EQ(vn::testing::ServiceState("SRV2"), DWORD{SERVICE_RUNNING});
   ASSERT_EQ(RunReport("SRV2", &result), 0) << result;
   EXPECT_NE(RunReport("SRV1", &result), 0);
+
+  // SRV1's event log, read from the console as vnadmin reads it, tells
+  // what its service manager did.
+  std::vector<vn::EventRecord> events;
+  ASSERT_EQ(vn::ReadEventLog("SRV1", &events), ERROR_SUCCESS);
+  std::vector<std::string> texts;
+  for (const auto& event : events)
+    if (event.text.find("RODuduro") != std::string::npos) texts.push_back(std::to_string(event.id) + " " + event.text);
+  ASSERT_GE(texts.size(), 4u);
+  EXPECT_EQ(texts[0], "7045 A service was installed in the system: RODuduro, S:\\Program Files\\Pemberlyn\\4.0\\bin\\VNSrv.exe.");
+  EXPECT_EQ(texts[1], "7036 The RODuduro service entered the running state.");
+  EXPECT_EQ(texts[texts.size() - 2], "7036 The RODuduro service entered the stopped state.");
+  EXPECT_EQ(texts.back(), "7046 The RODuduro service was removed from the system.");
+  std::ostringstream out, err;
+  EXPECT_EQ(vn::admin::EventLogVerb({"\\\\SRV2", "/source", "Service Control Manager"}, out, err), 0) << err.str();
+  EXPECT_NE(out.str().find("The RODuduro service entered the running state."), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("Information"), std::string::npos) << out.str();
 
   // A second install brings SRV1 back.
   m_front = {};
@@ -322,6 +341,33 @@ TEST_F(ServerDeployTest, InstallStateComparesBuildsAsNumbers) {
   EXPECT_EQ(SplitMachineList("SRV1;SRV2"), SplitMachineList("SRV1;SRV2;"));
   EXPECT_EQ(SplitMachineList(";SRV1;;SRV2"), (std::vector<std::string>{"SRV1", "SRV2"}));
   EXPECT_TRUE(SplitMachineList("").empty());
+}
+
+TEST(EventLogLines, OnlyWellFormedLinesAreEvents) {
+  struct Case {
+    const char* line;
+    bool event;
+    DWORD id;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"2026-12-08 11:50:01\tInformation\tService Control Manager\t7036\tThe X service entered the running state.",
+       true, 7036, "The X service entered the running state."},
+      {"2026-12-08 11:50:01\tError\tVornal\t1\t\r", true, 1, ""},
+      {"2026-12-08 11:50:01\tError\tVornal\t1\ttext\twith tab", true, 1, "text\twith tab"},
+      {"2026-12-08 11:50:01\tFatal\tVornal\t1\ttext", false, 0, ""},
+      {"2026-12-08 11:50:01\tError\tVornal\tx1\ttext", false, 0, ""},
+      {"2026-12-08\tError\tVornal\t1\ttext", false, 0, ""},
+      {"2026-12-08 11:50:01\tError\tVornal\t1", false, 0, ""},
+      {"", false, 0, ""},
+  };
+  for (const auto& c : cases) {
+    vn::EventRecord event;
+    EXPECT_EQ(vn::ParseEventLine(c.line, &event), c.event) << c.line;
+    if (!c.event) continue;
+    EXPECT_EQ(event.id, c.id) << c.line;
+    EXPECT_EQ(event.text, c.text) << c.line;
+  }
 }
 
 }  // namespace
