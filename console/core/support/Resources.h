@@ -68,7 +68,7 @@ enum : UINT {
   ID_REPORT_PASTE = 57637,       // "&Paste\tCtrl+V": the framework's Edit Paste id
   ID_KSINSTALL_SERVER = 33343,   // "&Install Server..." or "&Update Server...": on a machine of the object tree
   ID_KSDEINSTALL_SERVER = 33344, // "&Deinstall Server..."
-  ID_PROPERTY = 33345,           // "P&roperties...": the machine's server property sheet
+  ID_PROPERTY = 33345,           // "Pr&operties...": the machine's server property sheet
 };
 // Context menus of the "Reports" tab.
 enum : UINT {

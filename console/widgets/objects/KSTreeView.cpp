@@ -162,7 +162,7 @@ std::unique_ptr<QMenu> CKSTreeView::CreateContextMenu() {
   menu->addSeparator();
   add(vn::console::ID_KSINSTALL_SERVER, QStringLiteral("&Install Server..."));
   add(vn::console::ID_KSDEINSTALL_SERVER, QStringLiteral("&Deinstall Server..."));
-  add(vn::console::ID_PROPERTY, QStringLiteral("P&roperties..."));
+  add(vn::console::ID_PROPERTY, QStringLiteral("Pr&operties..."));
   return menu;
 }
 
