@@ -69,8 +69,9 @@ LONG InitialiseMachine(const MachineConfig& config) {
     if (LONG failed = SetIfMissing(*hive, value)) return failed;
   // Keys every machine has, which installs write below: the services, the
   // event log's sources and the uninstall entries.
-  for (const char* path : {"SYSTEM\\CurrentControlSet\\Services", "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application",
-                           "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"}) {
+  for (const char* path :
+       {"SYSTEM\\CurrentControlSet\\Services", "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application",
+        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"}) {
     KeyId key = 0;
     bool created = false;
     if (const LONG failed = hive->CreateKey(kRootKey, path, &key, &created)) return failed;

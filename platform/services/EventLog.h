@@ -8,7 +8,8 @@
 //
 // The log is the text file "System32\config\AppEvent.Evt" in the machine's
 // Windows directory, one event a line, fields separated by tabs:
-//   2026-12-08 11:50:01<TAB>Information<TAB>Service Control Manager<TAB>7036<TAB>The RODuduro service entered the running state.
+//   2026-12-08 11:50:01<TAB>Information<TAB>Service Control Manager<TAB>7036<TAB>
+//     The RODuduro service entered the running state.   (on the same line)
 // Tabs and line ends inside a text become blanks. Each event is appended
 // with one write, so writers of several processes never interleave. Others
 // read it through the machine's ADMIN$ share (as `vnadmin eventlog` does).

@@ -93,9 +93,9 @@ void RefreshServiceState(std::string_view machine, ServerServiceRow* row) {
   if (code) {
     row->running = false;
     row->state = "Stopped";
-    row->status = code == static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST) || code == static_cast<DWORD>(ERROR_INVALID_HANDLE)
-                      ? "Not Installed"
-                      : SystemText(code);
+    const bool missing =
+        code == static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST) || code == static_cast<DWORD>(ERROR_INVALID_HANDLE);
+    row->status = missing ? "Not Installed" : SystemText(code);
     return;
   }
   row->state = ServiceStateText(status.dwCurrentState, &row->running);

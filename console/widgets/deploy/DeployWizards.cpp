@@ -13,7 +13,8 @@ namespace {
 QLabel* WizardPicture(QWidget* parent) {
   auto* picture = new QLabel(parent);
   picture->setObjectName(QStringLiteral("wizardBitmap%1").arg(IDC_WIZARD_BITMAP));
-  picture->setPixmap(parent->style()->standardIcon(QStyle::SP_DriveNetIcon).pixmap(32, 32).scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+  const QPixmap server = parent->style()->standardIcon(QStyle::SP_DriveNetIcon).pixmap(32, 32);
+  picture->setPixmap(server.scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation));
   picture->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
   picture->setFixedWidth(96);
   return picture;

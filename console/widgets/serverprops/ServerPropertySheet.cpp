@@ -24,6 +24,8 @@
 
 namespace {
 
+using ServerMail = vn::console::ServerMailSettings;
+
 QString Q(const std::string& text) { return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())); }
 
 QString SystemText(DWORD code) {
@@ -279,10 +281,14 @@ CServerMailPage::CServerMailPage(QWidget* parent)
   for (QLineEdit* edit : {m_pProfile, m_pPassword, m_pSmtp, m_pSender})
     edit->setMaxLength(vn::console::kMailFieldLength);
   // Every edit is taken into the page at once.
-  connect(m_pProfile, &QLineEdit::textEdited, this, [this](const QString& text) { m_settings.profile = text.toStdString(); });
-  connect(m_pPassword, &QLineEdit::textEdited, this, [this](const QString& text) { m_settings.password = text.toStdString(); });
-  connect(m_pSmtp, &QLineEdit::textEdited, this, [this](const QString& text) { m_settings.smtpServer = text.toStdString(); });
-  connect(m_pSender, &QLineEdit::textEdited, this, [this](const QString& text) { m_settings.sender = text.toStdString(); });
+  const auto take = [this](QLineEdit* edit, std::string ServerMail::*field) {
+    connect(edit, &QLineEdit::textEdited, this,
+            [this, field](const QString& text) { m_settings.*field = text.toStdString(); });
+  };
+  take(m_pProfile, &ServerMail::profile);
+  take(m_pPassword, &ServerMail::password);
+  take(m_pSmtp, &ServerMail::smtpServer);
+  take(m_pSender, &ServerMail::sender);
 }
 
 void CServerMailPage::showEvent(QShowEvent* event) {

@@ -82,7 +82,8 @@ std::optional<std::string> RegText(const std::string& machine, const std::string
   if (opened.code) return std::nullopt;
   char data[1024] = {};
   DWORD type = 0, size = sizeof data - 1;
-  if (RegQueryValueExA(opened.key, value.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data), &size)) return std::nullopt;
+  if (RegQueryValueExA(opened.key, value.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data), &size))
+    return std::nullopt;
   return std::string(data, std::strlen(data));
 }
 

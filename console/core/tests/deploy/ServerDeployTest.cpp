@@ -46,6 +46,9 @@ class ServerDeployTest : public ::testing::Test {
     SCOPED_TRACE(machine);
     for (const char* name : kServerFiles) EXPECT_TRUE(fs::is_regular_file(Bin(machine) / name)) << name;
     EXPECT_EQ(vn::testing::ReadText(Bin(machine) / "VNSrv.exe"), vn::testing::ReadText(VN_VNSRV));
+    // A program arrives runnable; the other files do not.
+    EXPECT_NE(fs::status(Bin(machine) / "VNSrv.exe").permissions() & fs::perms::owner_exec, fs::perms::none);
+    EXPECT_EQ(fs::status(Bin(machine) / "Readme.txt").permissions() & fs::perms::owner_exec, fs::perms::none);
     EXPECT_TRUE(fs::is_regular_file(WindowsDirectory(machine) / "pbuninst.exe"));
     EXPECT_FALSE(fs::exists(Bin(machine) / "pbuninst.exe"));
     EXPECT_EQ(RegText(machine, kProductKey, "Vornal_DIR"), DeployTestNetwork::kInstallRoot);
@@ -160,7 +163,8 @@ TEST_F(ServerDeployTest, InstallOnTwoMachinesRunAReportUpdateOneDeinstallOne) {
   for (const auto& event : events)
     if (event.text.find("RODuduro") != std::string::npos) texts.push_back(std::to_string(event.id) + " " + event.text);
   ASSERT_GE(texts.size(), 4u);
-  EXPECT_EQ(texts[0], "7045 A service was installed in the system: RODuduro, S:\\Program Files\\Pemberlyn\\4.0\\bin\\VNSrv.exe.");
+  EXPECT_EQ(texts[0],
+            "7045 A service was installed in the system: RODuduro, S:\\Program Files\\Pemberlyn\\4.0\\bin\\VNSrv.exe.");
   EXPECT_EQ(texts[1], "7036 The RODuduro service entered the running state.");
   EXPECT_EQ(texts[texts.size() - 2], "7036 The RODuduro service entered the stopped state.");
   EXPECT_EQ(texts.back(), "7046 The RODuduro service was removed from the system.");
@@ -184,10 +188,9 @@ TEST_F(ServerDeployTest, AMachineKilledDuringTheCopyIsReportedOnceAndARerunCompl
   };
   PushInstall("SRV1;SRV2", m_front);
   ASSERT_EQ(m_front.messages.size(), 1u);
-  EXPECT_TRUE(m_front.messages[0].starts_with("Error copying files from S:\\Program Files\\Pemberlyn\\4.0\\VNDist\n"))
-      << m_front.messages[0];
-  EXPECT_GT(m_front.messages[0].size(), std::string("Error copying files from S:\\Program Files\\Pemberlyn\\4.0\\VNDist\n").size())
-      << "the system text follows";
+  const std::string expected = "Error copying files from S:\\Program Files\\Pemberlyn\\4.0\\VNDist\n";
+  EXPECT_TRUE(m_front.messages[0].starts_with(expected)) << m_front.messages[0];
+  EXPECT_GT(m_front.messages[0].size(), expected.size()) << "the system text follows";
   EXPECT_EQ(m_front.openProgress, 0);
   ExpectInstalled("SRV2");
 
@@ -249,7 +252,8 @@ TEST_F(ServerDeployTest, EachMachinesFailureIsReportedOnceAndTheOthersGoOn) {
   m_front = {};
   DeinstallServer("SRV1;SRV2", m_front);
   EXPECT_EQ(m_front.messages,
-            std::vector<std::string>{"Error accessing registry on \\\\SRV1\nThe system cannot find the file specified.\r\n"});
+            std::vector<std::string>{
+                "Error accessing registry on \\\\SRV1\nThe system cannot find the file specified.\r\n"});
   ExpectRemoved("SRV2");
 }
 

@@ -182,8 +182,8 @@ TEST_F(DeployWindowsTest, PropertyPagesStartStopAndAuditThroughTheServiceManager
   EXPECT_EQ(sheet.Tabs()->count(), 3);
   sheet.InfoPage()->Retrieve();
   EXPECT_TRUE(m_messages.empty()) << m_messages.front();
-  EXPECT_TRUE(sheet.InfoPage()->VersionText()->text().startsWith(QStringLiteral("Application Version 4.0 (Build 434) ")))
-      << sheet.InfoPage()->VersionText()->text().toStdString();
+  const QString version = sheet.InfoPage()->VersionText()->text();
+  EXPECT_TRUE(version.startsWith(QStringLiteral("Application Version 4.0 (Build 434) "))) << version.toStdString();
 
   CServerServicePage* page = sheet.ServicePage();
   page->FillList();
