@@ -364,7 +364,10 @@ void InstallOn(const std::string& machine, CDeployFront& front) {
   }
   registry.Close();
   front.SetStatus("Starting Vornal Service on " + machine + " ...");
-  (void)CreateServerService(machine, installRoot + "\\bin\\VNSrv.exe");
+  // A server that will not start is the one failure after the registry:
+  // the machine keeps what was done, and a rerun starts it again.
+  if (const DWORD code = CreateServerService(machine, installRoot + "\\bin\\VNSrv.exe"))
+    return front.ShowMessage("Can't start the Vornal service on " + machine + "\n" + SystemText(code));
   share.Drop();
   front.Complete("Installation Completed on " + machine + "...");
 }

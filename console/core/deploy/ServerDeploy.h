@@ -16,7 +16,7 @@
 // "CurrentVersion", then "ServerInstalled" 1, so a machine whose copy broke
 // off never says it is installed), the console's mail settings, the
 // event-log source "Vornal", the uninstall entry "Pemberlyn 4.0", and the
-// service created and started.
+// service created and started (a server that will not start is reported).
 //
 // Deinstall (DeinstallServer): stops and deletes the service, deletes the
 // server's files and removes its directories when empty, and removes the

@@ -10,6 +10,7 @@
 
 #include "console/core/deploy/ServerDeploy.h"
 #include "console/core/deploy/ServerService.h"
+#include "console/core/support/SystemErrorText.h"
 #include "console/core/tests/deploy/DeployTestNetwork.h"
 #include "hosts/vnadmin/AdminVerbs.h"
 #include "hosts/vnadmin/ReportVerb.h"
@@ -246,6 +247,30 @@ TEST_F(ServerDeployTest, EachMachinesFailureIsReportedOnceAndTheOthersGoOn) {
     DeinstallServer("SRV2", m_front);
     ASSERT_TRUE(m_front.messages.empty());
   }
+
+  // A server that will not start is reported; the files and registry stay,
+  // and once the program is right a rerun starts it.
+  const std::string program = vn::testing::ReadText(m_net.Distribution() / "VNSrv.exe");
+  vn::testing::WriteText(m_net.Distribution() / "VNSrv.exe", "not a program");
+  m_front = {};
+  PushInstall("SRV1;SRV2", m_front);
+  ASSERT_EQ(m_front.messages.size(), 2u);
+  for (const char* machine : {"SRV1", "SRV2"}) {
+    char text[260] = {};
+    GetSystemErrorText(ERROR_BAD_EXE_FORMAT, text, sizeof text);
+    EXPECT_NE(std::find(m_front.messages.begin(), m_front.messages.end(),
+                        std::string("Can't start the Vornal service on ") + machine + "\n" + text),
+              m_front.messages.end())
+        << machine;
+    EXPECT_EQ(vn::testing::ServiceState(machine), DWORD{SERVICE_STOPPED});
+  }
+  EXPECT_EQ(m_front.openProgress, 0);
+  vn::testing::WriteText(m_net.Distribution() / "VNSrv.exe", program);
+  m_front = {};
+  PushInstall("SRV1", m_front);
+  EXPECT_TRUE(m_front.messages.empty()) << m_front.messages.front();
+  ExpectInstalled("SRV1");
+  DeinstallServer("SRV1;SRV2", m_front);
 
   // A machine without the product is reported by the deinstall, which goes on.
   PushInstall("SRV2", m_front);
