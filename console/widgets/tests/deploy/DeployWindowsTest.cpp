@@ -134,7 +134,10 @@ TEST_F(DeployWindowsTest, TreeCommandsFollowTheInstallStateAndDriveTheWizards) {
   EXPECT_FALSE(State(tree, ID_KSDEINSTALL_SERVER).m_bEnabled);
   EXPECT_FALSE(State(tree, ID_PROPERTY).m_bEnabled);
 
-  // Cancel changes nothing; Finish installs, with the progress window.
+  // A double click on it offers the install too. Cancel changes nothing;
+  // Finish installs, with the progress window.
+  EXPECT_TRUE(WithDialog<CKSDeployWizard>([&] { tree->OnDoubleClicked(tree->TreeWidget()->currentIndex()); },
+                                          [](CKSDeployWizard* w) { Answer(w, false); }));
   ASSERT_TRUE(Command(tree, ID_KSINSTALL_SERVER, /*finish=*/false));
   EXPECT_EQ(GetServerInstallState("SRV1"), kNotInstalled);
   ASSERT_TRUE(Command(tree, ID_KSINSTALL_SERVER));
