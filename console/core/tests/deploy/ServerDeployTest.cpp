@@ -3,6 +3,7 @@
 // (host paths of its drive), registry, service "RODuduro" and install state.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>

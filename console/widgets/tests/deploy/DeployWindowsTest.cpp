@@ -4,6 +4,10 @@
 // property pages' start, stop and auditing through the real service manager.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
