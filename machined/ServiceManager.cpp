@@ -13,6 +13,8 @@
 #include <sstream>
 #include <system_error>
 
+#include "platform/core/Messages.h"
+#include "platform/services/EventLog.h"
 #include "platform/core/AsciiText.h"
 #include "platform/machine/MachineSetup.h"
 #include "platform/machine/PathMap.h"
@@ -372,6 +374,24 @@ void ServiceManager::SpawnOnSupervisor(std::unique_lock<std::mutex>& lock, Spawn
   m_changed.wait(lock, [spawn] { return spawn->done; });
 }
 
+namespace {
+
+// The system's text of a code, for an event.
+std::string CodeText(LONG code) {
+  char text[512] = {};
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                      static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
+  std::string out(text, length);
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ')) out.pop_back();
+  return out.empty() ? "error " + std::to_string(code) : out;
+}
+
+}  // namespace
+
+void ServiceManager::LogEvent(WORD type, DWORD id, const std::string& text) const {
+  (void)WriteMachineEvent(*m_config, type, kServiceControlSource, id, text);
+}
+
 void ServiceManager::Reap(const std::string& key, Runtime& runtime, const ProcessExit& exit) {
   std::error_code ec;
   std::filesystem::remove(m_config->home / "services" / (runtime.name + ".pid"), ec);
@@ -386,6 +406,16 @@ void ServiceManager::Reap(const std::string& key, Runtime& runtime, const Proces
     runtime.win32ExitCode = ERROR_PROCESS_ABORTED;
   } else {
     runtime.win32ExitCode = ERROR_SUCCESS;
+  }
+  const std::string shown = runtime.name.empty() ? key : runtime.name;
+  if (runtime.win32ExitCode == static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR)) {
+    LogEvent(EVENTLOG_ERROR_TYPE, 7024,
+             "The " + shown + " service terminated with service-specific error " +
+                 std::to_string(runtime.specificExitCode) + ".");
+  } else if (runtime.win32ExitCode == static_cast<DWORD>(ERROR_PROCESS_ABORTED)) {
+    LogEvent(EVENTLOG_ERROR_TYPE, 7034, "The " + shown + " service terminated unexpectedly.");
+  } else {
+    LogEvent(EVENTLOG_INFORMATION_TYPE, 7036, "The " + shown + " service entered the stopped state.");
   }
   runtime.stopRequested = false;
   std::fprintf(stderr, "vnmachined: service %s stopped (exit code %u/%u)\n", key.c_str(),
@@ -403,6 +433,7 @@ void ServiceManager::RemoveIfDeleted(std::string_view name) {
     if (EqualsIgnoringCase(keyName, name)) break;
   DeleteTree(*m_hive, services, keyName);
   m_runtime.erase(ToUpperAscii(name));
+  LogEvent(EVENTLOG_INFORMATION_TYPE, 7046, "The " + keyName + " service was removed from the system.");
 }
 
 SERVICE_STATUS ServiceManager::StatusOf(const Runtime& runtime) const {
@@ -485,6 +516,9 @@ LONG ServiceManager::StartLocked(std::unique_lock<std::mutex>& lock, std::string
     std::fprintf(stderr, "vnmachined: service %s: %s\n", stored.name.c_str(), spawn.detail.c_str());
     started.state = SERVICE_STOPPED;
     started.win32ExitCode = static_cast<DWORD>(Win32FromStartError(spawn.error));
+    LogEvent(EVENTLOG_ERROR_TYPE, 7000,
+             "The " + stored.name + " service failed to start due to the following error: " +
+                 CodeText(Win32FromStartError(spawn.error)));
     return Win32FromStartError(spawn.error);
   }
   std::ofstream(logDir / (stored.name + ".pid")) << spawn.pid << ' ' << ProcessStartTime(spawn.pid) << '\n';
@@ -494,6 +528,7 @@ LONG ServiceManager::StartLocked(std::unique_lock<std::mutex>& lock, std::string
   started.win32ExitCode = ERROR_SUCCESS;
   started.stopRequested = false;
   m_changed.notify_all();
+  LogEvent(EVENTLOG_INFORMATION_TYPE, 7036, "The " + stored.name + " service entered the running state.");
   return ERROR_SUCCESS;
 }
 
@@ -576,6 +611,8 @@ LONG ServiceManager::Create(const ServiceDefinition& definition) {
   Runtime& runtime = m_runtime[ToUpperAscii(definition.name)];
   runtime = Runtime{};
   runtime.type = definition.type;
+  LogEvent(EVENTLOG_INFORMATION_TYPE, 7045,
+           "A service was installed in the system: " + definition.name + ", " + definition.imagePath + ".");
   return ERROR_SUCCESS;
 }
 

@@ -51,6 +51,9 @@
 // has no process; starting and stopping it only switch its state, which
 // ScheduleRunning reports to the job scheduler.
 //
+// Each start, stop, end, failure to start, install and removal of a service
+// is an event of the machine's event log (platform/services/EventLog.h).
+//
 // Threads: every call from any thread (one lock); a supervisor thread starts
 // and reaps the children. Failures are Win32 codes (ServiceControl.h lists them).
 
@@ -164,6 +167,8 @@ class ServiceManager {
   void Reap(const std::string& key, Runtime& runtime, const ProcessExit& exit);
   void RemoveIfDeleted(std::string_view name);
   SERVICE_STATUS StatusOf(const Runtime& runtime) const;
+  // An event of the machine's event log, source "Service Control Manager".
+  void LogEvent(WORD type, DWORD id, const std::string& text) const;
 
   std::shared_ptr<const MachineConfig> m_config;
   std::shared_ptr<RegistryHive> m_hive;

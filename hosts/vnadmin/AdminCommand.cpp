@@ -82,6 +82,11 @@ constexpr Verb kVerbs[] = {
      "usage: vnadmin stop\n"
      "  Stops this machine's service politely (its services first) and waits for\n"
      "  it to end.\n"},
+    {"eventlog", EventLogVerb, "show a machine's event log",
+     "usage: vnadmin eventlog [\\\\MACHINE] [/source NAME]\n"
+     "  Lists the events of MACHINE's log (default: this machine), oldest first:\n"
+     "  its services started, stopped, ended, failed, installed and removed, and\n"
+     "  what programs there reported. /source keeps the events of one source.\n"},
     {"report", ReportVerb, "run a standard report on a machine's reporting server",
      "usage: vnadmin report MACHINE \"REPORT NAME\" OBJECTS [options] -o FILE\n"
      "  Runs one standard report on MACHINE's reporting server, as the console\n"

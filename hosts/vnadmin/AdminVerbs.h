@@ -38,5 +38,7 @@ using Arguments = std::vector<std::string>;
 // MachineVerbs.cpp: this machine's own service.
 [[nodiscard]] int StatusVerb(const Arguments& args, std::ostream& out, std::ostream& err);
 [[nodiscard]] int StopVerb(const Arguments& args, std::ostream& out, std::ostream& err);
+// A machine's event log (this machine's by default).
+[[nodiscard]] int EventLogVerb(const Arguments& args, std::ostream& out, std::ostream& err);
 
 }  // namespace vn::admin

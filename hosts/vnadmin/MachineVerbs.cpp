@@ -1,12 +1,15 @@
 // status and stop: this machine's own service (vnmachined), found through the
-// pid file in its home.
+// pid file in its home; eventlog: what a machine's service did with its
+// services, and what programs there reported.
 #include "hosts/vnadmin/AdminVerbs.h"
 
 #include <chrono>
 #include <ostream>
 
 #include "hosts/vnadmin/AdminOutput.h"
+#include "platform/core/AsciiText.h"
 #include "platform/endpoints/MachineServiceStarter.h"
+#include "platform/services/EventLog.h"
 
 namespace vn::admin {
 namespace {
@@ -35,6 +38,27 @@ int StopVerb(const Arguments& args, std::ostream& out, std::ostream& err) {
     return Fail(err, pid ? "the machine service (pid " + std::to_string(pid) + ")" : "the machine service",
                 static_cast<DWORD>(error));
   out << "Stopped the machine service (pid " << pid << ")\n";
+  return kExitSuccess;
+}
+
+int EventLogVerb(const Arguments& args, std::ostream& out, std::ostream& err) {
+  std::string machine, source;
+  std::size_t next = 0;
+  if (next < args.size() && IsMachineArgument(args[next])) machine = args[next++];
+  if (next + 1 < args.size() && args[next] == "/source") {
+    source = args[next + 1];
+    next += 2;
+  }
+  if (next != args.size()) return BadUsage(err, "eventlog", "unexpected argument " + args[next]);
+  std::vector<EventRecord> events;
+  if (const LONG error = ReadEventLog(machine, &events))
+    return Fail(err, "the event log of " + (machine.empty() ? std::string("this machine") : machine),
+                static_cast<DWORD>(error));
+  Table table({"Time", "Type", "Source", "Event", "Text"});
+  for (const auto& event : events)
+    if (source.empty() || EqualsIgnoringCase(event.source, source))
+      table.Add({event.time, event.type, event.source, std::to_string(event.id), Printable(event.text)});
+  table.Print(out);
   return kExitSuccess;
 }
 

@@ -28,6 +28,16 @@
 namespace vn {
 namespace {
 
+// ".exe", ".com", ".bat" and ".cmd", without case.
+bool IsProgramFileName(std::string_view name) {
+  const auto dot = name.rfind('.');
+  if (dot == std::string_view::npos) return false;
+  const std::string_view extension = name.substr(dot);
+  for (const char* program : {".exe", ".com", ".bat", ".cmd"})
+    if (EqualsIgnoringCase(extension, program)) return true;
+  return false;
+}
+
 namespace fs = std::filesystem;
 
 // GetVolumeInformationA's file system flags.
@@ -609,13 +619,16 @@ LONG LocalMachine::OpenWrite(const MachinePath& path, bool failIfExists, std::un
   std::string temporary;
   UniqueFd fd;
   PartialCopyRecord record;
+  // Windows runs a program by its name's extension, and has no mode bits to
+  // carry over: a file written under such a name can be run (the umask aside).
+  const mode_t mode = IsProgramFileName(target.name) ? 0777 : 0666;
   for (int attempt = 0; attempt < 100 && !fd; ++attempt) {
     temporary = NewPartialCopyName();
     std::vector<std::string> components(resolved.components.begin(), resolved.components.end() - 1);
     components.push_back(temporary);
     record = PartialCopyRecord(m_config->home, resolved.root, components);
     fd.Reset(::openat(target.parent.Get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                      0666));
+                      mode));
     if (!fd && errno != EEXIST) return Win32FromErrno(errno, true);
   }
   if (!fd) return Win32FromErrno(EEXIST, true);

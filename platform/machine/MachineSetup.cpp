@@ -67,9 +67,16 @@ LONG InitialiseMachine(const MachineConfig& config) {
   };
   for (const auto& value : values)
     if (LONG failed = SetIfMissing(*hive, value)) return failed;
-  KeyId services = 0;
-  bool created = false;
-  return hive->CreateKey(kRootKey, "SYSTEM\\CurrentControlSet\\Services", &services, &created);
+  // Keys every machine has, which installs write below: the services, the
+  // event log's sources and the uninstall entries.
+  for (const char* path :
+       {"SYSTEM\\CurrentControlSet\\Services", "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application",
+        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"}) {
+    KeyId key = 0;
+    bool created = false;
+    if (const LONG failed = hive->CreateKey(kRootKey, path, &key, &created)) return failed;
+  }
+  return ERROR_SUCCESS;
 }
 
 }  // namespace vn

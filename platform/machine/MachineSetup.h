@@ -11,7 +11,9 @@
 //       CurrentBuildNumber  REG_SZ  "1381"
 //   SYSTEM\CurrentControlSet\Control\Session Manager\Environment
 //       PROCESSOR_ARCHITECTURE  REG_SZ  of the host's processor
-//   SYSTEM\CurrentControlSet\Services  (the key)
+//   SYSTEM\CurrentControlSet\Services  (the key), with
+//     EventLog\Application  (the key of the event log's sources)
+//   SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall  (the key)
 // Values already present are left as they are, so it runs at every start and
 // an administrator's changes stay. It writes nothing outside the home.
 //

@@ -67,6 +67,9 @@ enum : UINT {
   ID_REPORT_PROPERTIES = 32800,  // "&Properties": a user filter, report set or custom report
   ID_REPORT_COPY = 57634,        // "&Copy\tCtrl+C": the framework's Edit Copy id
   ID_REPORT_PASTE = 57637,       // "&Paste\tCtrl+V": the framework's Edit Paste id
+  ID_KSINSTALL_SERVER = 33343,   // "&Install Server..." or "&Update Server...": on a machine of the object tree
+  ID_KSDEINSTALL_SERVER = 33344, // "&Deinstall Server..."
+  ID_PROPERTY = 33345,           // "Pr&operties...": the machine's server property sheet
 };
 // Context menus of the "Reports" tab.
 enum : UINT {

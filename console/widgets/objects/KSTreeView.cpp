@@ -9,12 +9,16 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include "console/core/deploy/ServerDeploy.h"
+#include "console/core/objects/ObjectEnumeration.h"
 #include "console/core/objects/ObjectTreeLoader.h"
 #include "console/core/support/Resources.h"
+#include "console/widgets/deploy/DeployWindows.h"
 #include "console/widgets/objects/AddPreferredMachineDlg.h"
 #include "console/widgets/objects/ObjectTreeModel.h"
 #include "console/widgets/reports/SelectReportDlg.h"
 #include "console/widgets/run/ReportRun.h"
+#include "console/widgets/serverprops/ServerPropertySheet.h"
 #include "console/widgets/support/KSMgrDoc.h"
 #include "platform/core/AsciiText.h"
 #include "platform/ipc/Sync.h"
@@ -69,6 +73,13 @@ CKSTreeView::CKSTreeView()
   MapUpdateCommand(vn::console::ID_OBJECT_DELETE, &CKSTreeView::OnUpdateDelete);
   MapCommand(vn::console::ID_REPORT_RUN, &CKSTreeView::OnRun);
   MapUpdateCommand(vn::console::ID_REPORT_RUN, &CKSTreeView::OnUpdateRun);
+  MapCommand(vn::console::ID_KSINSTALL_SERVER, &CKSTreeView::OnKsinstallServer);
+  MapUpdateCommand(vn::console::ID_KSINSTALL_SERVER, &CKSTreeView::OnUpdateKsinstallServer);
+  MapCommand(vn::console::ID_KSDEINSTALL_SERVER, &CKSTreeView::OnKsdeinstallServer);
+  MapUpdateCommand(vn::console::ID_KSDEINSTALL_SERVER, &CKSTreeView::OnUpdateKsdeinstallServer);
+  MapCommand(vn::console::ID_PROPERTY, &CKSTreeView::OnProperty);
+  MapUpdateCommand(vn::console::ID_PROPERTY, &CKSTreeView::OnUpdateProperty);
+  connect(m_pTreeWidget, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) { OnDoubleClicked(index); });
   m_pLoader->SetPopulatedCallback([this](CObjectNode* node) { m_populatedId = node->id; });
 
   // A second view gets another handle to the same event, in whatever state
@@ -148,6 +159,10 @@ std::unique_ptr<QMenu> CKSTreeView::CreateContextMenu() {
   add(vn::console::ID_OBJECT_DELETE, QStringLiteral("&Delete\tDel"));
   menu->addSeparator();
   add(vn::console::ID_REPORT_RUN, QStringLiteral("Run..."));
+  menu->addSeparator();
+  add(vn::console::ID_KSINSTALL_SERVER, QStringLiteral("&Install Server..."));
+  add(vn::console::ID_KSDEINSTALL_SERVER, QStringLiteral("&Deinstall Server..."));
+  add(vn::console::ID_PROPERTY, QStringLiteral("Pr&operties..."));
   return menu;
 }
 
@@ -258,4 +273,59 @@ void CKSTreeView::OnRun() {
     context.release();
     entry.release();
   }
+}
+
+std::string CKSTreeView::MachineOf(const CObjectNode* node) const {
+  if (!node || (node->Type() != KS_MACHINE && node->Type() != KS_MY_COMPUTER)) return {};
+  if (CObjectTree::Parent(node)) return node->Text();
+  return m_strLocalName;
+}
+
+std::string CKSTreeView::SelectedMachine() const { return MachineOf(GetSelectedNode()); }
+
+int CKSTreeView::ServerStateOf(const std::string& machine) const {
+  if (machine.empty() || !vn::console::IsNTMachine(machine)) return -1;
+  return vn::console::GetServerInstallState(machine);
+}
+
+void CKSTreeView::OnUpdateKsinstallServer(CCmdUI* pCmdUI) {
+  const int state = ServerStateOf(SelectedMachine());
+  pCmdUI->Enable(state == vn::console::kNotInstalled || state == vn::console::kOlderBuild);
+  pCmdUI->SetText(state == vn::console::kOlderBuild ? QStringLiteral("&Update Server...")
+                                                    : QStringLiteral("&Install Server..."));
+}
+
+void CKSTreeView::OnKsinstallServer() {
+  const std::string machine = SelectedMachine();
+  if (!machine.empty()) KSPushInstall(this, machine);
+}
+
+void CKSTreeView::OnUpdateKsdeinstallServer(CCmdUI* pCmdUI) {
+  pCmdUI->Enable(ServerStateOf(SelectedMachine()) >= vn::console::kOlderBuild);
+}
+
+void CKSTreeView::OnKsdeinstallServer() {
+  const std::string machine = SelectedMachine();
+  if (!machine.empty()) KSDeinstallServer(this, machine);
+}
+
+void CKSTreeView::OnUpdateProperty(CCmdUI* pCmdUI) {
+  pCmdUI->Enable(ServerStateOf(SelectedMachine()) >= vn::console::kOlderBuild);
+}
+
+void CKSTreeView::OnProperty() {
+  const std::string machine = SelectedMachine();
+  if (!machine.empty()) KSShowServerProperties(this, machine);
+}
+
+void CKSTreeView::OnDoubleClicked(const QModelIndex& index) {
+  // Other items keep the tree's own double click (open or close).
+  const std::string machine = MachineOf(m_pModel->Node(index));
+  if (machine.empty()) return;
+  bool qualifies = false;
+  {
+    const CWaitCursor wait;
+    qualifies = ServerStateOf(machine) == vn::console::kNotInstalled;
+  }
+  if (qualifies) KSPushInstall(this, machine);
 }

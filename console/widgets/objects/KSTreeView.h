@@ -14,6 +14,13 @@
 // is checked), in the context menu as well. A new selection is announced to the document's other
 // views with the item's id as the hint (FindNode gives the item back).
 //
+// On a machine (or "My Computer") that is a Windows NT machine, three more
+// commands reach its reporting server: install ("&Install Server..." when it
+// has none, "&Update Server..." when its build is older than the console's),
+// deinstall and Properties (when it has a server of any build). Their update
+// handlers ask the machine each time (NT test, install state). A double
+// click on such a machine without a server installs it.
+//
 // Run builds a ReportRunContext and a ProgressChannelEntry and sends them to
 // the application's main window with WM_REPORT_START_RUN; the results go to
 // that window too. The main window resets the process's manual-reset event
@@ -77,6 +84,18 @@ class KS_EXPORT CKSTreeView : public CView {
   // Enabled while "Vornal Report Finished" is signalled (looked at, never waited on).
   void OnUpdateRun(CCmdUI* pCmdUI);
 
+  // The machine of the selection: the selected machine's name, or this
+  // computer's for "My Computer"; empty when the selection is no machine.
+  std::string SelectedMachine() const;
+  void OnKsinstallServer();
+  void OnUpdateKsinstallServer(CCmdUI* pCmdUI);
+  void OnKsdeinstallServer();
+  void OnUpdateKsdeinstallServer(CCmdUI* pCmdUI);
+  void OnProperty();
+  void OnUpdateProperty(CCmdUI* pCmdUI);
+  // A double click on an item: a push install for a machine that qualifies.
+  void OnDoubleClicked(const QModelIndex& index);
+
   vn::console::CObjectTree& Tree() { return m_tree; }
   vn::console::CObjectTreeLoader& Loader() { return *m_pLoader; }
   QTreeView* TreeWidget() const { return m_pTreeWidget; }
@@ -94,6 +113,10 @@ class KS_EXPORT CKSTreeView : public CView {
   void OnDelete();
   void OnUpdateDelete(CCmdUI* pCmdUI);
   bool IsPreferredMachine(const vn::console::CObjectNode* node) const;
+  // The machine of `node` as SelectedMachine describes it.
+  std::string MachineOf(const vn::console::CObjectNode* node) const;
+  // The machine's install state when it is a Windows NT machine, else -1.
+  int ServerStateOf(const std::string& machine) const;
   // Checks the current item for a run that has nothing checked; false when it
   // is not an object a report runs on.
   [[nodiscard]] bool CheckCurrentItem();

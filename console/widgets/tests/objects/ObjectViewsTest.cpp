@@ -274,7 +274,11 @@ TEST_F(ObjectViewsTest, ContextMenuOffersTheCommandsThatApplyToTheItem) {
                                 {QStringLiteral("C&lear Selections"), true},
                                 {QStringLiteral("&New..."), false},
                                 {QStringLiteral("&Delete\tDel"), false},
-                                {QStringLiteral("Run..."), true}}));
+                                {QStringLiteral("Run..."), true},
+                                // My Computer: this machine is a Windows NT machine without the server.
+                                {QStringLiteral("&Install Server..."), true},
+                                {QStringLiteral("&Deinstall Server..."), false},
+                                {QStringLiteral("Pr&operties..."), false}}));
 
   CObjectNode* preferred = pTree->Tree().LastRoot();
   pTree->SelectNode(preferred);

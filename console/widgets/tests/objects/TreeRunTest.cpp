@@ -361,7 +361,12 @@ TEST_F(TreeRunTest, RunIsOffWhileAReportIsRunning) {
   ASSERT_TRUE(ResetEvent(finished));
   EXPECT_FALSE(RunEnabled(pTree));
   const std::unique_ptr<QMenu> menu = pTree->CreateContextMenu();
-  const QAction* run = menu->actions().back();
+  const auto actions = menu->actions();
+  const auto found = std::find_if(actions.begin(), actions.end(), [](const QAction* action) {
+    return action->data().toUInt() == vn::console::ID_REPORT_RUN;
+  });
+  ASSERT_NE(found, actions.end());
+  const QAction* run = *found;
   EXPECT_EQ(run->text(), QStringLiteral("Run..."));
   EXPECT_FALSE(run->isEnabled());
   ASSERT_TRUE(SetEvent(finished));
