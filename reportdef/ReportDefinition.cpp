@@ -377,6 +377,7 @@ bool ReportDefinition::Decode(const std::vector<NamedValue>& values, std::string
   }
   for (std::size_t i = 0; i < d.m_breaks.size(); ++i) {
     const std::string name = "Break" + std::to_string(i) + ".Totals";
+    if (!find(name)) return damaged(name, "it is missing, though Def.Breaks names that break");
     if (!TotalsIn(text(name), true, d.m_breaks[i].totals))
       return damaged(name, "a list of field:action:reset entries is expected");
   }
