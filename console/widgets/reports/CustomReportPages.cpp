@@ -277,7 +277,13 @@ void CQueryPage::OnVerify() {
     m_pQuery->deselect();
     return;
   }
-  m_pQuery->setSelection(verified.selectionStart, 1);
+  // The character at the error; an error at the end has none to select, and
+  // the caret goes there instead.
+  if (verified.selectionStart < m_pQuery->text().size()) {
+    m_pQuery->setSelection(verified.selectionStart, 1);
+  } else {
+    m_pQuery->setCursorPosition(verified.selectionStart);
+  }
   m_pQuery->setFocus();
 }
 
