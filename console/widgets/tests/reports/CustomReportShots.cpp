@@ -56,6 +56,9 @@ int main(int argc, char** argv) {
   dialog.QueryPage(false)->QueryEdit()->setText(
       QStringLiteral("Size > 1 MB AND Revised < 2026-01-01 AND FileName = \"*.log\""));
   dialog.show();
+  emit dialog.NameEdit()->textEdited(dialog.NameEdit()->text());
+  dialog.Tabs(0)->setCurrentIndex(2);  // the tabs' enabling follows the rows
+  dialog.Tabs(1)->setCurrentIndex(1);
 
   struct Shot {
     const char* file;
