@@ -6,6 +6,7 @@
 //
 //   bench custom-report: ours X s, find | sort Y s, ratio Z
 //   bench custom-report-over-all-files: ours X s, All Files Y s, ratio Z
+//   bench custom-report-server-overhead: ours X s, engine Y s, ratio Z
 //
 //   custom_bench [TREES_DIR]
 //
@@ -31,6 +32,7 @@
 #include "platform/registry/Registry.h"
 #include "platform/services/ServiceControl.h"
 #include "reportdef/ReportDefinition.h"
+#include "server/engine/ReportEngine.h"
 #include "testing/MachineNetwork.h"
 #include "testing/ReportServerService.h"
 
@@ -115,7 +117,7 @@ std::set<std::string> Listed(const fs::path& result, std::size_t* breaks) {
   return paths;
 }
 
-LONG StoreDefinition() {
+rd::ReportDefinition Definition() {
   rd::ReportDefinition d;
   (void)d.PutQuery(kQuery);
   (void)d.PutDetailField(0, rd::kSize);
@@ -126,6 +128,11 @@ LONG StoreDefinition() {
   (void)d.PutTotalField(0, 0, rd::kSize, rd::kSum, -1);
   (void)d.PutTotalField(0, 1, rd::kFiles, rd::kSum, -1);
   (void)d.PutFinalTotalField(0, rd::kSize, rd::kSum);
+  return d;
+}
+
+LONG StoreDefinition() {
+  const rd::ReportDefinition d = Definition();
   HKEY root = nullptr, key = nullptr;
   LONG rc = RegConnectRegistryA("\\\\SRV1", HKEY_LOCAL_MACHINE, &root);
   if (rc) return rc;
@@ -202,12 +209,28 @@ int main(int argc, char** argv) {
     const double ours = Best([&] { return report("\\\\SRV1\\Old Logs", result); });
     const double find = Best([&] { return Shell(findSort); });
     const double allFiles = Best([&] { return report("All Files", all); });
-    if (ours < 0 || find < 0 || allFiles < 0) {
+    // The engine alone in this process, for what the server adds.
+    vn::KSServerCommunicationReportRec record;
+    record.Report = vn::kReportCustom;
+    record.Options = vn::kOptionSizesInBytes;
+    std::snprintf(record.CustomReport, sizeof record.CustomReport, "\\\\SRV1\\Old Logs");
+    vn::server::EngineOptions options;
+    options.customDefinition = std::make_shared<rd::ReportDefinition>(Definition());
+    const fs::path local = net.Console().driveD / "engine.csv";
+    const double engine = Best([&] {
+      std::error_code ignored;
+      fs::remove(local, ignored);
+      vn::server::NullProgress progress;
+      const vn::server::ScanObject object{"E:\\medium", medium, "\\\\SRV1\\E$\\medium", "SRV1", "\\\\SRV1\\E$", ""};
+      return vn::server::RunReport(record, {object}, local, options, progress).error == 0;
+    });
+    if (ours < 0 || find < 0 || allFiles < 0 || engine < 0) {
       std::fprintf(stderr, "custom_bench: a timed run failed\n");
       ++failures;
     } else {
       Print("custom-report", ours, "find | sort", find);
       Print("custom-report-over-all-files", ours, "All Files", allFiles);
+      Print("custom-report-server-overhead", ours, "engine", engine);
     }
   }
 
