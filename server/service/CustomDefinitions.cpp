@@ -76,6 +76,11 @@ LoadedDefinition LoadCustomDefinition(std::string_view customReport) {
     if (const auto zero = data.find('\0'); zero != std::string::npos) data.resize(zero);
     values.push_back({std::string(valueView), std::move(data)});
   }
+  if (values.empty()) {
+    out.error = ERROR_INVALID_DATA;
+    out.message = "The custom report " + full + " has no definition; open it in the designer and save it.";
+    return out;
+  }
   auto definition = std::make_shared<reportdef::ReportDefinition>();
   std::string why;
   if (!definition->Decode(values, why)) return damaged(why + ".");
