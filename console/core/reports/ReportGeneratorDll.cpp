@@ -81,6 +81,12 @@ LONG ReportGeneratorDll::LoadReportDefinition(std::string_view machine, std::str
   if (const LONG rc = RegOpenKeyExA(root.get(), KeyPath(reportName).c_str(), 0, KEY_READ, key.Out())) return rc;
   std::vector<reportdef::NamedValue> values;
   if (const LONG rc = ReadDefinitionValues(key.get(), values, m_loadMessage)) return rc;
+  if (values.empty()) {
+    // Options saved without a definition (by hand, or by an older console):
+    // nothing is damaged, there is just nothing to load.
+    m_loadMessage = "The custom report has no stored definition";
+    return ERROR_FILE_NOT_FOUND;
+  }
   if (!Decode(values, m_loadMessage)) return ERROR_INVALID_DATA;
   return ERROR_SUCCESS;
 }

@@ -21,8 +21,9 @@ namespace vn::console {
 class ReportGeneratorDll : public reportdef::ReportDefinition {
  public:
   // Replaces the definition by the stored one. A registry failure answers its
-  // code; a definition that is missing or damaged answers ERROR_INVALID_DATA
-  // with LoadMessage() saying which value is at fault. On any failure the
+  // code; a key without any definition value ERROR_FILE_NOT_FOUND; a damaged
+  // definition ERROR_INVALID_DATA with LoadMessage() saying which value is at
+  // fault. On any failure the
   // definition is left as it was.
   LONG LoadReportDefinition(std::string_view machine, std::string_view reportName);
   // Writes every value of the definition (creating the key if needed) and

@@ -130,7 +130,7 @@ TEST_F(CustomReportStoreTest, DamagedValuesAreNamedWhenOpened) {
   // Options without any definition (a key written by hand).
   ASSERT_EQ(SaveCustomReportOptions("SRV1", "Bare", ReportOptions{}), ERROR_SUCCESS);
   ReportGeneratorDll bare;
-  EXPECT_EQ(bare.LoadReportDefinition("SRV1", "Bare"), ERROR_INVALID_DATA);
+  EXPECT_EQ(bare.LoadReportDefinition("SRV1", "Bare"), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(bare.LoadMessage(), "The custom report has no stored definition");
   EXPECT_EQ(bare.SaveReportDefinition("SRV1", "a\\b"), ERROR_INVALID_NAME);
 }
