@@ -5,7 +5,7 @@
 namespace vn::fuzz {
 
 std::span<const Target> Targets() {
-  static constexpr std::array<Target, 8> kTargets = {{
+  static constexpr std::array<Target, 9> kTargets = {{
       {"result_file", FuzzResultFile},
       {"report_record", FuzzReportRecord},
       {"server_message", FuzzServerMessage},
@@ -14,6 +14,7 @@ std::span<const Target> Targets() {
       {"hosts_file", FuzzHostsFile},
       {"credentials", FuzzCredentials},
       {"report_clip", FuzzReportClip},
+      {"custom_definition", FuzzCustomDefinition},
   }};
   return kTargets;
 }

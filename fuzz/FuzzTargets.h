@@ -31,6 +31,7 @@ int FuzzMachineIni(const std::uint8_t* data, std::size_t size);
 int FuzzHostsFile(const std::uint8_t* data, std::size_t size);
 int FuzzCredentials(const std::uint8_t* data, std::size_t size);
 int FuzzReportClip(const std::uint8_t* data, std::size_t size);
+int FuzzCustomDefinition(const std::uint8_t* data, std::size_t size);
 
 // Every target, in a fixed order.
 std::span<const Target> Targets();

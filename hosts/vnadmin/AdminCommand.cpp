@@ -92,6 +92,7 @@ constexpr Verb kVerbs[] = {
      "  Runs one standard report on MACHINE's reporting server, as the console\n"
      "  does, and writes the result to FILE. OBJECTS: the machine's paths joined\n"
      "  by \";\" (C:\\Data, \\\\SRV1\\Share) or its name for all its fixed drives.\n"
+     "  REPORT NAME \\\\HOST\\Name runs the custom report Name stored on HOST.\n"
      "  Options set the report record (criteria of the slot --slot chooses):\n"
      "    --slot 0-3  --scope between|larger|smaller|all\n"
      "    --measure mb|kb|bytes|date|days|months|years|percent\n"

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <charconv>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -142,9 +143,16 @@ std::string Parse(const std::vector<std::string>& args, Command* command) {
   if (command->output.empty()) return "no result file given (-o FILE)";
   command->machine = positional[0];
   while (command->machine.starts_with('\\')) command->machine.erase(0, 1);
-  const int index = console::ReportIndexFromName(positional[1]);
-  if (index < 0) return "unknown report \"" + positional[1] + "\"";
-  record.Report = console::ServerCodeFromIndex(index);
+  if (positional[1].starts_with("\\\\")) {
+    // "\\MACHINE\Name": the custom report stored there, run with these options.
+    if (positional[1].size() >= sizeof record.CustomReport) return "custom report name too long";
+    record.Report = kReportCustom;
+    std::snprintf(record.CustomReport, sizeof record.CustomReport, "%s", positional[1].c_str());
+  } else {
+    const int index = console::ReportIndexFromName(positional[1]);
+    if (index < 0) return "unknown report \"" + positional[1] + "\"";
+    record.Report = console::ServerCodeFromIndex(index);
+  }
   record.Options |= kOptionCommaDelimited;
   command->objects = positional[2];
   return {};

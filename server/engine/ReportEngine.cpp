@@ -40,6 +40,7 @@ constexpr Title kTitles[] = {
     {kReportFilesByUserAccess, "Files By User Access"},
     {kReportUserAccessByFile, "User Access By File"},
     {kReportFilesWithUndefinedAces, "Files With Undefined ACE's"},
+    {kReportCustom, "Custom Report"},
 };
 
 // Per request: its report, result file and outcome.
@@ -83,6 +84,7 @@ const char* ReportTitle(DWORD code) {
 }
 
 std::unique_ptr<Report> MakeReport(DWORD code, RunContext& run) {
+  if (code == kReportCustom) return MakeCustomReport(run);
   if (code == kReportDuplicateFiles) return MakeDuplicateReport(run);
   const DWORD copies = run.record.Criteria[1].Scope;
   if (code == kReportWastedSpace && (copies == 2 || copies == 3 || copies == 4)) return MakeDuplicateReport(run, true);
@@ -133,9 +135,7 @@ std::vector<ReportResult> RunReports(std::span<const ReportRequest> requests, co
       job.report = MakeReport(rec->Report, *job.context);
       if (!job.report) {
         job.result.error = ERROR_NOT_SUPPORTED;
-        job.result.message = rec->Report == 12
-                                 ? "Custom reports cannot be run by this server yet."
-                                 : "The server does not know report code " + std::to_string(rec->Report) + ".";
+        job.result.message = "The server does not know report code " + std::to_string(rec->Report) + ".";
         continue;
       }
       if (DWORD e = job.writer.Create(requests[i].resultFile)) {
@@ -196,7 +196,14 @@ std::vector<ReportResult> RunReports(std::span<const ReportRequest> requests, co
       Number(head, rec.Report);
       Number(head, static_cast<std::int64_t>(job.report->ColumnCount() + 1));
       EndRow(head);
-      HeadingLine(head, ReportTitle(rec.Report));
+      std::string title = ReportTitle(rec.Report);
+      if (rec.Report == kReportCustom) {
+        // "Custom Report: Name", which the console reads as a custom report.
+        const std::string_view full(rec.CustomReport, strnlen(rec.CustomReport, sizeof rec.CustomReport));
+        const std::size_t slash = full.rfind('\\');
+        if (!full.empty()) title += ": " + std::string(slash == std::string_view::npos ? full : full.substr(slash + 1));
+      }
+      HeadingLine(head, title);
       std::string machine = usable.empty() ? std::string() : usable.front().machine;
       if (!machine.empty()) HeadingLine(head, "Computer: " + machine);
       HeadingLine(head, "Objects: " + JoinNamed(objects));

@@ -25,6 +25,7 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -33,6 +34,10 @@
 
 #include "platform/core/Win32Types.h"
 #include "servercomm/KSServerCommunication.h"
+
+namespace vn::reportdef {
+class ReportDefinition;
+}
 
 namespace vn::server {
 
@@ -72,6 +77,10 @@ struct EngineOptions {
   // "Now" for the age criteria and the Days columns, in seconds since 1970;
   // 0 = the current time. Dates are shown and read in the machine's local time.
   std::time_t now = 0;
+  // The definition a custom report (code kReportCustom) runs; the host
+  // loads it from where the record's CustomReport names. Unset: a custom
+  // report fails with ERROR_INVALID_DATA.
+  std::shared_ptr<const reportdef::ReportDefinition> customDefinition;
 };
 
 // Progress and cancel of one run. Called from the engine's threads; must not
@@ -99,8 +108,8 @@ struct ReportResult {
 // Runs the report the record names (record.Report = server code) on `objects`
 // and writes the result file (created new: an existing file fails with
 // ERROR_FILE_EXISTS and is left alone; removed again on failure or cancel,
-// ERROR_CANCELLED). Codes the engine does not produce (kReportCustom, unknown
-// codes) answer ERROR_NOT_SUPPORTED with a message and write nothing.
+// ERROR_CANCELLED). Unknown codes answer ERROR_NOT_SUPPORTED with a message
+// and write nothing.
 [[nodiscard]] ReportResult RunReport(const KSServerCommunicationReportRec& record,
                                      const std::vector<ScanObject>& objects, const std::filesystem::path& resultFile,
                                      const EngineOptions& options, ProgressSink& progress);

@@ -169,6 +169,8 @@ std::unique_ptr<Report> MakeListingReport(DWORD code, RunContext& run);
 // Duplicate Files, or (`wasted`) Wasted Space with its duplicate group set.
 std::unique_ptr<Report> MakeDuplicateReport(RunContext& run, bool wasted = false);
 std::unique_ptr<Report> MakeAccessReport(DWORD code, RunContext& run);
+// A custom report over EngineOptions::customDefinition.
+std::unique_ptr<Report> MakeCustomReport(RunContext& run);
 
 // Size of the file system under `path`: total, used and free bytes, and its
 // type name and device ("ext4", "/dev/sda1"), from the mount table.

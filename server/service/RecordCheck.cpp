@@ -7,7 +7,7 @@
 namespace vn::vnsrv {
 namespace {
 
-constexpr std::array<std::pair<DWORD, std::string_view>, 20> kTitles = {{
+constexpr std::array<std::pair<DWORD, std::string_view>, 21> kTitles = {{
     {kReportFilesByAccessDate, "Files By Access Date"},
     {kReportWastedSpace, "Wasted Space"},
     {kReportFilesByRevisionDate, "Files By Revision Date"},
@@ -28,6 +28,7 @@ constexpr std::array<std::pair<DWORD, std::string_view>, 20> kTitles = {{
     {kReportFilesByUserAccess, "Files By User Access"},
     {kReportUserAccessByFile, "User Access By File"},
     {kReportFilesWithUndefinedAces, "Files With Undefined ACE's"},
+    {kReportCustom, "Custom Report"},
 }};
 
 constexpr DWORD kKnownOptions = 0x7F;
@@ -80,9 +81,15 @@ RecordCheck CheckReportRecord(std::span<const char> bytes, KSServerCommunication
   if (rec.PipeName[0] != '\0' && std::strncmp(rec.PipeName, "\\\\", 2) != 0)
     return Refuse("The progress pipe name is not a pipe name.");
 
-  if (rec.Report == kReportCustom || rec.CustomReport[0] != '\0') {
-    return {ERROR_NOT_SUPPORTED,
-            "Custom reports cannot be run on this server yet; run one of the standard reports instead."};
+  // A custom report names where its definition is stored: "\\MACHINE\Name".
+  const std::string_view custom(rec.CustomReport);
+  if (rec.Report == kReportCustom) {
+    const std::size_t slash = custom.size() > 2 ? custom.find('\\', 2) : std::string_view::npos;
+    if (!custom.starts_with("\\\\") || slash == std::string_view::npos || slash == 2 || slash + 1 == custom.size() ||
+        custom.find('\\', slash + 1) != std::string_view::npos)
+      return Refuse("The custom report name \"" + std::string(custom) + "\" is not of the form \\\\MACHINE\\Name.");
+  } else if (!custom.empty()) {
+    return Refuse("A custom report name came with the code of a standard report.");
   }
   if (ReportTitle(rec.Report).empty()) return Refuse("Unknown report code " + std::to_string(rec.Report) + ".");
   *record = rec;

@@ -4,8 +4,8 @@
 // report's server code; each criterion's scope, unit and attribute tests;
 // the content comparison switch; the output option bits; a record count that
 // is not negative). A refused record gets ERROR_INVALID_DATA with a message
-// naming the first field at fault; the server code of custom reports (12), or
-// a custom report name, gets ERROR_NOT_SUPPORTED with a message saying so.
+// naming the first field at fault. A custom report (code 12) must name its
+// stored definition as "\\MACHINE\Name"; a standard report names none.
 //
 // Plain functions; any thread.
 

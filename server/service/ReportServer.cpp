@@ -14,6 +14,7 @@
 #include "platform/ipc/Pipes.h"
 #include "platform/machine/AccountTable.h"
 #include "server/engine/ReportEngine.h"
+#include "server/service/CustomDefinitions.h"
 #include "server/service/ObjectResolver.h"
 #include "server/service/ProgressChannel.h"
 #include "server/service/RecordCheck.h"
@@ -390,8 +391,21 @@ std::vector<char> ReportServer::Report(std::span<const char> payload) {
   }
   server::ReportResult result;
   try {
-    const auto scanObjects = ResolveObjects(m_config, objects, ConsoleIsLocal(record.PipeName));
-    result = server::RunReport(record, scanObjects, partial, EngineOptionsFor(m_config), channel);
+    server::EngineOptions options = EngineOptionsFor(m_config);
+    if (record.Report == kReportCustom) {
+      // The definition is read where the console stored it; a damaged one
+      // fails this run with its message, like a bad criterion.
+      LoadedDefinition loaded = LoadCustomDefinition(record.CustomReport);
+      if (loaded.error) {
+        result = {static_cast<DWORD>(loaded.error), loaded.message, {}};
+      } else {
+        options.customDefinition = std::move(loaded.definition);
+      }
+    }
+    if (result.error == ERROR_SUCCESS) {
+      const auto scanObjects = ResolveObjects(m_config, objects, ConsoleIsLocal(record.PipeName));
+      result = server::RunReport(record, scanObjects, partial, std::move(options), channel);
+    }
   } catch (const std::exception& failure) {
     result = {ERROR_GEN_FAILURE, std::string("The report failed: ") + failure.what(), {}};
   }

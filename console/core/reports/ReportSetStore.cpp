@@ -351,8 +351,17 @@ LONG LoadCustomReportOptions(std::string_view machine, std::string_view reportNa
       rc != ERROR_SUCCESS)
     return rc;
   ReadValues(key.get(), CustomReportValues(), options);
-  if (!machine.empty()) {
-    const std::string path = "\\\\" + std::string(BareMachineName(machine)) + "\\" + std::string(reportName);
+  // The servers that run the report read its definition where CustomReport
+  // says, so the local machine is named too.
+  std::string local;
+  if (machine.empty()) {
+    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = sizeof name;
+    if (GetComputerNameA(name, &size)) local.assign(name, size);
+  }
+  if (!machine.empty() || !local.empty()) {
+    const std::string path = "\\\\" + std::string(machine.empty() ? std::string_view(local) : BareMachineName(machine)) +
+                             "\\" + std::string(reportName);
     CopyText(options.CustomReport, sizeof options.CustomReport, path);
   }
   return ERROR_SUCCESS;

@@ -55,8 +55,9 @@ void CloseMachineRegistry(HKEY key);
 [[nodiscard]] LONG DeleteReportSet(std::string_view machine, std::string_view setName);
 
 // Fills the option fields a custom report stores (filters, output options,
-// record count, mail, batch command); the others are left as they are. When a
-// machine is given, CustomReport becomes "\\<machine>\<name>".
+// record count, mail, batch command); the others are left as they are.
+// CustomReport becomes "\\<machine>\<name>", with this computer's name for
+// the local machine (the servers of other machines read the definition there).
 [[nodiscard]] LONG LoadCustomReportOptions(std::string_view machine, std::string_view reportName,
                                            ReportOptions& options);
 

@@ -201,8 +201,11 @@ void CKSReportListView::OpenRow(QTreeWidgetItem* row) {
     case rc::kReportSetItem:
       if (pTree->EditReportSet(shown, rc::ReportIndexFromName(row->text(0).toStdString()))) Refill();
       break;
+    case rc::kCustomReportFolder:
+      if (node && pTree->EditCustomReport(node)) pTree->NotifyViews(node);
+      break;
     default:
-      break;  // custom reports wait for the custom report designer
+      break;
   }
 }
 
@@ -210,7 +213,7 @@ void CKSReportListView::OnUpdateProperties(CCmdUI* pCmdUI) {
   const int kind = KindOf(ShownNode());
   const QTreeWidgetItem* row = m_pList->currentItem();
   const bool selected = row && row->isSelected();
-  pCmdUI->Enable(selected && kind != rc::kCustomReportFolder && kind != rc::kCustomReportItem && kind >= 0);
+  pCmdUI->Enable(selected && kind != rc::kCustomReportItem && kind >= 0);
 }
 
 void CKSReportListView::OnProperties() {

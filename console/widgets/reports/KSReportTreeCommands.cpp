@@ -13,6 +13,7 @@
 #include "console/core/support/Resources.h"
 #include "console/core/support/SystemErrorText.h"
 #include "console/widgets/reports/KSReportTreeView.h"
+#include "console/widgets/reports/CustomReportDialog.h"
 #include "console/widgets/reports/ReportSetDialog.h"
 #include "console/widgets/reports/ReportTreeDialogs.h"
 #include "console/widgets/reports/UserFilterDlg.h"
@@ -61,9 +62,8 @@ QString ClipFormat(int kind) {
 
 void CKSReportTreeView::OnUpdateNew(CCmdUI* pCmdUI) {
   const int kind = KindOf(GetSelectedNode());
-  // Custom reports wait for the custom report designer.
   pCmdUI->Enable(kind == rc::kUserFilterFolder || kind == rc::kUserFilterItem || kind == rc::kReportSetFolder ||
-                 kind == rc::kReportSetItem);
+                 kind == rc::kReportSetItem || kind == rc::kCustomReportFolder || kind == rc::kCustomReportItem);
 }
 
 void CKSReportTreeView::OnNew() {
@@ -73,13 +73,15 @@ void CKSReportTreeView::OnNew() {
     case rc::kUserFilterItem: NewUserFilter(node); break;
     case rc::kReportSetFolder:
     case rc::kReportSetItem: NewReportSet(node); break;
+    case rc::kCustomReportFolder:
+    case rc::kCustomReportItem: NewCustomReport(node); break;
     default: break;
   }
 }
 
 void CKSReportTreeView::OnUpdateProperties(CCmdUI* pCmdUI) {
   const int kind = KindOf(GetSelectedNode());
-  pCmdUI->Enable(kind == rc::kUserFilterItem || kind == rc::kReportSetItem);
+  pCmdUI->Enable(kind == rc::kUserFilterItem || kind == rc::kReportSetItem || kind == rc::kCustomReportItem);
 }
 
 void CKSReportTreeView::OnProperties() {
@@ -88,6 +90,7 @@ void CKSReportTreeView::OnProperties() {
   switch (KindOf(node)) {
     case rc::kUserFilterItem: done = EditUserFilter(node); break;
     case rc::kReportSetItem: done = EditReportSet(node, -1); break;
+    case rc::kCustomReportItem: done = EditCustomReport(node); break;
     default: break;
   }
   if (done) NotifyViews(node);
@@ -199,6 +202,50 @@ bool CKSReportTreeView::EditReportSet(CObjectNode* setItem, int nReport) {
     code = rc::SaveReportSet(machine, name, set);
   }
   if (code != ERROR_SUCCESS) ShowSystemError(code);
+  return true;  // the edit ended with OK
+}
+
+namespace {
+
+// Saves what the designer holds: the definition, then (only when that
+// worked) the options. The first failure's code.
+LONG SaveCustomReport(CCustomReportDialog& dialog, const std::string& machine, const std::string& name) {
+  const CWaitCursor wait;
+  if (const LONG code = dialog.Design().Definition().SaveReportDefinition(machine, name)) return code;
+  return rc::SaveCustomReportOptions(machine, name, dialog.Design().Options());
+}
+
+}  // namespace
+
+bool CKSReportTreeView::NewCustomReport(CObjectNode* node) {
+  CObjectNode* folder = FolderOf(node, rc::kCustomReportFolder);
+  const std::string machine = folder ? ItemMachine(folder) : std::string();
+  if (machine.empty()) return false;
+  CCustomReportDialog dialog(QString::fromStdString(machine), QString(), this);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  const std::string name = dialog.GetName().toStdString();
+  bool exists = false;
+  {
+    const CWaitCursor wait;
+    exists = rc::RegistryKeyExists(machine, name, rc::IDS_CUSTOM_REPORT_KEY_FMT);
+  }
+  if (exists && !Ask(WithName("The report set %s already exists.\nDo you really want to replace it?", name)))
+    return false;
+  if (const LONG code = SaveCustomReport(dialog, machine, name); code != ERROR_SUCCESS) {
+    ShowSystemError(code);
+    return false;
+  }
+  if (!exists) ShowStoredItem(folder, rc::kCustomReportItem, name, true);
+  return true;
+}
+
+bool CKSReportTreeView::EditCustomReport(CObjectNode* report) {
+  if (KindOf(report) != rc::kCustomReportItem) return false;
+  const std::string machine = ItemMachine(report);
+  if (machine.empty()) return false;
+  CCustomReportDialog dialog(QString::fromStdString(machine), QString::fromStdString(report->Text()), this);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  if (const LONG code = SaveCustomReport(dialog, machine, report->Text()); code != ERROR_SUCCESS) ShowSystemError(code);
   return true;  // the edit ended with OK
 }
 

@@ -29,8 +29,9 @@
 // report from its machine to the folder's (a name the destination has already
 // goes through "Report Set Exists", 505, and "Replace the existing report"
 // deletes the destination's report before the copy, so that it ends up equal
-// to the source; pasting a report onto itself copies nothing). New and Properties of custom reports
-// are disabled: the custom report designer is not part of the console yet.
+// to the source; pasting a report onto itself copies nothing). New and
+// Properties of custom reports open the custom report designer ("Custom
+// Report", CCustomReportDialog).
 // Every failure is one message box with the system's text for the code; the
 // tree stays as it was.
 //
@@ -109,6 +110,11 @@ class KS_EXPORT CKSReportTreeView : public CView {
   // The editor on the stored set, on catalogue index nReport (-1: its first
   // report); saved on OK.
   bool EditReportSet(vn::console::CObjectNode* set, int nReport);
+  // The custom report designer: a new report on "Custom Reports" or one of
+  // its reports (asking before replacing a report of the name typed), or an
+  // existing report. After OK the definition is saved, then the options.
+  bool NewCustomReport(vn::console::CObjectNode* node);
+  bool EditCustomReport(vn::console::CObjectNode* report);
   // Deletes what a user filter, report set or custom report item stands for
   // and then the item, without asking; the code (0 = done).
   [[nodiscard]] LONG DeleteNode(vn::console::CObjectNode* node);

@@ -297,7 +297,9 @@ TEST(ReportEngineTest, BadInputIsRefusedAndNothingIsWritten) {
   EXPECT_FALSE(out.exists);
   for (DWORD code : {0u, kReportCustom, 117u}) {
     auto unknown = RunOn(tree, Record(code));
-    EXPECT_EQ(unknown.result.error, static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+    // A custom report without its definition cannot run either.
+    EXPECT_EQ(unknown.result.error,
+              static_cast<DWORD>(code == kReportCustom ? ERROR_INVALID_DATA : ERROR_NOT_SUPPORTED));
     EXPECT_FALSE(unknown.result.message.empty());
     EXPECT_FALSE(unknown.exists);
   }

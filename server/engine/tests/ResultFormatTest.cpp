@@ -142,8 +142,9 @@ TEST(ResultFormatTest, OneFailingRecordDoesNotStopTheOthers) {
                                                {&quota, tree.ResultDir() / "q.csv"}};
   NullProgress progress;
   auto results = RunReports(requests, {tree.Object()}, testing::TestAccounts(), progress);
-  EXPECT_EQ(results[0].error, static_cast<DWORD>(ERROR_NOT_SUPPORTED));
-  EXPECT_NE(results[0].message.find("Custom reports"), std::string::npos);
+  // A custom report without a definition fails alone.
+  EXPECT_EQ(results[0].error, static_cast<DWORD>(ERROR_INVALID_DATA));
+  EXPECT_NE(results[0].message.find("no definition"), std::string::npos);
   EXPECT_FALSE(fs::exists(requests[0].resultFile));
   EXPECT_EQ(results[1].error, 0u);
   EXPECT_TRUE(fs::exists(requests[1].resultFile));

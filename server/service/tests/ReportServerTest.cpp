@@ -262,8 +262,16 @@ TEST_F(ReportServerTest, MalformedRecordsAreRefusedWithAMessage) {
   };
   const Case cases[] = {
       {"unknown report", [](auto& r) { r.Report = 99; }, ERROR_INVALID_DATA, "report code"},
-      {"custom report", [](auto& r) { r.Report = vn::kReportCustom; }, ERROR_NOT_SUPPORTED, "Custom reports"},
-      {"custom name", [](auto& r) { std::strcpy(r.CustomReport, "\\\\SRV1\\Mine"); }, ERROR_NOT_SUPPORTED, "Custom"},
+      {"custom report without its name", [](auto& r) { r.Report = vn::kReportCustom; }, ERROR_INVALID_DATA,
+       "not of the form"},
+      {"custom report name of no machine",
+       [](auto& r) {
+         r.Report = vn::kReportCustom;
+         std::strcpy(r.CustomReport, "\\\\SRV1");
+       },
+       ERROR_INVALID_DATA, "not of the form"},
+      {"custom name on a standard report", [](auto& r) { std::strcpy(r.CustomReport, "\\\\SRV1\\Mine"); },
+       ERROR_INVALID_DATA, "standard report"},
       {"unterminated filter", [](auto& r) { std::memset(r.FileFilter, 'x', sizeof r.FileFilter); },
        ERROR_INVALID_DATA, "file filter"},
       {"unterminated value", [](auto& r) { std::memset(r.Criteria[3].Value2, '9', 40); }, ERROR_INVALID_DATA,

@@ -283,7 +283,7 @@ TEST_F(ReportSetStoreTest, CustomReportOptionsRoundTrip) {
   const struct {
     const char* machine;
     const char* customReport;
-  } cases[] = {{"", ""}, {"testpc", "\\\\testpc\\BIG FILES"}, {"\\\\TESTPC", "\\\\TESTPC\\BIG FILES"}};
+  } cases[] = {{"", "\\\\TESTPC\\BIG FILES"}, {"testpc", "\\\\testpc\\BIG FILES"}, {"\\\\TESTPC", "\\\\TESTPC\\BIG FILES"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.machine);
     ReportOptions loaded;

@@ -36,6 +36,9 @@
 #include "console/widgets/entry/KSEntry.h"
 #include "console/widgets/entry/KSMgrFrame.h"
 #include "console/widgets/objects/KSTreeView.h"
+#include "console/core/reports/ReportGeneratorDll.h"
+#include "console/widgets/reports/CustomReportDialog.h"
+#include "console/widgets/reports/CustomReportPages.h"
 #include "console/widgets/reports/KSReportListView.h"
 #include "console/widgets/reports/KSReportTreeView.h"
 #include "console/widgets/reports/ReportMessages.h"
@@ -120,7 +123,7 @@ class ReportTreeViewTest : public ::testing::Test {
     for (const char* machine : {"SRV1", "WS1", "CONSOLE"}) {
       for (const char* name : {"Daily", "Weekly", "Monthly", "Old", "Daily 2", "Local Set"})
         (void)rc::DeleteReportSet(machine, name);
-      for (const char* name : {"Big Files", "Huge"}) (void)rc::DeleteCustomReport(machine, name);
+      for (const char* name : {"Big Files", "Huge", "Old Logs"}) (void)rc::DeleteCustomReport(machine, name);
       for (const char* name : {"Readers", "Night"}) (void)rc::DeleteUserFilter(machine, name);
     }
     EXPECT_EQ(rc::SaveReportSet("SRV1", "Daily", SetOf({0, 2})), ERROR_SUCCESS);
@@ -353,8 +356,8 @@ TEST_F(ReportTreeViewTest, CommandsApplyToTheirKindsAndNewSetsAreStoredAndShown)
       {Child(filters, "Readers"), {true, true, true, false, false}},
       {sets, {true, false, false, false, false}},
       {Child(sets, "Daily"), {true, true, true, true, false}},
-      {customs, {false, false, false, false, false}},
-      {Child(customs, "Big Files"), {false, false, true, true, false}},
+      {customs, {true, false, false, false, false}},
+      {Child(customs, "Big Files"), {true, true, true, true, false}},
   };
   for (const auto& c : cases) {
     Select(c.item);
@@ -599,10 +602,34 @@ TEST_F(ReportTreeViewTest, DoubleClickOpensWhatEachKindOfRowStandsFor) {
   Select(Child(filters, "Readers"));
   EXPECT_EQ(filterDialog([&] { m_pList->OpenRow(row("SALES\\alice;SALES\\zed")); }), "Srv1\\Readers");
   EXPECT_EQ(filterDialog([&] { Command(m_pTree, rc::ID_REPORT_PROPERTIES); }), "Srv1\\Readers");
-  // Custom reports wait for their designer: nothing opens.
+  // A custom report's row opens the designer on it.
   Select(customs);
-  EXPECT_FALSE(Enabled(m_pList, rc::ID_REPORT_PROPERTIES));
-  EXPECT_EQ(filterDialog([&] { m_pList->OpenRow(row("Big Files")); }), "");
+  QString designed;
+  m_messages.clear();
+  EXPECT_TRUE(WithDialog<CCustomReportDialog>([&] { m_pList->OpenRow(row("Big Files")); },
+                                              [&](CCustomReportDialog* dialog) {
+                                                designed = dialog->NameEdit()->text();
+                                                EXPECT_TRUE(dialog->NameEdit()->isReadOnly());
+                                                dialog->reject();
+                                              }));
+  EXPECT_EQ(designed, QStringLiteral("Big Files"));
+  EXPECT_TRUE(m_messages.empty()) << "options without a definition open quietly";
+  // New on the folder: the designed report is stored on SRV1 with its
+  // definition and shown under the folder.
+  Select(customs);
+  ASSERT_TRUE(WithDialog<CCustomReportDialog>([&] { Command(m_pTree, rc::ID_OBJECT_NEW); },
+                                              [](CCustomReportDialog* dialog) {
+                                                EXPECT_FALSE(dialog->OkButton()->isEnabled());
+                                                dialog->NameEdit()->setText(QStringLiteral("Old Logs"));
+                                                emit dialog->NameEdit()->textEdited(QStringLiteral("Old Logs"));
+                                                dialog->QueryPage(false)->QueryEdit()->setText(
+                                                    QStringLiteral("RevisedDays > 365"));
+                                                dialog->OkButton()->click();
+                                              }));
+  vn::console::ReportGeneratorDll stored;
+  ASSERT_EQ(stored.LoadReportDefinition("SRV1", "Old Logs"), 0) << stored.LoadMessage();
+  EXPECT_EQ(stored.QueryText(), "RevisedDays > 365");
+  EXPECT_NE(Child(customs, "Old Logs"), nullptr);
 
   // New on a filter: the new filter is shown under the folder and selected.
   Select(Child(filters, "Readers"));

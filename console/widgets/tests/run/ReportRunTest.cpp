@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "console/core/reports/ReportGeneratorDll.h"
 #include "console/core/reports/ReportSetStore.h"
 #include "console/widgets/tests/run/RunFixture.h"
 #include "platform/ipc/Sync.h"
@@ -208,17 +209,40 @@ TEST_F(ReportRunTest, CancelEndsTheRunAndClosesTheChannel) {
 
 TEST_F(ReportRunTest, RunsWithoutAStatusWindowAndCustomReports) {
   MakeTrees();
-  // A custom report: the servers' own message, from every machine, and one
-  // end of the report.
+  // A custom report stored on this machine: every machine's server reads
+  // its definition here, and their rows, breaks and totals merge into one
+  // result.
   vn::console::ReportOptions options;
   ASSERT_EQ(vn::console::SaveCustomReportOptions("", "My Custom", options), 0);
   {
     RunWindows windows;
     const auto outcome = m_run.Run(Context("My Custom", 1), windows);
     EXPECT_EQ(outcome.reportExit, 0u);
-    const std::string message = "Custom reports cannot be run on this server yet; run one of the standard reports instead.";
+    const std::string message = "The custom report \\\\CONSOLE\\My Custom has no definition; open it in the designer and save it.";
     EXPECT_EQ(std::count(windows.texts.begin(), windows.texts.end(), message), 3);
     EXPECT_EQ(windows.merged, (std::vector<std::string>{""}));
+  }
+  {
+    vn::console::ReportGeneratorDll definition;
+    namespace rd = vn::reportdef;
+    (void)definition.PutQuery("FileName = \"*.txt\" AND Size > 1");
+    (void)definition.PutSortField(0, rd::kDirectory, rd::kAscending);
+    (void)definition.PutSummaryBreakField(0, rd::kDirectory);
+    (void)definition.PutTotalField(0, 0, rd::kSize, rd::kSum, -1);
+    (void)definition.PutFinalTotalField(0, rd::kSize, rd::kSum);
+    ASSERT_EQ(definition.SaveReportDefinition("", "My Custom"), 0);
+    RunWindows windows;
+    m_run.Run(Context("My Custom", 1), windows);
+    ASSERT_EQ(windows.merged.size(), 1u);
+    ASSERT_FALSE(windows.merged[0].empty()) << ::testing::PrintToString(windows.texts);
+    const auto lines = ResultLines(vn::testing::ReadText(windows.merged[0]));
+    const auto count = [&](const char* kind) {
+      return std::count_if(lines.begin(), lines.end(), [kind](const std::string& l) { return l.rfind(kind, 0) == 0; });
+    };
+    EXPECT_EQ(count("\"B1\",\"Custom Report: My Custom\""), 1);
+    EXPECT_EQ(count("\"D1\""), 2 + 3 + 4);  // files of 2 bytes or more on each machine
+    EXPECT_EQ(count("\"DS\""), 3);          // one directory each
+    EXPECT_EQ(lines.back(), "\"TF\",\"Files\",9,\"Size (Sum)\",28");
   }
   // A set that does not exist: its system text in the status window.
   {
