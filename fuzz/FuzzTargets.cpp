@@ -5,8 +5,9 @@
 namespace vn::fuzz {
 
 std::span<const Target> Targets() {
-  static constexpr std::array<Target, 9> kTargets = {{
+  static constexpr std::array<Target, 10> kTargets = {{
       {"result_file", FuzzResultFile},
+      {"chart_file", FuzzChartFile},
       {"report_record", FuzzReportRecord},
       {"server_message", FuzzServerMessage},
       {"vn_command", FuzzVNCommand},

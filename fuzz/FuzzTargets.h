@@ -24,6 +24,7 @@ struct Target {
 };
 
 int FuzzResultFile(const std::uint8_t* data, std::size_t size);
+int FuzzChartFile(const std::uint8_t* data, std::size_t size);
 int FuzzReportRecord(const std::uint8_t* data, std::size_t size);
 int FuzzServerMessage(const std::uint8_t* data, std::size_t size);
 int FuzzVNCommand(const std::uint8_t* data, std::size_t size);

@@ -1,5 +1,5 @@
 // Targets over what the product reads from files: a result file opened in
-// the result window, a machine's machine.ini and hosts file, and the identity
+// the result window, a chart data file opened in the graph window, a machine's machine.ini and hosts file, and the identity
 // bundle a machine joins a domain with.
 #include <algorithm>
 #include <array>
@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "chart/VNChartData.h"
+#include "console/core/graphs/ChartDataFile.h"
 #include "console/core/results/FXDataManager.h"
 #include "fuzz/FuzzTargets.h"
 #include "fuzz/targets/ScratchFile.h"
@@ -47,6 +49,24 @@ int FuzzResultFile(const std::uint8_t* data, std::size_t size) {
     (void)manager.GetRecordCount();
   }
   manager.Close();
+  return 0;
+}
+
+// What the graph window does with a chart data file: the numbers as the
+// chart reads them (grouped into at most 20 sets, each total and value
+// asked), and the labelled sections as the view reads them.
+int FuzzChartFile(const std::uint8_t* data, std::size_t size) {
+  const std::string_view text = Text(data, size);
+  if (auto chart = chart::VNChartData::CreateFromText(text)) {
+    (void)chart->GroupSmallSets(20);
+    for (int set = 0; set <= chart->LastSet() && set < 64; ++set) {
+      (void)chart->SetTotal(set);
+      for (int point = 0; point <= chart->LastPoint(set) && point < 64; ++point) (void)chart->YElement(set, point);
+    }
+    (void)chart->XElement(chart->PointCount());
+  }
+  const console::ChartLabels labels = console::ParseChartLabels(text);
+  (void)console::ChartFileErrorText(labels.error);
   return 0;
 }
 
