@@ -41,13 +41,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string SystemText(DWORD code) {
-  char text[1025] = {};
-  vn::console::GetSystemErrorText(code, text, sizeof text);
-  std::string result(text);
-  while (!result.empty() && (result.back() == '\n' || result.back() == '\r')) result.pop_back();
-  return result;
-}
+std::string SystemText(DWORD code) { return vn::console::SystemErrorLine(code); }
 
 // Moves a merged file into `directory` under a name no other file has;
 // empty when it could not be moved (the file is then removed).

@@ -19,11 +19,7 @@ namespace {
 constexpr const char* kEnvironmentKey = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
 constexpr const char* kUninstallerName = "pbuninst.exe";
 
-std::string SystemText(DWORD code) {
-  char text[260] = {};
-  GetSystemErrorText(code, text, sizeof text);
-  return text;
-}
+std::string SystemText(DWORD code) { return SystemErrorString(code, 260); }
 
 std::string LocalComputerName() {
   char name[MAX_COMPUTERNAME_LENGTH + 1] = {};

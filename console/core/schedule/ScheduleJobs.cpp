@@ -18,17 +18,10 @@ namespace {
 constexpr const char* kProductKey = "Software\\Halvard\\Vornal\\4.0";
 constexpr const char* kProductDirValue = "Vornal_DIR";
 
-// The system's text of a code without its line end, as the service messages
-// put it before their final point.
-std::string SystemText(DWORD code) {
-  char text[1025] = {};
-  GetSystemErrorText(code, text, sizeof text);
-  std::string result(text);
-  while (!result.empty() && (result.back() == '\n' || result.back() == '\r')) result.pop_back();
-  return result;
+// The system's text goes before the message's final point.
+std::string ServiceProblem(const char* what) {
+  return std::string(what) + "\n" + SystemErrorLine(GetLastError()) + ".";
 }
-
-std::string ServiceProblem(const char* what) { return std::string(what) + "\n" + SystemText(GetLastError()) + "."; }
 
 // Closes the service control handles on every path out.
 struct ServiceHandles {

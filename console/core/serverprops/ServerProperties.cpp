@@ -12,13 +12,7 @@
 namespace vn::console {
 namespace {
 
-std::string SystemText(DWORD code) {
-  char text[260] = {};
-  GetSystemErrorText(code, text, sizeof text);
-  std::string out = text;
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-  return out;
-}
+std::string SystemText(DWORD code) { return SystemErrorLine(code, 260); }
 
 // A machine's HKEY_LOCAL_MACHINE and one key below it, closed on every path.
 class MachineKey {

@@ -43,4 +43,17 @@ DWORD GetSystemErrorText(DWORD code, char* buffer, DWORD size) {
   return static_cast<DWORD>(std::strlen(buffer));
 }
 
+std::string SystemErrorString(DWORD code, DWORD size) {
+  std::string text(size, '\0');
+  const DWORD length = GetSystemErrorText(code, text.data(), size);
+  text.resize(std::min<DWORD>(length, size > 0 ? size - 1 : 0));
+  return text;
+}
+
+std::string SystemErrorLine(DWORD code, DWORD size) {
+  std::string text = SystemErrorString(code, size);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
 }  // namespace vn::console

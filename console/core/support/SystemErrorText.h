@@ -3,6 +3,8 @@
 // failure: "Can't connect to %s\r\n%s" and the like get the same text for the
 // same code everywhere.
 
+#include <string>
+
 #include "platform/core/Win32Types.h"
 
 namespace vn::console {
@@ -13,5 +15,10 @@ namespace vn::console {
 // codes the system has no words for get fixed texts; any other code gives the
 // empty text and 0. The buffer always ends up NUL-terminated (when size > 0).
 DWORD GetSystemErrorText(DWORD code, char* buffer, DWORD size);
+
+// The same text as a string, as a buffer of `size` characters holds it.
+std::string SystemErrorString(DWORD code, DWORD size = 1025);
+// Without its final line end, for messages that go on after the text.
+std::string SystemErrorLine(DWORD code, DWORD size = 1025);
 
 }  // namespace vn::console

@@ -100,12 +100,7 @@ std::string Fill(std::string_view format, std::initializer_list<std::string_view
   return text;
 }
 
-std::string SystemText(DWORD code, DWORD size = 1025) {
-  std::string text(size, '\0');
-  const DWORD length = vn::console::GetSystemErrorText(code, text.data(), size);
-  text.resize(std::min<DWORD>(length, size - 1));
-  return text;
-}
+std::string SystemText(DWORD code, DWORD size = 1025) { return vn::console::SystemErrorString(code, size); }
 
 // A message box for a run without a status window. Boxes belong to the
 // user-interface thread, so a worker hands the box over and waits for the
