@@ -219,12 +219,7 @@ void CMainFrame::OnReportDone() {
     SetMessageText(QStringLiteral("Report saved in %1").arg(QDir::toNativeSeparators(file)));
     return;
   }
-  CDocument* pDoc = pKSRptDocTemplate->OpenDocumentFile(file, TRUE);
-  if (!pDoc) {
-    QFile::remove(file);  // the result window said why
-    return;
-  }
-  if (auto* pResult = dynamic_cast<CFastReadDoc*>(pDoc)) pResult->DeleteOnClose();
+  (void)OpenRunResult(*pKSRptDocTemplate, file);
 }
 
 void CMainFrame::OnChannelClosed(std::uintptr_t id) {

@@ -14,6 +14,7 @@
 #include "console/core/results/ResultRules.h"
 #include "console/core/support/SystemErrorText.h"
 #include "convert/ConvertCSV.h"
+#include "ui/MultiDocTemplate.h"
 #include "platform/machine/PathMap.h"
 #include "ui/CommandIds.h"
 #include "ui/MDIFrameWnd.h"
@@ -155,4 +156,14 @@ QString CFastReadDoc::SaveConverted(const QString& chosen, int typeIndex) {
     return {};
   }
   return name;
+}
+
+bool OpenRunResult(CMultiDocTemplate& resultTemplate, const QString& path) {
+  CDocument* pDoc = resultTemplate.OpenDocumentFile(path, TRUE);
+  if (!pDoc) {
+    QFile::remove(path);
+    return false;
+  }
+  if (auto* pResult = dynamic_cast<CFastReadDoc*>(pDoc)) pResult->DeleteOnClose();
+  return true;
 }

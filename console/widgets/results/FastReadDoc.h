@@ -62,3 +62,10 @@ class KS_EXPORT CFastReadDoc : public CDocument {
   bool m_bDeleteOnClose = false;
   QString m_strFileToDelete;
 };
+
+class CMultiDocTemplate;
+
+// Opens a run's merged result file through the result template, in a window
+// that deletes the file when it closes. When no window takes it (the window
+// said why), the file is removed. True when a window took it.
+KS_EXPORT bool OpenRunResult(CMultiDocTemplate& resultTemplate, const QString& path);

@@ -263,13 +263,10 @@ LRESULT CScheduleView::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 void CScheduleView::OnReportDone() {
   const std::string path = m_merge.OnDone();
   if (path.empty()) return;
-  const QString file = QString::fromStdString(path);
-  CDocument* pResult = pKSRptDocTemplate ? pKSRptDocTemplate->OpenDocumentFile(file, TRUE) : nullptr;
-  if (auto* pFastRead = dynamic_cast<CFastReadDoc*>(pResult)) {
-    pFastRead->DeleteOnClose();
-  } else if (!pResult) {
-    QFile::remove(file);  // the result window said why it could not open
-  }
+  if (pKSRptDocTemplate)
+    (void)OpenRunResult(*pKSRptDocTemplate, QString::fromStdString(path));
+  else
+    QFile::remove(QString::fromStdString(path));  // nowhere to show it
 }
 
 void CScheduleView::OnChannelClosed() {
