@@ -288,6 +288,12 @@ void Query::AddUsedFields(std::uint64_t& fields) const {
     if (n.kind == Kind::Test) fields |= std::uint64_t{1} << n.field;
 }
 
+bool Query::MayMatch(const FileFacts& facts, std::uint64_t known) const {
+  if (m_root < 0) return true;
+  std::string scratch;
+  return Decide(m_root, facts, known, scratch) != Truth::No;
+}
+
 bool Query::Eval(int index, const FileFacts& facts, std::string& scratch) const {
   const Node& n = m_nodes[static_cast<std::size_t>(index)];
   switch (n.kind) {
@@ -296,6 +302,38 @@ bool Query::Eval(int index, const FileFacts& facts, std::string& scratch) const 
     case Kind::Or: return Eval(n.left, facts, scratch) || Eval(n.right, facts, scratch);
     case Kind::Test: break;
   }
+  return Test(n, facts, scratch);
+}
+
+// Kleene's three-valued logic: a test of a field not known is Unknown, NOT
+// keeps Unknown, AND is No as soon as one side is No, OR Yes as soon as one
+// side is Yes.
+Query::Truth Query::Decide(int index, const FileFacts& facts, std::uint64_t known, std::string& scratch) const {
+  const Node& n = m_nodes[static_cast<std::size_t>(index)];
+  switch (n.kind) {
+    case Kind::Not: {
+      const Truth t = Decide(n.left, facts, known, scratch);
+      return t == Truth::Unknown ? t : t == Truth::Yes ? Truth::No : Truth::Yes;
+    }
+    case Kind::And: {
+      const Truth l = Decide(n.left, facts, known, scratch);
+      if (l == Truth::No) return l;
+      const Truth r = Decide(n.right, facts, known, scratch);
+      return r == Truth::No ? r : l == Truth::Yes ? r : Truth::Unknown;
+    }
+    case Kind::Or: {
+      const Truth l = Decide(n.left, facts, known, scratch);
+      if (l == Truth::Yes) return l;
+      const Truth r = Decide(n.right, facts, known, scratch);
+      return r == Truth::Yes ? r : l == Truth::No ? r : Truth::Unknown;
+    }
+    case Kind::Test: break;
+  }
+  if (!(known >> n.field & 1)) return Truth::Unknown;
+  return Test(n, facts, scratch) ? Truth::Yes : Truth::No;
+}
+
+bool Query::Test(const Node& n, const FileFacts& facts, std::string& scratch) const {
   const FieldValue v = ValueOf(n.field, facts, scratch);
   const std::uint32_t type = FindField(n.field)->type;
   if (type == kTypeDate) {

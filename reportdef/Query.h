@@ -49,6 +49,11 @@ class Query {
 
   // True when the file passes (an empty query passes every file).
   bool Matches(const FileFacts& facts) const;
+  // Whether the file can still pass when only the fields in `known` (bit i =
+  // field i) are filled in `facts`: false only when the query fails whatever
+  // the other fields hold. A scan asks this with what a directory listing
+  // gives (the name, its directory) before it reads the file's metadata.
+  bool MayMatch(const FileFacts& facts, std::uint64_t known) const;
   // Adds the fields the query tests to `fields` (bit i = field i).
   void AddUsedFields(std::uint64_t& fields) const;
 
@@ -66,7 +71,10 @@ class Query {
   };
 
  private:
+  enum class Truth : std::uint8_t { No, Yes, Unknown };
   bool Eval(int node, const FileFacts& facts, std::string& scratch) const;
+  bool Test(const Node& test, const FileFacts& facts, std::string& scratch) const;
+  Truth Decide(int node, const FileFacts& facts, std::uint64_t known, std::string& scratch) const;
   std::vector<Node> m_nodes;
   int m_root = -1;
   friend class QueryParser;

@@ -144,6 +144,47 @@ TEST(QueryLanguage, SelectsWhatItSays) {
   }
 }
 
+// What a directory listing alone can rule out: a query is decided early
+// only where no value of the fields not yet known could change the answer,
+// and with every field known the early answer is the answer itself.
+TEST(QueryLanguage, ANameAloneRulesOutOnlyWhatNoMetadataCouldSave) {
+  std::uint64_t nameOnly = 0;
+  for (unsigned f : {kFileName, kDirectory, kExtension, kType, kDepth}) nameOnly |= std::uint64_t{1} << f;
+  FileFacts f;
+  f.name = "trace.log";
+  f.directory = "C:\\Data";
+  f.size = 5000;
+  f.depth = 2;
+  const Case cases[] = {
+      // expected: whether the file may still pass when only its name is known
+      {"FileName = \"*.txt\" AND Size > 1", false},
+      {"Size > 1 AND FileName = \"*.txt\"", false},
+      {"FileName = \"*.txt\" OR Size > 1", true},
+      {"Size > 1 OR FileName = \"*.txt\"", true},
+      {"NOT FileName = \"*.log\"", false},
+      {"NOT (FileName = \"*.log\" AND Size > 1)", true},
+      {"NOT (FileName = \"*.log\" OR Size > 1)", false},
+      {"NOT (FileName = \"*.txt\" AND Size > 1)", true},
+      {"NOT NOT (Extension = \"TXT\" AND Owner = \"x\")", false},
+      {"(FileName = \"*.txt\" OR Depth = 3) AND Size > 1", false},
+      {"(FileName = \"*.txt\" OR Depth = 2) AND Size > 1", true},
+      {"Type = \"LOG File\" AND Size > 9 GB", true},
+      {"Size > 9 GB", true},
+      {"", true},
+  };
+  for (const Case& c : cases) {
+    QueryError error;
+    auto q = Query::Parse(c.query, error);
+    ASSERT_NE(q, nullptr) << c.query << ": " << error.position << " " << error.text;
+    EXPECT_EQ(q->MayMatch(f, nameOnly), c.expected) << c.query;
+    // Nothing known decides nothing but what needs no field; everything
+    // known decides as the full evaluation does.
+    EXPECT_TRUE(q->MayMatch(f, 0)) << c.query;
+    EXPECT_EQ(q->MayMatch(f, ~std::uint64_t{0}), q->Matches(f)) << c.query;
+    if (q->Matches(f)) EXPECT_TRUE(q->MayMatch(f, nameOnly)) << c.query;
+  }
+}
+
 TEST(QueryLanguage, PatternsMatchWithoutCaseAndBacktrack) {
   const std::pair<const char*, const char*> yes[] = {
       {"abc", "ABC"}, {"abc", "A*"}, {"abc", "*C"}, {"abc", "*"}, {"", "*"}, {"aXbXc", "A*B*C"}, {"aaab", "*AAB"},

@@ -15,6 +15,8 @@
 // field's column. A "DS" or "S1" row names what it totals in its FileName
 // column ("<Directory: \\SRV1\C$\Data>") and leaves its Directory empty.
 
+#include <dirent.h>
+
 #include <algorithm>
 #include <cstring>
 #include <deque>
@@ -117,6 +119,15 @@ bool SameValue(const rd::FieldValue& a, const rd::FieldValue& b) {
   return a.isText ? a.text == b.text : a.number == b.number;
 }
 
+// The fields a directory listing gives without the file's metadata.
+constexpr std::uint64_t kKnownFromListing = [] {
+  std::uint64_t known = 0;
+  for (unsigned f : {rd::kFileName, rd::kDirectory, rd::kExtension, rd::kType, rd::kMachine, rd::kObject, rd::kDepth,
+                     rd::kFiles})
+    known |= std::uint64_t{1} << f;
+  return known;
+}();
+
 class CustomReport final : public Report {
  public:
   explicit CustomReport(RunContext& run) : Report(run), m_def(run.options.customDefinition) {}
@@ -177,6 +188,22 @@ class CustomReport final : public Report {
     if (m_unlisted)
       lines.push_back("Not listed: " + Grouped(m_unlisted) +
                       " files whose names hold a double quote, a backslash or a control character");
+  }
+
+  // Only regular files are selected, and a file whose name (or directory,
+  // machine, object, depth) already fails the file filter or the query is
+  // never looked at further.
+  bool NeedsEntry(const ScanDir& dir, std::string_view name, unsigned char type) const override {
+    if (type != DT_REG || !m_names.Matches(name)) return false;
+    rd::FileFacts facts;
+    facts.name = name;
+    facts.directory = dir.shown;
+    const ScanObject& object = m_run.objects[dir.object];
+    facts.machine = object.machine;
+    facts.object = object.named;
+    facts.depth = dir.depth + 1;
+    facts.now = m_run.now;
+    return m_query->MayMatch(facts, kKnownFromListing);
   }
 
   void Entry(const ScanEntry& e) override {

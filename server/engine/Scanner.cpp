@@ -5,6 +5,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -209,6 +210,12 @@ void Scanner::ReadDir(ScanDir& dir, unsigned worker, std::span<ScanVisitor* cons
       off += d->d_reclen;
       const char* name = d->d_name;
       if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+      if (d->d_type != DT_DIR && d->d_type != DT_UNKNOWN &&
+          std::none_of(visitors.begin(), visitors.end(),
+                       [&](const ScanVisitor* v) { return v->NeedsEntry(dir, name, d->d_type); })) {
+        ++files;
+        continue;
+      }
       struct statx st;
       if (::statx(fd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, mask, &st) != 0) continue;  // gone meanwhile
       ScanEntry e;

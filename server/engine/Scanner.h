@@ -67,6 +67,15 @@ class ScanVisitor {
   virtual ~ScanVisitor() = default;
   // Called from any worker; calls with the same `worker` never overlap.
   virtual void Entry(const ScanEntry& entry) = 0;
+  // Asked before an entry's metadata is read, for an entry that the
+  // directory listing says is neither a directory nor of unknown kind
+  // (`type` is the listing's DT_ value). When no visitor needs the entry the
+  // walk does not read its metadata and does not hand it to Entry: a report
+  // that selects files by name spares the walk most of its system calls.
+  virtual bool NeedsEntry(const ScanDir& dir, std::string_view name, unsigned char type) const {
+    (void)dir, (void)name, (void)type;
+    return true;
+  }
 };
 
 struct ScanSettings {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 
 #include "reportdef/ReportDefinition.h"
@@ -148,6 +149,28 @@ TEST(CustomReport, FiltersOfTheOptionsApplyBeforeTheQuery) {
   auto out = RunOn(tree, rec, {tree.Object()}, options);
   ASSERT_EQ(out.result.error, 0u) << out.result.message;
   EXPECT_EQ(out.parsed.Values("FileName"), (std::vector<std::string>{"two.log", "three.log"}));
+}
+
+// The walk skips the metadata of files whose names already fail the query;
+// a query that a name alone cannot decide still sees every file.
+TEST(CustomReport, NamesDecideOnlyWhatTheyCan) {
+  TestTree tree;
+  MakeTree(tree);
+  std::filesystem::create_symlink("three.log", tree.Root() / "b/link.log");
+  const std::pair<const char*, std::vector<std::string>> cases[] = {
+      {"Size > 4500 OR FileName = \"tiny*\"", {"tiny.log", "skip.txt"}},
+      {"NOT FileName = \"*.txt\" AND Size < 1500", {"tiny.log", "one.log"}},
+      {"NOT (FileName = \"*.log\" AND Size < 4500)", {"skip.txt"}},
+      {"Directory = \"*\\b\" AND Extension = \"LOG\"", {"tiny.log", "three.log"}},
+  };
+  for (const auto& [query, files] : cases) {
+    auto def = std::make_shared<rd::ReportDefinition>();
+    def->PutQuery(query);
+    def->PutSortField(0, rd::kSize, rd::kAscending);
+    auto out = RunCustom(tree, def);
+    ASSERT_EQ(out.result.error, 0u) << out.result.message;
+    EXPECT_EQ(out.parsed.Values("FileName"), files) << query;
+  }
 }
 
 TEST(CustomReport, RefusedDefinitionsWriteNothing) {
