@@ -46,8 +46,12 @@ MergeAction ClassifyResultLine(std::string_view line, bool first);
 // Adds the totals line `line` into `*totals`, field by field along `line`:
 // a quoted field (a label) is taken from `line`, any other field becomes the
 // sum of both lines' fields read as signed 64-bit decimals (a field that
-// `*totals` lacks, or that is no number, counts 0). The result ends with
-// CR LF. Commas inside a quoted field do not split it.
+// `*totals` lacks, or that is no number, counts 0). A number after a label
+// ending in " (Max)", " (Min)", " (Average)" or " (Store)" (a custom
+// report's final totals) is instead the larger, the smaller, the average
+// weighted by each line's "Files" count, or the new line's; where `*totals`
+// lacks it, the new line's. The result ends with CR LF. Commas inside a
+// quoted field do not split it.
 void AddTotalsLine(std::string* totals, std::string_view line);
 
 }  // namespace vn::console

@@ -84,6 +84,15 @@ TEST(ResultLinesTest, TotalsAreSummedFieldByFieldAlongTheNewLine) {
       {"\"TF\",\"Files, all\",1\r\n", "\"TF\",\"Files, all\",1", "\"TF\",\"Files, all\",2\r\n"},
       // A stored label where the new line has a number counts 0; an empty field too.
       {"\"TF\",\"x\",\r\n", "\"TF\",5,6\r\n", "\"TF\",5,6\r\n"},
+      // A custom report's totals by their actions: the average weighted by
+      // each machine's files (2 files of 10 and 6 of 50 average 40).
+      {"\"TF\",\"Files\",2,\"Size (Max)\",9,\"Size (Min)\",4,\"Size (Average)\",10,\"Owner (Store)\",7\r\n",
+       "\"TF\",\"Files\",6,\"Size (Max)\",8,\"Size (Min)\",5,\"Size (Average)\",50,\"Owner (Store)\",3\r\n",
+       "\"TF\",\"Files\",8,\"Size (Max)\",9,\"Size (Min)\",4,\"Size (Average)\",40,\"Owner (Store)\",3\r\n"},
+      // A machine without files does not pull the average; nothing stored takes the new line's.
+      {"\"TF\",\"Files\",0,\"Size (Average)\",0\r\n", "\"TF\",\"Files\",3,\"Size (Average)\",7\r\n",
+       "\"TF\",\"Files\",3,\"Size (Average)\",7\r\n"},
+      {"\"TF\",\"Files\",1\r\n", "\"TF\",\"Files\",3,\"Size (Min)\",7\r\n", "\"TF\",\"Files\",4,\"Size (Min)\",7\r\n"},
   };
   for (const Case& c : cases) {
     std::string totals = c.stored;
