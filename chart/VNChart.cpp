@@ -44,10 +44,12 @@ double NiceStep(double range, int parts) {
 
 }  // namespace
 
-VNChart::VNChart(QWidget* parent) : QWidget(parent), m_view(new QChartView(this)), m_chart(new QChart()) {
+// The view is made with its chart: a view made without one makes a chart of
+// its own, which setChart would hand back to nobody.
+VNChart::VNChart(QWidget* parent)
+    : QWidget(parent), m_view(new QChartView(new QChart(), this)), m_chart(m_view->chart()) {
   m_chart->setAnimationOptions(QChart::NoAnimation);
   m_chart->legend()->setAlignment(Qt::AlignRight);
-  m_view->setChart(m_chart);  // the view owns the chart
   m_view->setFrameShape(QFrame::NoFrame);
   m_view->setRenderHint(QPainter::Antialiasing);
   // The pointer's moves reach whoever holds the chart (the hover label).
