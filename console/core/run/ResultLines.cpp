@@ -1,6 +1,7 @@
 #include "console/core/run/ResultLines.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include <charconv>
 #include <cstdint>
@@ -132,8 +133,8 @@ void AddTotalsLine(std::string* totals, std::string_view line) {
         // Each machine's average weighted by the files it is of.
         // (In long double: the products do not fit 64 bits.)
         const long double files = static_cast<long double>(addedFiles) + static_cast<long double>(keptFiles);
-        value = files > 0 ? static_cast<std::int64_t>((static_cast<long double>(a) * addedFiles +
-                                                       static_cast<long double>(b) * keptFiles) / files)
+        value = files > 0 ? std::llround((static_cast<long double>(a) * addedFiles +
+                                          static_cast<long double>(b) * keptFiles) / files)
                           : a;
         break;
       }

@@ -49,9 +49,9 @@ MergeAction ClassifyResultLine(std::string_view line, bool first);
 // `*totals` lacks, or that is no number, counts 0). A number after a label
 // ending in " (Max)", " (Min)", " (Average)" or " (Store)" (a custom
 // report's final totals) is instead the larger, the smaller, the average
-// weighted by each line's "Files" count, or the new line's; where `*totals`
-// lacks it, the new line's. The result ends with CR LF. Commas inside a
-// quoted field do not split it.
+// weighted by each line's "Files" count (to the nearest whole), or the new
+// line's; where `*totals` lacks it, the new line's. The result ends with
+// CR LF. Commas inside a quoted field do not split it.
 void AddTotalsLine(std::string* totals, std::string_view line);
 
 }  // namespace vn::console

@@ -230,6 +230,9 @@ TEST_F(ReportRunTest, RunsWithoutAStatusWindowAndCustomReports) {
     (void)definition.PutSummaryBreakField(0, rd::kDirectory);
     (void)definition.PutTotalField(0, 0, rd::kSize, rd::kSum, -1);
     (void)definition.PutFinalTotalField(0, rd::kSize, rd::kSum);
+    (void)definition.PutFinalTotalField(1, rd::kSize, rd::kMax);
+    (void)definition.PutFinalTotalField(2, rd::kSize, rd::kMin);
+    (void)definition.PutFinalTotalField(3, rd::kSize, rd::kAverage);
     ASSERT_EQ(definition.SaveReportDefinition("", "My Custom"), 0);
     RunWindows windows;
     m_run.Run(Context("My Custom", 1), windows);
@@ -242,7 +245,10 @@ TEST_F(ReportRunTest, RunsWithoutAStatusWindowAndCustomReports) {
     EXPECT_EQ(count("\"B1\",\"Custom Report: My Custom\""), 1);
     EXPECT_EQ(count("\"D1\""), 2 + 3 + 4);  // files of 2 bytes or more on each machine
     EXPECT_EQ(count("\"DS\""), 3);          // one directory each
-    EXPECT_EQ(lines.back(), "\"TF\",\"Files\",9,\"Size (Sum)\",28");
+    // Sizes 2-3, 2-4 and 2-5: the largest and smallest of all, and the
+    // average of all nine files (28 / 9, to the nearest), not their sums.
+    EXPECT_EQ(lines.back(),
+              "\"TF\",\"Files\",9,\"Size (Sum)\",28,\"Size (Max)\",5,\"Size (Min)\",2,\"Size (Average)\",3");
   }
   // A set that does not exist: its system text in the status window.
   {
