@@ -9,7 +9,7 @@
 
 #include "hosts/vnadmin/AdminOutput.h"
 #include "platform/core/AsciiText.h"
-#include "platform/registry/Registry.h"
+#include "platform/registry/RegistryKey.h"
 
 namespace vn::admin {
 namespace {
@@ -61,33 +61,17 @@ bool ParseKeyPath(std::string_view text, KeyPath* path) {
   return !subkey.starts_with('\\');
 }
 
-// A key handle closed when it goes.
-class Key {
- public:
-  Key() = default;
-  ~Key() {
-    if (m_key) RegCloseKey(m_key);
-  }
-  Key(const Key&) = delete;
-  Key& operator=(const Key&) = delete;
-  HKEY* Out() { return &m_key; }
-  HKEY Get() const { return m_key; }
-
- private:
-  HKEY m_key = nullptr;
-};
-
 // The root of the machine's registry that `path` names.
-LONG ConnectRoot(const KeyPath& path, Key* root) {
+LONG ConnectRoot(const KeyPath& path, RegistryKey* root) {
   return RegConnectRegistryA(path.machine.empty() ? nullptr : path.machine.c_str(), path.root, root->Out());
 }
 
-LONG OpenKey(const KeyPath& path, REGSAM access, Key* key, bool create) {
-  Key root;
+LONG OpenKey(const KeyPath& path, REGSAM access, RegistryKey* key, bool create) {
+  RegistryKey root;
   if (const LONG error = ConnectRoot(path, &root); error != ERROR_SUCCESS) return error;
   if (create)
-    return RegCreateKeyExA(root.Get(), path.subkey.c_str(), 0, nullptr, 0, access, nullptr, key->Out(), nullptr);
-  return RegOpenKeyExA(root.Get(), path.subkey.c_str(), 0, access, key->Out());
+    return RegCreateKeyExA(root.get(), path.subkey.c_str(), 0, nullptr, 0, access, nullptr, key->Out(), nullptr);
+  return RegOpenKeyExA(root.get(), path.subkey.c_str(), 0, access, key->Out());
 }
 
 struct TypeName {
@@ -297,21 +281,21 @@ std::string ValueLabel(const std::string& name) { return name.empty() ? "(Defaul
 
 int Query(const KeyPath& path, const RegOptions& options, std::ostream& out, std::ostream& err) {
   if (options.type || options.data || options.allValues) return BadUsage(err, kVerb, "query takes only /v or /ve");
-  Key key;
+  RegistryKey key;
   if (const LONG error = OpenKey(path, KEY_READ, &key, false); error != ERROR_SUCCESS)
     return Fail(err, path.Text(), static_cast<DWORD>(error));
   Table table({"Name", "Type", "Data"});
   if (options.value) {
     DWORD type = 0;
     std::vector<BYTE> data;
-    if (const LONG error = ReadValue(key.Get(), *options.value, &type, &data); error != ERROR_SUCCESS)
+    if (const LONG error = ReadValue(key.get(), *options.value, &type, &data); error != ERROR_SUCCESS)
       return Fail(err, path.Text() + " value " + ValueLabel(*options.value), static_cast<DWORD>(error));
     table.Add({ValueLabel(*options.value), TypeText(type), DataText(type, data)});
     table.Print(out);
     return kExitSuccess;
   }
   DWORD maxName = 0, maxData = 0;
-  if (const LONG error = RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+  if (const LONG error = RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                           &maxName, &maxData, nullptr, nullptr);
       error != ERROR_SUCCESS)
     return Fail(err, path.Text(), static_cast<DWORD>(error));
@@ -320,10 +304,10 @@ int Query(const KeyPath& path, const RegOptions& options, std::ostream& out, std
     std::vector<BYTE> data(maxData + 1);
     DWORD nameLength = static_cast<DWORD>(name.size()), dataSize = static_cast<DWORD>(data.size()), type = 0;
     const LONG error =
-        RegEnumValueA(key.Get(), index, name.data(), &nameLength, nullptr, &type, data.data(), &dataSize);
+        RegEnumValueA(key.get(), index, name.data(), &nameLength, nullptr, &type, data.data(), &dataSize);
     if (error == ERROR_NO_MORE_ITEMS) break;
     if (error == ERROR_MORE_DATA) {   // written in between: look again with room for it
-      if (const LONG info = RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+      if (const LONG info = RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                              &maxName, &maxData, nullptr, nullptr);
           info != ERROR_SUCCESS)
         return Fail(err, path.Text(), static_cast<DWORD>(info));
@@ -340,7 +324,7 @@ int Query(const KeyPath& path, const RegOptions& options, std::ostream& out, std
   for (DWORD index = 0;; ++index) {
     char name[256] = {};
     DWORD length = sizeof name;
-    const LONG error = RegEnumKeyExA(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+    const LONG error = RegEnumKeyExA(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
     if (error == ERROR_NO_MORE_ITEMS) break;
     if (error != ERROR_SUCCESS) return Fail(err, path.Text(), static_cast<DWORD>(error));
     table.Add({std::string(name, length), "KEY", ""});
@@ -366,11 +350,11 @@ int Add(const KeyPath& path, const RegOptions& options, std::ostream& out, std::
     if (!parsed) return BadUsage(err, kVerb, why);
     bytes = *parsed;
   }
-  Key key;
+  RegistryKey key;
   if (const LONG error = OpenKey(path, KEY_ALL_ACCESS, &key, true); error != ERROR_SUCCESS)
     return Fail(err, path.Text(), static_cast<DWORD>(error));
   if (options.value) {
-    if (const LONG error = RegSetValueExA(key.Get(), options.value->c_str(), 0, type, bytes.data(),
+    if (const LONG error = RegSetValueExA(key.get(), options.value->c_str(), 0, type, bytes.data(),
                                           static_cast<DWORD>(bytes.size()));
         error != ERROR_SUCCESS)
       return Fail(err, path.Text() + " value " + ValueLabel(*options.value), static_cast<DWORD>(error));
@@ -389,9 +373,9 @@ LONG DeleteSubkeys(HKEY key) {
     LONG error = RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr);
     if (error == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
     if (error != ERROR_SUCCESS) return error;
-    Key child;
+    RegistryKey child;
     error = RegOpenKeyExA(key, name, 0, KEY_ALL_ACCESS, child.Out());
-    if (error == ERROR_SUCCESS) error = DeleteSubkeys(child.Get());
+    if (error == ERROR_SUCCESS) error = DeleteSubkeys(child.get());
     if (error == ERROR_SUCCESS) error = RegDeleteKeyA(key, name);
     if (error != ERROR_SUCCESS) return error;
   }
@@ -401,26 +385,26 @@ int Delete(const KeyPath& path, const RegOptions& options, std::ostream& out, st
   if (options.type || options.data) return BadUsage(err, kVerb, "delete takes only /v, /ve or /va");
   if (!options.value && !options.allValues && path.subkey.empty())
     return BadUsage(err, kVerb, "a root key cannot be deleted");
-  Key key;
+  RegistryKey key;
   if (const LONG error = OpenKey(path, KEY_ALL_ACCESS, &key, false); error != ERROR_SUCCESS)
     return Fail(err, path.Text(), static_cast<DWORD>(error));
   if (options.value) {
-    if (const LONG error = RegDeleteValueA(key.Get(), options.value->c_str()); error != ERROR_SUCCESS)
+    if (const LONG error = RegDeleteValueA(key.get(), options.value->c_str()); error != ERROR_SUCCESS)
       return Fail(err, path.Text() + " value " + ValueLabel(*options.value), static_cast<DWORD>(error));
   } else if (options.allValues) {
     // Always the first: each delete moves the rest up.
     for (;;) {
       char name[16384] = {};
       DWORD length = sizeof name;
-      const LONG error = RegEnumValueA(key.Get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr);
+      const LONG error = RegEnumValueA(key.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr);
       if (error == ERROR_NO_MORE_ITEMS) break;
       if (error != ERROR_SUCCESS) return Fail(err, path.Text(), static_cast<DWORD>(error));
-      if (const LONG deleted = RegDeleteValueA(key.Get(), name); deleted != ERROR_SUCCESS)
+      if (const LONG deleted = RegDeleteValueA(key.get(), name); deleted != ERROR_SUCCESS)
         return Fail(err, path.Text() + " value " + ValueLabel(name), static_cast<DWORD>(deleted));
     }
   } else {
-    LONG error = DeleteSubkeys(key.Get());
-    if (error == ERROR_SUCCESS) error = RegDeleteKeyA(key.Get(), "");
+    LONG error = DeleteSubkeys(key.get());
+    if (error == ERROR_SUCCESS) error = RegDeleteKeyA(key.get(), "");
     if (error != ERROR_SUCCESS) return Fail(err, path.Text(), static_cast<DWORD>(error));
   }
   out << SystemText(ERROR_SUCCESS) << "\n";

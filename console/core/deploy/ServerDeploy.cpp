@@ -11,7 +11,7 @@
 #include "platform/machine/Machine.h"
 #include "platform/net/Files.h"
 #include "platform/net/WNet.h"
-#include "platform/registry/Registry.h"
+#include "platform/registry/RegistryKey.h"
 
 namespace vn::console {
 namespace {
@@ -26,47 +26,6 @@ std::string LocalComputerName() {
   DWORD size = sizeof name;
   return GetComputerNameA(name, &size) ? std::string(name) : std::string();
 }
-
-// An open registry key, closed on every path.
-class ScopedKey {
- public:
-  ScopedKey() = default;
-  ~ScopedKey() { Reset(); }
-  ScopedKey(const ScopedKey&) = delete;
-  ScopedKey& operator=(const ScopedKey&) = delete;
-  HKEY* Out() {
-    Reset();
-    return &m_key;
-  }
-  HKEY get() const { return m_key; }
-  void Reset() {
-    if (m_key) RegCloseKey(m_key);
-    m_key = nullptr;
-  }
-
- private:
-  HKEY m_key = nullptr;
-};
-
-// A machine's HKEY_LOCAL_MACHINE from ConnectMachineRegistry.
-class MachineRegistry {
- public:
-  ~MachineRegistry() { Close(); }
-  LONG Connect(std::string_view machine) {
-    Close();
-    const LONG code = ConnectMachineRegistry(machine, &m_key);
-    if (code) m_key = nullptr;
-    return code;
-  }
-  void Close() {
-    if (m_key) CloseMachineRegistry(m_key);
-    m_key = nullptr;
-  }
-  HKEY get() const { return m_key; }
-
- private:
-  HKEY m_key = nullptr;
-};
 
 std::optional<std::string> ReadString(HKEY key, const char* name, DWORD capacity) {
   std::string data(capacity + 1, '\0');
@@ -95,7 +54,7 @@ LONG SetNumber(HKEY key, const char* name, DWORD value) {
   return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
 }
 
-LONG CreateKey(HKEY parent, const char* path, ScopedKey& key) {
+LONG CreateKey(HKEY parent, const char* path, RegistryKey& key) {
   return RegCreateKeyExA(parent, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.Out(),
                          nullptr);
 }
@@ -103,7 +62,7 @@ LONG CreateKey(HKEY parent, const char* path, ScopedKey& key) {
 // Deletes `subkey` of `parent` after all its subkeys, depth first.
 LONG DeleteKeyTree(HKEY parent, const std::string& subkey) {
   {
-    ScopedKey key;
+    RegistryKey key;
     if (const LONG code = RegOpenKeyExA(parent, subkey.c_str(), 0, KEY_ALL_ACCESS, key.Out())) return code;
     for (;;) {
       char name[1025] = {};
@@ -203,13 +162,13 @@ struct LocalSettings {
 };
 
 LONG ReadLocalSettings(LocalSettings* settings) {
-  ScopedKey product;
+  RegistryKey product;
   if (const LONG code = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ, product.Out())) return code;
   const auto directory = ReadString(product.get(), "Vornal_DIR", MAX_PATH);
   if (!directory) return ERROR_FILE_NOT_FOUND;
   settings->productDirectory = *directory;
   settings->mailProfile = ReadString(product.get(), "MailProfile", 80).value_or("");
-  ScopedKey mail;
+  RegistryKey mail;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMailKey, 0, KEY_READ, mail.Out()) == ERROR_SUCCESS) {
     settings->smtpServer = ReadString(mail.get(), "SMTP Server", 80).value_or("");
     settings->sender = ReadString(mail.get(), "Sender", 80).value_or("");
@@ -224,11 +183,11 @@ std::string RegistryError(const std::string& machine, DWORD code) {
 void InstallOn(const std::string& machine, CDeployFront& front) {
   ProgressScope progress(front);
   ShareConnection share;
-  MachineRegistry registry;
+  MachineRoot registry;
 
   if (const LONG code = registry.Connect(machine)) return front.ShowMessage(RegistryError(machine, code));
   {
-    ScopedKey environment;
+    RegistryKey environment;
     if (RegOpenKeyExA(registry.get(), kEnvironmentKey, 0, KEY_READ, environment.Out()) == ERROR_SUCCESS) {
       const auto architecture = ReadString(environment.get(), "PROCESSOR_ARCHITECTURE", 80);
       if (architecture && EqualsIgnoringCase(*architecture, "ALPHA"))
@@ -239,7 +198,7 @@ void InstallOn(const std::string& machine, CDeployFront& front) {
   bool update = false;
   std::string installRoot;
   {
-    ScopedKey product;
+    RegistryKey product;
     if (RegOpenKeyExA(registry.get(), kProductKey, 0, KEY_READ, product.Out()) == ERROR_SUCCESS) {
       if (auto root = ReadString(product.get(), "Vornal_DIR", MAX_PATH); root && root->size() >= 3) {
         update = true;
@@ -257,7 +216,7 @@ void InstallOn(const std::string& machine, CDeployFront& front) {
   }
   std::string windowsDirectory;
   {
-    ScopedKey version;
+    RegistryKey version;
     if (const LONG code = RegOpenKeyExA(registry.get(), kWindowsVersionKey, 0, KEY_READ, version.Out()))
       return front.ShowMessage(RegistryError(machine, code));
     const auto path = ReadString(version.get(), "PathName", MAX_PATH);
@@ -317,13 +276,13 @@ void InstallOn(const std::string& machine, CDeployFront& front) {
                       ".\t\t\t\t\n");
   };
   if (!update) {
-    ScopedKey suite;
+    RegistryKey suite;
     LONG code = CreateKey(registry.get(), kSuiteKey, suite);
     if (!code) code = SetString(suite.get(), "PBRoot", suiteRoot);
     if (code) return entryError(code);
   }
   {
-    ScopedKey product;
+    RegistryKey product;
     LONG code = CreateKey(registry.get(), kProductKey, product);
     if (!code) code = SetString(product.get(), "Vornal_DIR", installRoot);
     if (!code) code = SetString(product.get(), "ServerLogging", "Disabled");
@@ -334,7 +293,7 @@ void InstallOn(const std::string& machine, CDeployFront& front) {
     if (code) return entryError(code);
   }
   if (!local.smtpServer.empty()) {
-    ScopedKey mail;
+    RegistryKey mail;
     if (CreateKey(registry.get(), kMailKey, mail) == ERROR_SUCCESS) {
       (void)SetString(mail.get(), "SMTP Server", local.smtpServer);
       (void)SetString(mail.get(), "Sender", local.sender);
@@ -343,16 +302,16 @@ void InstallOn(const std::string& machine, CDeployFront& front) {
   {
     // The server's messages come from its message file; it reports errors,
     // warnings and information (1 | 2 | 4).
-    ScopedKey source;
+    RegistryKey source;
     if (CreateKey(registry.get(), kEventSourceKey, source) == ERROR_SUCCESS) {
       (void)SetString(source.get(), "EventMessageFile", installRoot + "\\bin\\vnmsgs.dll");
       (void)SetNumber(source.get(), "TypesSupported", 7);
     }
   }
   {
-    ScopedKey uninstall;
+    RegistryKey uninstall;
     if (RegOpenKeyExA(registry.get(), kUninstallKey, 0, KEY_ALL_ACCESS, uninstall.Out()) == ERROR_SUCCESS) {
-      ScopedKey entry;
+      RegistryKey entry;
       if (CreateKey(uninstall.get(), kUninstallEntry, entry) != ERROR_SUCCESS) return;
       (void)SetString(entry.get(), "UninstallString", drive + windowsDirectory.substr(2) + "\\PBUninst.exe");
       (void)SetString(entry.get(), "DisplayName", kUninstallEntry);
@@ -377,13 +336,13 @@ struct InstalledParts {
 void DeinstallFrom(const std::string& machine, CDeployFront& front) {
   ProgressScope progress(front);
   ShareConnection share;
-  MachineRegistry registry;
+  MachineRoot registry;
   const std::string unc = "\\\\" + machine;
 
   if (const LONG code = registry.Connect(machine)) return front.ShowMessage(RegistryError(unc, code));
   InstalledParts parts;
   {
-    ScopedKey sibling;
+    RegistryKey sibling;
     if (RegOpenKeyExA(registry.get(), kSiblingKey, 0, KEY_READ, sibling.Out()) == ERROR_SUCCESS) {
       parts.console = ReadNumber(sibling.get(), "ClientInstalled") == DWORD{1};
       const auto server = ReadNumber(sibling.get(), "ServerInstalled");
@@ -392,7 +351,7 @@ void DeinstallFrom(const std::string& machine, CDeployFront& front) {
   }
   std::string installRoot;
   {
-    ScopedKey product;
+    RegistryKey product;
     if (const LONG code = RegOpenKeyExA(registry.get(), kProductKey, 0, KEY_READ, product.Out()))
       return front.ShowMessage(RegistryError(unc, code));
     const auto root = ReadString(product.get(), "Vornal_DIR", MAX_PATH);
@@ -402,7 +361,7 @@ void DeinstallFrom(const std::string& machine, CDeployFront& front) {
   }
   std::string windowsDirectory;
   {
-    ScopedKey version;
+    RegistryKey version;
     if (const LONG code = RegOpenKeyExA(registry.get(), kWindowsVersionKey, 0, KEY_READ, version.Out()))
       return front.ShowMessage(RegistryError(unc, code));
     const auto path = ReadString(version.get(), "PathName", MAX_PATH);
@@ -437,7 +396,7 @@ void DeinstallFrom(const std::string& machine, CDeployFront& front) {
     (void)DeleteKeyTree(registry.get(), kProductRootKey);
     (void)DeleteKeyTree(registry.get(), kEventSourceKey);
     if (!parts.siblingServer) {
-      ScopedKey uninstall;
+      RegistryKey uninstall;
       if (RegOpenKeyExA(registry.get(), kUninstallKey, 0, KEY_ALL_ACCESS, uninstall.Out()) == ERROR_SUCCESS)
         (void)DeleteKeyTree(uninstall.get(), kUninstallEntry);
       // The uninstaller under both the name the entry gives and the name the
@@ -446,7 +405,7 @@ void DeinstallFrom(const std::string& machine, CDeployFront& front) {
       (void)DeleteFileA((windowsThroughShare + "\\" + kUninstallerName).c_str());
     }
   } else {
-    ScopedKey product;
+    RegistryKey product;
     if (RegOpenKeyExA(registry.get(), kProductKey, 0, KEY_ALL_ACCESS, product.Out()) == ERROR_SUCCESS) {
       for (const char* value : {"ServerInstalled", "MailProfile", "MailInfo"})
         (void)RegDeleteValueA(product.get(), value);
@@ -471,14 +430,14 @@ int ParseReleaseBuild(std::string_view text) {
 }
 
 ServerInstallState GetServerInstallState(std::string_view machine) {
-  MachineRegistry registry;
+  MachineRoot registry;
   if (registry.Connect(machine) != ERROR_SUCCESS) return kInstallStateUnknown;
-  ScopedKey product;
+  RegistryKey product;
   if (const LONG code = RegOpenKeyExA(registry.get(), kProductKey, 0, KEY_READ, product.Out()))
     return code == ERROR_ACCESS_DENIED ? kInstallStateUnknown : kNotInstalled;
   if (ReadNumber(product.get(), "ServerInstalled") != DWORD{1}) return kNotInstalled;
   const auto machineBuild = ReadString(product.get(), "ReleaseBuild", 10);
-  ScopedKey console;
+  RegistryKey console;
   std::optional<std::string> consoleBuild;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ, console.Out()) == ERROR_SUCCESS)
     consoleBuild = ReadString(console.get(), "ReleaseBuild", 10);
@@ -502,7 +461,7 @@ std::vector<std::string> SplitMachineList(std::string_view list) {
 void PushInstall(std::string_view machineList, CDeployFront& front) {
   const std::string local = LocalComputerName();
   {
-    ScopedKey product;
+    RegistryKey product;
     if (const LONG code = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ, product.Out()))
       return front.ShowMessage(RegistryError(local, code));
     if (ReadNumber(product.get(), "ServerInstalled") != DWORD{1} ||

@@ -5,37 +5,10 @@
 
 #include "console/core/reports/ReportSetStore.h"
 #include "console/core/support/Resources.h"
-#include "platform/registry/Registry.h"
+#include "platform/registry/RegistryKey.h"
 
 namespace vn::console {
 namespace {
-
-class Key {
- public:
-  Key() = default;
-  ~Key() {
-    if (m_key) (void)RegCloseKey(m_key);  // a failed close leaves nothing to undo
-  }
-  Key(const Key&) = delete;
-  Key& operator=(const Key&) = delete;
-  HKEY get() const { return m_key; }
-  HKEY* Out() { return &m_key; }
-
- private:
-  HKEY m_key = nullptr;
-};
-
-class Root {
- public:
-  ~Root() {
-    if (m_key) CloseMachineRegistry(m_key);
-  }
-  LONG Connect(std::string_view machine) { return ConnectMachineRegistry(machine, &m_key); }
-  HKEY get() const { return m_key; }
-
- private:
-  HKEY m_key = nullptr;
-};
 
 std::string KeyPath(std::string_view name) {
   std::string path(KSLoadString(IDS_CUSTOM_REPORT_KEY_FMT));
@@ -75,9 +48,9 @@ LONG ReadDefinitionValues(HKEY key, std::vector<reportdef::NamedValue>& values, 
 LONG ReportGeneratorDll::LoadReportDefinition(std::string_view machine, std::string_view reportName) {
   m_loadMessage.clear();
   if (!IsStoredName(reportName)) return ERROR_INVALID_NAME;
-  Root root;
+  MachineRoot root;
   if (const LONG rc = root.Connect(machine)) return rc;
-  Key key;
+  RegistryKey key;
   if (const LONG rc = RegOpenKeyExA(root.get(), KeyPath(reportName).c_str(), 0, KEY_READ, key.Out())) return rc;
   std::vector<reportdef::NamedValue> values;
   if (const LONG rc = ReadDefinitionValues(key.get(), values, m_loadMessage)) return rc;
@@ -93,9 +66,9 @@ LONG ReportGeneratorDll::LoadReportDefinition(std::string_view machine, std::str
 
 LONG ReportGeneratorDll::SaveReportDefinition(std::string_view machine, std::string_view reportName) const {
   if (!IsStoredName(reportName)) return ERROR_INVALID_NAME;
-  Root root;
+  MachineRoot root;
   if (const LONG rc = root.Connect(machine)) return rc;
-  Key key;
+  RegistryKey key;
   if (const LONG rc = RegCreateKeyExA(root.get(), KeyPath(reportName).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                       KEY_ALL_ACCESS, nullptr, key.Out(), nullptr))
     return rc;

@@ -8,7 +8,7 @@
 
 #include "console/core/support/Resources.h"
 #include "platform/machine/Machine.h"
-#include "platform/registry/Registry.h"
+#include "platform/registry/RegistryKey.h"
 
 namespace vn::console {
 namespace {
@@ -27,45 +27,6 @@ constexpr DWORD kCopyDataSize = 1025;
 // The mail profile and password are stored as 80 bytes of their 81-byte fields.
 constexpr DWORD kMailBinaryStoredSize = 80;
 
-// Closes a key this unit opened when it goes out of scope.
-class ScopedKey {
- public:
-  ScopedKey() = default;
-  ~ScopedKey() { Reset(); }
-  ScopedKey(const ScopedKey&) = delete;
-  ScopedKey& operator=(const ScopedKey&) = delete;
-
-  HKEY get() const { return m_key; }
-  HKEY* Out() {
-    Reset();
-    return &m_key;
-  }
-  void Reset() {
-    if (m_key) RegCloseKey(m_key);
-    m_key = nullptr;
-  }
-
- private:
-  HKEY m_key = nullptr;
-};
-
-// HKEY_LOCAL_MACHINE of one machine for the length of one operation.
-class MachineRoot {
- public:
-  MachineRoot() = default;
-  ~MachineRoot() {
-    if (m_key) CloseMachineRegistry(m_key);
-  }
-  MachineRoot(const MachineRoot&) = delete;
-  MachineRoot& operator=(const MachineRoot&) = delete;
-
-  LONG Connect(std::string_view machine) { return ConnectMachineRegistry(machine, &m_key); }
-  HKEY get() const { return m_key; }
-
- private:
-  HKEY m_key = nullptr;
-};
-
 std::string_view BareMachineName(std::string_view machine) {
   if (machine.starts_with("\\\\")) machine.remove_prefix(2);
   return machine;
@@ -83,12 +44,12 @@ std::string KeyPath(UINT formatId, std::string_view name) {
   return path;
 }
 
-LONG CreateKey(HKEY parent, const std::string& path, ScopedKey& key) {
+LONG CreateKey(HKEY parent, const std::string& path, RegistryKey& key) {
   return RegCreateKeyExA(parent, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.Out(),
                          nullptr);
 }
 
-LONG OpenKey(HKEY parent, const std::string& path, REGSAM access, ScopedKey& key) {
+LONG OpenKey(HKEY parent, const std::string& path, REGSAM access, RegistryKey& key) {
   return RegOpenKeyExA(parent, path.c_str(), 0, access, key.Out());
 }
 
@@ -286,7 +247,7 @@ LONG LoadReportSet(std::string_view machine, std::string_view setName, ReportSet
   if (!IsStoredName(setName)) return ERROR_INVALID_NAME;
   MachineRoot root;
   if (const LONG rc = root.Connect(machine); rc != ERROR_SUCCESS) return rc;
-  ScopedKey setKey;
+  RegistryKey setKey;
   if (const LONG rc = OpenKey(root.get(), KeyPath(IDS_REPORT_SET_KEY_FMT, setName), KEY_READ, setKey);
       rc != ERROR_SUCCESS)
     return rc;
@@ -303,7 +264,7 @@ LONG LoadReportSet(std::string_view machine, std::string_view setName, ReportSet
 
     ReportSetEntry& entry = set[index];
     entry.Selected = 1;
-    ScopedKey reportKey;
+    RegistryKey reportKey;
     if (OpenKey(setKey.get(), name, KEY_QUERY_VALUE, reportKey) == ERROR_SUCCESS)
       ReadValues(reportKey.get(), ReportSetValues(index), entry.Options);
   }
@@ -314,13 +275,13 @@ LONG SaveReportSet(std::string_view machine, std::string_view setName, const Rep
   MachineRoot root;
   if (const LONG rc = root.Connect(machine); rc != ERROR_SUCCESS) return rc;
   const std::string setPath = KeyPath(IDS_REPORT_SET_KEY_FMT, setName);
-  ScopedKey setKey;
+  RegistryKey setKey;
   if (const LONG rc = CreateKey(root.get(), setPath, setKey); rc != ERROR_SUCCESS) return rc;
   if (const LONG rc = DeleteSubkeys(setKey.get()); rc != ERROR_SUCCESS) return rc;
 
   for (int index = 0; index < kReportCount; ++index) {
     if (!set[index].Selected) continue;
-    ScopedKey reportKey;
+    RegistryKey reportKey;
     const std::string reportPath = setPath + "\\" + std::string(ReportNameFromIndex(index));
     if (const LONG rc = CreateKey(root.get(), reportPath, reportKey); rc != ERROR_SUCCESS) return rc;
     if (const LONG rc = WriteValues(reportKey.get(), ReportSetValues(index), set[index].Options); rc != ERROR_SUCCESS)
@@ -335,7 +296,7 @@ LONG DeleteReportSet(std::string_view machine, std::string_view setName) {
   if (const LONG rc = root.Connect(machine); rc != ERROR_SUCCESS) return rc;
   const std::string setPath = KeyPath(IDS_REPORT_SET_KEY_FMT, setName);
   {
-    ScopedKey setKey;
+    RegistryKey setKey;
     if (const LONG rc = OpenKey(root.get(), setPath, KEY_ALL_ACCESS, setKey); rc != ERROR_SUCCESS) return rc;
     if (const LONG rc = DeleteSubkeys(setKey.get()); rc != ERROR_SUCCESS) return rc;
   }
@@ -346,7 +307,7 @@ LONG LoadCustomReportOptions(std::string_view machine, std::string_view reportNa
   if (!IsStoredName(reportName)) return ERROR_INVALID_NAME;
   MachineRoot root;
   if (const LONG rc = root.Connect(machine); rc != ERROR_SUCCESS) return rc;
-  ScopedKey key;
+  RegistryKey key;
   if (const LONG rc = OpenKey(root.get(), KeyPath(IDS_CUSTOM_REPORT_KEY_FMT, reportName), KEY_READ, key);
       rc != ERROR_SUCCESS)
     return rc;
@@ -371,7 +332,7 @@ LONG SaveCustomReportOptions(std::string_view machine, std::string_view reportNa
   if (!IsStoredName(reportName)) return ERROR_INVALID_NAME;
   MachineRoot root;
   if (const LONG rc = root.Connect(machine); rc != ERROR_SUCCESS) return rc;
-  ScopedKey key;
+  RegistryKey key;
   if (const LONG rc = CreateKey(root.get(), KeyPath(IDS_CUSTOM_REPORT_KEY_FMT, reportName), key); rc != ERROR_SUCCESS)
     return rc;
   return WriteValues(key.get(), CustomReportValues(), options);
@@ -388,7 +349,7 @@ bool RegistryKeyExists(std::string_view machine, std::string_view name, UINT for
   if (!IsStoredName(name)) return false;
   MachineRoot root;
   if (root.Connect(machine) != ERROR_SUCCESS) return false;
-  ScopedKey key;
+  RegistryKey key;
   return OpenKey(root.get(), KeyPath(formatId, name), KEY_READ, key) == ERROR_SUCCESS;
 }
 
@@ -411,7 +372,7 @@ LONG PruneToSource(HKEY source, HKEY destination, StoredReportKind kind) {
     if (kind == StoredReportKind::CustomReport) {
       found = RegQueryValueExA(source, name, nullptr, nullptr, nullptr, nullptr);
     } else {
-      ScopedKey probe;
+      RegistryKey probe;
       found = OpenKey(source, name, KEY_READ, probe);
     }
     if (found == ERROR_FILE_NOT_FOUND) extra.emplace_back(name);
@@ -434,10 +395,10 @@ LONG CopyStored(std::string_view sourceMachine, std::string_view sourceName, std
   if (const LONG rc = destinationRoot.Connect(destinationMachine); rc != ERROR_SUCCESS) return rc;
 
   const UINT format = kind == StoredReportKind::CustomReport ? IDS_CUSTOM_REPORT_KEY_FMT : IDS_REPORT_SET_KEY_FMT;
-  ScopedKey source;
+  RegistryKey source;
   if (const LONG rc = OpenKey(sourceRoot.get(), KeyPath(format, sourceName), KEY_READ, source); rc != ERROR_SUCCESS)
     return rc;
-  ScopedKey destination;
+  RegistryKey destination;
   const std::string_view name = destinationName.empty() ? sourceName : destinationName;
   if (const LONG rc = CreateKey(destinationRoot.get(), KeyPath(format, name), destination); rc != ERROR_SUCCESS)
     return rc;
@@ -453,8 +414,8 @@ LONG CopyStored(std::string_view sourceMachine, std::string_view sourceName, std
     LONG rc = RegEnumKeyExA(source.get(), i, subkey, &length, nullptr, nullptr, nullptr, nullptr);
     if (rc == ERROR_NO_MORE_ITEMS) break;
     if (rc != ERROR_SUCCESS) return rc;
-    ScopedKey from;
-    ScopedKey to;
+    RegistryKey from;
+    RegistryKey to;
     if ((rc = CreateKey(destination.get(), subkey, to)) != ERROR_SUCCESS) return rc;
     if ((rc = OpenKey(source.get(), subkey, KEY_READ, from)) != ERROR_SUCCESS) return rc;
     if ((rc = CopyRegistryValues(from.get(), to.get())) != ERROR_SUCCESS) return rc;
@@ -492,7 +453,7 @@ LONG CopyRegistryValues(HKEY source, HKEY destination) {
 LONG DeleteUserFilter(std::string_view machine, std::string_view filterName) {
   MachineRoot root;
   if (const LONG rc = root.Connect(machine); rc != ERROR_SUCCESS) return rc;
-  ScopedKey key;
+  RegistryKey key;
   if (const LONG rc = OpenKey(root.get(), std::string(KSLoadString(IDS_USER_FILTER_KEY)), KEY_SET_VALUE, key);
       rc != ERROR_SUCCESS)
     return rc;

@@ -39,6 +39,36 @@ enum class StoredReportKind { CustomReport, ReportSet };
 // Closes a key from ConnectMachineRegistry; the local predefined key stays open.
 void CloseMachineRegistry(HKEY key);
 
+// HKEY_LOCAL_MACHINE of one machine from ConnectMachineRegistry, handed back
+// to CloseMachineRegistry however the scope ends.
+class MachineRoot {
+ public:
+  MachineRoot() = default;
+  explicit MachineRoot(std::string_view machine) { (void)Connect(machine); }
+  ~MachineRoot() { Close(); }
+  MachineRoot(const MachineRoot&) = delete;
+  MachineRoot& operator=(const MachineRoot&) = delete;
+
+  // Connects anew (a root held before is handed back first).
+  LONG Connect(std::string_view machine) {
+    Close();
+    m_code = ConnectMachineRegistry(machine, &m_key);
+    if (m_code != ERROR_SUCCESS) m_key = nullptr;
+    return m_code;
+  }
+  void Close() {
+    if (m_key) CloseMachineRegistry(m_key);
+    m_key = nullptr;
+  }
+  // The last Connect's result.
+  LONG Code() const { return m_code; }
+  HKEY get() const { return m_key; }
+
+ private:
+  HKEY m_key = nullptr;
+  LONG m_code = ERROR_INVALID_HANDLE;
+};
+
 // Marks each report stored in the set selected and fills its options; values
 // missing from the store leave the fields as they were, so `set` should come
 // from ReportSet's constructor. Subkeys that are no catalogue name are ignored.

@@ -6,7 +6,7 @@
 #include "console/core/reports/ReportSetStore.h"
 #include "console/core/support/Resources.h"
 #include "platform/machine/Machine.h"
-#include "platform/registry/Registry.h"
+#include "platform/registry/RegistryKey.h"
 
 namespace vn::console {
 namespace {
@@ -27,23 +27,15 @@ std::string_view BareMachine(std::string_view machine) {
 // HKEY_LOCAL_MACHINE of a machine and one key under it, both closed at the end.
 class OpenedKey {
  public:
-  OpenedKey() = default;
-  ~OpenedKey() {
-    if (m_key) RegCloseKey(m_key);
-    if (m_root) CloseMachineRegistry(m_root);
-  }
-  OpenedKey(const OpenedKey&) = delete;
-  OpenedKey& operator=(const OpenedKey&) = delete;
-
   LONG Open(std::string_view machine, const std::string& path, REGSAM access) {
-    if (const LONG rc = ConnectMachineRegistry(machine, &m_root); rc != ERROR_SUCCESS) return rc;
-    return RegOpenKeyExA(m_root, path.c_str(), 0, access, &m_key);
+    if (const LONG rc = m_root.Connect(machine); rc != ERROR_SUCCESS) return rc;
+    return RegOpenKeyExA(m_root.get(), path.c_str(), 0, access, m_key.Out());
   }
-  HKEY get() const { return m_key; }
+  HKEY get() const { return m_key.get(); }
 
  private:
-  HKEY m_root = nullptr;
-  HKEY m_key = nullptr;
+  MachineRoot m_root;
+  RegistryKey m_key;  // closed before the root it is under
 };
 
 LONG ReadSubkeys(std::string_view machine, const std::string& path, REGSAM access, DWORD nameSize,

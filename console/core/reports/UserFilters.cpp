@@ -12,23 +12,6 @@ namespace {
 
 constexpr DWORD kValueBuffer = 1025;
 
-// HKEY_LOCAL_MACHINE of a machine, given back however the scope ends.
-class CMachineKey {
- public:
-  explicit CMachineKey(std::string_view machine) : m_code(ConnectMachineRegistry(machine, &m_key)) {}
-  ~CMachineKey() {
-    if (m_code == ERROR_SUCCESS) CloseMachineRegistry(m_key);
-  }
-  CMachineKey(const CMachineKey&) = delete;
-  CMachineKey& operator=(const CMachineKey&) = delete;
-  LONG Code() const { return m_code; }
-  HKEY Key() const { return m_key; }
-
- private:
-  HKEY m_key = nullptr;
-  LONG m_code;
-};
-
 std::string FilterKeyName() { return std::string(KSLoadString(IDS_USER_FILTER_KEY)); }
 
 }  // namespace
@@ -63,10 +46,10 @@ int AddUserFilterNames(std::vector<std::string>* names, const std::vector<std::s
 }
 
 LONG ReadUserFilter(std::string_view machine, std::string_view name, std::string* value) {
-  const CMachineKey registry(machine);
+  const MachineRoot registry(machine);
   if (registry.Code() != ERROR_SUCCESS) return registry.Code();
   HKEY key = nullptr;
-  LONG code = RegOpenKeyExA(registry.Key(), FilterKeyName().c_str(), 0, KEY_READ, &key);
+  LONG code = RegOpenKeyExA(registry.get(), FilterKeyName().c_str(), 0, KEY_READ, &key);
   if (code != ERROR_SUCCESS) return code;
   char data[kValueBuffer + 1] = {};  // a terminator after the buffer, whatever was stored
   DWORD size = kValueBuffer;
@@ -82,11 +65,11 @@ LONG StoreUserFilter(std::string_view machine, std::string_view name, const std:
   if (name.empty() || names.empty()) return ERROR_INVALID_PARAMETER;
   const std::string value = JoinUserFilter(names);
   if (value.size() > kUserFilterMax) return ERROR_BUFFER_OVERFLOW;
-  const CMachineKey registry(machine);
+  const MachineRoot registry(machine);
   if (registry.Code() != ERROR_SUCCESS) return registry.Code();
   HKEY key = nullptr;
   LONG code =
-      RegCreateKeyExA(registry.Key(), FilterKeyName().c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+      RegCreateKeyExA(registry.get(), FilterKeyName().c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
   if (code != ERROR_SUCCESS) return code;
   const std::string valueName(name);
   if (newFilter) {

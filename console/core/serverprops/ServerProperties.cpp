@@ -7,7 +7,7 @@
 #include "console/core/deploy/ServerService.h"
 #include "console/core/reports/ReportSetStore.h"
 #include "console/core/support/SystemErrorText.h"
-#include "platform/registry/Registry.h"
+#include "platform/registry/RegistryKey.h"
 
 namespace vn::console {
 namespace {
@@ -17,27 +17,17 @@ std::string SystemText(DWORD code) { return SystemErrorLine(code, 260); }
 // A machine's HKEY_LOCAL_MACHINE and one key below it, closed on every path.
 class MachineKey {
  public:
-  ~MachineKey() {
-    if (m_key) RegCloseKey(m_key);
-    if (m_root) CloseMachineRegistry(m_root);
-  }
-  LONG Connect(std::string_view machine) { return ConnectMachineRegistry(machine, &m_root); }
-  LONG Open(const char* path, REGSAM access) {
-    if (m_key) RegCloseKey(m_key);
-    m_key = nullptr;
-    return RegOpenKeyExA(m_root, path, 0, access, &m_key);
-  }
+  LONG Connect(std::string_view machine) { return m_root.Connect(machine); }
+  LONG Open(const char* path, REGSAM access) { return RegOpenKeyExA(m_root.get(), path, 0, access, m_key.Out()); }
   LONG Create(const char* path) {
-    if (m_key) RegCloseKey(m_key);
-    m_key = nullptr;
-    return RegCreateKeyExA(m_root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &m_key,
-                           nullptr);
+    return RegCreateKeyExA(m_root.get(), path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                           m_key.Out(), nullptr);
   }
-  HKEY get() const { return m_key; }
+  HKEY get() const { return m_key.get(); }
 
  private:
-  HKEY m_root = nullptr;
-  HKEY m_key = nullptr;
+  MachineRoot m_root;
+  RegistryKey m_key;  // closed before the root it is under
 };
 
 // A value of at most `capacity` bytes as text; false when it cannot be read.

@@ -29,23 +29,6 @@ namespace {
 constexpr DWORD kReportSetNameMax = 100;
 constexpr DWORD kUserFilterNameMax = 1025;
 
-// HKEY_LOCAL_MACHINE of a machine, handed back however the scope ends.
-class CMachineRegistry {
- public:
-  explicit CMachineRegistry(const std::string& machine) : m_code(vn::console::ConnectMachineRegistry(machine, &m_key)) {}
-  ~CMachineRegistry() {
-    if (m_code == ERROR_SUCCESS) vn::console::CloseMachineRegistry(m_key);
-  }
-  CMachineRegistry(const CMachineRegistry&) = delete;
-  CMachineRegistry& operator=(const CMachineRegistry&) = delete;
-  LONG Code() const { return m_code; }
-  HKEY Key() const { return m_key; }
-
- private:
-  HKEY m_key = nullptr;
-  LONG m_code;
-};
-
 }  // namespace
 
 CSelectReportDlg::CSelectReportDlg(int nMode, const QString& strMachine, HWND hNotifyWnd, QWidget* parent)
@@ -136,7 +119,7 @@ void CSelectReportDlg::Fill() {
   const std::string machine = GetMachine().toStdString();
   if (machine.empty()) return;
   const CWaitCursor wait;
-  const CMachineRegistry registry(machine);
+  const vn::console::MachineRoot registry(machine);
   if (registry.Code() != ERROR_SUCCESS) {
     ShowError(registry.Code());
     return;
@@ -144,7 +127,7 @@ void CSelectReportDlg::Fill() {
   const UINT keyId = m_nMode == kUserFilter ? vn::console::IDS_USER_FILTER_KEY : vn::console::IDS_REPORT_SET_KEY;
   const std::string keyName(vn::console::KSLoadString(keyId));
   HKEY key = nullptr;
-  LONG code = RegOpenKeyExA(registry.Key(), keyName.c_str(), 0, KEY_READ, &key);
+  LONG code = RegOpenKeyExA(registry.get(), keyName.c_str(), 0, KEY_READ, &key);
   if (code == ERROR_FILE_NOT_FOUND) return;  // nothing stored on this computer yet
   if (code != ERROR_SUCCESS) {
     ShowError(code);
