@@ -181,7 +181,9 @@ TEST(QueryLanguage, ANameAloneRulesOutOnlyWhatNoMetadataCouldSave) {
     // known decides as the full evaluation does.
     EXPECT_TRUE(q->MayMatch(f, 0)) << c.query;
     EXPECT_EQ(q->MayMatch(f, ~std::uint64_t{0}), q->Matches(f)) << c.query;
-    if (q->Matches(f)) EXPECT_TRUE(q->MayMatch(f, nameOnly)) << c.query;
+    if (q->Matches(f)) {
+      EXPECT_TRUE(q->MayMatch(f, nameOnly)) << c.query;
+    }
   }
 }
 
