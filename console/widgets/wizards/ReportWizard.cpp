@@ -101,6 +101,7 @@ CReportWizardObj::CReportWizardObj(CReportWizardChoice& choice, QWidget* parent)
   m_pTreeWidget->setSelectionMode(QAbstractItemView::SingleSelection);
   m_pTreeWidget->setMinimumHeight(220);
   m_pTextColumn->insertWidget(m_pTextColumn->count() - 1, m_pTreeWidget, 1);
+  m_pTextColumn->setStretch(m_pTextColumn->count() - 1, 0);  // the tree takes the page's height
   connect(m_pTreeWidget, &QTreeView::expanded, this, [this](const QModelIndex& index) {
     CObjectNode* node = m_pModel->Node(index);
     if (!node || node->expandedOnce) return;
@@ -191,6 +192,7 @@ CReportWizardRS::CReportWizardRS(CReportWizardChoice& choice, QWidget* parent)
   m_pTextColumn->insertWidget(at++, locationLabel);
   m_pTextColumn->insertLayout(at++, locationRow);
   m_pTextColumn->insertWidget(at, m_pSets, 1);
+  m_pTextColumn->setStretch(m_pTextColumn->count() - 1, 0);
 
   connect(m_pLocation, &QComboBox::activated, this, [this](int index) { ListReportSets(m_pLocation->itemText(index)); });
   connect(m_pBrowse, &QPushButton::clicked, this, &CReportWizardRS::OnBrowse);
@@ -277,6 +279,7 @@ CReportWizardFinish::CReportWizardFinish(CReportWizardChoice& choice, QWidget* p
   m_pTextColumn->insertWidget(at++, m_pSetText);
   m_pTextColumn->insertWidget(at++, WrappedLabel(QStringLiteral("Object(s) to run selected Report Set against:"), this));
   m_pTextColumn->insertWidget(at, m_pObjectsText, 1);
+  m_pTextColumn->setStretch(m_pTextColumn->count() - 1, 0);
 }
 
 void CReportWizardFinish::initializePage() {
