@@ -43,9 +43,10 @@ build: configure-release
 
 # What the desktop and the shell use: VNMgr from the menu, VN, vnadmin and
 # vnmachined on the PATH.
-install: configure-release
+install: deps
+	@cmake --preset release -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
 	cmake --build --preset release -j $(JOBS) --target VNMgr vnmachined VN VNSrv vnsetup vnadmin MAPI32
-	cmake --install build/release --prefix $(PREFIX)
+	cmake --install build/release
 
 screenshots: build
 	@scripts/install-deps --dev

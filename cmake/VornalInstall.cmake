@@ -11,10 +11,13 @@
 # The programs find the libraries through their RPATH ($ORIGIN/../lib/vornal),
 # so nothing needs LD_LIBRARY_PATH. VNSrv is also copied into each machine's
 # product directory by vnsetup and the push install, so it carries the
-# libraries' absolute folder as well.
+# libraries' absolute folder as well: the one under the prefix this build was
+# configured with (CMAKE_INSTALL_PREFIX; `make install PREFIX=...` configures
+# it), which is also the Debian package's.
 include(GNUInstallDirs)
 
-set(VN_INSTALL_LIBDIR ${CMAKE_INSTALL_LIBDIR}/vornal)
+# Private libraries, in the package's own folder whatever the multiarch libdir.
+set(VN_INSTALL_LIBDIR lib/vornal)
 set(vn_installed_programs VNMgr VN VNSrv vnmachined vnadmin vnsetup)
 set(vn_installed_libraries VNConsole vnui vnplatform vnproto VNCli ConvertCSV MAPI32)
 
@@ -40,7 +43,7 @@ set(CPACK_PACKAGE_NAME vornal)
 set(CPACK_PACKAGE_VENDOR "Vornal")
 set(CPACK_PACKAGE_CONTACT "Vornal developers <vornal@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Disk-space reports for the machines of a network")
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

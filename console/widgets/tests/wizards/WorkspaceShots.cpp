@@ -1,7 +1,8 @@
 // Writes the pictures of the workspace for the documentation: the report
 // wizard's four pages, the manager window on its "Run" tab after the
 // hand-over from the other two, and the help window on the manager window's
-// topic. scripts/screenshot-workspace runs it on a virtual display as the
+// topic, and the dialogs the other pictures do not show (dialog-*.png).
+// scripts/screenshot-workspace runs it on a virtual display as the
 // demo network's CONSOLE (scripts/demo-network), whose report sets and
 // machines the pictures show. Usage: workspace_shots OUTPUT_DIR
 #include <QAbstractButton>
@@ -19,8 +20,16 @@
 #include "console/core/support/Resources.h"
 #include "console/widgets/entry/KSEntry.h"
 #include "console/widgets/entry/KSMgrFrame.h"
+#include "console/widgets/objects/AddPreferredMachineDlg.h"
+#include "console/widgets/objects/ChooseServerDlg.h"
 #include "console/widgets/objects/KSTreeView.h"
 #include "console/widgets/reports/KSReportTreeView.h"
+#include "console/widgets/reports/ReportTreeDialogs.h"
+#include "console/widgets/reports/SelectReportDlg.h"
+#include "console/widgets/reports/SelectUsersDlg.h"
+#include "console/widgets/reports/UserFilterDlg.h"
+#include "console/widgets/run/MailReportDlg.h"
+#include "console/widgets/support/ComputerBrowserDlg.h"
 #include "console/widgets/support/KSMgrDoc.h"
 #include "console/widgets/wizards/ReportWizard.h"
 #include "platform/machine/Machine.h"
@@ -148,6 +157,35 @@ int main(int argc, char** argv) {
       if (CObjectNode* daily = Child(sets, "Daily Space Check")) pReports->Choose(daily);
       pFrame->Tabs()->setCurrentIndex(2);
       ok = Save(&mainFrame, out, "manager-run-tab.png") && ok;
+    }
+
+    // The dialogs, each as it opens.
+    const auto shoot = [&](QWidget* dialog, const char* file) {
+      dialog->show();
+      ok = Save(dialog, out, file) && ok;
+      dialog->close();
+    };
+    {
+      CSelectReportDlg picker(CSelectReportDlg::kReportSet, local, nullptr, &mainFrame);
+      shoot(&picker, "dialog-select-report.png");
+      CComputerBrowserDlg browser(&mainFrame);
+      Settle();
+      (void)browser.SelectComputer(QStringLiteral("SRV1"));
+      shoot(&browser, "dialog-select-computer.png");
+      CUserFilterDlg filter(QStringLiteral("SRV1"), QString(), &mainFrame);
+      shoot(&filter, "dialog-user-filter.png");
+      CSelectUsersDlg users(QStringLiteral("SRV1"), &mainFrame);
+      shoot(&users, "dialog-select-users.png");
+      vn::MailSettings mail{};
+      CMailReportDlg mailTo(mail, &mainFrame);
+      shoot(&mailTo, "dialog-mail-report.png");
+      CReportExistsDlg exists(QStringLiteral("Daily Space Check"), QStringLiteral("SRV1"),
+                              vn::console::IDS_REPORT_SET_KEY_FMT, &mainFrame);
+      shoot(&exists, "dialog-report-exists.png");
+      CAddPreferredMachineDlg preferred(&mainFrame);
+      shoot(&preferred, "dialog-add-preferred-machine.png");
+      CChooseServerDlg server(&mainFrame);
+      shoot(&server, "dialog-choose-server.png");
     }
 
     app.WinHelp(vn::console::kHelpDialogBase + vn::console::IDR_KSMGRTYPE, HELP_CONTEXT);
