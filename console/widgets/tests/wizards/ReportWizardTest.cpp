@@ -113,14 +113,13 @@ class WorkspaceTest : public ::testing::Test {
     wizard->show();
     wizard->next();
     CReportWizardObj* page = wizard->ObjectsPage();
-    if (!Settle(page->Loader())) return nullptr;
+    const auto expand = [page](const CObjectNode* node) {
+      page->Expand(node);
+      return node && Settle(page->Loader());
+    };
     CObjectNode* network = page->Tree().Top()->children.at(1).get();
-    page->Expand(network);
-    if (!Settle(page->Loader())) return nullptr;
-    page->Expand(Child(network, "Sales"));
-    if (!Settle(page->Loader())) return nullptr;
-    page->Expand(Child(Child(network, "Sales"), "Srv1"));
-    if (!Settle(page->Loader())) return nullptr;
+    if (!Settle(page->Loader()) || !expand(network) || !expand(Child(network, "Sales")) || !expand(Srv1(page)))
+      return nullptr;
     return wizard;
   }
   CObjectNode* Srv1(CReportWizardObj* page) {
@@ -290,22 +289,17 @@ TEST_F(WorkspaceTest, ManagerTabsHandTheSelectionToRunAndEnableCommandsPerTab) {
   frame->TreeView()->Tree().ClickCheckBox(drive);
   frame->Tabs()->setCurrentIndex(1);
   CKSReportTreeView* reports = frame->ReportTreeView();
-  ASSERT_TRUE(WaitUntil([reports] {
-    QCoreApplication::processEvents();
-    return reports->PendingWork() == 0;
-  }));
+  const auto expand = [reports](CObjectNode* node) {
+    if (node) reports->Expand(node);
+    return WaitUntil([reports] {
+      QCoreApplication::processEvents();
+      return reports->PendingWork() == 0;
+    });
+  };
   CObjectNode* mine = reports->Tree().FirstRoot();
-  reports->Expand(mine);
-  ASSERT_TRUE(WaitUntil([reports] {
-    QCoreApplication::processEvents();
-    return reports->PendingWork() == 0;
-  }));
+  ASSERT_TRUE(expand(mine));
   CObjectNode* folder = Child(mine, "Report Sets");
-  reports->Expand(folder);
-  ASSERT_TRUE(WaitUntil([reports] {
-    QCoreApplication::processEvents();
-    return reports->PendingWork() == 0;
-  }));
+  ASSERT_TRUE(expand(folder));
   CObjectNode* daily = Child(folder, "Local Daily");
   ASSERT_NE(daily, nullptr);
   reports->Choose(daily);
