@@ -16,14 +16,18 @@
 #   make test-debug     the same, and its tests
 #   make asan           the tests in build/asan (address, leak and undefined-behaviour sanitizers)
 #   make fuzz           the fuzz targets in build/fuzz (clang, libFuzzer), each run FUZZ_SECONDS (60)
+#   make install        the product into PREFIX (/usr/local; DESTDIR honoured): programs, libraries,
+#                       the desktop menu entry and its icon, the documentation
+#   make screenshots    every picture of docs/ again (scripts/screenshots; needs install-deps --dev)
 #   make clean          remove every build folder
 # CTEST_ARGS passes options to ctest, e.g. make test CTEST_ARGS="-L platform".
 
 JOBS ?= $(shell nproc)
 CTEST_ARGS ?=
 FUZZ_SECONDS ?= 60
+PREFIX ?= /usr/local
 
-.PHONY: run test build build-release configure-release build-debug test-debug asan fuzz deps clean
+.PHONY: run test build build-release configure-release build-debug test-debug asan fuzz deps clean install screenshots
 
 deps:
 	@scripts/install-deps
@@ -36,6 +40,17 @@ build-release: configure-release
 
 build: configure-release
 	cmake --build --preset release -j $(JOBS)
+
+# What the desktop and the shell use: VNMgr from the menu, VN, vnadmin and
+# vnmachined on the PATH.
+install: deps
+	@cmake --preset release -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+	cmake --build --preset release -j $(JOBS) --target VNMgr vnmachined VN VNSrv vnsetup vnadmin MAPI32
+	cmake --install build/release
+
+screenshots: build
+	@scripts/install-deps --dev
+	scripts/screenshots
 
 # vnsetup makes this machine a management station and reporting server the
 # first time (and changes nothing later); then the console starts.

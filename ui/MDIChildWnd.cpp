@@ -8,6 +8,7 @@
 
 #include "ui/CreateContext.h"
 #include "ui/Document.h"
+#include "ui/HelpContext.h"
 #include "ui/MDIFrameWnd.h"
 #include "ui/View.h"
 #include "ui/WinApp.h"
@@ -20,6 +21,7 @@ CMDIChildWnd::~CMDIChildWnd() = default;
 
 BOOL CMDIChildWnd::LoadFrame(UINT nIDResource, CCreateContext* pContext) {
   m_nIDResource = nIDResource;
+  AfxSetHelpContext(this, HID_BASE_RESOURCE + nIDResource);
   if (!OnCreateClient(pContext)) return FALSE;
   if (CWinApp* pApp = AfxGetApp())
     if (auto* pMainFrame = dynamic_cast<CMDIFrameWnd*>(pApp->m_pMainWnd)) {

@@ -8,6 +8,7 @@
 #include "ui/CommandIds.h"
 #include "ui/DocTemplate.h"
 #include "ui/DynLinkLibrary.h"
+#include "ui/HelpContext.h"
 #include "ui/HelpFileInfo.h"
 #include "ui/HelpWindow.h"
 #include "ui/MessageBox.h"
@@ -31,9 +32,11 @@ CWinApp::CWinApp(const QString& strProfileName)
   MapCommand(ID_APP_EXIT, &CWinApp::OnAppExit);
   MapCommand(ID_HELP_FINDER, &CWinApp::OnHelpFinder);
   MapCommand(ID_HELP_INDEX, &CWinApp::OnHelpFinder);
+  AfxInstallHelpKey();
 }
 
 CWinApp::~CWinApp() {
+  if (g_pApp == this) AfxRemoveHelpKey();
   m_pHelpWindow.reset();
   m_templates.clear();
   // Each library leaves the chain as it goes.

@@ -23,6 +23,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -112,6 +113,10 @@ class CCancelOnSignals {
 int main(int argc, char** argv) {
   // Before any thread exists, so that only the watcher takes them.
   CCancelOnSignals::BlockTerminationSignals();
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(vn::host::VNUsage().data(), stdout);
+    return 0;
+  }
   vn::host::VNCommand command;
   std::string error;
   if (!vn::host::ParseVNCommand(std::vector<std::string>(argv + 1, argv + argc), &command, &error)) {

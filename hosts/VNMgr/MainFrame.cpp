@@ -61,6 +61,9 @@ CMainFrame::CMainFrame() : m_hReportFinished(CreateEventA(nullptr, TRUE, TRUE, k
   QMenu* pFile = AddMenu(QStringLiteral("&File"));
   AddCommand(pFile, ID_FILE_OPEN, QStringLiteral("&Open..."), QKeySequence::Open);
   AddCommand(pFile, ID_FILE_CLOSE, QStringLiteral("&Close"));
+  // The manager window's: the report wizard for this computer.
+  AddCommand(pFile, vn::console::ID_REPORT_WIZARD, QStringLiteral("&Report Wizard\tCtrl+W"),
+             QKeySequence(Qt::CTRL | Qt::Key_W));
   // The result window's: its document saves, its grid prints.
   AddCommand(pFile, ID_FILE_SAVE, QStringLiteral("&Save\tCtrl+S"), QKeySequence::Save);
   AddCommand(pFile, ID_FILE_SAVE_AS, QStringLiteral("&Save As..."));

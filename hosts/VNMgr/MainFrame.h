@@ -1,6 +1,7 @@
 #pragma once
 // The console's main window: the MDI area holding the module's windows, and the
-// menus every window shares. File: Exit. View: Status Bar. Window: Cascade,
+// menus every window shares. File: Open, Close, Report Wizard (the manager
+// window's), the result window's Save, Save As and printing, Exit. View: Status Bar. Window: Cascade,
 // Tile, Arrange Icons. Help: Help Topics, Getting Started, About Vornal.
 // Exit, Help Topics and About are the application's commands; Status Bar and
 // the Window menu the frame's base; Getting Started is handled here by calling

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFileDialog>
+#include <QTimer>
 #include <chrono>
 #include <cstdio>
 
@@ -72,6 +73,12 @@ BOOL CVNMgrApp::InitInstance() {
   m_pMainFrame->show();
   // The manager window opens with the console.
   if (m_pManagerTemplate) m_pManagerTemplate->OpenDocumentFile(QString());
+  // The report wizard follows once the windows are up, while the host's flag
+  // asks for it (so at a newcomer's first start); its check box sets the flag,
+  // which the module writes back at exit.
+  QTimer::singleShot(0, m_pMainFrame.get(), [] {
+    if (bVNPopupWizard) ShowVNWizard(&bVNPopupWizard);
+  });
   return TRUE;
 }
 

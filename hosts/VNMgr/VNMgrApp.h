@@ -2,7 +2,9 @@
 // The console host's application object: profile "VNMgr", help file "VN4.hlp".
 // InitInstance brings the module up in the order it requires (the module is
 // already loaded, since the host links it), registers the host's document
-// templates, shows the main frame and opens the manager window in it; ExitInstance closes every module window,
+// templates, shows the main frame and opens the manager window in it, then
+// (from the event loop) the report wizard while "VNMgr" / "VNWIZARD_POPUP"
+// asks for it; ExitInstance closes every module window,
 // then ends the module. One per process, on the user-interface thread, made
 // after the Qt application object.
 

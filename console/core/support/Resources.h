@@ -62,7 +62,8 @@ enum : UINT {
   ID_REPORT_RUN = 33325,         // "Run...": the object tree's report run
   ID_HELP_GETTING_STARTED = 33331,
   ID_CLEAR_SELECTIONS = 33339,   // "C&lear Selections"
-  ID_VIEW_SCHEDULES = 33340,     // the host's "&Schedules...": a machine's schedule list
+  ID_REPORT_WIZARD = 33340,      // "&Report Wizard\tCtrl+W"
+  ID_VIEW_SCHEDULES = 33350,     // the host's "&Schedules...": a machine's schedule list
   ID_OBJECT_DELETE = 57632,      // "&Delete\tDel": the framework's Edit Clear id
   ID_REPORT_PROPERTIES = 32800,  // "&Properties": a user filter, report set or custom report
   ID_REPORT_COPY = 57634,        // "&Copy\tCtrl+C": the framework's Edit Copy id
@@ -86,6 +87,10 @@ enum : UINT {
   IDD_REPORT_EXISTS = 505,       // "Report Set Exists"
   IDD_SELECT_REPORT = 506,       // "Select template, report set, user filter"
   IDD_REPORT_INFO = 508,         // "Report": which report set is current
+  IDD_REPORT_WIZARD_START = 509, // the report wizard's four pages
+  IDD_REPORT_WIZARD_OBJ = 510,
+  IDD_REPORT_WIZARD_RS = 511,
+  IDD_REPORT_WIZARD_FINISH = 512,
 };
 inline constexpr DWORD kHelpDialogBase = 0x20000;
 inline constexpr DWORD kHelpCommandBase = 0x10000;

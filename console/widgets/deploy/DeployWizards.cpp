@@ -8,6 +8,8 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "ui/HelpContext.h"
+
 namespace {
 
 QLabel* WizardPicture(QWidget* parent) {
@@ -77,10 +79,12 @@ CKSDeployWizard::CKSDeployWizard(Kind kind, QWidget* parent) : QWizard(parent), 
   setOption(QWizard::HaveHelpButton, false);
   if (kind == Install) {
     setWindowTitle(QStringLiteral("Server Installation Wizard"));
+    AfxSetHelpContext(this, HID_BASE_RESOURCE + IDD_INS_WIZARD_WELCOME);
     addPage(new CKSInsWizardWelcome(this));
     addPage(new CKSInsWizardStart(this));
   } else {
     setWindowTitle(QStringLiteral("Server Deinstallation Wizard"));
+    AfxSetHelpContext(this, HID_BASE_RESOURCE + IDD_DEINS_WIZARD_WELCOME);
     addPage(new CKSDeinsWizardWelcome(this));
     addPage(new CKSRemoveWizard(this));
   }
@@ -90,6 +94,7 @@ CKSDeployWizard::CKSDeployWizard(Kind kind, QWidget* parent) : QWizard(parent), 
 CKSInstallProgressDlg::CKSInstallProgressDlg(QWidget* parent)
     : QDialog(parent), m_pStatus(new QLabel(this)), m_pBar(new QProgressBar(this)) {
   setWindowTitle(QStringLiteral("Installing Vornal..."));
+  AfxSetHelpContext(this, HID_BASE_RESOURCE + IDD_INSTALL_PROGRESS);
   setModal(false);
   m_pStatus->setObjectName(QStringLiteral("status%1").arg(IDC_PROGRESS_STATUS));
   m_pBar->setObjectName(QStringLiteral("bar%1").arg(IDC_PROGRESS_BAR));

@@ -6,6 +6,8 @@
 #include "console/widgets/graphs/GraphView.h"
 #include "console/widgets/grid/GridLibrary.h"
 #include "console/widgets/support/KSMDIChildWnd.h"
+#include "console/widgets/wizards/ReportWizard.h"
+#include "platform/machine/Machine.h"
 #include "ui/DynLinkLibrary.h"
 #include "ui/MultiDocTemplate.h"
 #include "ui/WinApp.h"
@@ -57,4 +59,13 @@ void TerminateKSDLL() {
 void KSGettingStarted() {
   if (CWinApp* pApp = AfxGetApp())
     pApp->WinHelp(vn::console::kHelpCommandBase + vn::console::ID_HELP_GETTING_STARTED, HELP_CONTEXT);
+}
+
+void ShowVNWizard(BOOL* pShowAtStartup) {
+  // A name of up to 15 characters, as the wizard's location; the empty string
+  // when it cannot be had.
+  char name[16] = {};
+  DWORD size = sizeof name;
+  if (!GetComputerNameA(name, &size)) name[0] = '\0';
+  (void)RunReportWizard(AfxGetMainWnd(), QString::fromLatin1(name), pShowAtStartup);
 }

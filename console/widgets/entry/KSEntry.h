@@ -10,7 +10,8 @@
 //   4. The host registers its templates for the manager (400), result (401) and
 //      schedule (402) windows from the exported classes and stores the result
 //      template in pKSRptDocTemplate.
-//   5. KSGettingStarted at any time after step 3.
+//   5. ShowVNWizard and KSGettingStarted at any time after step 3 (VNMgr
+//      shows the wizard once its window is up, while bVNPopupWizard is set).
 //   6. TerminateKSDLL, once, at exit, after every module window is closed.
 // All on the user-interface thread. No entry point reports failure.
 
@@ -34,6 +35,13 @@ KS_EXPORT void TerminateKSDLL();
 
 // Opens the "Getting Started" help topic (help context 98867).
 KS_EXPORT void KSGettingStarted();
+
+// Runs the report wizard, modally, for this computer (its name as the
+// report sets' location). *pShowAtStartup is the start page's check box,
+// stored back through the pointer when the wizard closes, whatever its
+// result; null: the box shows checked and nothing is stored. Finish starts
+// the run through the main window, as the object tree's Run does.
+KS_EXPORT void ShowVNWizard(BOOL* pShowAtStartup);
 
 // Ask before deleting a report set, custom report or scheduled job.
 // Profile "Management" / "Confirm_Delete"; read only.

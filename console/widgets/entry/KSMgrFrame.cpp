@@ -13,8 +13,11 @@
 #include "console/widgets/reports/KSReportTreeView.h"
 #include "console/widgets/schedule/ScheduleView.h"
 #include "console/widgets/support/KSMgrDoc.h"
+#include "console/widgets/wizards/ReportWizard.h"
+#include "platform/machine/Machine.h"
 #include "ui/CmdUI.h"
 #include "ui/CreateContext.h"
+#include "ui/HelpContext.h"
 #include "ui/WinApp.h"
 
 IMPLEMENT_DYNCREATE(CKSMgrFrame, CKSMDIChildWnd)
@@ -28,15 +31,21 @@ constexpr int kDefaultPaneWidth = 200;
 constexpr int kObjectTab = 0;
 constexpr int kReportsTab = 1;
 constexpr int kRunTab = 2;
+// The tabs' pictures (resources 467 to 469), which also number their help topics.
+constexpr DWORD kObjectTabImage = 467;
+constexpr DWORD kReportsTabImage = 468;
+constexpr DWORD kRunTabImage = 469;
 // Show commands of a window placement.
 constexpr int SW_SHOWNORMAL = 1;
 constexpr int SW_SHOWMINIMIZED = 2;
 constexpr int SW_SHOWMAXIMIZED = 3;
 
-int ProfileInt(const char* entry, int nDefault) {
+int ProfileInt(const char* section, const char* entry, int nDefault) {
   CWinApp* pApp = AfxGetApp();
-  return pApp ? static_cast<int>(pApp->GetProfileInt(kSection, entry, nDefault)) : nDefault;
+  return pApp ? static_cast<int>(pApp->GetProfileInt(section, entry, nDefault)) : nDefault;
 }
+
+int ProfileInt(const char* entry, int nDefault) { return ProfileInt(kSection, entry, nDefault); }
 
 // The frame's placement, kept as best the profile can: one that cannot be
 // written only costs the next start its layout.
@@ -46,7 +55,7 @@ void WriteInt(const char* entry, int value) {
 
 }  // namespace
 
-CKSMgrFrame::CKSMgrFrame() = default;
+CKSMgrFrame::CKSMgrFrame() { MapCommand(vn::console::ID_REPORT_WIZARD, &CKSMgrFrame::OnReportWizard); }
 
 CKSMgrFrame::~CKSMgrFrame() { WritePlacement(); }
 
@@ -79,23 +88,28 @@ BOOL CKSMgrFrame::OnCreateClient(CCreateContext* pContext) {
   });
 
   m_pTabs = new QTabWidget(this);
-  const auto splitter = [this](QWidget* left, QWidget* right, const char* entry) {
+  const auto splitter = [this](QWidget* left, QWidget* right, CPane& pane, const char* entry) {
     auto* pSplitter = new QSplitter(Qt::Horizontal, m_pTabs);
     pSplitter->addWidget(left);
     pSplitter->addWidget(right);
     pSplitter->setChildrenCollapsible(false);
     pSplitter->setStretchFactor(1, 1);
-    const int width = ProfileInt(entry, kDefaultPaneWidth);
-    pSplitter->setSizes({width, std::max(width, 400)});
+    pane.pSplitter = pSplitter;
+    pane.nWidth = ProfileInt(entry, kDefaultPaneWidth);
+    pSplitter->setSizes({pane.nWidth, std::max(pane.nWidth, 400)});
     return pSplitter;
   };
-  m_pObjectSplitter = splitter(m_pTreeView, m_pListView, kObjectPane);
-  m_pReportSplitter = splitter(m_pReportTreeView, m_pReportListView, kReportPane);
+  m_pObjectSplitter = splitter(m_pTreeView, m_pListView, m_objectPane, kObjectPane);
+  m_pReportSplitter = splitter(m_pReportTreeView, m_pReportListView, m_reportPane, kReportPane);
   const QStyle* style = QApplication::style();
   const auto icon = [style](QStyle::StandardPixmap picture) { return style ? style->standardIcon(picture) : QIcon(); };
   m_pTabs->addTab(m_pObjectSplitter, icon(QStyle::SP_ComputerIcon), QStringLiteral("Object"));
   m_pTabs->addTab(m_pReportSplitter, icon(QStyle::SP_FileDialogDetailedView), QStringLiteral("Reports"));
   m_pTabs->addTab(m_pScheduleView, icon(QStyle::SP_MediaPlay), QStringLiteral("Run"));
+  // Each tab has its topic, numbered after the tab's picture.
+  AfxSetHelpContext(m_pObjectSplitter, HID_BASE_RESOURCE + kObjectTabImage);
+  AfxSetHelpContext(m_pReportSplitter, HID_BASE_RESOURCE + kReportsTabImage);
+  AfxSetHelpContext(m_pScheduleView, HID_BASE_RESOURCE + kRunTabImage);
   m_pTabs->setCurrentIndex(kObjectTab);
   setWidget(m_pTabs);
   SetActiveView(m_pTreeView);
@@ -106,9 +120,30 @@ BOOL CKSMgrFrame::OnCreateClient(CCreateContext* pContext) {
                                         : m_pTreeView;
     SetActiveView(pView);
     if (isActiveWindow()) pView->setFocus();
+    PlacePane(index == kReportsTab ? m_reportPane : m_objectPane);
     (void)OnTabSelected(index);
   });
   return TRUE;
+}
+
+// A splitter gets its real width only when its tab first shows; until then
+// the stored column width is what it has (and what is written back).
+void CKSMgrFrame::PlacePane(CPane& pane) {
+  if (pane.bPlaced || !pane.pSplitter || !pane.pSplitter->isVisible()) return;
+  const int total = pane.pSplitter->width() - pane.pSplitter->handleWidth();
+  if (total <= pane.nWidth) return;
+  pane.pSplitter->setSizes({pane.nWidth, total - pane.nWidth});
+  pane.bPlaced = true;
+}
+
+int CKSMgrFrame::PaneWidth(const CPane& pane) {
+  if (!pane.bPlaced || !pane.pSplitter || pane.pSplitter->sizes().isEmpty()) return pane.nWidth;
+  return pane.pSplitter->sizes().constFirst();
+}
+
+void CKSMgrFrame::showEvent(QShowEvent* event) {
+  CKSMDIChildWnd::showEvent(event);
+  if (m_pTabs) PlacePane(m_pTabs->currentIndex() == kReportsTab ? m_reportPane : m_objectPane);
 }
 
 LRESULT CKSMgrFrame::OnTabSelected(int index) {
@@ -126,6 +161,17 @@ BOOL CKSMgrFrame::OnCmdMsg(UINT nID, int nCode, CCmdUI* pCmdUI) {
     return nCode == CN_UPDATE_COMMAND_UI;
   }
   return CKSMDIChildWnd::OnCmdMsg(nID, nCode, pCmdUI);
+}
+
+void CKSMgrFrame::OnReportWizard() {
+  using vn::console::kShowAtStartupEntry;
+  using vn::console::kShowWizardSection;
+  char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = sizeof name;
+  if (!GetComputerNameA(name, &size)) name[0] = '\0';
+  BOOL bShow = static_cast<BOOL>(ProfileInt(kShowWizardSection, kShowAtStartupEntry, 1));
+  (void)RunReportWizard(this, QString::fromLatin1(name), &bShow);
+  if (CWinApp* pApp = AfxGetApp()) (void)pApp->WriteProfileInt(kShowWizardSection, kShowAtStartupEntry, bShow);
 }
 
 int CKSMgrFrame::SaveObjectData() { return m_pTreeView ? m_pTreeView->SaveObject() : 1; }
@@ -190,8 +236,6 @@ void CKSMgrFrame::WritePlacement() {
   WriteInt("wp.rcNormalPosition.top", m_rcNormal.top());
   WriteInt("wp.rcNormalPosition.right", m_rcNormal.left() + m_rcNormal.width());
   WriteInt("wp.rcNormalPosition.bottom", m_rcNormal.top() + m_rcNormal.height());
-  if (m_pObjectSplitter && !m_pObjectSplitter->sizes().isEmpty())
-    WriteInt(kObjectPane, m_pObjectSplitter->sizes().constFirst());
-  if (m_pReportSplitter && !m_pReportSplitter->sizes().isEmpty() && m_pReportSplitter->sizes().constFirst() >= 0)
-    WriteInt(kReportPane, m_pReportSplitter->sizes().constFirst());
+  if (m_pObjectSplitter) WriteInt(kObjectPane, PaneWidth(m_objectPane));
+  if (m_pReportSplitter && PaneWidth(m_reportPane) >= 0) WriteInt(kReportPane, PaneWidth(m_reportPane));
 }

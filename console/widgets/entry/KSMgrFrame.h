@@ -13,7 +13,9 @@
 // (F5) is enabled only while the "Object" tab is showing. Moving to "Run"
 // hands the selection over: the object tree's checks and the report tree's
 // choice go to the document (SaveObjectData, SaveReportData) and the form
-// shows them.
+// shows them. "&Report Wizard" (Ctrl+W) runs the report wizard for this
+// computer with the profile's "VNShowWizard" / "ShowAtStartup" flag (read
+// before, written back after); it is enabled on every tab.
 //
 // Made by the manager template (400) with a CKSTreeView as its view class;
 // deletes itself when closed. User-interface thread only.
@@ -61,9 +63,11 @@ class KS_EXPORT CKSMgrFrame : public CKSMDIChildWnd {
   // The tab window's selection notification: for the "Run" tab the
   // selection is handed over (above). Always 0.
   LRESULT OnTabSelected(int index);
+  void OnReportWizard();
 
  protected:
   [[nodiscard]] BOOL OnCreateClient(CCreateContext* pContext) override;
+  void showEvent(QShowEvent* event) override;
   void moveEvent(QMoveEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
 
@@ -71,6 +75,15 @@ class KS_EXPORT CKSMgrFrame : public CKSMDIChildWnd {
   void ReadPlacement();
   void WritePlacement();
   void RememberNormalRect();
+  // A tab's splitter and its tree column's width: the stored one until the
+  // splitter has been laid out on its shown tab, then the splitter's own.
+  struct CPane {
+    QSplitter* pSplitter = nullptr;
+    int nWidth = 0;
+    bool bPlaced = false;
+  };
+  static void PlacePane(CPane& pane);
+  static int PaneWidth(const CPane& pane);
 
   QTabWidget* m_pTabs = nullptr;
   QSplitter* m_pObjectSplitter = nullptr;
@@ -80,6 +93,8 @@ class KS_EXPORT CKSMgrFrame : public CKSMDIChildWnd {
   CKSReportTreeView* m_pReportTreeView = nullptr;
   CKSReportListView* m_pReportListView = nullptr;
   CScheduleView* m_pScheduleView = nullptr;
+  CPane m_objectPane;
+  CPane m_reportPane;
   QRect m_rcNormal;
   bool m_bPlaced = false;
   bool m_bFillArea = false;   // no stored placement: fill the MDI area when first shown

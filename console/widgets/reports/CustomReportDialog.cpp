@@ -12,6 +12,7 @@
 
 #include "console/widgets/reports/CustomReportPages.h"
 #include "console/widgets/reports/OutputPages.h"
+#include "ui/HelpContext.h"
 #include "ui/MessageBox.h"
 
 using namespace vn::console;
@@ -46,6 +47,7 @@ CCustomReportDialog::CCustomReportDialog(const QString& machine, const QString& 
       m_pStack(new QStackedWidget(this)),
       m_pTabs{new QTabWidget(this), new QTabWidget(this), new QTabWidget(this)} {
   setWindowTitle(QStringLiteral("Custom Report"));
+  AfxSetHelpContext(this, HID_BASE_RESOURCE + 444);
   if (const LONG rc = m_design->Load(); rc == ERROR_INVALID_DATA) {
     AfxMessageBox(QStringLiteral("The definition of the custom report %1 is damaged: %2.\nIt opens with what could be read.")
                       .arg(reportName, QString::fromStdString(m_design->LoadMessage())),

@@ -12,6 +12,7 @@
 #include "console/core/reports/OptionPages.h"
 #include "console/widgets/reports/CriteriaPages.h"
 #include "console/widgets/reports/OutputPages.h"
+#include "ui/HelpContext.h"
 
 using namespace vn::console;
 
@@ -32,6 +33,7 @@ CReportSetDialog::CReportSetDialog(ReportSet& set, const QString& strName, QWidg
       m_pOutput(new CReportOutputPage(this)),
       m_bNew(strName.isEmpty()) {
   setWindowTitle(QStringLiteral("Report Set"));
+  AfxSetHelpContext(this, HID_BASE_RESOURCE + 415);
   m_pName->setReadOnly(!m_bNew);
   m_pName->setMaxLength(100);
   // The pages live in the tab window only while the current report shows them.

@@ -10,6 +10,7 @@
 
 #include "console/core/reports/ReportSetStore.h"
 #include "console/core/support/Resources.h"
+#include "ui/HelpContext.h"
 #include "ui/MessageBox.h"
 #include "ui/WaitCursor.h"
 
@@ -41,6 +42,7 @@ CReportExistsDlg::CReportExistsDlg(const QString& strName, const QString& strMac
       m_pName(new QLineEdit(this)),
       m_pOk(new QPushButton(QStringLiteral("OK"), this)) {
   setWindowTitle(QStringLiteral("Report Set Exists"));
+  AfxSetHelpContext(this, HID_BASE_RESOURCE + vn::console::IDD_REPORT_EXISTS);
   m_pReplace->setChecked(true);
   m_pOk->setDefault(true);
   auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
@@ -101,6 +103,7 @@ CReportInfoDlg::CReportInfoDlg(const QString& strMachine, const QString& strRepo
       m_strText(Format(vn::console::KSLoadString(vn::console::IDS_CURRENT_REPORT_SET), {strMachine, strReport})),
       m_pDontShow(new QCheckBox(QStringLiteral("Do not show this message again"), this)) {
   setWindowTitle(QStringLiteral("Report"));
+  AfxSetHelpContext(this, HID_BASE_RESOURCE + vn::console::IDD_REPORT_INFO);
   auto* ok = new QPushButton(QStringLiteral("OK"), this);
   ok->setDefault(true);
   auto* text = new QLabel(m_strText, this);

@@ -19,6 +19,7 @@
 #include "console/widgets/support/ComputerBrowserDlg.h"
 #include "platform/core/AsciiText.h"
 #include "platform/registry/Registry.h"
+#include "ui/HelpContext.h"
 #include "ui/MessageBox.h"
 #include "ui/WaitCursor.h"
 #include "ui/WinApp.h"
@@ -41,6 +42,7 @@ CSelectReportDlg::CSelectReportDlg(int nMode, const QString& strMachine, HWND hN
       m_pAdd(new QPushButton(QStringLiteral("Add..."), this)),
       m_pOk(new QPushButton(QStringLiteral("OK"), this)) {
   setWindowTitle(nMode == kUserFilter ? QStringLiteral("Select a User Filter") : QStringLiteral("Select a Report Set"));
+  AfxSetHelpContext(this, HID_BASE_RESOURCE + vn::console::IDD_SELECT_REPORT);
   m_pNames->setColumnCount(1);
   m_pNames->setHeaderHidden(true);
   m_pNames->setRootIsDecorated(false);

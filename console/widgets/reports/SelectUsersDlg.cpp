@@ -12,7 +12,9 @@
 #include <algorithm>
 #include <string>
 
+#include "console/core/support/Resources.h"
 #include "console/core/support/SystemErrorText.h"
+#include "ui/HelpContext.h"
 #include "ui/MessageBox.h"
 #include "ui/WaitCursor.h"
 
@@ -38,6 +40,7 @@ CSelectUsersDlg::CSelectUsersDlg(const QString& strMachine, QWidget* parent)
       m_pAdd(new QPushButton(QStringLiteral("Add"), this)),
       m_pOk(new QPushButton(QStringLiteral("OK"), this)) {
   setWindowTitle(QStringLiteral("Select Users"));
+  AfxSetHelpContext(this, HID_BASE_RESOURCE + vn::console::IDD_SELECT_USERS);
   m_pAccounts->setColumnCount(1);
   m_pAccounts->setHeaderHidden(true);
   m_pAccounts->setRootIsDecorated(false);

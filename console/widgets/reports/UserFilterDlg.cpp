@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "console/core/reports/UserFilters.h"
+#include "console/core/support/Resources.h"
 #include "console/core/support/SystemErrorText.h"
 #include "console/widgets/reports/SelectUsersDlg.h"
+#include "ui/HelpContext.h"
 #include "ui/MessageBox.h"
 #include "ui/WaitCursor.h"
 
@@ -37,6 +39,7 @@ CUserFilterDlg::CUserFilterDlg(const QString& strMachine, const QString& strFilt
       m_pRemove(new QPushButton(QStringLiteral("Remove"), this)),
       m_pOk(new QPushButton(QStringLiteral("OK"), this)) {
   setWindowTitle(QStringLiteral("User Filter"));
+  AfxSetHelpContext(this, HID_BASE_RESOURCE + vn::console::IDD_USER_FILTER);
   m_pName->setReadOnly(!m_bNew);
   m_pList->setSelectionMode(QAbstractItemView::ExtendedSelection);
   m_pOk->setDefault(true);

@@ -11,6 +11,8 @@
 
 #include "console/core/run/MailRules.h"
 #include "console/core/run/MapiLibrary.h"
+#include "console/core/support/Resources.h"
+#include "ui/HelpContext.h"
 #include "ui/MessageBox.h"
 
 namespace {
@@ -54,6 +56,7 @@ CMailReportDlg::CMailReportDlg(const vn::MailSettings& settings, QWidget* parent
       m_pToBook(new QPushButton(QStringLiteral("..."), this)),
       m_pCcBook(new QPushButton(QStringLiteral("..."), this)) {
   setWindowTitle(QStringLiteral("Mail Report To:"));
+  AfxSetHelpContext(this, HID_BASE_RESOURCE + vn::console::IDD_MAIL_REPORT);
   m_pPassword->setEchoMode(QLineEdit::Password);
   m_pPassword->setEnabled(false);
   m_pPasswordLabel->setEnabled(false);

@@ -10,11 +10,13 @@
 
 #include "console/core/schedule/ScheduleJobs.h"
 #include "console/widgets/schedule/ScheduleControls.h"
+#include "ui/HelpContext.h"
 #include "ui/MessageBox.h"
 
 CModifyJobDlg::CModifyJobDlg(DWORD jobId, QWidget* parent)
     : QDialog(parent), m_jobId(jobId), m_pControls(new CScheduleControls(this)), m_pCommand(new QLineEdit(this)) {
   setWindowTitle(QStringLiteral("Modify Job"));
+  AfxSetHelpContext(this, HID_BASE_RESOURCE + 431);
   auto* explanation = new QLabel(
       QStringLiteral("Use this dialog to modify the current schedule.  The previous job will be deleted and "
                      "rescheduled using the new settings."),

@@ -18,6 +18,7 @@
 
 #include "console/core/deploy/ServerService.h"
 #include "console/core/support/SystemErrorText.h"
+#include "ui/HelpContext.h"
 #include "ui/MessageBox.h"
 #include "ui/WaitCursor.h"
 #include "vncli/KSCli.h"
@@ -325,6 +326,7 @@ CServerPropertySheet::CServerPropertySheet(const std::string& machine, QWidget* 
       m_pService(new CServerServicePage),
       m_pMail(new CServerMailPage) {
   setWindowTitle(QStringLiteral("Properties for ") + Q(machine));
+  AfxSetHelpContext(this, HID_BASE_RESOURCE + 477);
   m_pInfo->SetMachineName(machine);
   m_pService->SetMachineName(machine);
   m_pMail->SetMachineName(machine);

@@ -196,7 +196,8 @@ TEST_F(EntryTest, GettingStartedOpensItsHelpPage) {
 }
 
 TEST(ModuleExportsTest, OnlyTheEntryPointsGlobalsAndWindowClassesAreVisible) {
-  for (const char* name : {"InitializeKSDLL", "TerminateKSDLL", "KSGettingStarted", "bKSConfirm", "bVNPopupWizard",
+  for (const char* name : {"InitializeKSDLL", "TerminateKSDLL", "KSGettingStarted", "ShowVNWizard", "bKSConfirm",
+                           "bVNPopupWizard",
                            "pGraphDocTemplate", "pKSRptDocTemplate", "_ZN9CGraphDoc12CreateObjectEv",
                            "_ZN14CKSMDIChildWnd19classCKSMDIChildWndE"})
     EXPECT_NE(dlsym(RTLD_DEFAULT, name), nullptr) << name;
