@@ -34,30 +34,46 @@ namespace {
 
 using vn::console::ReportOptions;
 
+// What a machine's call fetched of its result while it waited for its turn
+// in the selection's order: the first bytes (all of them for most results),
+// taken on the call's own thread so that the hand-over to the merge, which
+// runs one machine after another, costs no round trips for them.
+struct Prefetched {
+  DWORD first = ERROR_HANDLE_EOF;  // the first ProcessFile's result
+  std::string bytes;               // the result's first bytes
+  bool complete = false;           // all of it; the server's file is deleted
+};
+
 // A report thread's connection to a server, lent for as long as its
 // WM_REPORT_SERVER_RESULT send lasts (the thread waits in it), so that the
 // handler's OpenReport fetches the result on the connection that made it
 // instead of connecting and greeting the server again: a remote pipe's open
 // and the first exchange on it cost a few milliseconds per machine. Keyed by
 // the output record the message carries; an OpenReport given any other
-// record connects for itself.
+// record connects for itself. What the call fetched ahead comes with it.
 class LentConnection {
  public:
-  LentConnection(const vn::KSServerCommunicationOutputRec* result, vn::KSCli* client) : m_result(result) {
+  struct Lent {
+    vn::KSCli* client = nullptr;
+    const Prefetched* prefetched = nullptr;
+  };
+
+  LentConnection(const vn::KSServerCommunicationOutputRec* result, vn::KSCli* client, const Prefetched* prefetched)
+      : m_result(result) {
     std::lock_guard lock(Mutex());
-    Lent()[result] = client;
+    Table()[result] = {client, prefetched};
   }
   ~LentConnection() {
     std::lock_guard lock(Mutex());
-    Lent().erase(m_result);
+    Table().erase(m_result);
   }
   LentConnection(const LentConnection&) = delete;
   LentConnection& operator=(const LentConnection&) = delete;
 
-  static vn::KSCli* Find(const vn::KSServerCommunicationOutputRec* result) {
+  static Lent Find(const vn::KSServerCommunicationOutputRec* result) {
     std::lock_guard lock(Mutex());
-    const auto it = Lent().find(result);
-    return it == Lent().end() ? nullptr : it->second;
+    const auto it = Table().find(result);
+    return it == Table().end() ? Lent{} : it->second;
   }
 
  private:
@@ -65,13 +81,18 @@ class LentConnection {
     static std::mutex mutex;
     return mutex;
   }
-  static std::map<const vn::KSServerCommunicationOutputRec*, vn::KSCli*>& Lent() {
-    static std::map<const vn::KSServerCommunicationOutputRec*, vn::KSCli*> lent;
+  static std::map<const vn::KSServerCommunicationOutputRec*, Lent>& Table() {
+    static std::map<const vn::KSServerCommunicationOutputRec*, Lent> lent;
     return lent;
   }
 
   const vn::KSServerCommunicationOutputRec* m_result;
 };
+
+// How much of its result one call fetches ahead, and all calls of a run
+// together: results beyond that are fetched by the merge as before.
+constexpr std::size_t kPrefetchPerCall = 4 * 1024 * 1024;
+constexpr long long kPrefetchPerRun = 64 * 1024 * 1024;
 
 // Whether a run's channel has answered "CANCEL" to any server, shared by
 // the run's two threads through its local pipe name. Several servers report
@@ -168,7 +189,31 @@ struct MachineCall {
   DWORD connected = kNoCall;  // Connect's result
   DWORD code = kNoCall;       // ProcessReport's result
   vn::KSServerCommunicationOutputRec output{};
+  std::unique_ptr<Prefetched> prefetched;  // null: nothing fetched ahead
 };
+
+// Fetches the start of a call's result, within what is left of the run's
+// allowance (`budget`, bytes still free; each call may take one chunk past
+// it). What it does not fetch comes on the connection when the merge asks.
+void Prefetch(MachineCall& call, std::atomic<long long>& budget) {
+  auto prefetched = std::make_unique<Prefetched>();
+  vn::KSServerCommunicationFileRec chunk{};
+  int reserved = 0;
+  DWORD code = call.client.ProcessFile(&call.output, &chunk, &reserved);
+  prefetched->first = code;
+  while (code == 0) {
+    const std::size_t count = std::min<std::size_t>(chunk.Count, sizeof chunk.Data);
+    prefetched->bytes.append(chunk.Data, count);
+    const long long left = budget.fetch_sub(static_cast<long long>(count)) - static_cast<long long>(count);
+    if (left <= 0 || prefetched->bytes.size() >= kPrefetchPerCall) break;
+    code = call.client.ProcessFile(&call.output, &chunk, &reserved);
+  }
+  if (code != 0) {
+    prefetched->complete = true;
+    call.client.DeleteServerFile(&call.output, &chunk);
+  }
+  call.prefetched = std::move(prefetched);
+}
 
 // One run of the report thread over its context.
 class CReportRunner {
@@ -266,12 +311,14 @@ class CReportRunner {
 
     const std::string asked = std::to_string(calls.size());
     std::atomic<std::size_t> done{0};
+    std::atomic<long long> prefetchBudget{kPrefetchPerRun};
     vn::console::CFanOut fanOut(calls.size(), vn::console::RunFanOutWidth(), [&](std::size_t index) {
       MachineCall& call = *calls[index];
       // A cancel seen by any server stops the calls that have not begun.
       if (!m_cancelled->load()) {
         call.connected = call.client.Connect(call.machine.c_str());
         if (call.connected == 0) call.code = call.client.ProcessReport(&call.options, &call.output, call.objects.c_str());
+        if (call.code == 0) Prefetch(call, prefetchBudget);
       } else {
         call.code = static_cast<DWORD>(ERROR_CANCELLED);
         call.connected = 0;
@@ -325,7 +372,7 @@ class CReportRunner {
     m_last = code;
     Outcome outcome = Outcome::Next;
     if (code == 0) {
-      const LentConnection lent(&call.output, &call.client);
+      const LentConnection lent(&call.output, &call.client, call.prefetched.get());
       SendServerResult(m_context.hNotifyWnd, {call.machine.c_str(), &call.output});
     } else if (code == static_cast<DWORD>(ERROR_CANCELLED)) {
       if (!custom) outcome = call.local ? Outcome::EndRun : Outcome::EndReport;
@@ -342,7 +389,7 @@ class CReportRunner {
 
   // Removes a result nobody will merge from its server.
   static void Drop(MachineCall& call) {
-    if (call.connected == 0 && call.code == 0) {
+    if (call.connected == 0 && call.code == 0 && !(call.prefetched && call.prefetched->complete)) {
       vn::KSServerCommunicationFileRec file{};
       call.client.DeleteServerFile(&call.output, &file);
       call.code = kNoCall;
@@ -637,13 +684,15 @@ int FetchReport(const char* machine, vn::KSServerCommunicationOutputRec* file, Q
   // The report thread waits in its send while this runs, so its lent
   // connection has one user at a time.
   vn::KSCli own;
-  vn::KSCli* lent = LentConnection::Find(file);
-  if (!lent && own.Connect(machine) != 0) return 0;
-  vn::KSCli& client = lent ? *lent : own;
+  const LentConnection::Lent lent = LentConnection::Find(file);
+  if (!lent.client && own.Connect(machine) != 0) return 0;
+  vn::KSCli& client = lent.client ? *lent.client : own;
+  const Prefetched* ahead = lent.prefetched;
   vn::KSServerCommunicationFileRec chunk{};
   int reserved = 0;
-  if (client.ProcessFile(file, &chunk, &reserved) != 0) {
-    client.DeleteServerFile(file, &chunk);
+  const DWORD opened = ahead ? ahead->first : client.ProcessFile(file, &chunk, &reserved);
+  if (opened != 0) {
+    if (!ahead || !ahead->complete) client.DeleteServerFile(file, &chunk);
     return 0;
   }
 
@@ -673,11 +722,18 @@ int FetchReport(const char* machine, vn::KSServerCommunicationOutputRec* file, Q
     }
   };
   vn::console::CResultLineReader reader;
-  do {
-    reader.Feed(std::string_view(chunk.Data, std::min<std::size_t>(chunk.Count, sizeof chunk.Data)), onLine);
-  } while (client.ProcessFile(file, &chunk, &reserved) == 0);
+  if (ahead) {
+    reader.Feed(ahead->bytes, onLine);
+    if (!ahead->complete)
+      while (client.ProcessFile(file, &chunk, &reserved) == 0)
+        reader.Feed(std::string_view(chunk.Data, std::min<std::size_t>(chunk.Count, sizeof chunk.Data)), onLine);
+  } else {
+    do {
+      reader.Feed(std::string_view(chunk.Data, std::min<std::size_t>(chunk.Count, sizeof chunk.Data)), onLine);
+    } while (client.ProcessFile(file, &chunk, &reserved) == 0);
+  }
   reader.Finish(onLine);
   flush();
-  client.DeleteServerFile(file, &chunk);
+  if (!ahead || !ahead->complete) client.DeleteServerFile(file, &chunk);
   return 0;
 }
