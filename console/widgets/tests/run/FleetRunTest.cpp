@@ -10,11 +10,16 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "console/core/history/HistoryRecorder.h"
+#include "console/core/history/HistorySettings.h"
 #include "console/core/reports/ReportSetStore.h"
 #include "console/widgets/tests/run/RunFixture.h"
+#include "hosts/vnadmin/AdminVerbs.h"
 #include "testing/TestFiles.h"
 
 namespace {
@@ -127,7 +132,7 @@ TEST(FleetRunTest, TwoServersKilledMidRunLeaveThreeMergedResultsAndTwoMessages) 
   RunNetwork run(machines);
   for (std::size_t i = 0; i < machines.size(); ++i)
     MakeTree(run.Machine(machines[i]).ShareDir("Data") / "tree", 2, 3, static_cast<int>(i + 1));
-  SaveSet("Five", {kAllFilesIndex});
+  SaveSet("Five", {kSpaceByDirectoryIndex});
 
   // SRV2 and SRV4 have taken the request and hang; once the other three have
   // finished they are killed.
@@ -146,9 +151,21 @@ TEST(FleetRunTest, TwoServersKilledMidRunLeaveThreeMergedResultsAndTwoMessages) 
   EXPECT_EQ(windows.resultsFrom, (std::vector<std::string>{"SRV1", "SRV3", "SRV5"}));
   ASSERT_EQ(windows.merged.size(), 1u);
   const auto lines = ResultLines(vn::testing::ReadText(windows.merged[0]));
+  // Each machine's object and its two directories.
   EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("\"D1\"", 0) == 0; }),
             3 * 3);
   EXPECT_EQ(lines.back().rfind("\"TF\",\"Files\",9,", 0), 0u) << lines.back();
+  // The scan history holds what finished, and only that.
+  vn::console::CHistoryStore store;
+  ASSERT_FALSE(store.Open(vn::console::ReadHistorySettings().location));
+  std::vector<vn::console::HistoryScan> scans;
+  ASSERT_FALSE(store.ListScans(&scans));
+  ASSERT_FALSE(scans.empty());
+  vn::console::HistoryScan scan;
+  ASSERT_FALSE(store.LoadScan(scans.back().id, &scan));
+  std::vector<std::string> recorded;
+  for (const auto& machine : scan.machines) recorded.push_back(machine.machine);
+  EXPECT_EQ(recorded, (std::vector<std::string>{"SRV1", "SRV3", "SRV5"}));
   // One message for each machine that died, in the selection's order: the
   // server went while its pipe was being opened ("Unable to retrieve data
   // from ...") or later ("Can't connect to ..."), as the kill fell.
@@ -160,6 +177,63 @@ TEST(FleetRunTest, TwoServersKilledMidRunLeaveThreeMergedResultsAndTwoMessages) 
   EXPECT_EQ(failed, (std::vector<std::string>{"SRV2", "SRV4"})) << ::testing::PrintToString(windows.texts);
   EXPECT_NE(std::find(windows.texts.begin(), windows.texts.end(), "5 of 5 machines done"), windows.texts.end());
   for (const char* machine : {"SRV1", "SRV3", "SRV5"}) EXPECT_TRUE(run.ServerResults(machine).empty()) << machine;
+}
+
+// Every run records its summaries; `vnadmin growth` then compares two runs
+// of a tree that changed in known ways between them.
+TEST(FleetRunTest, EachRunRecordsItsScanAndGrowthShowsWhatWasAdded) {
+  RunNetwork run({"SRV1", "SRV2"});
+  MakeTree(run.Machine("SRV1").ShareDir("Data") / "tree", 2, 3, 1);
+  MakeTree(run.Machine("SRV2").ShareDir("Data") / "tree", 1, 2, 1);
+  SaveSet("Dirs", {kSpaceByDirectoryIndex});
+  {
+    RunWindows windows;
+    run.Run(Context("Dirs", {"SRV1", "SRV2"}, false), windows);
+    ASSERT_EQ(windows.merged.size(), 1u);
+  }
+  const fs::path added = run.Machine("SRV1").ShareDir("Data") / "tree" / "dir1";
+  vn::testing::WriteText(added / "new1.dat", std::string(100, 'n'));
+  vn::testing::WriteText(added / "new2.dat", std::string(250, 'n'));
+  {
+    RunWindows windows;
+    run.Run(Context("Dirs", {"SRV1", "SRV2"}, false), windows);
+    ASSERT_EQ(windows.merged.size(), 1u);
+  }
+
+  // The two runs are the history's last two scans.
+  vn::console::CHistoryStore store;
+  ASSERT_FALSE(store.Open(vn::console::ReadHistorySettings().location));
+  std::vector<vn::console::HistoryScan> scans;
+  ASSERT_FALSE(store.ListScans(&scans));
+  ASSERT_GE(scans.size(), 2u);
+  const std::string first = std::to_string(scans[scans.size() - 2].id);
+  std::ostringstream out, err;
+  EXPECT_EQ(vn::admin::HistoryVerb({}, out, err), 0) << err.str();
+  EXPECT_NE(out.str().find("Space By Directory"), std::string::npos) << out.str();
+  const fs::path growth = run.Net().Root() / "growth.csv";
+  out.str("");
+  ASSERT_EQ(vn::admin::GrowthVerb({first, "-o", growth.string()}, out, err), 0) << err.str();
+  EXPECT_EQ(out.str(), "Growth since scan " + first + ": " + growth.string() + "\n");
+  std::map<std::string, std::vector<std::string>> rows;
+  for (const auto& line : ResultLines(vn::testing::ReadText(growth))) {
+    const auto fields = vn::console::SplitResultFields(line);
+    if (fields[0] == "D1") rows[fields[2]] = fields;
+  }
+  // Computer, Directory, Level, Files Then, Files Now, Files Change, Size Then, Size Now, Size Change
+  ASSERT_EQ(rows.size(), 3u + 2u);
+  const auto& dir1 = rows.at("\\\\SRV1\\Data\\tree\\dir1");
+  EXPECT_EQ(dir1[1], "SRV1");
+  EXPECT_EQ((std::vector<std::string>{dir1[4], dir1[5], dir1[6]}), (std::vector<std::string>{"0", "2", "2"}));
+  EXPECT_EQ(std::stoll(dir1[9]), 350);
+  EXPECT_EQ(rows.at("\\\\SRV1\\Data\\tree")[6], "2");
+  EXPECT_EQ(rows.at("\\\\SRV1\\Data\\tree\\dir0")[6], "0");
+  EXPECT_EQ(rows.at("\\\\SRV2\\Data\\tree")[6], "0");
+
+  // A scan that is not there: the store's message, and no file.
+  const fs::path none = run.Net().Root() / "none.csv";
+  EXPECT_EQ(vn::admin::GrowthVerb({"7000", "-o", none.string()}, out, err), 1);
+  EXPECT_NE(err.str().find("holds no scan 7000"), std::string::npos) << err.str();
+  EXPECT_FALSE(fs::exists(none));
 }
 
 }  // namespace
