@@ -30,7 +30,10 @@
 // Threads: one test thread, which outlives the network (the machine services
 // get their parent-death signal when the thread that started them ends).
 
+#include <sys/types.h>
+
 #include <QTemporaryDir>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -40,6 +43,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/core/UniqueFd.h"
 #include "platform/machine/DomainIdentity.h"
 #include "platform/machine/MachineConfig.h"
 #include "testing/ScopedLocalMachine.h"
@@ -87,7 +91,9 @@ class MachineNetwork {
   // Starts the machine's service and waits until it answers (fails the test
   // if not). A machine keeps its port across restarts. Returns success.
   [[nodiscard]] bool Start(const std::string& name);
-  [[nodiscard]] bool StartAll();  // every machine added, CONSOLE excepted
+  // Every machine added, CONSOLE excepted: all started at once, then each
+  // waited for.
+  [[nodiscard]] bool StartAll();
   // Stops the service politely (SIGTERM: it stops its services first) or at
   // once (SIGKILL: its services' processes are killed with it), and waits for it.
   void Stop(const std::string& name, bool kill = false);
@@ -117,6 +123,15 @@ class MachineNetwork {
 
  private:
   struct Process;
+  // A service started and not yet ready: its ready line comes on `ready`.
+  struct Launch {
+    std::string name;
+    pid_t pid = 0;
+    UniqueFd ready;
+    std::filesystem::path log;
+  };
+  std::optional<Launch> Begin(const std::string& name);
+  bool AwaitReady(Launch& launch, std::chrono::steady_clock::time_point deadline);
   TestMachine& Find(const std::string& name);
   const TestMachine* FindConst(const std::string& name) const;
   TestMachine Create(const TestMachineOptions& wanted);

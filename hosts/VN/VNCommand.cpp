@@ -1,5 +1,6 @@
 #include "hosts/VN/VNCommand.h"
 
+#include <charconv>
 #include <fstream>
 
 #include "console/core/objects/SelectedObjects.h"
@@ -11,11 +12,13 @@ namespace vn::host {
 namespace {
 
 constexpr std::string_view kUsage =
-    "Usage: VN [--home DIR] /rs \"REPORT SET\" /on \"OBJECTS\" [/m MACHINE]\n"
-    "       VN [--home DIR] /rc \"CUSTOM REPORT\" /on \"OBJECTS\" [/m MACHINE]\n"
+    "Usage: VN [--home DIR] /rs \"REPORT SET\" /on \"OBJECTS\" [/m MACHINE] [/p N]\n"
+    "       VN [--home DIR] /rc \"CUSTOM REPORT\" /on \"OBJECTS\" [/m MACHINE] [/p N]\n"
     "Runs a report set (/rs) or a custom report (/rc) stored on MACHINE (default:\n"
     "this machine) over OBJECTS, object paths joined with \";\" (C:\\Data, SRV1,\n"
-    "\\\\SRV1\\Share\\Dir), and keeps each merged result in <machine home>/results.\n";
+    "\\\\SRV1\\Share\\Dir), and keeps each merged result in <machine home>/results.\n"
+    "/p N asks at most N machines' servers at once (default: the profile's\n"
+    "VNReport ParallelMachines, else four per processor).\n";
 
 std::string Trimmed(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
@@ -63,11 +66,12 @@ bool ParseVNCommand(std::vector<std::string> args, VNCommand* command, std::stri
     }
     args = std::move(words);
   }
-  bool haveReport = false, haveObjects = false, haveMachine = false;
+  bool haveReport = false, haveObjects = false, haveMachine = false, haveParallel = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& option = args[i];
     const bool known = EqualsIgnoringCase(option, "/rs") || EqualsIgnoringCase(option, "/rc") ||
-                       EqualsIgnoringCase(option, "/on") || EqualsIgnoringCase(option, "/m");
+                       EqualsIgnoringCase(option, "/on") || EqualsIgnoringCase(option, "/m") ||
+                       EqualsIgnoringCase(option, "/p");
     if (!known) {
       *error = "unexpected argument \"" + option + "\"";
       return false;
@@ -84,6 +88,15 @@ bool ParseVNCommand(std::vector<std::string> args, VNCommand* command, std::stri
       }
       haveObjects = true;
       command->objects = value;
+    } else if (EqualsIgnoringCase(option, "/p")) {
+      int width = 0;
+      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), width);
+      if (haveParallel || ec != std::errc() || end != value.data() + value.size() || width < 1 || width > 256) {
+        *error = "/p needs one number of machines from 1 to 256";
+        return false;
+      }
+      haveParallel = true;
+      command->parallel = width;
     } else if (EqualsIgnoringCase(option, "/m")) {
       if (haveMachine || value.empty()) {
         *error = "/m needs one machine name";

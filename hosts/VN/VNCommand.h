@@ -2,13 +2,14 @@
 // The command line of VN, the host that runs a report set (or one custom
 // report) without the console, as scheduled jobs do:
 //
-//   VN [--home DIR] /rs "SET" /on "OBJECTS" [/m MACHINE]
-//   VN [--home DIR] /rc "NAME" /on "OBJECTS" [/m MACHINE]
+//   VN [--home DIR] /rs "SET" /on "OBJECTS" [/m MACHINE] [/p N]
+//   VN [--home DIR] /rc "NAME" /on "OBJECTS" [/m MACHINE] [/p N]
 //
 // OBJECTS are object paths joined with ";": local paths ("C:\", "D:\Data")
 // of this machine, machine names and network paths ("SRV1", "\\SRV1\Data").
 // MACHINE is where the set or custom report is stored (default: this
-// machine). Options compare without letter case. The job scheduler splits a
+// machine). N bounds how many machines' servers are asked at once
+// (console/core/run/FanOut.h). Options compare without letter case. The job scheduler splits a
 // job's command line by the Windows rules before it starts VN; a single
 // argument holding a whole line (`VN '/rs "Weekly" /on "C:\\"'`) is split
 // the same way here. Plain functions, any thread.
@@ -28,6 +29,7 @@ struct VNCommand {
   std::string objects;
   std::string reportMachine;  // empty: this machine
   std::string home;           // --home, or empty
+  int parallel = 0;           // /p, or 0: the profile's setting
 };
 
 // Reads the arguments after the program word. False with *error saying what

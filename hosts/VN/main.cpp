@@ -149,6 +149,7 @@ int main(int argc, char** argv) {
   }
 
   QCoreApplication app(argc, argv);
+  if (command.parallel > 0) SetReportFanOut(command.parallel);
   CReportMerge merge;
   int reports = 0;
   int kept = 0;

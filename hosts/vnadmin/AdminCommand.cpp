@@ -101,6 +101,17 @@ constexpr Verb kVerbs[] = {
      "    --compare  --filter PATTERNS  --owner NAMES  --fields MASK\n"
      "    --rptlen N  --units bytes|kb|mb  --options MASK  --quiet\n"
      "  Progress goes to the error stream; Ctrl+C cancels the report on the server.\n"},
+    {"history", HistoryVerb, "list the scans of the scan history",
+     "usage: vnadmin history [--db LOCATION]\n"
+     "  Lists the scans the runs recorded (number, start, program, report), oldest\n"
+     "  first. LOCATION: a SQLite file or a PostgreSQL connection string (default:\n"
+     "  the profile's VNReport HistoryDatabase, else history.db beside it).\n"},
+    {"growth", GrowthVerb, "write the growth of every directory since an earlier scan",
+     "usage: vnadmin growth SINCE [--until SCAN] [--machine NAME] [--db LOCATION] -o FILE\n"
+     "  Writes the Growth Since result to FILE: per machine and directory, the files\n"
+     "  and bytes then and now and their change, between the Space By Directory\n"
+     "  scan SINCE (a scan number, or a date or time: the last scan before it) and\n"
+     "  SCAN (default: the latest). --machine keeps one machine.\n"},
 };
 
 const Verb* FindVerb(std::string_view name) {

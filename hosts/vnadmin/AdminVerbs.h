@@ -41,4 +41,9 @@ using Arguments = std::vector<std::string>;
 // A machine's event log (this machine's by default).
 [[nodiscard]] int EventLogVerb(const Arguments& args, std::ostream& out, std::ostream& err);
 
+// HistoryVerbs.cpp: the scan history the runs record, and the growth
+// report between two of its scans.
+[[nodiscard]] int HistoryVerb(const Arguments& args, std::ostream& out, std::ostream& err);
+[[nodiscard]] int GrowthVerb(const Arguments& args, std::ostream& out, std::ostream& err);
+
 }  // namespace vn::admin

@@ -1,9 +1,14 @@
 #include "console/widgets/run/ReportMerge.h"
 
+#include <cstdio>
+#include <utility>
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryFile>
 
+#include "console/core/history/HistoryRecorder.h"
+#include "console/core/history/HistorySettings.h"
 #include "console/widgets/run/ReportRun.h"
 #include "ui/WaitCursor.h"
 #include "vncli/KSCli.h"
@@ -45,13 +50,34 @@ DWORD CReportMerge::OnServerResult(const char* machine, KSServerCommunicationOut
     }
     m_file = std::move(file);
     first = 1;
+    const vn::console::HistorySettings settings = vn::console::ReadHistorySettings();
+    m_history.reset(settings.record ? new vn::console::CHistoryRecorder(settings.depth) : nullptr);
   }
   const CWaitCursor wait;
-  OpenReport(machine, output, m_file.get(), first, &m_totals);
+  if (m_history) {
+    m_history->BeginMachine(machine);
+    const std::function<void(std::string_view)> observe = [this](std::string_view line) { m_history->Feed(line); };
+    FetchReport(machine, output, m_file.get(), first, &m_totals, &observe);
+  } else {
+    OpenReport(machine, output, m_file.get(), first, &m_totals);
+  }
   return 0;
 }
 
+void CReportMerge::RecordHistory() {
+  vn::console::HistoryScan scan;
+  if (!m_history || !m_history->Take(&scan)) return;
+  const std::string message = vn::console::RecordHistoryScan(vn::console::ReadHistorySettings(), scan);
+  if (message.empty()) return;
+  std::fprintf(stderr, "%s\n", message.c_str());
+  m_historyMessage = message;
+}
+
+std::string CReportMerge::TakeHistoryMessage() { return std::exchange(m_historyMessage, {}); }
+
 std::string CReportMerge::OnDone() {
+  RecordHistory();
+  m_history.reset();
   std::string path;
   if (m_file) {
     if (!m_totals.empty()) m_file->write(m_totals.data(), static_cast<qint64>(m_totals.size()));
@@ -71,6 +97,7 @@ std::string CReportMerge::OnDone() {
 }
 
 void CReportMerge::Reset() {
+  m_history.reset();
   if (m_file) {
     m_file->close();
     m_file->remove();

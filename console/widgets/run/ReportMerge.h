@@ -9,6 +9,12 @@
 // main window for runs from the tree or the wizard, the command-line host
 // VN) each keep one CReportMerge and call it from their handlers, on the
 // thread that handles the messages, while the report thread waits.
+//
+// The merge also records what the summary reports measured into the scan
+// history (console/core/history/HistorySettings.h), each machine's result
+// as it arrives, the report's scan at WM_REPORT_DONE. A history that cannot
+// be written never fails the merge: its message is kept for the window
+// (TakeHistoryMessage) and written to stderr.
 
 #include <memory>
 #include <string>
@@ -18,6 +24,9 @@
 #include "servercomm/KSServerCommunication.h"
 
 class QFile;
+namespace vn::console {
+class CHistoryRecorder;
+}
 
 class KS_EXPORT CReportMerge {
  public:
@@ -40,8 +49,15 @@ class KS_EXPORT CReportMerge {
   // Clears the merge state, removing an unfinished file.
   void Reset();
 
+  // The message of the last history record that failed, once; else empty.
+  std::string TakeHistoryMessage();
+
  private:
+  void RecordHistory();
+
   std::unique_ptr<QFile> m_file;  // open merged file, or null
   bool m_bFailed = false;         // the file could not be created
   std::string m_totals;           // the totals line so far
+  std::unique_ptr<vn::console::CHistoryRecorder> m_history;  // this report's scan, or null: not recorded
+  std::string m_historyMessage;
 };

@@ -6,6 +6,7 @@
 #include <QThread>
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <ctime>
 #include <initializer_list>
@@ -13,10 +14,13 @@
 #include <memory>
 #include <mutex>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 #include "console/core/reports/ReportCatalogue.h"
 #include "console/core/reports/ReportSet.h"
 #include "console/core/reports/ReportSetStore.h"
+#include "console/core/run/FanOut.h"
 #include "console/core/run/ResultLines.h"
 #include "console/core/support/SystemErrorText.h"
 #include "platform/core/Handles.h"
@@ -30,30 +34,46 @@ namespace {
 
 using vn::console::ReportOptions;
 
+// What a machine's call fetched of its result while it waited for its turn
+// in the selection's order: the first bytes (all of them for most results),
+// taken on the call's own thread so that the hand-over to the merge, which
+// runs one machine after another, costs no round trips for them.
+struct Prefetched {
+  DWORD first = ERROR_HANDLE_EOF;  // the first ProcessFile's result
+  std::string bytes;               // the result's first bytes
+  bool complete = false;           // all of it; the server's file is deleted
+};
+
 // A report thread's connection to a server, lent for as long as its
 // WM_REPORT_SERVER_RESULT send lasts (the thread waits in it), so that the
 // handler's OpenReport fetches the result on the connection that made it
 // instead of connecting and greeting the server again: a remote pipe's open
 // and the first exchange on it cost a few milliseconds per machine. Keyed by
 // the output record the message carries; an OpenReport given any other
-// record connects for itself.
+// record connects for itself. What the call fetched ahead comes with it.
 class LentConnection {
  public:
-  LentConnection(const vn::KSServerCommunicationOutputRec* result, vn::KSCli* client) : m_result(result) {
+  struct Lent {
+    vn::KSCli* client = nullptr;
+    const Prefetched* prefetched = nullptr;
+  };
+
+  LentConnection(const vn::KSServerCommunicationOutputRec* result, vn::KSCli* client, const Prefetched* prefetched)
+      : m_result(result) {
     std::lock_guard lock(Mutex());
-    Lent()[result] = client;
+    Table()[result] = {client, prefetched};
   }
   ~LentConnection() {
     std::lock_guard lock(Mutex());
-    Lent().erase(m_result);
+    Table().erase(m_result);
   }
   LentConnection(const LentConnection&) = delete;
   LentConnection& operator=(const LentConnection&) = delete;
 
-  static vn::KSCli* Find(const vn::KSServerCommunicationOutputRec* result) {
+  static Lent Find(const vn::KSServerCommunicationOutputRec* result) {
     std::lock_guard lock(Mutex());
-    const auto it = Lent().find(result);
-    return it == Lent().end() ? nullptr : it->second;
+    const auto it = Table().find(result);
+    return it == Table().end() ? Lent{} : it->second;
   }
 
  private:
@@ -61,12 +81,39 @@ class LentConnection {
     static std::mutex mutex;
     return mutex;
   }
-  static std::map<const vn::KSServerCommunicationOutputRec*, vn::KSCli*>& Lent() {
-    static std::map<const vn::KSServerCommunicationOutputRec*, vn::KSCli*> lent;
+  static std::map<const vn::KSServerCommunicationOutputRec*, Lent>& Table() {
+    static std::map<const vn::KSServerCommunicationOutputRec*, Lent> lent;
     return lent;
   }
 
   const vn::KSServerCommunicationOutputRec* m_result;
+};
+
+// How much of its result one call fetches ahead, and all calls of a run
+// together: results beyond that are fetched by the merge as before.
+constexpr std::size_t kPrefetchPerCall = 4 * 1024 * 1024;
+constexpr long long kPrefetchPerRun = 64 * 1024 * 1024;
+
+// Whether a run's channel has answered "CANCEL" to any server, shared by
+// the run's two threads through its local pipe name. Several servers report
+// to one channel at once, and the one that is told is not always the first
+// machine of the selection, so the report thread asks here before it hands
+// on a result: once the user has cancelled, no more results are delivered.
+class CRunCancels {
+ public:
+  static std::shared_ptr<std::atomic<bool>> For(const std::string& pipeName) {
+    static std::mutex mutex;
+    static std::map<std::string, std::weak_ptr<std::atomic<bool>>> runs;
+    std::lock_guard lock(mutex);
+    std::erase_if(runs, [](const auto& run) { return run.second.expired(); });
+    auto& slot = runs[pipeName];
+    auto flag = slot.lock();
+    if (!flag) {
+      flag = std::make_shared<std::atomic<bool>>(false);
+      slot = flag;
+    }
+    return flag;
+  }
 };
 
 constexpr std::string_view kCantConnect = "Can't connect to %s\r\n%s";
@@ -74,6 +121,7 @@ constexpr std::string_view kServerNotRunning =
     "Unable to retrieve data from %s.\nRODuduro is not running or not\ninstalled.  Please consult the System "
     "Administrator.";
 constexpr const char* kReportCreated = "Report created successfully.";
+constexpr std::string_view kMachinesDone = "%s of %s machines done";
 
 // The channel's messages: texts of at most 260 bytes; the replies 40 bytes.
 constexpr DWORD kChannelBufferSize = 260;
@@ -128,10 +176,50 @@ enum class Outcome {
   EndRun,     // stop at once, without ending the report
 };
 
+// One machine's part of a report: its server's call, made on a fan-out
+// thread, and what came of it, which the report thread hands on in the
+// selection's order. The connection stays open until then, so the handler
+// of WM_REPORT_SERVER_RESULT fetches the result on it.
+struct MachineCall {
+  std::string machine;
+  std::string objects;
+  bool local = false;
+  ReportOptions options;  // the call's own copy: a server may be given it while another is
+  vn::KSCli client;
+  DWORD connected = kNoCall;  // Connect's result
+  DWORD code = kNoCall;       // ProcessReport's result
+  vn::KSServerCommunicationOutputRec output{};
+  std::unique_ptr<Prefetched> prefetched;  // null: nothing fetched ahead
+};
+
+// Fetches the start of a call's result, within what is left of the run's
+// allowance (`budget`, bytes still free; each call may take one chunk past
+// it). What it does not fetch comes on the connection when the merge asks.
+void Prefetch(MachineCall& call, std::atomic<long long>& budget) {
+  auto prefetched = std::make_unique<Prefetched>();
+  vn::KSServerCommunicationFileRec chunk{};
+  int reserved = 0;
+  DWORD code = call.client.ProcessFile(&call.output, &chunk, &reserved);
+  prefetched->first = code;
+  while (code == 0) {
+    const std::size_t count = std::min<std::size_t>(chunk.Count, sizeof chunk.Data);
+    prefetched->bytes.append(chunk.Data, count);
+    const long long left = budget.fetch_sub(static_cast<long long>(count)) - static_cast<long long>(count);
+    if (left <= 0 || prefetched->bytes.size() >= kPrefetchPerCall) break;
+    code = call.client.ProcessFile(&call.output, &chunk, &reserved);
+  }
+  if (code != 0) {
+    prefetched->complete = true;
+    call.client.DeleteServerFile(&call.output, &chunk);
+  }
+  call.prefetched = std::move(prefetched);
+}
+
 // One run of the report thread over its context.
 class CReportRunner {
  public:
-  explicit CReportRunner(const ReportRunContext& context) : m_context(context) {
+  explicit CReportRunner(const ReportRunContext& context)
+      : m_context(context), m_cancelled(CRunCancels::For(context.szLocalPipeName)) {
     char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
     DWORD size = sizeof name;
     if (GetComputerNameA(name, &size)) m_computer = name;
@@ -149,19 +237,9 @@ class CReportRunner {
       ReportOptions& options = entry.Options;
       const DWORD saved = options.Options;
       Prepare(options);
-      Outcome outcome = Outcome::Next;
-      if (!m_context.localObjects.empty()) {
-        outcome = RunOn(m_computer, m_context.localObjects, options, /*local=*/true, /*custom=*/false);
-        if (outcome == Outcome::EndRun) {
-          options.Options = saved;
-          return;
-        }
-      }
-      for (const auto& [machine, objects] : m_context.remoteObjects) {
-        if (outcome != Outcome::Next) break;
-        outcome = RunOn(machine, Join(objects), options, /*local=*/false, /*custom=*/false);
-      }
+      const Outcome outcome = RunOnMachines(options, /*custom=*/false);
       options.Options = saved;
+      if (outcome == Outcome::EndRun) return;
       SendReportDone(m_context.hNotifyWnd);
       if (outcome != Outcome::Next) return;
     }
@@ -176,10 +254,7 @@ class CReportRunner {
       return;
     }
     Prepare(*options);
-    if (!m_context.localObjects.empty())
-      RunOn(m_computer, m_context.localObjects, *options, /*local=*/true, /*custom=*/true);
-    for (const auto& [machine, objects] : m_context.remoteObjects)
-      RunOn(machine, Join(objects), *options, /*local=*/false, /*custom=*/true);
+    RunOnMachines(*options, /*custom=*/true);
     SendReportDone(m_context.hNotifyWnd);
   }
 
@@ -213,44 +288,117 @@ class CReportRunner {
     }
   }
 
-  // Runs the report on one machine's objects and hands a result to the
-  // notify window. A custom report run reports no failure without a status
-  // window and takes a cancel as the end of this machine's call only.
-  Outcome RunOn(const std::string& machine, const std::string& objects, ReportOptions& options, bool local,
-                bool custom) {
-    const bool quiet = custom && !m_context.hStatusWnd;
-    vn::KSCli client;
-    DWORD code = client.Connect(machine.c_str());
-    m_last = code;
-    if (code != 0) {
-      if (quiet) return Outcome::Next;
-      if (!local && code == static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) {
-        Message(Fill(kServerNotRunning, {machine}));
+  // Runs one report on every machine of the selection: this machine's local
+  // objects first, then the remote machines in name order. Every machine's
+  // server is asked at once (up to the fan-out's width); the outcomes are
+  // taken in that same order, so the merge writes the machines' results in
+  // the order of the selection whatever order they finish in. A machine
+  // whose outcome ends the report stops the calls not yet started; the
+  // results of those that ran past it are removed from their servers.
+  Outcome RunOnMachines(const ReportOptions& options, bool custom) {
+    std::vector<std::unique_ptr<MachineCall>> calls;
+    const auto add = [&](const std::string& machine, std::string objects, bool local) {
+      auto call = std::make_unique<MachineCall>();
+      call->machine = machine;
+      call->objects = std::move(objects);
+      call->local = local;
+      call->options = options;
+      calls.push_back(std::move(call));
+    };
+    if (!m_context.localObjects.empty()) add(m_computer, m_context.localObjects, true);
+    for (const auto& [machine, objects] : m_context.remoteObjects) add(machine, Join(objects), false);
+    if (calls.empty()) return Outcome::Next;
+
+    const std::string asked = std::to_string(calls.size());
+    std::atomic<std::size_t> done{0};
+    std::atomic<long long> prefetchBudget{kPrefetchPerRun};
+    vn::console::CFanOut fanOut(calls.size(), vn::console::RunFanOutWidth(), [&](std::size_t index) {
+      MachineCall& call = *calls[index];
+      // A cancel seen by any server stops the calls that have not begun.
+      if (!m_cancelled->load()) {
+        call.connected = call.client.Connect(call.machine.c_str());
+        if (call.connected == 0) call.code = call.client.ProcessReport(&call.options, &call.output, call.objects.c_str());
+        if (call.code == 0) Prefetch(call, prefetchBudget);
       } else {
-        Message(Fill(kCantConnect, {machine, SystemText(code, custom && !local ? MAX_PATH : 1025)}));
+        call.code = static_cast<DWORD>(ERROR_CANCELLED);
+        call.connected = 0;
       }
-      return Outcome::Next;
-    }
-    vn::KSServerCommunicationOutputRec output{};
-    code = client.ProcessReport(&options, &output, objects.c_str());
-    m_last = code;
+      const std::size_t ended = ++done;
+      if (calls.size() > 1 && m_context.hStatusWnd)
+        SetWindowTextA(m_context.hStatusWnd, Fill(kMachinesDone, {std::to_string(ended), asked}).c_str());
+    });
+
     Outcome outcome = Outcome::Next;
-    if (code == 0) {
-      const LentConnection lent(&output, &client);
-      SendServerResult(m_context.hNotifyWnd, {machine.c_str(), &output});
-    } else if (code == static_cast<DWORD>(ERROR_CANCELLED)) {
-      if (!custom) outcome = local ? Outcome::EndRun : Outcome::EndReport;
-    } else if (!custom && !local && !m_context.hStatusWnd) {
-      outcome = Outcome::EndReport;
-    } else if (!quiet) {
-      output.Message[sizeof output.Message - 1] = '\0';
-      Message(output.Message[0] ? std::string(output.Message) : Fill(kCantConnect, {machine, SystemText(code)}));
+    std::size_t index = 0;
+    for (; index < calls.size(); ++index) {
+      if (!fanOut.Await(index)) break;
+      outcome = Deliver(*calls[index], custom);
+      if (outcome != Outcome::Next || m_cancelled->load()) {
+        fanOut.Stop();
+        ++index;
+        break;
+      }
     }
-    client.Disconnect();
+    // Past the end of the report: what still runs is waited for and its
+    // result removed, never merged.
+    for (; index < calls.size(); ++index)
+      if (fanOut.Await(index)) Drop(*calls[index]);
     return outcome;
   }
 
+  // Hands one machine's outcome on: a result to the notify window, a
+  // failure as one message. A custom report run reports no failure without
+  // a status window and takes a cancel as the end of this machine's call
+  // only.
+  Outcome Deliver(MachineCall& call, bool custom) {
+    const bool quiet = custom && !m_context.hStatusWnd;
+    DWORD code = call.connected;
+    m_last = code;
+    if (code != 0) {
+      if (quiet) return Outcome::Next;
+      if (!call.local && code == static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) {
+        Message(Fill(kServerNotRunning, {call.machine}));
+      } else {
+        Message(Fill(kCantConnect, {call.machine, SystemText(code, custom && !call.local ? MAX_PATH : 1025)}));
+      }
+      return Outcome::Next;
+    }
+    code = call.code;
+    if (code == 0 && m_cancelled->load()) {
+      // The user cancelled while this machine's report ran elsewhere.
+      Drop(call);
+      code = static_cast<DWORD>(ERROR_CANCELLED);
+    }
+    m_last = code;
+    Outcome outcome = Outcome::Next;
+    if (code == 0) {
+      const LentConnection lent(&call.output, &call.client, call.prefetched.get());
+      SendServerResult(m_context.hNotifyWnd, {call.machine.c_str(), &call.output});
+    } else if (code == static_cast<DWORD>(ERROR_CANCELLED)) {
+      if (!custom) outcome = call.local ? Outcome::EndRun : Outcome::EndReport;
+    } else if (!custom && !call.local && !m_context.hStatusWnd) {
+      outcome = Outcome::EndReport;
+    } else if (!quiet) {
+      call.output.Message[sizeof call.output.Message - 1] = '\0';
+      Message(call.output.Message[0] ? std::string(call.output.Message)
+                                     : Fill(kCantConnect, {call.machine, SystemText(code)}));
+    }
+    call.client.Disconnect();
+    return outcome;
+  }
+
+  // Removes a result nobody will merge from its server.
+  static void Drop(MachineCall& call) {
+    if (call.connected == 0 && call.code == 0 && !(call.prefetched && call.prefetched->complete)) {
+      vn::KSServerCommunicationFileRec file{};
+      call.client.DeleteServerFile(&call.output, &file);
+      call.code = kNoCall;
+    }
+    call.client.Disconnect();
+  }
+
   const ReportRunContext& m_context;
+  std::shared_ptr<std::atomic<bool>> m_cancelled;
   std::string m_computer;
   DWORD m_last = kNoCall;  // the last server call's result
 };
@@ -298,6 +446,135 @@ DWORD CloseChannel(const ReportRunContext& context) {
   return result;
 }
 
+// The clients of one progress channel, each served on a thread of its own:
+// every server of a run sends its texts while the others send theirs. A
+// client's texts are answered one by one; "Disconnect" from any client ends
+// the channel: the instance waiting for the next client and every client's
+// instance are closed, which wakes the threads blocked on them.
+//
+// Cancel: the entry's event is polled at each text. The client whose text
+// finds it signalled is answered "CANCEL", and so is every other client
+// connected at that moment, once, at its next text; a client that connects
+// later is not, and the same client's following texts get an empty reply.
+class CChannelSessions {
+ public:
+  // `listening`: the instance waiting for the first client.
+  CChannelSessions(const ProgressChannelEntry& entry, HANDLE listening, std::shared_ptr<std::atomic<bool>> cancelled)
+      : m_entry(entry), m_cancelled(std::move(cancelled)), m_listening(listening) {}
+  ~CChannelSessions() { EndAll(); }
+  CChannelSessions(const CChannelSessions&) = delete;
+  CChannelSessions& operator=(const CChannelSessions&) = delete;
+
+  // Serves the client connected to `instance`, the instance that was
+  // listening; `next` is the one that listens now (null: none), closed when
+  // the channel ends. False when the channel has ended already (`instance`
+  // was closed with it).
+  bool Serve(HANDLE instance, HANDLE next) {
+    std::lock_guard lock(m_mutex);
+    if (m_stopped) return false;
+    m_listening = next;
+    // Clients that have gone leave their threads and instances behind until here.
+    std::erase_if(m_sessions, [](const std::unique_ptr<Session>& session) {
+      if (!session->ended) return false;
+      session->thread.join();
+      CloseHandle(session->pipe);
+      return true;
+    });
+    auto session = std::make_unique<Session>();
+    session->pipe = instance;
+    session->seen = m_cancels;
+    Session* served = session.get();
+    session->thread = std::thread([this, served] { Run(*served); });
+    m_sessions.push_back(std::move(session));
+    return true;
+  }
+
+  void AwaitStop() {
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] { return m_stopped; });
+  }
+
+  // Ends every client's thread and closes the instances.
+  void EndAll() {
+    Stop();
+    std::vector<std::unique_ptr<Session>> sessions;
+    {
+      std::lock_guard lock(m_mutex);
+      sessions.swap(m_sessions);
+    }
+    for (const auto& session : sessions) {
+      session->thread.join();
+      CloseHandle(session->pipe);
+    }
+  }
+
+ private:
+  struct Session {
+    HANDLE pipe = nullptr;
+    unsigned seen = 0;  // the cancels this client has been told of
+    std::atomic<bool> ended{false};
+    std::thread thread;
+  };
+
+  void Stop() {
+    std::lock_guard lock(m_mutex);
+    if (m_stopped) return;
+    m_stopped = true;
+    if (m_listening) CloseHandle(m_listening);
+    m_listening = nullptr;
+    // A client's pipe stays open until EndAll; this only ends its reads.
+    for (const auto& session : m_sessions) DisconnectNamedPipe(session->pipe);
+    m_changed.notify_all();
+  }
+
+  bool CancelFor(Session& session) {
+    std::lock_guard lock(m_mutex);
+    if (m_entry.hCancelEvent && WaitForSingleObject(m_entry.hCancelEvent, 0) == WAIT_OBJECT_0) {
+      ++m_cancels;
+      *m_cancelled = true;
+    }
+    if (session.seen == m_cancels) return false;
+    session.seen = m_cancels;
+    return true;
+  }
+
+  void Run(Session& session) {
+    Answer(session);
+    session.ended = true;
+  }
+
+  void Answer(Session& session) {
+    for (;;) {
+      char text[kChannelBufferSize + 1] = {};
+      DWORD read = 0;
+      if (!ReadFile(session.pipe, text, kChannelBufferSize, &read, nullptr) || read == 0) {
+        DisconnectNamedPipe(session.pipe);
+        return;
+      }
+      if (std::string_view(text) == kDisconnect) {
+        DisconnectNamedPipe(session.pipe);
+        Stop();
+        return;
+      }
+      char reply[kReplySize] = {};
+      if (CancelFor(session)) std::snprintf(reply, sizeof reply, "CANCEL");
+      DWORD written = 0;
+      // A server that has gone fails the next read, which ends this client.
+      (void)WriteFile(session.pipe, reply, kReplySize, &written, nullptr);
+      if (m_entry.hStatusWnd) SetWindowTextA(m_entry.hStatusWnd, text);
+    }
+  }
+
+  const ProgressChannelEntry& m_entry;
+  std::shared_ptr<std::atomic<bool>> m_cancelled;
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  bool m_stopped = false;
+  HANDLE m_listening;  // closed by Stop
+  unsigned m_cancels = 0;  // cancels answered so far
+  std::vector<std::unique_ptr<Session>> m_sessions;
+};
+
 }  // namespace
 
 BOOL StartReportRun(ReportRunContext* context, ProgressChannelEntry* entry, HANDLE* phReportThread,
@@ -310,6 +587,8 @@ BOOL StartReportRun(ReportRunContext* context, ProgressChannelEntry* entry, HAND
       nullptr);
   return *phChannelThread != nullptr && *phReportThread != nullptr;
 }
+
+void SetReportFanOut(int width) { vn::console::SetRunFanOutWidth(width); }
 
 void SetRunPipeNames(ReportRunContext* context, ProgressChannelEntry* entry) {
   // Seconds since 1970, but never a second this process already gave to a
@@ -340,41 +619,35 @@ DWORD MessageThreadProc(ProgressChannelEntry* entry) {
   // Every caller may connect: the servers of other machines reach the pipe
   // through this machine's service.
   SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  HANDLE pipe = CreateNamedPipeA(entry->szPipeName, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
-                                 PIPE_UNLIMITED_INSTANCES, kChannelBufferSize, kChannelBufferSize, 0, &attributes);
-  if (pipe == INVALID_HANDLE_VALUE) return GetLastError();
+  const auto makeInstance = [&] {
+    return CreateNamedPipeA(entry->szPipeName, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
+                            PIPE_UNLIMITED_INSTANCES, kChannelBufferSize, kChannelBufferSize, 0, &attributes);
+  };
+  HANDLE listening = makeInstance();
+  if (listening == INVALID_HANDLE_VALUE) return GetLastError();
 
-  bool stop = false;
-  while (!stop) {
-    if (!ConnectNamedPipe(pipe, nullptr)) {
+  CChannelSessions sessions(*entry, listening, CRunCancels::For(entry->szPipeName));
+  for (;;) {
+    if (!ConnectNamedPipe(listening, nullptr)) {
       const DWORD error = GetLastError();
-      if (error == static_cast<DWORD>(ERROR_INVALID_HANDLE)) break;  // the pipe is gone
+      if (error == static_cast<DWORD>(ERROR_INVALID_HANDLE)) break;  // closed: the channel ends
       if (error != static_cast<DWORD>(ERROR_PIPE_CONNECTED)) continue;
     }
-    for (;;) {
-      char text[kChannelBufferSize + 1] = {};
-      DWORD read = 0;
-      if (!ReadFile(pipe, text, kChannelBufferSize, &read, nullptr) || read == 0) {
-        DisconnectNamedPipe(pipe);
-        break;
-      }
-      if (std::string_view(text) == kDisconnect) {
-        DisconnectNamedPipe(pipe);
-        stop = true;
-        break;
-      }
-      char reply[kReplySize] = {};
-      if (entry->hCancelEvent && WaitForSingleObject(entry->hCancelEvent, 0) == WAIT_OBJECT_0)
-        std::snprintf(reply, sizeof reply, "CANCEL");
-      DWORD written = 0;
-      // A server that has gone fails the next read, which ends this client;
-      // while the cancel event is set every reply says so.
-      (void)WriteFile(pipe, reply, kReplySize, &written, nullptr);
-      if (entry->hStatusWnd) SetWindowTextA(entry->hStatusWnd, text);
+    // The next client gets an instance of its own while this one is served.
+    HANDLE next = makeInstance();
+    if (!sessions.Serve(listening, next == INVALID_HANDLE_VALUE ? nullptr : next)) {
+      if (next != INVALID_HANDLE_VALUE) CloseHandle(next);
+      break;
     }
+    if (next == INVALID_HANDLE_VALUE) {
+      // No instance to spare: the clients there are served to the end.
+      sessions.AwaitStop();
+      break;
+    }
+    listening = next;
   }
+  sessions.EndAll();
 
-  CloseHandle(pipe);
   if (entry->hNotifyWnd) PostChannelClosed(entry->hNotifyWnd);
   if (entry->hDoneEvent) SetEvent(entry->hDoneEvent);
   delete entry;
@@ -403,16 +676,23 @@ DWORD ReportThreadProc(ReportRunContext* context) {
 
 int OpenReport(const char* machine, vn::KSServerCommunicationOutputRec* file, QFileDevice* out, int first,
                std::string* totals) {
+  return FetchReport(machine, file, out, first, totals, nullptr);
+}
+
+int FetchReport(const char* machine, vn::KSServerCommunicationOutputRec* file, QFileDevice* out, int first,
+                std::string* totals, const std::function<void(std::string_view)>* observe) {
   // The report thread waits in its send while this runs, so its lent
   // connection has one user at a time.
   vn::KSCli own;
-  vn::KSCli* lent = LentConnection::Find(file);
-  if (!lent && own.Connect(machine) != 0) return 0;
-  vn::KSCli& client = lent ? *lent : own;
+  const LentConnection::Lent lent = LentConnection::Find(file);
+  if (!lent.client && own.Connect(machine) != 0) return 0;
+  vn::KSCli& client = lent.client ? *lent.client : own;
+  const Prefetched* ahead = lent.prefetched;
   vn::KSServerCommunicationFileRec chunk{};
   int reserved = 0;
-  if (client.ProcessFile(file, &chunk, &reserved) != 0) {
-    client.DeleteServerFile(file, &chunk);
+  const DWORD opened = ahead ? ahead->first : client.ProcessFile(file, &chunk, &reserved);
+  if (opened != 0) {
+    if (!ahead || !ahead->complete) client.DeleteServerFile(file, &chunk);
     return 0;
   }
 
@@ -425,6 +705,7 @@ int OpenReport(const char* machine, vn::KSServerCommunicationOutputRec* file, QF
     block.clear();
   };
   const auto onLine = [&](std::string_view line) {
+    if (observe) (*observe)(line);
     switch (vn::console::ClassifyResultLine(line, first != 0)) {
       case vn::console::MergeAction::Write:
         block.append(line);
@@ -441,11 +722,18 @@ int OpenReport(const char* machine, vn::KSServerCommunicationOutputRec* file, QF
     }
   };
   vn::console::CResultLineReader reader;
-  do {
-    reader.Feed(std::string_view(chunk.Data, std::min<std::size_t>(chunk.Count, sizeof chunk.Data)), onLine);
-  } while (client.ProcessFile(file, &chunk, &reserved) == 0);
+  if (ahead) {
+    reader.Feed(ahead->bytes, onLine);
+    if (!ahead->complete)
+      while (client.ProcessFile(file, &chunk, &reserved) == 0)
+        reader.Feed(std::string_view(chunk.Data, std::min<std::size_t>(chunk.Count, sizeof chunk.Data)), onLine);
+  } else {
+    do {
+      reader.Feed(std::string_view(chunk.Data, std::min<std::size_t>(chunk.Count, sizeof chunk.Data)), onLine);
+    } while (client.ProcessFile(file, &chunk, &reserved) == 0);
+  }
   reader.Finish(onLine);
   flush();
-  client.DeleteServerFile(file, &chunk);
+  if (!ahead || !ahead->complete) client.DeleteServerFile(file, &chunk);
   return 0;
 }

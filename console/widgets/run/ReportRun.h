@@ -13,8 +13,10 @@
 // Ownership: the report thread frees the context when it ends normally, the
 // channel thread frees the entry; both are allocated with new.
 
+#include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "console/widgets/support/KSExport.h"
@@ -47,6 +49,12 @@ struct ProgressChannelEntry {
   HWND hStatusWnd = nullptr;       // gets each progress text
 };
 
+// How many machines' servers a run of this process asks at once; 0 goes
+// back to the profile's setting (console/core/run/FanOut.h). The module's
+// own copy of the setting is the one its report threads read, so a host
+// sets it here.
+KS_EXPORT void SetReportFanOut(int width);
+
 // Fills both pipe names of `context` and the entry's from one reading of the
 // clock and this computer's name.
 KS_EXPORT void SetRunPipeNames(ReportRunContext* context, ProgressChannelEntry* entry);
@@ -72,3 +80,8 @@ extern "C" {
 // added into `totals`. Deletes the result on the server. Always returns 0.
 KS_EXPORT int OpenReport(const char* machine, vn::KSServerCommunicationOutputRec* file, QFileDevice* out, int first,
                          std::string* totals);
+// OpenReport that also hands every line of the machine's result, heading
+// included, to `observe` (when not null) before the merge looks at it: the
+// scan history reads each machine's measures there.
+int FetchReport(const char* machine, vn::KSServerCommunicationOutputRec* file, QFileDevice* out, int first,
+                std::string* totals, const std::function<void(std::string_view)>* observe);

@@ -124,8 +124,9 @@ TEST_F(VNHostTest, RunsAScheduledSetAndKeepsEveryResult) {
   EXPECT_NE(files[0].filename().string().find("Weekly Set - All Files "), std::string::npos) << files[0];
   EXPECT_NE(files[1].filename().string().find("Weekly Set - Files By Size "), std::string::npos) << files[1];
 
-  // Run again at once: new files beside the old ones, none replaced.
-  run = RunVN(line);
+  // Run again at once, one machine at a time: new files beside the old
+  // ones, none replaced.
+  run = RunVN(line + " /p 1");
   ASSERT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_EQ(ResultFiles().size(), 4u);
 
@@ -150,6 +151,10 @@ TEST_F(VNHostTest, BadCommandLinesAndMissingReports) {
       {"/rs", "Set", "/on"},
       {"/rs", "", "/on", "C:\\"},
       {"/rs", "Set", "/on", " ; ;"},
+      {"/rs", "Set", "/on", "C:\\", "/p", "0"},
+      {"/rs", "Set", "/on", "C:\\", "/p", "257"},
+      {"/rs", "Set", "/on", "C:\\", "/p", "4x"},
+      {"/rs", "Set", "/on", "C:\\", "/p", "2", "/p", "3"},
   };
   for (auto arguments : bad) {
     arguments.insert(arguments.begin(), {"--home", home});

@@ -125,17 +125,46 @@ TEST(ChannelTest, CancelIsAnsweredOnceAndTextsReachTheStatusWindow) {
   EXPECT_EQ(vn::testing::OpenPipe(channel.name), INVALID_HANDLE_VALUE);
 }
 
+// The servers of a run report at once, each on an instance of its own. A
+// Cancel reaches every client connected when it is seen, once each; a
+// client that connects later is not told.
+TEST(ChannelTest, ClientsAreServedSideBySideAndACancelReachesEach) {
+  Channel channel(true);
+  HANDLE first = channel.Open();
+  HANDLE second = channel.Open();
+  ASSERT_NE(first, INVALID_HANDLE_VALUE);
+  ASSERT_NE(second, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Channel::Say(second, "SRV2: starting"), "");
+  EXPECT_EQ(Channel::Say(first, "SRV1: starting"), "");
+  SetEvent(channel.cancel);
+  EXPECT_EQ(Channel::Say(second, "SRV2: 10 files"), "CANCEL");
+  HANDLE later = channel.Open();
+  ASSERT_NE(later, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Channel::Say(later, "SRV3: starting"), "");
+  EXPECT_EQ(Channel::Say(first, "SRV1: 10 files"), "CANCEL");
+  EXPECT_EQ(Channel::Say(first, "SRV1: 20 files"), "");
+  EXPECT_EQ(Channel::Say(second, "SRV2: 20 files"), "");
+  EXPECT_TRUE(WaitUntil([&] {
+    QCoreApplication::processEvents();
+    return channel.texts.size() == 7;
+  }));
+  CloseHandle(later);
+  CloseHandle(second);
+  EXPECT_EQ(Channel::Say(first, "SRV1: done"), "");
+  CloseHandle(first);
+}
+
 // Also a run without windows: the channel shows nothing, posts nowhere and
-// still ends.
-TEST(ChannelTest, TheReportThreadWaitsForABusyChannelAndThenClosesIt) {
+// still ends. A client still connected does not hold the report thread's
+// close up: the channel ends and that client's pipe with it.
+TEST(ChannelTest, TheReportThreadClosesTheChannelWhileAClientIsConnected) {
   Channel channel(false);
-  // This client holds the channel's one instance.
   HANDLE pipe = channel.Open();
   ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
   EXPECT_EQ(Channel::Say(pipe, "first"), "");
 
   // A run with nothing to do (its set is not stored and it has no status
-  // window) goes straight to closing the channel, and has to wait for it.
+  // window) goes straight to closing the channel.
   auto* context = new ReportRunContext;
   context->reportName = "No Such Set";
   std::memcpy(context->szLocalPipeName, channel.names.szLocalPipeName, sizeof context->szLocalPipeName);
@@ -143,16 +172,14 @@ TEST(ChannelTest, TheReportThreadWaitsForABusyChannelAndThenClosesIt) {
   HANDLE report = CreateThread(
       nullptr, 0, [](LPVOID p) -> DWORD { return ReportThreadProc(static_cast<ReportRunContext*>(p)); }, context, 0,
       nullptr);
-  EXPECT_EQ(Channel::Say(pipe, "still mine"), "");
-  EXPECT_FALSE(channel.Ended());
-  CloseHandle(pipe);
-
   EXPECT_TRUE(WaitUntil([&] { return channel.Ended() && WaitForSingleObject(report, 0) == WAIT_OBJECT_0; }));
   EXPECT_EQ(WaitForSingleObject(channel.done, 0), WAIT_OBJECT_0);
   DWORD code = 1;
   EXPECT_TRUE(GetExitCodeThread(report, &code));
   EXPECT_EQ(code, 0u);
   CloseHandle(report);
+  EXPECT_FALSE(Send(pipe, std::string("too late") + '\0') && Receive(pipe, 260).size() == 40u);
+  CloseHandle(pipe);
 }
 
 TEST(ChannelTest, PipeNamesAndAPipeThatCannotBeMade) {

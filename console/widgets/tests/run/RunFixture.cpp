@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <QCoreApplication>
 #include <fstream>
 
@@ -47,14 +49,15 @@ RunWindows::~RunWindows() {
     if (!path.empty()) fs::remove(path);
 }
 
-RunNetwork::RunNetwork() : m_savedTmp(qgetenv("TMPDIR")) {
+RunNetwork::RunNetwork(const std::vector<std::string>& servers) : m_savedTmp(qgetenv("TMPDIR")) {
   // The merged files go to a temporary directory of the test's own.
   qputenv("TMPDIR", m_tempDir.path().toUtf8());
-  m_net.Add({"SRV1", "TESTDOM", vn::MachineRole::Server, {"Data"}});
-  m_net.Add({"SRV2", "TESTDOM", vn::MachineRole::Server, {"Data"}});
+  for (const auto& server : servers) m_net.Add({server, "TESTDOM", vn::MachineRole::Server, {"Data"}});
   EXPECT_TRUE(m_net.StartAll());
   EXPECT_TRUE(m_net.Start("CONSOLE"));
-  for (const char* name : {"CONSOLE", "SRV1", "SRV2"}) {
+  std::vector<std::string> names{"CONSOLE"};
+  names.insert(names.end(), servers.begin(), servers.end());
+  for (const auto& name : names) {
     const TestMachine& machine = m_net.Machine(name);
     SC_HANDLE service = vn::testing::InstallReportServer(machine, VN_VNSRV, "--runs 2");
     EXPECT_NE(service, nullptr) << name << ": " << GetLastError();
@@ -87,6 +90,13 @@ void RunNetwork::StopServer(const std::string& machine) {
   EXPECT_TRUE(vn::testing::StopReportServer(found->second)) << machine << ": the server did not stop";
 }
 
+bool RunNetwork::SignalServer(const std::string& machine, int signal) const {
+  long long pid = 0;
+  std::ifstream(m_net.Machine(machine).home / "services" / "RODuduro.pid") >> pid;
+  // The service leads a process group of its own.
+  return pid > 1 && ::kill(static_cast<pid_t>(-pid), signal) == 0;
+}
+
 std::vector<std::string> RunNetwork::ServerResults(const std::string& machine) const {
   std::vector<std::string> names;
   std::error_code error;
@@ -96,7 +106,8 @@ std::vector<std::string> RunNetwork::ServerResults(const std::string& machine) c
   return names;
 }
 
-RunOutcome RunNetwork::Run(ReportRunContext* context, RunWindows& windows, HANDLE cancel) {
+RunOutcome RunNetwork::Run(ReportRunContext* context, RunWindows& windows, HANDLE cancel,
+                           const std::function<void()>& meanwhile) {
   auto* entry = new ProgressChannelEntry;
   entry->hCancelEvent = cancel;
   entry->hNotifyWnd = windows.Notify();
@@ -112,6 +123,7 @@ RunOutcome RunNetwork::Run(ReportRunContext* context, RunWindows& windows, HANDL
   EXPECT_TRUE(WaitUntil(
       [&] {
         QCoreApplication::processEvents();
+        if (meanwhile) meanwhile();
         return windows.closed && ended(channel) && ended(report);
       },
       std::chrono::seconds(120)))

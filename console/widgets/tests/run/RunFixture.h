@@ -1,14 +1,15 @@
 #pragma once
 // A network for whole report runs: this process is the console (machine
 // CONSOLE, its service running so that servers reach the run's progress
-// pipe), and CONSOLE, SRV1 and SRV2 each run the real reporting server as
-// their service "RODuduro". RunWindows stands in for the run form: a notify
+// pipe), and CONSOLE and the server machines (SRV1 and SRV2 unless named)
+// each run the real reporting server as their service "RODuduro". RunWindows stands in for the run form: a notify
 // window whose handlers merge with CReportMerge, and a status window that
 // records every text it is given.
 
 #include <QObject>
 #include <QTemporaryDir>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,7 +50,7 @@ struct RunOutcome {
 
 class RunNetwork {
  public:
-  RunNetwork();
+  explicit RunNetwork(const std::vector<std::string>& servers = {"SRV1", "SRV2"});
   ~RunNetwork();
 
   MachineNetwork& Net() { return m_net; }
@@ -58,13 +59,19 @@ class RunNetwork {
   // (or no longer does).
   [[nodiscard]] bool StartServer(const std::string& machine);
   void StopServer(const std::string& machine);
+  // Sends `signal` to a machine's running reporting server and what it
+  // started (SIGSTOP holds a server mid-run, SIGCONT lets it go on, SIGKILL
+  // kills it). False when it runs no server.
+  bool SignalServer(const std::string& machine, int signal) const;
   // Result files still kept by a machine's server.
   std::vector<std::string> ServerResults(const std::string& machine) const;
 
   // Runs `context` as a host does (both threads, the channel entry built
   // with `windows` and `cancel`), waits until the channel has closed and
-  // both threads have ended, with the Qt events handled meanwhile.
-  RunOutcome Run(ReportRunContext* context, RunWindows& windows, HANDLE cancel = nullptr);
+  // both threads have ended, with the Qt events handled meanwhile;
+  // `meanwhile` is called after each round of events.
+  RunOutcome Run(ReportRunContext* context, RunWindows& windows, HANDLE cancel = nullptr,
+                 const std::function<void()>& meanwhile = {});
 
  private:
   MachineNetwork m_net;
