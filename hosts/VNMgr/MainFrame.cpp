@@ -16,6 +16,7 @@
 #include "console/widgets/objects/KSTreeView.h"
 #include "console/widgets/results/FastReadDoc.h"
 #include "console/widgets/results/FastReadView.h"
+#include "console/widgets/results/GrowthSinceDlg.h"
 #include "console/widgets/run/ReportRun.h"
 #include "console/widgets/schedule/KSScheView.h"
 #include "console/widgets/support/ComputerBrowserDlg.h"
@@ -64,6 +65,8 @@ CMainFrame::CMainFrame() : m_hReportFinished(CreateEventA(nullptr, TRUE, TRUE, k
   // The manager window's: the report wizard for this computer.
   AddCommand(pFile, vn::console::ID_REPORT_WIZARD, QStringLiteral("&Report Wizard\tCtrl+W"),
              QKeySequence(Qt::CTRL | Qt::Key_W));
+  // The scan history's: what grew since an earlier run, as a result window.
+  AddCommand(pFile, CGrowthSinceDlg::ID_FILE_GROWTH_SINCE, QStringLiteral("&Growth Since..."));
   // The result window's: its document saves, its grid prints.
   AddCommand(pFile, ID_FILE_SAVE, QStringLiteral("&Save\tCtrl+S"), QKeySequence::Save);
   AddCommand(pFile, ID_FILE_SAVE_AS, QStringLiteral("&Save As..."));
@@ -114,6 +117,7 @@ CMainFrame::CMainFrame() : m_hReportFinished(CreateEventA(nullptr, TRUE, TRUE, k
 
   MapCommand(ID_HELP_GETTING_STARTED, &CMainFrame::OnHelpGettingStarted);
   MapCommand(vn::console::ID_VIEW_SCHEDULES, &CMainFrame::OnViewSchedules);
+  MapCommand(CGrowthSinceDlg::ID_FILE_GROWTH_SINCE, &CMainFrame::OnGrowthSince);
 }
 
 CMainFrame::~CMainFrame() {
@@ -136,6 +140,12 @@ void CMainFrame::OnViewSchedules() {
   if (GetComputerNameA(name, &size)) (void)browser.SelectComputer(QString::fromLatin1(name));
   if (browser.exec() != QDialog::Accepted || browser.GetComputerName().isEmpty()) return;
   (void)OpenScheduleList(browser.GetComputerName());
+}
+
+void CMainFrame::OnGrowthSince() {
+  CGrowthSinceDlg dialog(this);
+  if (dialog.exec() != QDialog::Accepted || dialog.GetResultFile().isEmpty()) return;
+  if (pKSRptDocTemplate) (void)OpenRunResult(*pKSRptDocTemplate, dialog.GetResultFile());
 }
 
 void CMainFrame::OnBatchSubmitted() {

@@ -77,6 +77,7 @@ class CMainFrame : public CMDIFrameWnd {
 
   void OnHelpGettingStarted();
   void OnViewSchedules();
+  void OnGrowthSince();
   void OnBatchSubmitted();
   LRESULT OnStartRun(ReportRunContext* context, ProgressChannelEntry* entry);
   void OnReportDone();

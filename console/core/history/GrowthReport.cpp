@@ -39,6 +39,15 @@ SqlError FindDirectoryScan(CHistoryStore& store, const std::string& before, long
   return {};
 }
 
+SqlError ListDirectoryScans(CHistoryStore& store, std::vector<HistoryScan>* scans) {
+  scans->clear();
+  std::vector<HistoryScan> all;
+  if (SqlError error = store.ListScans(&all)) return error;
+  for (auto scan = all.rbegin(); scan != all.rend(); ++scan)
+    if (scan->report == kDirectoryReport) scans->push_back(std::move(*scan));
+  return {};
+}
+
 SqlError WriteGrowthReport(CHistoryStore& store, const GrowthRequest& request, const std::filesystem::path& path) {
   long long until = request.until;
   if (until == 0) {

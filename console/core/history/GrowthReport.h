@@ -23,6 +23,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "console/core/history/HistoryStore.h"
 
@@ -40,6 +41,9 @@ struct GrowthRequest {
 // `time` ("YYYY-MM-DD HH:MM:SS", a prefix such as a date will do) when it is
 // not empty. 0 when there is none.
 [[nodiscard]] SqlError FindDirectoryScan(CHistoryStore& store, const std::string& before, long long* id);
+
+// The Space By Directory scans, newest first: what a growth can be since.
+[[nodiscard]] SqlError ListDirectoryScans(CHistoryStore& store, std::vector<HistoryScan>* scans);
 
 [[nodiscard]] SqlError WriteGrowthReport(CHistoryStore& store, const GrowthRequest& request,
                                          const std::filesystem::path& path);

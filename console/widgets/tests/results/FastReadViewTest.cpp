@@ -6,6 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeWidget>
 #include <QApplication>
 #include <QFileDialog>
 #include <QKeyEvent>
@@ -18,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "console/core/history/HistoryStore.h"
 #include "console/core/results/FXDataManager.h"
 #include "console/core/support/Resources.h"
 #include "console/widgets/entry/KSEntry.h"
@@ -26,6 +31,7 @@
 #include "console/widgets/grid/GridSettingsDlg.h"
 #include "console/widgets/results/FastReadDoc.h"
 #include "console/widgets/results/FastReadView.h"
+#include "console/widgets/results/GrowthSinceDlg.h"
 #include "console/widgets/support/KSMDIChildWnd.h"
 #include "console/widgets/tests/ConsoleSession.h"
 #include "testing/MachineNetwork.h"
@@ -250,6 +256,64 @@ TEST_F(FastReadViewTest, ARunsResultDeletesItsFileOnCloseAndOneFromDiskKeepsIt) 
   EXPECT_TRUE(pKSRptDocTemplate->GetDocuments().empty());
   ASSERT_EQ(m_messages.size(), 2u);
   EXPECT_TRUE(m_messages[1].startsWith(QStringLiteral("Cannot open")));
+}
+
+// "Growth Since" over the history this machine records into: nothing to
+// choose while it holds no Space By Directory scan (or cannot be opened),
+// then those scans newest first, and OK opens the growth from the chosen one
+// as a run's result window.
+TEST_F(FastReadViewTest, GrowthSinceListsTheDirectoryScansAndOpensTheGrowth) {
+  QTreeWidget* scans = nullptr;
+  const auto okEnabled = [](const CGrowthSinceDlg& dialog) {
+    return dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->isEnabled();
+  };
+  fs::create_directory(Path("not-a-database"));
+  ASSERT_TRUE(m_app->WriteProfileString("VNReport", "HistoryDatabase", QString::fromStdString(Path("not-a-database"))));
+  {
+    CGrowthSinceDlg dialog;
+    EXPECT_TRUE(dialog.Status()->text().startsWith(QStringLiteral("The scan history cannot be opened: ")));
+    EXPECT_FALSE(okEnabled(dialog));
+  }
+  const std::string db = Path("history.db");
+  ASSERT_TRUE(m_app->WriteProfileString("VNReport", "HistoryDatabase", QString::fromStdString(db)));
+  {
+    CGrowthSinceDlg dialog;
+    EXPECT_EQ(dialog.Status()->text(),
+              QStringLiteral("The scan history holds no Space By Directory scan yet: run one first."));
+    EXPECT_FALSE(okEnabled(dialog));
+  }
+  vn::console::CHistoryStore store;
+  ASSERT_FALSE(store.Open(db));
+  const auto record = [&](const char* report, const char* started, long long files, long long bytes) {
+    vn::console::HistoryScan scan;
+    scan.started = started, scan.origin = "VN", scan.report = report;
+    scan.machines.push_back({"SRV1", "\\\\SRV1\\Data", {{vn::console::MeasureKind::Directory,
+                                                            "\\\\SRV1\\Data", 0, files, bytes, bytes}}});
+    ASSERT_FALSE(store.Record(scan));
+  };
+  record("Space By Directory", "2026-12-01 08:00:00", 10, 1000);
+  record("Space By User", "2026-12-02 08:00:00", 10, 1000);
+  record("Space By Directory", "2026-12-03 08:00:00", 12, 1500);
+  record("Space By Directory", "2026-12-08 08:00:00", 15, 4000);
+  CGrowthSinceDlg dialog;
+  scans = dialog.Scans();
+  ASSERT_EQ(scans->topLevelItemCount(), 3);
+  EXPECT_EQ(scans->topLevelItem(0)->text(1), QStringLiteral("2026-12-08 08:00:00"));
+  EXPECT_EQ(scans->topLevelItem(2)->text(1), QStringLiteral("2026-12-01 08:00:00"));
+  // The run before the latest is chosen; the user takes the first one.
+  EXPECT_EQ(scans->currentItem(), scans->topLevelItem(1));
+  scans->setCurrentItem(scans->topLevelItem(2));
+  dialog.accept();
+  ASSERT_EQ(dialog.result(), QDialog::Accepted) << dialog.Status()->text().toStdString();
+  const QString file = dialog.GetResultFile();
+  ASSERT_TRUE(OpenRunResult(*pKSRptDocTemplate, file));
+  const std::string text = ReadText(file.toStdString());
+  EXPECT_NE(text.find("\"B1\",\"Growth Since\""), std::string::npos) << text;
+  EXPECT_NE(text.find("\"D1\",\"SRV1\",\"\\\\SRV1\\Data\",0,10,15,5,1000,4000,3000"), std::string::npos) << text;
+  m_app->CloseAllDocuments(FALSE);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_FALSE(QFile::exists(file));
+  ASSERT_TRUE(m_app->WriteProfileString("VNReport", "HistoryDatabase", QString()));
 }
 
 TEST_F(FastReadViewTest, SaveAndSaveAsWriteEveryFormat) {
