@@ -275,8 +275,11 @@ void CGridCtrl::scrollContentsBy(int dx, int dy) {
 
 void CGridCtrl::updateGeometries() {
   // The table sets the scroll bar for the window's rows; it counts grid rows.
+  // It also puts its row header's offset where the bar is: at the top of the
+  // window, which is where the bar is for it while it does.
   const bool setting = m_settingBar;
   m_settingBar = true;
+  verticalScrollBar()->setValue(0);
   QTableView::updateGeometries();
   m_settingBar = setting;
   SyncScrollBar();

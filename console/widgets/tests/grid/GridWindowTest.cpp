@@ -49,6 +49,8 @@ class GridWindowTest : public ::testing::Test {
   }
   // What the table view shows in its first row, as the user reads it.
   QString FirstShown() const { return m_grid.model()->data(m_grid.model()->index(0, 0)).toString(); }
+  // The window's first row at the top of the viewport: the table itself never scrolls.
+  int FirstShownTop() const { return m_grid.visualRect(m_grid.model()->index(0, 0)).top(); }
   int ShownSelectedRows() const { return static_cast<int>(m_grid.selectionModel()->selectedRows().size()); }
 
   LongSource m_source;
@@ -76,11 +78,13 @@ TEST_F(GridWindowTest, TheViewHoldsTheRowsInViewAndReachesEveryRow) {
   EXPECT_EQ(m_grid.verticalScrollBar()->value(), kRows - visible);
   EXPECT_EQ(m_grid.model()->headerData(visible - 1, Qt::Vertical).toInt(), kRows - 1);
   EXPECT_TRUE(m_grid.SelectedRows().empty()) << "with Ctrl the keys move without selecting";
+  EXPECT_EQ(FirstShownTop(), 0);
 
   // The scroll bar moves the rows shown; the wheel too.
   m_grid.verticalScrollBar()->setValue(5'000'000);
   EXPECT_EQ(m_grid.TopRow(), 5'000'000);
   EXPECT_EQ(FirstShown(), QStringLiteral("r5000000c1"));
+  EXPECT_EQ(FirstShownTop(), 0);
   EXPECT_FALSE(m_grid.visualRect(m_grid.Model()->index(kRows - 1, 0)).isValid()) << "out of view";
   QWheelEvent wheel(QPointF(50, 50), m_grid.viewport()->mapToGlobal(QPointF(50, 50)), QPoint(), QPoint(0, -120),
                     Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
@@ -103,8 +107,10 @@ TEST_F(GridWindowTest, TheViewHoldsTheRowsInViewAndReachesEveryRow) {
   m_grid.resize(500, 200);
   QApplication::processEvents();
   EXPECT_LE(m_grid.model()->rowCount(), m_grid.VisibleRows() + 1);
+  EXPECT_EQ(FirstShownTop(), 0);
   m_grid.SetZoom(200);
   Key(Qt::Key_End, Qt::ControlModifier);
+  EXPECT_EQ(FirstShownTop(), 0);
   EXPECT_TRUE(m_grid.viewport()->rect().contains(m_grid.visualRect(m_grid.Model()->index(kRows - 1, 0))));
 }
 
@@ -124,6 +130,7 @@ TEST_F(GridWindowTest, SelectionsAreOfGridRowsAndSurviveScrolling) {
   EXPECT_EQ(m_grid.SelectedRowCount(), static_cast<std::size_t>(2 * visible + 1));
   m_grid.ShowRow(0, QAbstractItemView::PositionAtTop);
   EXPECT_EQ(ShownSelectedRows(), visible - 2 + 1);
+  EXPECT_EQ(FirstShownTop(), 0);
 
   // A shift-click far below extends from the clicked row; a ctrl-click takes
   // one row out.
