@@ -232,7 +232,7 @@ bool Bench::Run(const fs::path& file, const Expected& expected, Times& times) {
   }
 
   // The first screen: the header line and the first row, drawn.
-  if (grid->rowAt(0) != 0 || !FullyVisible(grid, 1)) return Fail("the first screen does not start at the top");
+  if (grid->TopRow() != 0 || !FullyVisible(grid, 1)) return Fail("the first screen does not start at the top");
   if (Shown(grid, 1).toStdString() != expected.firstName)
     return Fail("row 1 shows \"" + Shown(grid, 1).toStdString() + "\", the file has \"" + expected.firstName + "\"");
   const QImage cells = grid->viewport()->grab().toImage();
@@ -262,11 +262,11 @@ bool Bench::Run(const fs::path& file, const Expected& expected, Times& times) {
   // whose files it removed.
   paints = m_paints.Paints();
   Key(grid, Qt::Key_Home);
-  if (!WaitPainted(paints) || grid->rowAt(0) != 0) return Fail("Ctrl+Home did not go back to the top");
+  if (!WaitPainted(paints) || grid->TopRow() != 0) return Fail("Ctrl+Home did not go back to the top");
   paints = m_paints.Paints();
   start = Clock::now();
-  grid->selectionModel()->select(QItemSelection(model->index(1, 0), model->index(kMarkedRows, model->columnCount() - 1)),
-                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  grid->RowSelection()->select(QItemSelection(model->index(1, 0), model->index(kMarkedRows, model->columnCount() - 1)),
+                               QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   for (const int row : grid->SelectedRows()) view->MarkRowDeleted(row);
   if (!WaitPainted(paints)) return Fail("the grid did not repaint the marked rows");
   times.markDeleted = Seconds(Clock::now() - start);
@@ -413,7 +413,7 @@ int main(int argc, char** argv) {
       Print("results-select-all-10M", largeRuns, smallRuns, &Times::selectAll);
       const long peakKb = StatusKb("VmHWM:");
       std::printf("      results-grid-10M: peak memory (VmHWM) %ld MB, %ld MB of it before the large result opened; "
-                  "the open window holds %ld MB, the line index %zu MB of it and most of the rest Qt's row header; "
+                  "the open window holds %ld MB, the line index %zu MB of it; "
                   "the file is %ju MB, %ld kB of its pages were read through the mapping\n",
                   peakKb / 1024, baselineKb / 1024, bench.windowKb / 1024, bench.indexBytes >> 20,
                   static_cast<std::uintmax_t>(fs::file_size(large) >> 20), bench.mappedKb);

@@ -1,10 +1,13 @@
 // Expanding a folder with 100,000 subfolders in the object tree: how long until
-// the rows are there, and the longest time the user-interface thread was busy
-// meanwhile (the pause a user would feel), against the bare listing of the
-// same folder with std::filesystem (the floor: no platform, no tree, no view).
+// the rows are there and the rows in view show their expand buttons, and the
+// longest time the user-interface thread was busy meanwhile (the pause a user
+// would feel), against the bare listing of the same folder with
+// std::filesystem that also looks into each subfolder for one of its own (the
+// floor: no platform, no tree, no view). The goals: at most 1.5 times the
+// listing, no pause over 0.1 s.
 //
 //   bench object_tree_expand_100k: ours X s, filesystem_listing Y s, ratio Z
-//   bench object_tree_expand_longest_pause: ours X s, budget 1.000 s, ratio Z
+//   bench object_tree_expand_longest_pause: ours X s, budget 0.100 s, ratio Z
 //
 // Runs on the offscreen platform as a machine of the test harness (its own
 // temporary home and drives); leaves nothing behind.
@@ -76,7 +79,9 @@ int main(int argc, char** argv) {
     auto settle = [&view](Clock::duration* longest) {
       while (view.Loader().PendingWork() > 0) {
         const auto turn = Clock::now();
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
+        // One pass over the events pending, so that a turn is what the
+        // window does at a time, not a run of turns.
+        QApplication::processEvents(QEventLoop::AllEvents);
         *longest = std::max(*longest, Clock::now() - turn);
       }
     };
@@ -96,11 +101,25 @@ int main(int argc, char** argv) {
     view.Expand(folder);
     longest = Clock::now() - start;  // the expansion's own call on the user-interface thread
     settle(&longest);
-    const auto turn = Clock::now();
-    QApplication::processEvents();  // the view lays out and paints the new rows
-    longest = std::max(longest, Clock::now() - turn);
+    // The view lays out and paints the new rows, which asks whether the rows
+    // in view have subfolders; then it paints their expand buttons.
+    for (int pass = 0; pass < 2; ++pass) {
+      const auto turn = Clock::now();
+      QApplication::processEvents();
+      longest = std::max(longest, Clock::now() - turn);
+      settle(&longest);
+    }
     const double ours = Seconds(Clock::now() - start);
 
+    // The first rows (those in view) show an expand button exactly when they
+    // have a subfolder.
+    for (std::size_t i = 0; i < 20 && i < folder->children.size(); ++i) {
+      const vn::console::CObjectNode* row = folder->children[i].get();
+      if (row->buttonTest != vn::console::ButtonTest::Known || row->hasButton != fs::exists(big / row->Text() / "Inner")) {
+        std::fprintf(stderr, "objects_bench: row %s shows the wrong expand button\n", row->Text().c_str());
+        status = 1;
+      }
+    }
     if (folder->children.size() != static_cast<std::size_t>(kFolders) || peerCount != folder->children.size()) {
       std::fprintf(stderr, "objects_bench: %zu rows, %zu folders listed, %d made\n", folder->children.size(),
                    peerCount, kFolders);
@@ -108,8 +127,9 @@ int main(int argc, char** argv) {
     }
     std::printf("bench object_tree_expand_100k: ours %.3f s, filesystem_listing %.3f s, ratio %.2f\n", ours, peer,
                 ours / peer);
-    std::printf("bench object_tree_expand_longest_pause: ours %.3f s, budget 1.000 s, ratio %.2f\n",
-                Seconds(longest), Seconds(longest));
+    constexpr double kPauseBudget = 0.1;
+    std::printf("bench object_tree_expand_longest_pause: ours %.3f s, budget %.3f s, ratio %.2f\n",
+                Seconds(longest), kPauseBudget, Seconds(longest) / kPauseBudget);
   }
   return status;
 }

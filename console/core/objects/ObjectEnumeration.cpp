@@ -179,15 +179,16 @@ std::vector<std::string> ListSubfolderNames(std::string_view path) {
   return names;
 }
 
-std::vector<FolderEntry> ListSubfolders(std::string_view path) {
+std::vector<FolderEntry> ListSubfolders(std::string_view path, std::size_t tested) {
   std::vector<std::string> names = ListSubfolderNames(path);
   std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return LessIgnoringCase(a, b); });
   std::vector<FolderEntry> folders;
   folders.reserve(names.size());
   const std::string base = Pattern(path, "");
   for (std::string& name : names) {
-    const bool sub = HasSubfolder(base + name);
-    folders.push_back({std::move(name), sub});
+    const bool test = folders.size() < tested;
+    const bool sub = test && HasSubfolder(base + name);
+    folders.push_back({std::move(name), sub, test});
   }
   return folders;
 }

@@ -10,6 +10,7 @@
 // is an empty list, never an error: an unreachable machine or share simply has
 // nothing in it.
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -30,6 +31,7 @@ struct DriveEntry {
 struct FolderEntry {
   std::string name;
   bool hasSubfolder = false;
+  bool tested = true;  // hasSubfolder was looked at (else it is false, unknown)
 };
 
 // This machine's fixed, remote and CD-ROM drives in the order the system lists
@@ -63,9 +65,10 @@ void SortShares(std::vector<std::string>& shares);
 
 // Whether the directory has at least one subdirectory (one level looked at).
 bool HasSubfolder(std::string_view path);
-// The subdirectories of `path`, sorted by name without case, each with
-// whether it has subdirectories itself.
-std::vector<FolderEntry> ListSubfolders(std::string_view path);
+// The subdirectories of `path`, sorted by name without case; the first
+// `tested` of them with whether they have subdirectories themselves (one
+// directory search each), the others untested.
+std::vector<FolderEntry> ListSubfolders(std::string_view path, std::size_t tested = SIZE_MAX);
 // The subdirectories' names only, in the order the system gives them.
 std::vector<std::string> ListSubfolderNames(std::string_view path);
 

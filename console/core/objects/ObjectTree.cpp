@@ -69,7 +69,7 @@ CObjectNode* CObjectTree::InsertKSItem(CObjectNode* parent, int position, std::s
   return raw;
 }
 
-void CObjectTree::AppendItems(CObjectNode* parent, const std::vector<NewItem>& items, KSItemType type, int state) {
+void CObjectTree::AppendItems(CObjectNode* parent, std::span<const NewItem> items, KSItemType type, int state) {
   if (items.empty()) return;
   if (!parent) parent = &m_top;
   const int first = static_cast<int>(parent->children.size());
@@ -77,6 +77,7 @@ void CObjectTree::AppendItems(CObjectNode* parent, const std::vector<NewItem>& i
   parent->children.reserve(parent->children.size() + items.size());
   for (const NewItem& item : items) {
     parent->children.push_back(NewNode(parent, item.text, state, item.hasButton, type, 0));
+    if (!item.buttonKnown) parent->children.back()->buttonTest = ButtonTest::Untested;
     parent->children.back()->row = static_cast<int>(parent->children.size()) - 1;
   }
   if (m_observer) m_observer->EndInsert();
@@ -117,6 +118,12 @@ void CObjectTree::SetButton(CObjectNode* node, bool hasButton) {
   if (node->hasButton == hasButton) return;
   node->hasButton = hasButton;
   if (m_observer) m_observer->NodeChanged(node);
+}
+
+void CObjectTree::SetButtonUntested(CObjectNode* node) {
+  if (node->buttonTest == ButtonTest::Untested) return;
+  node->buttonTest = ButtonTest::Untested;
+  if (m_observer) m_observer->NodeChanged(node);  // a shown row is painted again, and so tested
 }
 
 int CObjectTree::ClickCheckBox(CObjectNode* node) {

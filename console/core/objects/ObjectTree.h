@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -30,11 +31,17 @@ namespace vn::console {
 
 class CSelectedObjects;
 
+// Whether hasButton is known. A folder of a big listing learns whether it has
+// subfolders of its own only when its row is first shown: Untested until
+// then (no expand button), Testing while the one-level test runs.
+enum class ButtonTest : std::uint8_t { Known, Untested, Testing };
+
 struct CObjectNode {
   TreeItemData data;
   int state = KS_STATE_NONE;
   bool hasButton = false;      // shows an expand button (children known or not)
   bool expandedOnce = false;   // was filled (or is being filled) on expansion
+  ButtonTest buttonTest = ButtonTest::Known;
   std::uint64_t id = 0;
   CObjectNode* parent = nullptr;   // the tree's hidden top for roots
   int row = 0;                     // index among the parent's children
@@ -68,6 +75,7 @@ enum KSInsertPosition : int { KS_INSERT_FIRST = 0, KS_INSERT_LAST = -1, KS_INSER
 struct NewItem {
   std::string text;
   bool hasButton = false;
+  bool buttonKnown = true;  // false: the item starts ButtonTest::Untested
 };
 
 class CObjectTree {
@@ -97,7 +105,7 @@ class CObjectTree {
                             KSItemType type, std::int32_t extra = 0);
   // Appends many children of one kind at once, in the given order, all with
   // `state` (one notification: big folders).
-  void AppendItems(CObjectNode* parent, const std::vector<NewItem>& items, KSItemType type, int state);
+  void AppendItems(CObjectNode* parent, std::span<const NewItem> items, KSItemType type, int state);
   // FreeNode and removal: the item with its subtree.
   void DeleteItem(CObjectNode* node);
   void DeleteChildren(CObjectNode* node);
@@ -109,6 +117,8 @@ class CObjectTree {
 
   void SetState(CObjectNode* node, int state);
   void SetButton(CObjectNode* node, bool hasButton);
+  // Whether node has subfolders is to be asked again when its row is shown.
+  void SetButtonUntested(CObjectNode* node);
 
   // A click on the check box: checked -> unchecked, unchecked -> checked,
   // partly checked -> unchecked; then the parents and the subtree follow.

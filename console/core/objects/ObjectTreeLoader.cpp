@@ -1,5 +1,7 @@
 #include "console/core/objects/ObjectTreeLoader.h"
 
+#include <QMetaObject>
+#include <algorithm>
 #include <vector>
 
 #include "console/core/objects/ObjectEnumeration.h"
@@ -13,6 +15,15 @@ namespace {
 // Several machines may be slow at once; more threads than this only queue up
 // in the platform.
 constexpr int kListingThreads = 4;
+
+// The subfolders whose one-level test comes with their folder's listing: the
+// rows its expansion shows first (and a whole ordinary folder). The others
+// are tested when their rows are shown (TestButtons).
+constexpr std::size_t kTestedWithListing = 100;
+
+// Rows added to the tree per turn of the event loop: a folder of 100,000
+// subfolders fills in steps, and the window answers between them.
+constexpr std::size_t kRowsPerTurn = 4096;
 
 std::string Text(UINT id) { return std::string(KSLoadString(id)); }
 
@@ -64,6 +75,59 @@ void CObjectTreeLoader::SavePreferences() {
   SavePreferredMachines(machines);
 }
 
+void CObjectTreeLoader::AppendFolders(std::uint64_t id, std::shared_ptr<const std::vector<NewItem>> items,
+                                      std::size_t from) {
+  CObjectNode* item = m_tree.Find(id);
+  if (!item) return;  // deleted meanwhile: the rest goes too
+  // A refresh that merged a fresh listing meanwhile has made the children
+  // complete; appending the rest would double them.
+  if (item->children.size() == from) {
+    const std::size_t to = std::min(items->size(), from + kRowsPerTurn);
+    m_tree.AppendItems(item, std::span<const NewItem>(items->data() + from, to - from), KS_FOLDER, ChildState(item));
+    if (to < items->size()) {
+      ++m_turnsPending;
+      QMetaObject::invokeMethod(
+          this,
+          [this, id, items = std::move(items), to]() mutable {
+            --m_turnsPending;
+            AppendFolders(id, std::move(items), to);
+          },
+          Qt::QueuedConnection);
+      return;
+    }
+  }
+  FinishPopulate(item);
+}
+
+void CObjectTreeLoader::TestButtons(const std::vector<std::uint64_t>& ids) {
+  std::vector<std::uint64_t> asked;
+  std::vector<std::string> paths;
+  for (const std::uint64_t id : ids) {
+    CObjectNode* node = m_tree.Find(id);
+    if (!node || node->buttonTest != ButtonTest::Untested) continue;
+    node->buttonTest = ButtonTest::Testing;
+    asked.push_back(id);
+    paths.push_back(CObjectTree::GetFullPath(node));
+  }
+  if (asked.empty()) return;
+  m_work.Run(
+      [paths = std::move(paths)] {
+        std::vector<char> has;
+        has.reserve(paths.size());
+        for (const std::string& path : paths) has.push_back(HasSubfolder(path) ? 1 : 0);
+        return has;
+      },
+      [this, asked = std::move(asked)](std::vector<char>& has) {
+        for (std::size_t i = 0; i < asked.size(); ++i) {
+          CObjectNode* node = m_tree.Find(asked[i]);
+          // Expanded meanwhile: its listing decides.
+          if (!node || node->buttonTest != ButtonTest::Testing) continue;
+          node->buttonTest = ButtonTest::Known;
+          if (has[i]) m_tree.SetButton(node, true);
+        }
+      });
+}
+
 void CObjectTreeLoader::FinishPopulate(CObjectNode* node) {
   if (CObjectTree::Parent(node) && !node->HasChildren()) m_tree.SetButton(node, false);
   if (m_onPopulated) m_onPopulated(node);
@@ -72,6 +136,7 @@ void CObjectTreeLoader::FinishPopulate(CObjectNode* node) {
 void CObjectTreeLoader::PopulateTreeNode(CObjectNode* node) {
   if (!node || node->expandedOnce) return;
   node->expandedOnce = true;
+  node->buttonTest = ButtonTest::Known;  // the listing tells
   using Names = std::vector<std::string>;
   const std::string text = node->Text();
   switch (node->Type()) {
@@ -120,13 +185,13 @@ void CObjectTreeLoader::PopulateTreeNode(CObjectNode* node) {
     case KS_FOLDER: {
       const std::string path = CObjectTree::GetFullPath(node);
       Run<std::vector<FolderEntry>>(
-          node, [path] { return ListSubfolders(path); },
+          node, [path] { return ListSubfolders(path, kTestedWithListing); },
           [this](CObjectNode* item, std::vector<FolderEntry>& folders) {
-            std::vector<NewItem> items;
-            items.reserve(folders.size());
-            for (FolderEntry& folder : folders) items.push_back({std::move(folder.name), folder.hasSubfolder});
-            m_tree.AppendItems(item, items, KS_FOLDER, ChildState(item));
-            FinishPopulate(item);
+            auto items = std::make_shared<std::vector<NewItem>>();
+            items->reserve(folders.size());
+            for (FolderEntry& folder : folders)
+              items->push_back({std::move(folder.name), folder.hasSubfolder, folder.tested});
+            AppendFolders(item->id, std::move(items), 0);
           });
       break;
     }
@@ -176,6 +241,7 @@ void CObjectTreeLoader::RefreshMyComputer(CObjectNode* root) {
 }
 
 void CObjectTreeLoader::RefreshFolder(CObjectNode* item) {
+  if (item->buttonTest != ButtonTest::Known) return;  // tested when its row is shown
   const std::string path = CObjectTree::GetFullPath(item);
   if (!item->hasButton && !item->HasChildren()) {
     Run<bool>(item, [path] { return HasSubfolder(path); },
@@ -185,7 +251,7 @@ void CObjectTreeLoader::RefreshFolder(CObjectNode* item) {
     return;
   }
   if (!item->HasChildren()) return;  // filled on its first expansion
-  Run<std::vector<FolderEntry>>(item, [path] { return ListSubfolders(path); },
+  Run<std::vector<FolderEntry>>(item, [path] { return ListSubfolders(path, kTestedWithListing); },
                              [this](CObjectNode* folder, std::vector<FolderEntry>& folders) {
                                std::vector<std::string> names;
                                names.reserve(folders.size());
@@ -195,13 +261,16 @@ void CObjectTreeLoader::RefreshFolder(CObjectNode* item) {
                                std::size_t at = 0;
                                for (const auto& child : folder->children) {
                                  while (at < folders.size() && LessIgnoringCase(folders[at].name, child->Text())) ++at;
-                                 const bool has = at < folders.size() &&
-                                                  EqualsIgnoringCase(folders[at].name, child->Text()) &&
-                                                  folders[at].hasSubfolder;
-                                 if (child->HasChildren())
+                                 const bool listed = at < folders.size() &&
+                                                     EqualsIgnoringCase(folders[at].name, child->Text());
+                                 if (child->HasChildren()) {
                                    RefreshFolder(child.get());
-                                 else if (!child->hasButton && has)
-                                   GiveButton(child.get());
+                                 } else if (!child->hasButton && child->buttonTest == ButtonTest::Known && listed) {
+                                   if (!folders[at].tested)
+                                     m_tree.SetButtonUntested(child.get());  // asked again when shown
+                                   else if (folders[at].hasSubfolder)
+                                     GiveButton(child.get());
+                                 }
                                }
                              });
 }

@@ -22,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "console/core/objects/BackgroundWork.h"
 #include "console/core/objects/ObjectTree.h"
@@ -47,8 +48,15 @@ class CObjectTreeLoader : public QObject {
   // Stores the children of the last root as the preferred machines.
   void SavePreferences();
 
-  // Listings started and not yet applied.
-  int PendingWork() const { return m_work.Pending(); }
+  // Folders whose rows are shown without knowing whether they have
+  // subfolders (ButtonTest::Untested): tests them off the user-interface
+  // thread and gives those that have subfolders their expand button. Ids of
+  // nodes gone or known already are passed over.
+  void TestButtons(const std::vector<std::uint64_t>& ids);
+
+  // Listings and tests started and not yet applied, and big listings still
+  // being added to the tree.
+  int PendingWork() const { return m_work.Pending() + m_turnsPending; }
   // Called on the user-interface thread after node's children were first
   // filled (also when nothing was found).
   void SetPopulatedCallback(std::function<void(CObjectNode*)> callback) { m_onPopulated = std::move(callback); }
@@ -57,6 +65,8 @@ class CObjectTreeLoader : public QObject {
   template <class Result>
   void Run(const CObjectNode* node, std::function<Result()> work, std::function<void(CObjectNode*, Result&)> apply);
   void FinishPopulate(CObjectNode* node);
+  // Adds the folders from `from` on to node `id`, a step per event loop turn.
+  void AppendFolders(std::uint64_t id, std::shared_ptr<const std::vector<NewItem>> items, std::size_t from);
   void RefreshMyComputer(CObjectNode* root);
   void RefreshFolder(CObjectNode* item);
   void GiveButton(CObjectNode* folder);
@@ -67,6 +77,7 @@ class CObjectTreeLoader : public QObject {
   CObjectTree& m_tree;
   CBackgroundWork m_work;
   std::function<void(CObjectNode*)> m_onPopulated;
+  int m_turnsPending = 0;
 };
 
 }  // namespace vn::console

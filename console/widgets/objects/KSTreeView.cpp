@@ -16,6 +16,7 @@
 #include "console/widgets/deploy/DeployWindows.h"
 #include "console/widgets/objects/AddPreferredMachineDlg.h"
 #include "console/widgets/objects/ObjectTreeModel.h"
+#include "console/widgets/objects/ObjectTreeWidget.h"
 #include "console/widgets/reports/SelectReportDlg.h"
 #include "console/widgets/run/ReportRun.h"
 #include "console/widgets/serverprops/ServerPropertySheet.h"
@@ -36,7 +37,7 @@ using vn::console::CObjectTree;
 CKSTreeView::CKSTreeView()
     : m_pModel(std::make_unique<vn::console::CObjectTreeModel>(m_tree)),
       m_pLoader(std::make_unique<vn::console::CObjectTreeLoader>(m_tree)),
-      m_pTreeWidget(new QTreeView(this)) {
+      m_pTreeWidget(new vn::console::CObjectTreeWidget(this)) {
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(m_pTreeWidget);
@@ -81,6 +82,9 @@ CKSTreeView::CKSTreeView()
   MapUpdateCommand(vn::console::ID_PROPERTY, &CKSTreeView::OnUpdateProperty);
   connect(m_pTreeWidget, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) { OnDoubleClicked(index); });
   m_pLoader->SetPopulatedCallback([this](CObjectNode* node) { m_populatedId = node->id; });
+  // Folders of a big listing learn whether they can be expanded when shown.
+  static_cast<vn::console::CObjectTreeWidget*>(m_pTreeWidget)
+      ->SetShownUntestedCallback([this](std::vector<std::uint64_t> ids) { m_pLoader->TestButtons(ids); });
 
   // A second view gets another handle to the same event, in whatever state
   // the runs have left it.

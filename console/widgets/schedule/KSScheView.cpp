@@ -178,12 +178,12 @@ void CKSScheView::ModifyRow(int row) {
 
 void CKSScheView::OnEdtschedModify() {
   const std::vector<int> selected = GetGrid()->SelectedRows();
-  if (!vn::console::CanModifyJob(selected, GetGrid()->currentIndex().row())) return;
-  ModifyRow(selected.empty() ? GetGrid()->currentIndex().row() : selected.front());
+  if (!vn::console::CanModifyJob(selected, GetGrid()->CurrentRow())) return;
+  ModifyRow(selected.empty() ? GetGrid()->CurrentRow() : selected.front());
 }
 
 void CKSScheView::OnUpdateEdtschedModify(CCmdUI* pCmdUI) {
-  pCmdUI->Enable(m_bLocal && vn::console::CanModifyJob(GetGrid()->SelectedRows(), GetGrid()->currentIndex().row()));
+  pCmdUI->Enable(m_bLocal && vn::console::CanModifyJob(GetGrid()->SelectedRows(), GetGrid()->CurrentRow()));
 }
 
 void CKSScheView::OnDelete() {

@@ -108,7 +108,7 @@ TEST(GridTest, SelectedRowsComeInTheOrderTheyWereSelected) {
   grid.SelectRow(2, true);
   grid.SelectRow(9, true);
   EXPECT_EQ(grid.SelectedRows(), (std::vector<int>{5, 2, 9}));
-  grid.selectionModel()->select(grid.model()->index(2, 0), QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+  grid.RowSelection()->select(grid.Model()->index(2, 0), QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
   grid.SelectRow(2, true);
   EXPECT_EQ(grid.SelectedRows(), (std::vector<int>{5, 9, 2}));
   grid.SelectRow(7, false);
@@ -135,7 +135,7 @@ TEST(GridTest, LongSelectionsKeepTheirOrderThroughDeselection) {
     return rows;
   };
   auto deselect = [&](int row) {
-    grid.selectionModel()->select(model->index(row, 0), QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+    grid.RowSelection()->select(model->index(row, 0), QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
   };
 
   grid.selectAll();
@@ -156,7 +156,7 @@ TEST(GridTest, LongSelectionsKeepTheirOrderThroughDeselection) {
 
   // A shift-click range over rows partly selected adds the others after them.
   grid.SelectRow(10, false);
-  grid.selectionModel()->select(QItemSelection(model->index(8, 0), model->index(12, 2)),
+  grid.RowSelection()->select(QItemSelection(model->index(8, 0), model->index(12, 2)),
                                 QItemSelectionModel::Select | QItemSelectionModel::Rows);
   EXPECT_EQ(grid.SelectedRows(), (std::vector<int>{10, 8, 9, 11, 12}));
   deselect(9);
@@ -165,7 +165,7 @@ TEST(GridTest, LongSelectionsKeepTheirOrderThroughDeselection) {
 
   // Shift+Up from a row selects upwards, one row at a time; Shift+Down takes
   // the rows back.
-  grid.setCurrentIndex(model->index(50, 0));
+  grid.SetCurrentRow(50);
   for (int i = 0; i < 3; ++i) {
     QKeyEvent up(QEvent::KeyPress, Qt::Key_Up, Qt::ShiftModifier);
     QApplication::sendEvent(&grid, &up);
